@@ -1,0 +1,68 @@
+// The engine's rich entry point: one TIFF file in, one PDF file out, with the
+// reason text, the path written and cooperative cancellation for callers that
+// show them (the command line and the window). TiffToPdf.h holds the plain
+// nine-argument entry built on top of it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace quorvex {
+
+// Web address written as author and producer and at the end of the keywords.
+inline constexpr const char* kVendorAddress = "https://www.quorvex.example";
+
+struct DocumentInfo {
+    std::string creator;
+    std::optional<std::string> creationDate;  // empty optional: today's local date
+    std::string author;
+    std::string producer;
+    std::string title;
+    std::string subject;
+    std::string keywords;
+
+    // The fixed values the window passes for every file.
+    static DocumentInfo applicationDefaults();
+};
+
+struct ConversionRequest {
+    std::string inputPath;
+    std::string outputPath;  // empty: derived from inputPath (see deriveOutputPath)
+    DocumentInfo info = DocumentInfo::applicationDefaults();
+
+    // Set from any thread to stop the run; checked between pages and between
+    // strips or rows. A cancelled run fails cleanly and leaves nothing behind.
+    const std::atomic<bool>* cancel = nullptr;
+
+    // Called on the converting thread after each page is written.
+    std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
+};
+
+struct ConversionOutcome {
+    int result = 0;            // 1 when the PDF was written completely
+    std::string message;       // reason text when result != 1
+    std::string detail;        // what exactly went wrong, when known (e.g. "No such file or directory")
+    std::string outputPath;    // the PDF written (or that would have been written)
+    uint32_t pageCount = 0;    // pages in the input (0 when it could not be opened)
+    uint64_t bytesWritten = 0; // size of the finished PDF
+    std::string diagnostic;    // libtiff's own warning/error text for this file, if any
+    bool cancelled = false;
+
+    bool ok() const { return result == 1; }
+};
+
+// Converts one file. Never throws; every failure is reported in the outcome.
+ConversionOutcome convertTiff(const ConversionRequest& request);
+
+// The output name the engine derives for an input: "<stem>.pdf" for inputs
+// ending in ".tiff" (any case), otherwise the input with its last three
+// characters replaced by "pdf". Returns an empty string for inputs it refuses
+// (longer than kMaxPathLength or shorter than three characters).
+std::string deriveOutputPath(const std::string& inputPath);
+
+inline constexpr std::size_t kMaxPathLength = 255;
+
+}  // namespace quorvex

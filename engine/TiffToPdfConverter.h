@@ -1,0 +1,30 @@
+// One conversion run: opens the TIFF, rewrites multi-strip fax files, refuses
+// a CMYK first page, writes the PDF and reports the result and its reason.
+#pragma once
+
+#include <string>
+
+#include "engine/Conversion.h"
+
+namespace quorvex {
+
+class TiffToPdfConverter {
+public:
+    // Reason of the last failure; all zero while nothing failed.
+    char messageText[255] = {};
+
+    int convertTiffToPdf(const char* inputPath, const char* outputPath, const char* creator,
+                         const char* creationDate, const char* author, const char* producer,
+                         const char* title, const char* subject, const char* keywords);
+
+    // The same run for callers that want the details.
+    ConversionOutcome convert(const ConversionRequest& request);
+
+private:
+    int run(const ConversionRequest& request, ConversionOutcome& outcome);
+    int fail(int result, const std::string& message, ConversionOutcome& outcome,
+             const std::string& detail = {});
+    void setMessage(const std::string& text);
+};
+
+}  // namespace quorvex

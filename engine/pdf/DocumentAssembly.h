@@ -1,0 +1,42 @@
+// Writes the whole PDF in one forward pass: header, information, Catalog,
+// page tree, five objects per page, cross-reference table and trailer.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "engine/Conversion.h"
+
+namespace quorvex {
+
+class PdfOutput;
+class TiffDocument;
+
+// File positions of the numbered objects of one document, in order.
+class PdfObjectTable {
+public:
+    explicit PdfObjectTable(uint64_t expectedObjects) { positions_.reserve(expectedObjects); }
+
+    // Records where the next object begins and returns its number.
+    uint64_t begin(uint64_t position) {
+        positions_.push_back(position);
+        return positions_.size();
+    }
+    uint64_t count() const { return positions_.size(); }
+    uint64_t position(uint64_t number) const { return positions_.at(number - 1); }
+
+private:
+    std::vector<uint64_t> positions_;
+};
+
+struct AssemblyHooks {
+    const std::atomic<bool>* cancel = nullptr;
+    std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
+};
+
+void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& info,
+                   const AssemblyHooks& hooks);
+
+}  // namespace quorvex

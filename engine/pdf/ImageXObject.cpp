@@ -1,0 +1,206 @@
+#include "engine/pdf/ImageXObject.h"
+
+#include <tiffio.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "engine/EngineError.h"
+#include "engine/pdf/PdfOutput.h"
+#include "engine/tiff/TiffDocument.h"
+
+namespace quorvex {
+namespace {
+
+constexpr uint16_t kCompressionPackBits = 32773;
+constexpr uint16_t kCompressionDeflate = 32946;
+constexpr uint16_t kCompressionAdobeDeflate = 8;
+constexpr uint16_t kCompressionOldJpeg = 6;
+constexpr uint32_t kTagWangPageControl = 32934;
+// Software tag of a writer known to store Group 4 data that readers reject.
+constexpr const char* kUntrustedFaxWriter = "Oi/GFS, writer v00.06.02";
+
+uint64_t levelsOf(const TiffDocument& document) { return uint64_t{1} << document.bitsPerSample; }
+
+bool isGreyMultibit(const TiffDocument& document) {
+    return document.photometric == PHOTOMETRIC_MINISBLACK && levelsOf(document) > 2;
+}
+
+bool hasExtraSamples(TIFF* tiff) {
+    uint16_t count = 0;
+    uint16_t* kinds = nullptr;
+    return TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) && count >= 1;
+}
+
+std::string format(const char* pattern, auto... values) {
+    char text[256];
+    std::snprintf(text, sizeof text, pattern, values...);
+    return text;
+}
+
+void planFax(const TiffDocument& document, uint16_t compression, ImagePlan& plan) {
+    const long width = static_cast<long>(document.imageWidth);
+    const long height = static_cast<long>(document.imageLength);
+    if (compression == COMPRESSION_CCITTFAX3) {
+        uint32_t options = 0;
+        TIFFGetField(document.tiff.get(), TIFFTAG_GROUP3OPTIONS, &options);
+        const int k = (options & GROUP3OPT_2DENCODING) != 0 ? 1 : 0;
+        plan.filterLines = "/Filter /CCITTFaxDecode\r" +
+                           format("/DecodeParms << /K %i /Columns %ld /Rows %ld >>\r", k, width,
+                                  height);
+    } else {
+        plan.filterLines = "/Filter /CCITTFaxDecode\r" +
+                           format("/DecodeParms << /K %i /Columns %ld /Rows %ld %s>>\r", -1,
+                                  width, height, "");
+    }
+    plan.bitsPerComponent = 1;
+    plan.route = SampleRoute::RawStrips;
+    plan.encoding = StreamEncoding::Raw;
+}
+
+// Routes and bit depths by compression; everything but CCITT data is decoded
+// and Flate-compressed.
+void planFilter(const TiffDocument& document, ImagePlan& plan) {
+    const uint16_t compression = plan.effectiveCompression;
+    const bool greyMultibit = isGreyMultibit(document);
+    const SampleRoute rowsOrStrips =
+        greyMultibit ? SampleRoute::DecodedStrips : SampleRoute::Scanlines;
+    plan.encoding = StreamEncoding::Flate;
+    plan.filterLines = "/Filter /FlateDecode\r";
+
+    if (compression == COMPRESSION_CCITTFAX3 ||
+        (compression == COMPRESSION_CCITTFAX4 && document.bitsPerSample == 1)) {
+        planFax(document, compression, plan);
+        return;
+    }
+    switch (compression) {
+        case COMPRESSION_CCITTFAX4: {
+            const bool minIsWhite = document.photometric == PHOTOMETRIC_MINISWHITE;
+            plan.filterLines = format("/Decode [ %i %i ] /Filter /FlateDecode\r", minIsWhite ? 1 : 0,
+                                      minIsWhite ? 0 : 1);
+            plan.bitsPerComponent = document.bitsPerSample == 0 ? 1 : 8;
+            plan.route = SampleRoute::DecodedStrips;
+            return;
+        }
+        case COMPRESSION_LZW:
+            plan.bitsPerComponent = document.bitsPerSample;
+            plan.route = hasExtraSamples(document.tiff.get()) && document.isFullColor
+                             ? SampleRoute::Rgba
+                             : SampleRoute::DecodedStrips;
+            return;
+        case kCompressionPackBits:
+            if (document.bitsPerSample == 0 || document.bitsPerSample == 4) {
+                plan.bitsPerComponent = document.bitsPerSample == 0 ? 1 : 4;
+                plan.route = SampleRoute::DecodedStrips;
+            } else {
+                plan.bitsPerComponent = 8;
+                plan.route = rowsOrStrips;
+            }
+            return;
+        case COMPRESSION_JPEG:
+        case kCompressionDeflate:
+        case kCompressionAdobeDeflate:
+        case COMPRESSION_NONE:
+        case COMPRESSION_CCITTRLE:
+            plan.bitsPerComponent = 8;
+            plan.route = rowsOrStrips;
+            return;
+        default:
+            // Never copy coded data under a filter that does not match it.
+            plan.bitsPerComponent = 8;
+            plan.route = SampleRoute::DecodedStrips;
+            return;
+    }
+}
+
+std::string colourSpaceOf(const TiffDocument& document) {
+    if (document.photometric == PHOTOMETRIC_SEPARATED) return "/ColorSpace /DeviceCMYK\r";
+    if (levelsOf(document) <= 2) return "/ColorSpace /DeviceGray\r";
+    if (document.photometric == PHOTOMETRIC_RGB && document.isFullColor) {
+        return "/ColorSpace /DeviceRGB\r";
+    }
+    return indexedColourSpace(document);
+}
+
+}  // namespace
+
+uint16_t effectiveCompression(const TiffDocument& document) {
+    TIFF* tiff = document.tiff.get();
+    if (TIFFFindField(tiff, kTagWangPageControl, TIFF_ANY) != nullptr ||
+        document.compression == kCompressionOldJpeg) {
+        return kCompressionPackBits;
+    }
+    const char* software = nullptr;
+    if (document.compression == COMPRESSION_CCITTFAX4 &&
+        TIFFGetField(tiff, TIFFTAG_SOFTWARE, &software) && software != nullptr &&
+        std::strcmp(software, kUntrustedFaxWriter) == 0) {
+        return kCompressionPackBits;
+    }
+    return document.compression;
+}
+
+std::string indexedColourSpace(const TiffDocument& document) {
+    std::vector<PaletteEntry> palette;
+    if (!document.buildPalette(palette)) {
+        throw EngineFailure(kImageObjectFailure, "the page's colour map is missing or too large");
+    }
+    std::string text = format("/ColorSpace [ /Indexed /DeviceRGB %i <\r\n",
+                              static_cast<int>(palette.size()) - 1);
+    text.reserve(text.size() + palette.size() * 7 + palette.size() / 8 * 2 + 8);
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        char entry[16];
+        std::snprintf(entry, sizeof entry, "%02X%02X%02X ", palette[i].red & 0xFF,
+                      palette[i].green & 0xFF, palette[i].blue & 0xFF);
+        text += entry;
+        if ((i + 1) % 8 == 0) text += "\r\n";
+    }
+    text += "> ]\r\n";
+    return text;
+}
+
+ImagePlan planImage(const TiffDocument& document) {
+    ImagePlan plan;
+    plan.effectiveCompression = effectiveCompression(document);
+    planFilter(document, plan);
+    plan.colourSpace = colourSpaceOf(document);
+    return plan;
+}
+
+void writeImageXObject(PdfOutput& out, uint64_t number, TiffDocument& document,
+                       StreamMarks& marks, const std::atomic<bool>* cancel) {
+    try {
+        out.write("<<\r");
+        out.write("/Type /XObject\r");
+        out.write("/Subtype /Image\r");
+        out.print("/Name /Im%lu\r", static_cast<unsigned long>(document.getCurrentPage()));
+        const ImagePlan plan = planImage(document);
+        out.write(plan.filterLines);
+        out.write(plan.colourSpace);
+        out.print("/Width %lu\r", static_cast<unsigned long>(document.imageWidth));
+        out.print("/Height %lu\r", static_cast<unsigned long>(document.imageLength));
+        out.print("/BitsPerComponent %d\r", plan.bitsPerComponent);
+        out.print("/Length %lu 0 R\r", static_cast<unsigned long>(number + 1));
+        out.write(">>\r");
+        out.write("stream\r\n");
+
+        marks.streamStart = out.position();
+        const auto sink = makeStreamSink(out, plan.encoding);
+        writeSamples(plan.route, document, *sink, cancel);
+        sink->finish();
+        marks.streamEnd = out.position();
+
+        out.write("\rendstream\r");
+        out.write("endobj\r");
+    } catch (const OutputFailure&) {
+        throw;
+    } catch (const ConversionCancelled&) {
+        throw;
+    } catch (const EngineFailure&) {
+        throw;
+    } catch (...) {
+        throw EngineFailure(kImageObjectFailure);
+    }
+}
+
+}  // namespace quorvex

@@ -1,0 +1,42 @@
+// The Image XObject of a page: how its samples travel (CCITT data copied as
+// stored, or decoded and Flate-compressed), its colour space and bit depth.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/SampleRoutes.h"
+#include "engine/pdf/StreamSink.h"
+
+namespace quorvex {
+
+class PdfOutput;
+class TiffDocument;
+
+// Everything decided about a page image before its samples are read.
+struct ImagePlan {
+    uint16_t effectiveCompression = 0;
+    std::string filterLines;  // filter, decode parameters and /Decode lines
+    std::string colourSpace;  // the whole /ColorSpace entry
+    int bitsPerComponent = 1;
+    SampleRoute route = SampleRoute::RawStrips;
+    StreamEncoding encoding = StreamEncoding::Raw;
+};
+
+// Compression the page is treated as: PackBits (decode and re-compress) for
+// pages whose stored data is not to be trusted, otherwise its own.
+uint16_t effectiveCompression(const TiffDocument& document);
+
+ImagePlan planImage(const TiffDocument& document);
+
+// The inline indexed colour space for the selected page.
+std::string indexedColourSpace(const TiffDocument& document);
+
+// Writes the object body after its "N 0 obj" line. `number` is the image's
+// own object number; its stream length is object number + 1.
+void writeImageXObject(PdfOutput& out, uint64_t number, TiffDocument& document,
+                       StreamMarks& marks, const std::atomic<bool>* cancel);
+
+}  // namespace quorvex

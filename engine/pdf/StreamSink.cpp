@@ -1,0 +1,98 @@
+#include "engine/pdf/StreamSink.h"
+
+#include <zlib.h>
+
+#include <vector>
+
+#include "engine/EngineError.h"
+#include "engine/pdf/PdfOutput.h"
+
+namespace quorvex {
+namespace {
+
+class RawSink final : public SampleSink {
+public:
+    explicit RawSink(PdfOutput& out) : out_(out) {}
+    void append(const uint8_t* data, std::size_t size) override {
+        out_.write(data, size);
+        appended_ += size;
+    }
+    void finish() override {}
+
+private:
+    PdfOutput& out_;
+};
+
+class FlateSink final : public SampleSink {
+public:
+    explicit FlateSink(PdfOutput& out) : out_(out), chunk_(kChunkSize) {
+        const int status = deflateInit(&stream_, Z_DEFAULT_COMPRESSION);
+        if (status == Z_MEM_ERROR) throw EngineFailure(kAllocationFailure, "zlib: out of memory");
+        if (status != Z_OK) throw EngineFailure(kImageObjectFailure, "zlib: cannot start");
+        initialised_ = true;
+    }
+    ~FlateSink() override {
+        if (initialised_) deflateEnd(&stream_);
+    }
+    FlateSink(const FlateSink&) = delete;
+    FlateSink& operator=(const FlateSink&) = delete;
+
+    void append(const uint8_t* data, std::size_t size) override {
+        appended_ += size;
+        // zlib counts input in 32-bit units: feed large pieces in slices.
+        while (size > 0) {
+            const std::size_t slice = std::min<std::size_t>(size, kMaxSlice);
+            stream_.next_in = const_cast<Bytef*>(data);
+            stream_.avail_in = static_cast<uInt>(slice);
+            drain(Z_NO_FLUSH);
+            data += slice;
+            size -= slice;
+        }
+    }
+
+    void finish() override {
+        stream_.next_in = nullptr;
+        stream_.avail_in = 0;
+        drain(Z_FINISH);
+    }
+
+private:
+    static constexpr std::size_t kChunkSize = std::size_t{256} << 10;
+    static constexpr std::size_t kMaxSlice = std::size_t{1} << 30;
+
+    void drain(int flush) {
+        for (;;) {
+            stream_.next_out = chunk_.data();
+            stream_.avail_out = static_cast<uInt>(chunk_.size());
+            const int status = deflate(&stream_, flush);
+            if (status == Z_STREAM_ERROR) throw EngineFailure(kImageObjectFailure, "zlib: error");
+            const std::size_t produced = chunk_.size() - stream_.avail_out;
+            if (produced > 0) out_.write(chunk_.data(), produced);
+            if (flush == Z_FINISH ? status == Z_STREAM_END
+                                  : (stream_.avail_in == 0 && stream_.avail_out != 0)) {
+                return;
+            }
+        }
+    }
+
+    PdfOutput& out_;
+    z_stream stream_{};
+    std::vector<uint8_t> chunk_;
+    bool initialised_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<SampleSink> makeStreamSink(PdfOutput& out, StreamEncoding encoding) {
+    if (encoding == StreamEncoding::Flate) return std::make_unique<FlateSink>(out);
+    return std::make_unique<RawSink>(out);
+}
+
+void writeStreamData(PdfOutput& out, const uint8_t* data, std::size_t size,
+                     StreamEncoding encoding) {
+    auto sink = makeStreamSink(out, encoding);
+    sink->append(data, size);
+    sink->finish();
+}
+
+}  // namespace quorvex

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build and test the converter.
+# Idempotent: apt is only touched when something is missing.
+#   scripts/install-deps.sh          build + test dependencies
+#   scripts/install-deps.sh --bench  also the benchmark peers and corpus tools
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libtiff-dev zlib1g-dev libjpeg-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qpdf poppler-utils mupdf-tools libtiff-tools
+  xvfb xauth
+)
+if [[ "${1:-}" == "--bench" ]]; then
+  packages+=(ghostscript imagemagick img2pdf time)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then
+  sudo_cmd=(sudo)
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
