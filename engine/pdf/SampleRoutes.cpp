@@ -233,7 +233,9 @@ void writeRgbaSamples(TiffDocument& document, SampleSink& sink, const std::atomi
         TIFFRGBAImage* image;
         ~ImageEnd() { TIFFRGBAImageEnd(image); }
     } end{&image};
-    image.req_orientation = ORIENTATION_TOPLEFT;
+    // Rows in stored order, top row first: no flips, so the page can be read
+    // in bands; the page's orientation is applied when it is drawn.
+    image.req_orientation = image.orientation;
 
     uint32_t bandRows = height;
     uint32_t unit = 0;

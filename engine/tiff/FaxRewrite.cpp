@@ -32,6 +32,27 @@ int createExclusively(const std::string& sourcePath, std::string& name, std::str
     return -1;
 }
 
+// Tags without which the copied samples would be read as something else: the
+// colours of a palette page, the alpha of an RGBA page, the sample format.
+void copySampleLayoutTags(TIFF* from, const TiffDocument& page, TIFF* to) {
+    uint16_t* red = nullptr;
+    uint16_t* green = nullptr;
+    uint16_t* blue = nullptr;
+    if (page.photometric == PHOTOMETRIC_PALETTE &&
+        TIFFGetField(from, TIFFTAG_COLORMAP, &red, &green, &blue)) {
+        TIFFSetField(to, TIFFTAG_COLORMAP, red, green, blue);
+    }
+    uint16_t extraCount = 0;
+    uint16_t* extraKinds = nullptr;
+    if (TIFFGetField(from, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds) && extraCount > 0) {
+        TIFFSetField(to, TIFFTAG_EXTRASAMPLES, extraCount, extraKinds);
+    }
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    if (TIFFGetField(from, TIFFTAG_SAMPLEFORMAT, &sampleFormat)) {
+        TIFFSetField(to, TIFFTAG_SAMPLEFORMAT, sampleFormat);
+    }
+}
+
 void copyPageTags(TIFF* from, const TiffDocument& page, TIFF* to) {
     uint16_t planar = PLANARCONFIG_CONTIG;
     TIFFGetField(from, TIFFTAG_PLANARCONFIG, &planar);
@@ -48,6 +69,7 @@ void copyPageTags(TIFF* from, const TiffDocument& page, TIFF* to) {
     TIFFSetField(to, TIFFTAG_YRESOLUTION, static_cast<double>(page.yResolution));
     TIFFSetField(to, TIFFTAG_XPOSITION, static_cast<double>(page.xPosition));
     TIFFSetField(to, TIFFTAG_YPOSITION, static_cast<double>(page.yPosition));
+    copySampleLayoutTags(from, page, to);
     // The unit gives the resolutions their meaning; without it a page
     // measured in centimetres would change size.
     uint16_t unit = RESUNIT_INCH;

@@ -1,0 +1,30 @@
+# make demo   install dependencies, build, convert the sample TIFFs
+# make test   install dependencies, build, run the whole test suite
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test demo gui bench clean
+
+all: build
+
+deps:
+	scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	scripts/demo.sh $(BUILD)
+
+gui: build
+	$(BUILD)/bin/quorvex-tiff2pdf-gui
+
+clean:
+	rm -rf $(BUILD)

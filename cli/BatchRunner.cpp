@@ -1,0 +1,129 @@
+#include "cli/BatchRunner.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <thread>
+
+namespace quorvex::cli {
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool outputExists(const std::string& output) {
+    std::error_code ignored;
+    return !output.empty() && std::filesystem::exists(output, ignored);
+}
+
+}  // namespace
+
+BatchRunner::BatchRunner(BatchSettings settings, Converter converter, BatchObserver& observer)
+    : settings_(std::move(settings)), converter_(std::move(converter)), observer_(observer) {}
+
+bool BatchRunner::cancelled() const {
+    return settings_.cancel != nullptr && settings_.cancel->load();
+}
+
+std::vector<std::optional<JobResult>> BatchRunner::run(const std::vector<PlannedJob>& jobs) {
+    std::vector<std::optional<JobResult>> results(jobs.size());
+    std::atomic<std::size_t> nextJob{0};
+    auto work = [&] {
+        while (!cancelled()) {
+            const std::size_t index = nextJob.fetch_add(1);
+            if (index >= jobs.size())
+                return;
+            observer_.jobStarted(index, jobs[index]);
+            results[index] = runJob(index, jobs[index]);
+            observer_.jobFinished(index, *results[index]);
+        }
+    };
+    const std::size_t workerCount =
+        std::clamp<std::size_t>(settings_.workers, 1, std::max<std::size_t>(jobs.size(), 1));
+    {
+        std::vector<std::jthread> workers;
+        for (std::size_t i = 1; i < workerCount; ++i)
+            workers.emplace_back(work);
+        work();  // the calling thread is one of the workers
+    }
+    return results;
+}
+
+JobResult BatchRunner::runJob(std::size_t index, const PlannedJob& job) {
+    JobResult result;
+    result.input = job.input;
+    result.output = job.output;
+    if (!job.refusal.empty()) {
+        result.reason = job.refusal;
+        return result;
+    }
+    if (settings_.noClobber && outputExists(job.output)) {
+        result.status = JobStatus::Skipped;
+        result.reason = "skipped, " + job.output + " already exists";
+        return result;
+    }
+    try {
+        return convert(index, job);
+    } catch (const std::exception& error) {
+        result.reason = error.what();
+        return result;
+    }
+}
+
+JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
+    ConversionRequest request;
+    request.inputPath = job.input;
+    request.outputPath = job.output;
+    request.info = settings_.info;
+    request.cancel = settings_.cancel;
+    request.onPageDone = [this, index](uint32_t done, uint32_t count) {
+        observer_.pageDone(index, done, count);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const ConversionOutcome outcome = converter_(request);
+
+    JobResult result;
+    result.seconds = secondsSince(start);
+    result.input = job.input;
+    result.output = outcome.outputPath.empty() ? job.output : outcome.outputPath;
+    result.pageCount = outcome.pageCount;
+    result.bytesWritten = outcome.bytesWritten;
+    result.detail = outcome.detail;
+    result.diagnostic = outcome.diagnostic;
+    if (outcome.ok()) {
+        result.status = JobStatus::Converted;
+    } else {
+        result.status = outcome.cancelled ? JobStatus::Cancelled : JobStatus::Failed;
+        result.reason = outcome.message.empty() ? "conversion failed" : outcome.message;
+    }
+    return result;
+}
+
+BatchCounts countResults(const std::vector<std::optional<JobResult>>& results) {
+    BatchCounts counts;
+    for (const std::optional<JobResult>& result : results) {
+        if (!result) {
+            ++counts.notStarted;
+            continue;
+        }
+        switch (result->status) {
+            case JobStatus::Converted:
+                ++counts.converted;
+                break;
+            case JobStatus::Failed:
+                ++counts.failed;
+                break;
+            case JobStatus::Skipped:
+                ++counts.skipped;
+                break;
+            case JobStatus::Cancelled:
+                ++counts.cancelled;
+                break;
+        }
+    }
+    return counts;
+}
+
+}  // namespace quorvex::cli

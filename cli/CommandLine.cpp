@@ -1,0 +1,135 @@
+#include "cli/CommandLine.h"
+
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+#include "cli/ExitCodes.h"
+#include "cli/HelpText.h"
+#include "cli/InputCollector.h"
+#include "cli/Options.h"
+#include "cli/OutputPlanner.h"
+#include "cli/Reporter.h"
+
+namespace quorvex::cli {
+namespace {
+
+int usageError(const CommandLineEnvironment& env, const std::string& message) {
+    std::fprintf(env.err, "%s: %s (try '%s --help')\n", kProgramName, message.c_str(),
+                 kProgramName);
+    return kExitUsage;
+}
+
+std::string noInputMessage(const CollectedInputs& inputs) {
+    if (inputs.emptyFolders.size() == 1) {
+        return "no TIFF files found in '" + inputs.emptyFolders.front() + "'";
+    }
+    return "no TIFF files found in the folders given";
+}
+
+bool createOutputFolder(const CommandLineEnvironment& env, const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder)) {
+        const std::string reason = error ? error.message() : "not a folder";
+        std::fprintf(env.err, "%s: cannot create output folder '%s' (%s)\n", kProgramName,
+                     folder.c_str(), reason.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool cancelRequested(const CommandLineEnvironment& env) {
+    return env.cancel != nullptr && env.cancel->load();
+}
+
+ReporterSettings reporterSettingsFor(const CliOptions& options, const CommandLineEnvironment& env) {
+    ReporterSettings settings;
+    settings.verbosity = options.verbosity;
+    settings.showProgress = env.stderrIsTerminal;
+    settings.terminalWidth = env.terminalWidth;
+    return settings;
+}
+
+BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvironment& env) {
+    BatchSettings settings;
+    settings.workers = effectiveJobCount(options, env.hardwareThreads);
+    settings.noClobber = options.noClobber;
+    settings.info = options.info;
+    settings.cancel = env.cancel;
+    return settings;
+}
+
+// What the folder scan found besides files: unreadable folders count as
+// failed files; folders without TIFF files are only mentioned.
+void reportCollection(const CollectedInputs& inputs, const CliOptions& options,
+                      Reporter& reporter) {
+    for (const InputProblem& problem : inputs.problems) {
+        reporter.reportProblem(problem);
+    }
+    if (options.verbosity == Verbosity::Quiet) {
+        return;
+    }
+    for (const std::string& folder : inputs.emptyFolders) {
+        reporter.reportNotice(std::string(kProgramName) + ": no TIFF files in '" + folder + "'");
+    }
+}
+
+int runBatch(const CliOptions& options, const CollectedInputs& inputs,
+             const std::vector<PlannedJob>& jobs, const CommandLineEnvironment& env) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::size_t totalFiles = jobs.size() + inputs.problems.size();
+    Reporter reporter(env.out, env.err, reporterSettingsFor(options, env), totalFiles);
+    reportCollection(inputs, options, reporter);
+
+    BatchRunner runner(batchSettingsFor(options, env), env.converter, reporter);
+    BatchCounts counts = countResults(runner.run(jobs));
+    counts.failed += inputs.problems.size();
+
+    const bool interrupted = cancelRequested(env);
+    if (interrupted) {
+        reporter.reportNotice(std::string(kProgramName) + ": interrupted, " +
+                              std::to_string(counts.cancelled + counts.notStarted) +
+                              " file(s) not converted");
+    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    reporter.finish(counts, totalFiles, elapsed.count());
+
+    if (interrupted) {
+        return env.cancelExitStatus();
+    }
+    return counts.failed == 0 ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int runCommandLine(const std::vector<std::string>& args, const CommandLineEnvironment& env) {
+    const ParseResult parsed = parseOptions(args);
+    switch (parsed.action) {
+        case ParseResult::Action::ShowHelp:
+            std::fputs(helpText().c_str(), env.out);
+            return kExitSuccess;
+        case ParseResult::Action::ShowVersion:
+            std::fprintf(env.out, "%s\n", versionText().c_str());
+            return kExitSuccess;
+        case ParseResult::Action::UsageError:
+            return usageError(env, parsed.error);
+        case ParseResult::Action::Run:
+            break;
+    }
+    const CliOptions& options = parsed.options;
+
+    const CollectedInputs inputs = collectInputs(options.paths, options.recursive);
+    if (inputs.files.empty() && inputs.problems.empty()) {
+        return usageError(env, noInputMessage(inputs));
+    }
+    const OutputPlan plan = planOutputs(inputs.files, options);
+    if (!plan.error.empty())
+        return usageError(env, plan.error);
+    if (options.outputDir && !createOutputFolder(env, *options.outputDir))
+        return kExitFailure;
+
+    return runBatch(options, inputs, plan.jobs, env);
+}
+
+}  // namespace quorvex::cli

@@ -1,0 +1,101 @@
+#include "cli/InputCollector.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+namespace quorvex::cli {
+namespace fs = std::filesystem;
+namespace {
+
+std::string lowerCased(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool isFolder(const fs::path& path) {
+    std::error_code ignored;
+    return fs::is_directory(path, ignored);
+}
+
+bool isTiffFileEntry(const fs::directory_entry& entry) {
+    std::error_code ignored;
+    return entry.is_regular_file(ignored) && hasTiffName(entry.path().filename().string());
+}
+
+std::string describe(const std::error_code& error) {
+    return "cannot read folder (" + error.message() + ")";
+}
+
+// Adds the TIFF files of one folder (and of its sub-folders when recursive)
+// to found. Links to folders are not followed, so a link cycle cannot loop.
+// A folder that cannot be read is reported and the rest are still listed.
+void listFolder(const fs::path& folder, bool recursive, std::vector<fs::path>& found,
+                CollectedInputs& collected) {
+    std::vector<fs::path> subFolders;
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        std::error_code ignored;
+        if (recursive && it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            subFolders.push_back(it->path());
+        } else if (isTiffFileEntry(*it)) {
+            found.push_back(it->path());
+        }
+    }
+    if (error)
+        collected.problems.push_back({folder.string(), describe(error)});
+    for (const fs::path& sub : subFolders)
+        listFolder(sub, recursive, found, collected);
+}
+
+// A folder's files in a sorted order (element by element, so a folder's
+// files stay together), so runs repeat whatever order the file system uses.
+std::vector<fs::path> listFolderSorted(const fs::path& folder, bool recursive,
+                                       CollectedInputs& collected) {
+    std::vector<fs::path> found;
+    listFolder(folder, recursive, found, collected);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Identity of a file for spotting the same file named twice.
+std::string identityOf(const fs::path& path) {
+    std::error_code error;
+    const fs::path canonical = fs::weakly_canonical(path, error);
+    return error ? path.lexically_normal().string() : canonical.string();
+}
+
+}  // namespace
+
+bool hasTiffName(const std::string& fileName) {
+    return lowerCased(fileName).find(".tif") != std::string::npos;
+}
+
+CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive) {
+    CollectedInputs collected;
+    std::set<std::string> seen;
+    auto keep = [&](const fs::path& file) {
+        if (seen.insert(identityOf(file)).second)
+            collected.files.push_back(file.string());
+    };
+    for (const std::string& argument : paths) {
+        if (!isFolder(argument)) {
+            keep(argument);
+            continue;
+        }
+        const std::size_t problemsBefore = collected.problems.size();
+        const std::vector<fs::path> found = listFolderSorted(argument, recursive, collected);
+        if (found.empty() && collected.problems.size() == problemsBefore) {
+            collected.emptyFolders.push_back(argument);
+        }
+        for (const fs::path& file : found)
+            keep(file);
+    }
+    return collected;
+}
+
+}  // namespace quorvex::cli

@@ -1,0 +1,43 @@
+// Command-line options of quorvex-tiff2pdf, parsed into a plain struct so the
+// rules can be tested without starting a process.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/Conversion.h"
+
+namespace quorvex::cli {
+
+enum class Verbosity { Quiet, Normal, Verbose };
+
+struct CliOptions {
+    std::vector<std::string> paths;         // files and folders, in command-line order
+    bool recursive = false;                 // descend into sub-folders of folder arguments
+    std::optional<std::string> outputFile;  // -o: the PDF for the single input
+    std::optional<std::string> outputDir;   // -d: folder for every PDF
+    bool noClobber = false;                 // -n: skip inputs whose PDF exists
+    unsigned jobs = 0;                      // 0: one per CPU
+    Verbosity verbosity = Verbosity::Normal;
+    DocumentInfo info = DocumentInfo::applicationDefaults();
+};
+
+inline constexpr unsigned kMaxJobs = 256;
+
+struct ParseResult {
+    enum class Action { Run, ShowHelp, ShowVersion, UsageError };
+    Action action = Action::Run;
+    CliOptions options;
+    std::string error;  // one line, without the program name, when action is UsageError
+};
+
+// Parses the arguments after the program name. Short options may be combined
+// ("-rn", "-rj2"); a value follows its option attached ("-j2", "--jobs=2") or
+// as the next argument ("-j 2", "--jobs 2"); "--" ends the options.
+ParseResult parseOptions(const std::vector<std::string>& args);
+
+// The number of workers to start: the -j value, else the CPU count (at least 1).
+unsigned effectiveJobCount(const CliOptions& options, unsigned hardwareThreads);
+
+}  // namespace quorvex::cli

@@ -1,0 +1,61 @@
+#include "cli/SignalCancel.h"
+
+#include <csignal>
+
+#include "cli/ExitCodes.h"
+
+namespace quorvex::cli {
+namespace {
+
+// A signal handler may only touch lock-free atomics.
+static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
+
+std::atomic<bool> gCancelRequested{false};
+std::atomic<int> gSignalNumber{0};
+
+extern "C" void onCancelSignal(int signalNumber) {
+    int none = 0;
+    gSignalNumber.compare_exchange_strong(none, signalNumber);
+    gCancelRequested.store(true);
+}
+
+void installHandler(int signalNumber) {
+    struct sigaction action {};
+    action.sa_handler = onCancelSignal;
+    sigemptyset(&action.sa_mask);
+    // Restart interrupted reads and writes: the engine does not expect EINTR.
+    action.sa_flags = SA_RESTART;
+    sigaction(signalNumber, &action, nullptr);
+}
+
+}  // namespace
+
+const std::atomic<bool>& SignalCancel::install() {
+    static const bool installed = [] {
+        installHandler(SIGINT);
+        installHandler(SIGTERM);
+        installHandler(SIGHUP);  // the terminal went away: stop as for Ctrl-C
+        // A reader that stops early (quorvex-tiff2pdf ... | head) must not
+        // kill the process mid-file and leave a temporary file behind; the
+        // batch goes on and the lines it can no longer print are dropped.
+        std::signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)installed;
+    return gCancelRequested;
+}
+
+int SignalCancel::receivedSignal() {
+    return gSignalNumber.load();
+}
+
+int SignalCancel::exitStatusForSignal(int signalNumber) {
+    if (signalNumber == SIGTERM)
+        return kExitTerminated;
+    if (signalNumber == SIGHUP)
+        return 128 + SIGHUP;
+    return kExitInterrupted;
+}
+
+}  // namespace quorvex::cli

@@ -1,0 +1,134 @@
+// The command line run in-process with a stand-in engine: the paths through
+// parsing, collection, planning and the batch that need no real conversion.
+#include "cli/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/ExitCodes.h"
+#include "support/TestSupport.h"
+
+namespace quorvex::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+        text += static_cast<char>(c);
+    return text;
+}
+
+class CommandLineTest : public ::testing::Test {
+  protected:
+    CommandLineTest() : out_(std::tmpfile(), &std::fclose), err_(std::tmpfile(), &std::fclose) {
+        env_.out = out_.get();
+        env_.err = err_.get();
+        env_.cancel = &cancel_;
+        env_.converter = [this](const ConversionRequest& request) {
+            requests_.push_back(request.inputPath + " => " + request.outputPath);
+            ConversionOutcome outcome;
+            outcome.result = 1;
+            outcome.outputPath = request.outputPath;
+            outcome.pageCount = 1;
+            outcome.bytesWritten = 100;
+            return outcome;
+        };
+    }
+
+    int run(std::vector<std::string> args) { return runCommandLine(args, env_); }
+    std::string out() { return readAll(out_.get()); }
+    std::string err() { return readAll(err_.get()); }
+    fs::path touch(const std::string& name) {
+        const fs::path path = dir_ / name;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "x";
+        return path;
+    }
+
+    support::TempDir dir_;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out_;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> err_;
+    std::atomic<bool> cancel_{false};
+    std::vector<std::string> requests_;
+    CommandLineEnvironment env_;
+};
+
+TEST_F(CommandLineTest, DuplicateOutputsAreAUsageErrorAndTheOutputDirIsNotCreated) {
+    const fs::path a = touch("a/x.tif");
+    const fs::path b = touch("b/x.tif");
+    const fs::path outDir = dir_ / "pdfs";
+    EXPECT_EQ(run({"-d", outDir.string(), a.string(), b.string()}), kExitUsage);
+    EXPECT_TRUE(requests_.empty());
+    EXPECT_FALSE(fs::exists(outDir));
+    EXPECT_NE(err().find("would both be written to"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, OutputDirIsCreatedAndEachRequestNamesItsPdf) {
+    const fs::path a = touch("scans/a.tif");
+    const fs::path outDir = dir_ / "new/nested";
+    EXPECT_EQ(run({"--output-dir", outDir.string(), a.string()}), kExitSuccess);
+    EXPECT_TRUE(fs::is_directory(outDir));
+    EXPECT_EQ(requests_,
+              std::vector<std::string>{a.string() + " => " + (outDir / "a.pdf").string()});
+}
+
+TEST_F(CommandLineTest, OutputDirThatIsAFileFailsWithoutConverting) {
+    const fs::path a = touch("a.tif");
+    const fs::path blocker = touch("blocker");
+    EXPECT_EQ(run({"-d", blocker.string(), a.string()}), kExitFailure);
+    EXPECT_TRUE(requests_.empty());
+    EXPECT_NE(err().find("cannot create output folder"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, CancelEndsWithTheSignalsStatusAndStillPrintsTheSummary) {
+    for (const char* name : {"1.tif", "2.tif", "3.tif"})
+        touch(name);
+    env_.converter = [this](const ConversionRequest& request) {
+        cancel_ = true;  // the first file is interrupted
+        ConversionOutcome outcome;
+        outcome.cancelled = true;
+        outcome.outputPath = request.outputPath;
+        outcome.message = "Conversion cancelled.";
+        return outcome;
+    };
+    env_.cancelExitStatus = [] { return kExitTerminated; };
+    EXPECT_EQ(run({"-j1", dir_.path().string()}), kExitTerminated);
+    EXPECT_TRUE(out().starts_with("converted 0 of 3 files, 0 failed, 0 skipped in ")) << out();
+    const std::string errors = err();
+    EXPECT_NE(errors.find("1.tif: cancelled\n"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("interrupted, 3 file(s) not converted"), std::string::npos) << errors;
+}
+
+TEST_F(CommandLineTest, EmptyFolderBesideOtherInputsIsANoticeNotAnError) {
+    const fs::path a = touch("a.tif");
+    fs::create_directories(dir_ / "empty");
+    EXPECT_EQ(run({a.string(), (dir_ / "empty").string()}), kExitSuccess);
+    EXPECT_EQ(err(), "quorvex-tiff2pdf: no TIFF files in '" + (dir_ / "empty").string() + "'\n");
+    EXPECT_EQ(requests_.size(), 1u);
+}
+
+TEST_F(CommandLineTest, HelpListsEveryOptionAndExamples) {
+    EXPECT_EQ(run({"--help"}), kExitSuccess);
+    const std::string help = out();
+    for (const char* option :
+         {"--recursive", "--output", "--output-dir", "--no-clobber", "--jobs", "--title",
+          "--author", "--subject", "--keywords", "--creator", "--creation-date", "--quiet",
+          "--verbose", "--help", "--version", "Examples:", "Exit status:"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(err(), "");
+}
+
+}  // namespace
+}  // namespace quorvex::cli

@@ -1,0 +1,111 @@
+#include "cli/InputCollector.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace quorvex::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+void touch(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "x";
+}
+
+std::vector<std::string> relativeTo(const fs::path& base, const std::vector<std::string>& files) {
+    std::vector<std::string> relative;
+    for (const std::string& file : files) {
+        relative.push_back(fs::path(file).lexically_relative(base).generic_string());
+    }
+    return relative;
+}
+
+TEST(InputCollectorTest, NameFilterIsTheWindowsCaseInsensitiveTifTest) {
+    EXPECT_TRUE(hasTiffName("scan.tif"));
+    EXPECT_TRUE(hasTiffName("SCAN.TIF"));
+    EXPECT_TRUE(hasTiffName("scan.Tiff"));
+    EXPECT_TRUE(hasTiffName("scan.tif.bak"));
+    EXPECT_FALSE(hasTiffName("scan.tf"));
+    EXPECT_FALSE(hasTiffName("scantif"));
+    EXPECT_FALSE(hasTiffName("scan.pdf"));
+}
+
+class InputCollectorFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"b.tif", "a.TIFF", "c.txt", "notes.tif.txt", "sub/d.tif",
+                                 "sub/deeper/e.tiff", "sub/f.jpg", "z-sub/g.tif"}) {
+            touch(root() / name);
+        }
+        fs::create_directories(root() / "folder.tif");  // a folder is never a file to convert
+    }
+
+    fs::path root() const { return dir_.path() / "scans"; }
+
+    support::TempDir dir_;
+};
+
+TEST_F(InputCollectorFolderTest, FolderGivesItsTiffFilesSortedWithoutSubFolders) {
+    const CollectedInputs inputs = collectInputs({root().string()}, false);
+    EXPECT_EQ(relativeTo(root(), inputs.files),
+              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif.txt"}));
+    EXPECT_TRUE(inputs.problems.empty());
+    EXPECT_TRUE(inputs.emptyFolders.empty());
+}
+
+TEST_F(InputCollectorFolderTest, RecursiveKeepsEachFoldersFilesTogetherInSortedOrder) {
+    const CollectedInputs inputs = collectInputs({root().string()}, true);
+    EXPECT_EQ(relativeTo(root(), inputs.files),
+              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif.txt", "sub/d.tif",
+                                        "sub/deeper/e.tiff", "z-sub/g.tif"}));
+}
+
+TEST_F(InputCollectorFolderTest, NamedFilesAreKeptAsGivenAndDuplicatesDropped) {
+    const std::string named = (root() / "sub/f.jpg").string();  // named: taken whatever its name
+    const std::string missing = (root() / "missing.tif").string();
+    const std::string again = (root() / "sub/../b.tif").string();
+    const CollectedInputs inputs = collectInputs({named, root().string(), missing, again}, false);
+    EXPECT_EQ(
+        relativeTo(root(), inputs.files),
+        (std::vector<std::string>{"sub/f.jpg", "a.TIFF", "b.tif", "notes.tif.txt", "missing.tif"}));
+}
+
+TEST_F(InputCollectorFolderTest, FolderWithoutTiffFilesIsReportedAsEmpty) {
+    fs::create_directories(dir_.path() / "empty");
+    touch(dir_.path() / "other/readme.txt");
+    const CollectedInputs inputs =
+        collectInputs({(dir_.path() / "empty").string(), (dir_.path() / "other").string()}, true);
+    EXPECT_TRUE(inputs.files.empty());
+    EXPECT_EQ(inputs.emptyFolders.size(), 2u);
+}
+
+TEST_F(InputCollectorFolderTest, LinkedFoldersAreNotFollowedSoCyclesEnd) {
+    fs::create_directory_symlink(root(), root() / "sub/loop");
+    const CollectedInputs inputs = collectInputs({root().string()}, true);
+    EXPECT_EQ(inputs.files.size(), 6u);
+}
+
+TEST_F(InputCollectorFolderTest, UnreadableSubFolderIsReportedAndTheRestStillListed) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every folder";
+    const fs::path locked = root() / "sub";
+    fs::permissions(locked, fs::perms::none);
+    const CollectedInputs inputs = collectInputs({root().string()}, true);
+    fs::permissions(locked, fs::perms::owner_all);
+    ASSERT_EQ(inputs.problems.size(), 1u);
+    EXPECT_EQ(inputs.problems[0].path, locked.string());
+    EXPECT_NE(inputs.problems[0].reason.find("cannot read folder"), std::string::npos);
+    EXPECT_EQ(relativeTo(root(), inputs.files),
+              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif.txt", "z-sub/g.tif"}));
+}
+
+}  // namespace
+}  // namespace quorvex::cli

@@ -1,0 +1,153 @@
+#include "cli/Options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvex::cli {
+namespace {
+
+using Action = ParseResult::Action;
+
+ParseResult parse(std::vector<std::string> args) {
+    return parseOptions(args);
+}
+
+CliOptions parseOk(std::vector<std::string> args) {
+    const ParseResult result = parseOptions(args);
+    EXPECT_EQ(result.action, Action::Run) << result.error;
+    return result.options;
+}
+
+TEST(OptionsTest, PathsKeepCommandLineOrderAndDefaultsMatchTheWindow) {
+    const CliOptions options = parseOk({"b.tif", "a.tif", "dir"});
+    EXPECT_EQ(options.paths, (std::vector<std::string>{"b.tif", "a.tif", "dir"}));
+    EXPECT_FALSE(options.recursive);
+    EXPECT_FALSE(options.noClobber);
+    EXPECT_FALSE(options.outputFile);
+    EXPECT_FALSE(options.outputDir);
+    EXPECT_EQ(options.jobs, 0u);
+    EXPECT_EQ(options.verbosity, Verbosity::Normal);
+
+    const DocumentInfo defaults = DocumentInfo::applicationDefaults();
+    EXPECT_EQ(options.info.title, defaults.title);
+    EXPECT_EQ(options.info.author, defaults.author);
+    EXPECT_EQ(options.info.subject, defaults.subject);
+    EXPECT_EQ(options.info.keywords, defaults.keywords);
+    EXPECT_EQ(options.info.creator, defaults.creator);
+    EXPECT_EQ(options.info.producer, defaults.producer);
+    EXPECT_FALSE(options.info.creationDate);
+}
+
+TEST(OptionsTest, EveryWayOfGivingAJobCountIsAccepted) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"-j", "2", "a.tif"},
+                                               {"-j2", "a.tif"},
+                                               {"--jobs=2", "a.tif"},
+                                               {"--jobs", "2", "a.tif"},
+                                               {"-rj2", "a.tif"},
+                                               {"-rj", "2", "a.tif"}}) {
+        const CliOptions options = parseOk(args);
+        EXPECT_EQ(options.jobs, 2u) << args[0];
+        EXPECT_EQ(options.paths, std::vector<std::string>{"a.tif"}) << args[0];
+    }
+}
+
+TEST(OptionsTest, ShortFlagsCombineAndLongFormsMatchThem) {
+    const CliOptions combined = parseOk({"-rnv", "x.tif"});
+    EXPECT_TRUE(combined.recursive);
+    EXPECT_TRUE(combined.noClobber);
+    EXPECT_EQ(combined.verbosity, Verbosity::Verbose);
+
+    const CliOptions spelled = parseOk({"--recursive", "--no-clobber", "--quiet", "x.tif"});
+    EXPECT_TRUE(spelled.recursive);
+    EXPECT_TRUE(spelled.noClobber);
+    EXPECT_EQ(spelled.verbosity, Verbosity::Quiet);
+}
+
+TEST(OptionsTest, OutputOptionsTakeAttachedOrSeparateValues) {
+    EXPECT_EQ(parseOk({"-o", "out.pdf", "in.tif"}).outputFile, "out.pdf");
+    EXPECT_EQ(parseOk({"-oout.pdf", "in.tif"}).outputFile, "out.pdf");
+    EXPECT_EQ(parseOk({"--output=out.pdf", "in.tif"}).outputFile, "out.pdf");
+    EXPECT_EQ(parseOk({"-d", "pdfs", "a.tif", "b.tif"}).outputDir, "pdfs");
+    EXPECT_EQ(parseOk({"--output-dir", "pdfs", "a.tif"}).outputDir, "pdfs");
+    // A value is taken as is, even when it looks like an option.
+    EXPECT_EQ(parseOk({"-o", "-v", "in.tif"}).outputFile, "-v");
+}
+
+TEST(OptionsTest, DocumentInformationReplacesOnlyTheFieldsGiven) {
+    const CliOptions options =
+        parseOk({"--title", "Invoice", "--author=Ann", "--subject", "", "--keywords", "k1 k2",
+                 "--creator", "scanner", "--creation-date", "D:20240501120000", "a.tif"});
+    EXPECT_EQ(options.info.title, "Invoice");
+    EXPECT_EQ(options.info.author, "Ann");
+    EXPECT_EQ(options.info.subject, "");
+    EXPECT_EQ(options.info.keywords, "k1 k2");
+    EXPECT_EQ(options.info.creator, "scanner");
+    EXPECT_EQ(options.info.creationDate, "D:20240501120000");
+    EXPECT_EQ(options.info.producer, DocumentInfo::applicationDefaults().producer);
+}
+
+TEST(OptionsTest, DoubleDashEndsOptionsAndLoneDashIsAPath) {
+    const CliOptions options = parseOk({"-r", "--", "-n.tif", "--help", "-"});
+    EXPECT_TRUE(options.recursive);
+    EXPECT_FALSE(options.noClobber);
+    EXPECT_EQ(options.paths, (std::vector<std::string>{"-n.tif", "--help", "-"}));
+}
+
+TEST(OptionsTest, HelpAndVersionWinOverMissingPaths) {
+    EXPECT_EQ(parse({"--help"}).action, Action::ShowHelp);
+    EXPECT_EQ(parse({"-h"}).action, Action::ShowHelp);
+    EXPECT_EQ(parse({"a.tif", "--version"}).action, Action::ShowVersion);
+    EXPECT_EQ(parse({"-V"}).action, Action::ShowVersion);
+}
+
+struct UsageErrorCase {
+    std::vector<std::string> args;
+    std::string expectedText;
+};
+
+TEST(OptionsTest, UsageErrorsNameTheProblem) {
+    const std::vector<UsageErrorCase> cases = {
+        {{}, "no input files given"},
+        {{"-r"}, "no input files given"},
+        {{"--frobnicate", "a.tif"}, "unknown option '--frobnicate'"},
+        {{"-x", "a.tif"}, "unknown option '-x'"},
+        {{"-rx", "a.tif"}, "unknown option '-x'"},
+        {{"a.tif", "-o"}, "option '-o' needs a value"},
+        {{"a.tif", "--output"}, "option '--output' needs a value"},
+        {{"a.tif", "--title"}, "option '--title' needs a value"},
+        {{"-o", "", "a.tif"}, "needs a non-empty path"},
+        {{"--recursive=yes", "a.tif"}, "option '--recursive' takes no value"},
+        {{"-j", "0", "a.tif"}, "invalid value '0' for '-j'"},
+        {{"--jobs=many", "a.tif"}, "invalid value 'many' for '--jobs'"},
+        {{"-j", "-3", "a.tif"}, "invalid value '-3'"},
+        {{"-j2x", "a.tif"}, "invalid value '2x'"},
+        {{"-j", "100000", "a.tif"}, "invalid value '100000'"},
+        {{"-q", "-v", "a.tif"}, "cannot be used together"},
+        {{"-o", "x.pdf", "-d", "out", "a.tif"}, "cannot be used together"},
+        {{"-o", "x.pdf", "a.tif", "b.tif"}, "needs a single input, but 2 were given"},
+    };
+    for (const UsageErrorCase& c : cases) {
+        const ParseResult result = parseOptions(c.args);
+        std::string joined;
+        for (const std::string& arg : c.args)
+            joined += arg + " ";
+        EXPECT_EQ(result.action, Action::UsageError) << joined;
+        EXPECT_NE(result.error.find(c.expectedText), std::string::npos)
+            << joined << "-> " << result.error;
+        EXPECT_EQ(result.error.find('\n'), std::string::npos) << "one line: " << result.error;
+    }
+}
+
+TEST(OptionsTest, JobCountDefaultsToTheCpuCountButNeverZero) {
+    CliOptions options;
+    EXPECT_EQ(effectiveJobCount(options, 8), 8u);
+    EXPECT_EQ(effectiveJobCount(options, 0), 1u);
+    options.jobs = 3;
+    EXPECT_EQ(effectiveJobCount(options, 8), 3u);
+}
+
+}  // namespace
+}  // namespace quorvex::cli

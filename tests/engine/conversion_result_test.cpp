@@ -1,0 +1,264 @@
+// Results, messages and what stays on disk for every way a conversion ends.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "engine/Conversion.h"
+#include "engine/TiffToPdf.h"
+#include "engine/TiffToPdfConverter.h"
+#include "engine/pdf/PdfOutput.h"
+#include "fixtures/TiffFixture.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+quorvex::ConversionOutcome convert(const fs::path& input, const fs::path& output = {}) {
+    quorvex::ConversionRequest request;
+    request.inputPath = input.string();
+    request.outputPath = output.string();
+    request.info.creationDate = "fixed";
+    return quorvex::convertTiff(request);
+}
+
+// Files in `dir` other than the inputs the test made.
+std::vector<std::string> leftovers(const fs::path& dir, const std::set<std::string>& inputs) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (!inputs.contains(name))
+            names.push_back(name);
+    }
+    return names;
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+fs::path writeSimpleTiff(const support::TempDir& dir, const std::string& name,
+                         fixtures::PageSpec spec = {}) {
+    const fs::path path = dir / name;
+    fixtures::writeTiff(path, {spec});
+    return path;
+}
+
+TEST(ConversionResult, SuccessWritesThePdfBesideTheTiff) {
+    support::TempDir dir;
+    const auto tiff = writeSimpleTiff(dir, "scan.tif");
+    const auto outcome = convert(tiff);
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.outputPath, (dir / "scan.pdf").string());
+    EXPECT_EQ(outcome.pageCount, 1U);
+    EXPECT_EQ(outcome.bytesWritten, fs::file_size(dir / "scan.pdf"));
+    EXPECT_EQ(leftovers(dir.path(), {"scan.tif"}), std::vector<std::string>{"scan.pdf"});
+}
+
+TEST(ConversionResult, FinishedPdfHasPlainFilePermissions) {
+    support::TempDir dir;
+    const auto tiff = writeSimpleTiff(dir, "scan.tif");
+    const mode_t old = ::umask(022);
+    const auto outcome = convert(tiff);
+    ::umask(old);
+    ASSERT_TRUE(outcome.ok());
+    EXPECT_EQ(fs::status(dir / "scan.pdf").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+}
+
+TEST(ConversionResult, MissingFileCannotBeOpened) {
+    support::TempDir dir;
+    const auto outcome = convert(dir / "absent.tif");
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.message, "Unable to open file.");
+    EXPECT_EQ(outcome.detail, "No such file or directory");
+    EXPECT_TRUE(leftovers(dir.path(), {}).empty());
+}
+
+TEST(ConversionResult, FileThatIsNotATiffCannotBeOpened) {
+    support::TempDir dir;
+    writeText(dir / "notes.tif", "these are not the pixels you are looking for");
+    const auto outcome = convert(dir / "notes.tif");
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.message, "Unable to open file.");
+    EXPECT_FALSE(outcome.diagnostic.empty()) << "libtiff's own reason is kept";
+    EXPECT_EQ(leftovers(dir.path(), {"notes.tif"}), std::vector<std::string>{});
+}
+
+TEST(ConversionResult, CmykFirstPageIsRefusedBeforeAnyOutput) {
+    support::TempDir dir;
+    const auto tiff = writeSimpleTiff(dir, "print.tif", {.photometric = PHOTOMETRIC_SEPARATED});
+    const auto outcome = convert(tiff);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.message, "CMYK File Format not accepted");
+    EXPECT_TRUE(leftovers(dir.path(), {"print.tif"}).empty());
+}
+
+TEST(ConversionResult, CmykAfterTheFirstPageIsConverted) {
+    support::TempDir dir;
+    const fs::path tiff = dir / "mixed.tif";
+    fixtures::writeTiff(tiff, {{}, {.photometric = PHOTOMETRIC_SEPARATED}});
+    EXPECT_TRUE(convert(tiff).ok());
+}
+
+TEST(ConversionResult, OutputInAMissingFolderCannotBeOpened) {
+    support::TempDir dir;
+    const auto tiff = writeSimpleTiff(dir, "scan.tif");
+    const auto outcome = convert(tiff, dir / "no-such-folder" / "scan.pdf");
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.message, "Unable to open file.");
+}
+
+TEST(ConversionResult, OutputNamingAFolderCannotBeOpened) {
+    support::TempDir dir;
+    const auto tiff = writeSimpleTiff(dir, "scan.tif");
+    fs::create_directory(dir / "scan.pdf");
+    const auto outcome = convert(tiff);
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.message, "Unable to open file.");
+    EXPECT_TRUE(fs::is_directory(dir / "scan.pdf"));
+}
+
+TEST(ConversionResult, WriteErrorFailsAndKeepsTheOldPdf) {
+    support::TempDir dir;
+    const auto tiff = writeSimpleTiff(dir, "scan.tif", {.width = 800, .height = 600});
+    writeText(dir / "scan.pdf", "previous PDF");
+    quorvex::setOutputWriteLimitForTesting(1000);
+    const auto outcome = convert(tiff);
+    quorvex::setOutputWriteLimitForTesting(-1);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.message, "Unable to write file.");
+    EXPECT_NE(outcome.detail.find("No space left on device"), std::string::npos) << outcome.detail;
+    EXPECT_EQ(support::readFile(dir / "scan.pdf"), "previous PDF");
+    EXPECT_EQ(leftovers(dir.path(), {"scan.tif", "scan.pdf"}), std::vector<std::string>{});
+}
+
+// A real full file system, where the test may mount one.
+TEST(ConversionResult, FullDiskFailsCleanly) {
+    support::TempDir dir;
+    const fs::path small = dir / "small";
+    fs::create_directory(small);
+    if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    }
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    const auto tiff = writeSimpleTiff(dir, "noise.tif", {.width = 600, .height = 600});
+    const auto outcome = convert(tiff, small / "noise.pdf");
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.message, "Unable to write file.");
+    EXPECT_TRUE(fs::is_empty(small));
+}
+
+TEST(ConversionResult, FailurePartWayLeavesNoPartialPdf) {
+    support::TempDir dir;
+    const fs::path tiff = dir / "palette.tif";
+    // A palette page without a colour map fails while its image is written.
+    fixtures::writeTiff(
+        tiff,
+        {{}, {.photometric = PHOTOMETRIC_PALETTE, .colorMapMode = fixtures::ColorMapMode::Omit}});
+    quorvex::ConversionOutcome outcome = convert(tiff);
+    if (outcome.ok())
+        GTEST_SKIP() << "libtiff accepted the page without a colour map";
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_TRUE(leftovers(dir.path(), {"palette.tif"}).empty());
+}
+
+TEST(ConversionResult, CancelledRunLeavesNothingBehind) {
+    support::TempDir dir;
+    const auto tiff = dir / "pages.tif";
+    fixtures::writeTiff(tiff, {{}, {}, {}});
+    std::atomic<bool> cancel{false};
+    quorvex::ConversionRequest request;
+    request.inputPath = tiff.string();
+    request.cancel = &cancel;
+    request.onPageDone = [&](uint32_t done, uint32_t) {
+        if (done == 1)
+            cancel = true;
+    };
+    const auto outcome = quorvex::convertTiff(request);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_EQ(outcome.message, "Conversion cancelled.");
+    EXPECT_TRUE(leftovers(dir.path(), {"pages.tif"}).empty());
+}
+
+TEST(ConversionResult, PlainEntryReturnsTheResultCode) {
+    support::TempDir dir;
+    const auto tiff = writeSimpleTiff(dir, "scan.tif");
+    const std::string out = (dir / "named.pdf").string();
+    EXPECT_EQ(TiffToPdf(tiff.c_str(), out.c_str(), "c", nullptr, "a", "p", "t", "s", "k"), 1);
+    EXPECT_TRUE(fs::exists(out));
+    EXPECT_EQ(
+        TiffToPdf((dir / "absent.tif").c_str(), nullptr, "c", nullptr, "a", "p", "t", "s", "k"),
+        -1);
+}
+
+TEST(ConversionResult, ConverterKeepsTheReasonInItsMessageText) {
+    support::TempDir dir;
+    const auto tiff = writeSimpleTiff(dir, "print.tif", {.photometric = PHOTOMETRIC_SEPARATED});
+    quorvex::TiffToPdfConverter converter;
+    EXPECT_EQ(
+        converter.convertTiffToPdf(tiff.c_str(), nullptr, "c", nullptr, "a", "p", "t", "s", "k"),
+        0);
+    EXPECT_STREQ(converter.messageText, "CMYK File Format not accepted");
+}
+
+TEST(OutputName, ReplacesTheLastThreeCharacters) {
+    EXPECT_EQ(quorvex::deriveOutputPath("scans/page.tif"), "scans/page.pdf");
+    EXPECT_EQ(quorvex::deriveOutputPath("SCAN.TIF"), "SCAN.pdf");
+    EXPECT_EQ(quorvex::deriveOutputPath("odd.name"), "odd.npdf");
+}
+
+TEST(OutputName, FourLetterExtensionBecomesPdf) {
+    EXPECT_EQ(quorvex::deriveOutputPath("scan.tiff"), "scan.pdf");
+    EXPECT_EQ(quorvex::deriveOutputPath("/in/Scan.TiFF"), "/in/Scan.pdf");
+}
+
+TEST(OutputName, RefusesPathsItCannotHold) {
+    EXPECT_EQ(quorvex::deriveOutputPath("ab"), "");
+    EXPECT_EQ(quorvex::deriveOutputPath("abc"), "pdf");
+    EXPECT_EQ(quorvex::deriveOutputPath(std::string(256, 'a')), "");
+    EXPECT_EQ(quorvex::deriveOutputPath(std::string(255, 'a')).size(), 255U);
+}
+
+// Builds a path of exactly `length` characters naming a file in nested folders.
+fs::path pathOfLength(const fs::path& base, std::size_t length, const std::string& suffix) {
+    fs::path folder = base;
+    while (folder.string().size() + 1 + 100 + suffix.size() < length) {
+        folder /= std::string(100, 'd');
+    }
+    fs::create_directories(folder);
+    const std::size_t stem = length - folder.string().size() - 1 - suffix.size();
+    return folder / (std::string(stem, 'f') + suffix);
+}
+
+TEST(ConversionResult, InputPathOf255CharactersIsAccepted) {
+    support::TempDir dir;
+    const fs::path tiff = pathOfLength(dir.path(), 255, ".tif");
+    ASSERT_EQ(tiff.string().size(), 255U);
+    fixtures::writeTiff(tiff, {{}});
+    EXPECT_TRUE(convert(tiff).ok());
+}
+
+TEST(ConversionResult, LongerInputPathIsRefusedNotTruncated) {
+    support::TempDir dir;
+    const fs::path tiff = pathOfLength(dir.path(), 256, ".tif");
+    fixtures::writeTiff(tiff, {{}});
+    const auto outcome = convert(tiff);
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.message, "Path is longer than 255 characters.");
+    EXPECT_TRUE(leftovers(tiff.parent_path(), {tiff.filename().string()}).empty());
+}
+
+}  // namespace

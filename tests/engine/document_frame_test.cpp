@@ -1,0 +1,127 @@
+// The file frame: header, object numbering and positions, cross-reference
+// table and trailer, byte for byte.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "engine/Conversion.h"
+#include "fixtures/TiffFixture.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+struct Frame {
+    std::string bytes;
+    uint64_t xrefOffset = 0;
+    uint64_t declaredCount = 0;
+    std::vector<std::string> entries;  // each entry's 20 bytes, the free one first
+    std::string trailer;               // from "trailer\r" to the end
+};
+
+Frame readFrame(const std::filesystem::path& pdf) {
+    Frame frame;
+    frame.bytes = support::readFile(pdf);
+    std::size_t xref = frame.bytes.rfind("\rxref\r");  // not the one in "startxref"
+    if (xref == std::string::npos)
+        throw std::runtime_error("no xref in " + pdf.string());
+    frame.xrefOffset = ++xref;
+    std::size_t cursor = xref + 5;
+    const std::size_t lineEnd = frame.bytes.find('\r', cursor);
+    const std::string subsection = frame.bytes.substr(cursor, lineEnd - cursor);
+    frame.declaredCount = std::stoull(subsection.substr(subsection.find(' ') + 1));
+    cursor = lineEnd + 1;
+    for (uint64_t i = 0; i < frame.declaredCount; ++i, cursor += 20) {
+        frame.entries.push_back(frame.bytes.substr(cursor, 20));
+    }
+    frame.trailer = frame.bytes.substr(cursor);
+    return frame;
+}
+
+std::filesystem::path convertPages(const support::TempDir& dir, int pages,
+                                   uint16_t photometric = PHOTOMETRIC_MINISBLACK) {
+    std::vector<fixtures::PageSpec> specs;
+    for (int i = 0; i < pages; ++i) {
+        specs.push_back({.photometric = photometric, .variant = static_cast<uint32_t>(i)});
+    }
+    const auto tiff = dir / "pages.tif";
+    fixtures::writeTiff(tiff, specs);
+    quorvex::ConversionRequest request;
+    request.inputPath = tiff.string();
+    request.info.creationDate = "fixed";
+    const auto outcome = quorvex::convertTiff(request);
+    if (!outcome.ok())
+        throw std::runtime_error(outcome.message + " " + outcome.detail);
+    return outcome.outputPath;
+}
+
+TEST(DocumentFrame, OnePageHasEightObjectsAndNineEntries) {
+    support::TempDir dir;
+    const Frame frame = readFrame(convertPages(dir, 1));
+    EXPECT_EQ(frame.bytes.substr(0, 10), "%PDF-1.2z\r");
+    EXPECT_EQ(frame.bytes.substr(frame.xrefOffset, 9), "xref\r0 9\r");
+    ASSERT_EQ(frame.entries.size(), 9U);
+    EXPECT_EQ(frame.entries[0], "0000000000 65535 f \r");
+    EXPECT_EQ(frame.entries[1], "0000000010 00000 n \r") << "object 1 follows the header";
+    EXPECT_NE(frame.trailer.find("/Size 9\r"), std::string::npos);
+}
+
+TEST(DocumentFrame, EveryEntryPointsAtItsObject) {
+    support::TempDir dir;
+    const Frame frame = readFrame(convertPages(dir, 3));
+    ASSERT_EQ(frame.entries.size(), 19U) << "three pages: 18 objects and the free entry";
+    const std::regex entryShape("\\d{10} 00000 n \\r");
+    for (std::size_t number = 1; number < frame.entries.size(); ++number) {
+        const std::string& entry = frame.entries[number];
+        ASSERT_TRUE(std::regex_match(entry, entryShape)) << entry;
+        const uint64_t offset = std::stoull(entry.substr(0, 10));
+        const std::string header = std::to_string(number) + " 0 obj\r";
+        EXPECT_EQ(frame.bytes.substr(offset, header.size()), header) << "object " << number;
+    }
+}
+
+TEST(DocumentFrame, PageObjectsFollowTheFixedLayout) {
+    support::TempDir dir;
+    const Frame frame = readFrame(convertPages(dir, 3));
+    EXPECT_NE(frame.bytes.find("/Kids [4 0 R 9 0 R 14 0 R ]\r"), std::string::npos);
+    for (const int page : {4, 9, 14}) {
+        const uint64_t offset = std::stoull(frame.entries[page].substr(0, 10));
+        const std::string expected = std::to_string(page) + " 0 obj\r<<\r/Type /Page\r";
+        EXPECT_EQ(frame.bytes.substr(offset, expected.size()), expected);
+    }
+}
+
+TEST(DocumentFrame, TrailerNamesRootInfoAndTheCrossReference) {
+    support::TempDir dir;
+    const Frame frame = readFrame(convertPages(dir, 1));
+    const std::string expected = "trailer\r<<\r/Size 9\r/Root 2 0 R\r/Info 1 0 R\r>>\rstartxref\r" +
+                                 std::to_string(frame.xrefOffset) + "\r%%EOF\r";
+    EXPECT_EQ(frame.trailer, expected);
+}
+
+TEST(DocumentFrame, LinesEndWithCarriageReturnsOutsideStreams) {
+    support::TempDir dir;
+    // RGB: no inline palette, whose lines end in CR LF.
+    const Frame frame = readFrame(convertPages(dir, 2, PHOTOMETRIC_RGB));
+    // Line feeds appear only after "stream\r" (and inside stream data).
+    const std::string& bytes = frame.bytes;
+    std::size_t streamEnd = 0;
+    for (std::size_t lf = bytes.find('\n'); lf != std::string::npos;
+         lf = bytes.find('\n', lf + 1)) {
+        if (lf < streamEnd)
+            continue;
+        ASSERT_GE(lf, 7U);
+        ASSERT_EQ(bytes.substr(lf - 7, 8), "stream\r\n") << "stray line feed at " << lf;
+        streamEnd = bytes.find("endstream", lf);
+    }
+}
+
+TEST(DocumentFrame, ReadersAcceptTheFile) {
+    support::TempDir dir;
+    const auto pdf = convertPages(dir, 3);
+    const auto check = support::qpdfCheck(pdf);
+    EXPECT_TRUE(check.ok) << check.output;
+    EXPECT_EQ(support::pdfPageCount(pdf), 3);
+}
+
+}  // namespace

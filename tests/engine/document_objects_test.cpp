@@ -1,0 +1,159 @@
+// Document information, Catalog, page tree and per-page objects as written.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "engine/Conversion.h"
+#include "engine/pdf/DocumentObjects.h"
+#include "fixtures/TiffFixture.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string convertToBytes(
+    const std::vector<fixtures::PageSpec>& pages,
+    quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults()) {
+    support::TempDir dir;
+    const fs::path tiff = dir / "in.tif";
+    fixtures::writeTiff(tiff, pages);
+    quorvex::ConversionRequest request;
+    request.inputPath = tiff.string();
+    request.info = std::move(info);
+    const auto outcome = quorvex::convertTiff(request);
+    if (!outcome.ok())
+        throw std::runtime_error(outcome.message + ": " + outcome.detail);
+    return support::readFile(outcome.outputPath);
+}
+
+std::string objectText(const std::string& pdf, int number) {
+    const std::string header = "\r" + std::to_string(number) + " 0 obj\r";
+    const std::size_t start = pdf.find(header);
+    if (start == std::string::npos)
+        return {};
+    const std::size_t end = pdf.find("endobj\r", start);
+    return pdf.substr(start + header.size(), end + 7 - start - header.size());
+}
+
+fixtures::PageSpec sized(uint32_t width, uint32_t height, float xDpi, float yDpi) {
+    return {.width = width,
+            .height = height,
+            .bitsPerSample = 1,
+            .xResolution = xDpi,
+            .yResolution = yDpi};
+}
+
+std::string mediaBoxOf(const fixtures::PageSpec& page) {
+    const std::string pageObject = objectText(convertToBytes({page}), 4);
+    std::smatch match;
+    std::regex_search(pageObject, match, std::regex("/MediaBox \\[[^\\]]*\\]"));
+    return match.str();
+}
+
+TEST(PageSize, LetterAt300Dpi) {
+    EXPECT_EQ(mediaBoxOf(sized(2550, 3300, 300, 300)), "/MediaBox [0 0 612 792]");
+}
+
+TEST(PageSize, WidthDropsItsFractionHeightRounds) {
+    EXPECT_EQ(mediaBoxOf(sized(1654, 2339, 200, 200)), "/MediaBox [0 0 595 842]");
+    EXPECT_EQ(mediaBoxOf(sized(1728, 1143, 204, 98)), "/MediaBox [0 0 609 840]");
+}
+
+TEST(PageSize, MissingResolutionCountsAs200Dpi) {
+    auto page = sized(400, 400, 0, 0);
+    page.xResolution = std::nullopt;
+    page.yResolution = std::nullopt;
+    EXPECT_EQ(mediaBoxOf(page), "/MediaBox [0 0 144 144]");
+}
+
+TEST(PageSize, TinyPageKeepsAtLeastOnePoint) {
+    EXPECT_EQ(mediaBoxOf(sized(1, 1, 300, 300)), "/MediaBox [0 0 1 1]");
+}
+
+TEST(PageObjects, OnePageDocumentObjects) {
+    const std::string pdf = convertToBytes({sized(1728, 1143, 204, 98)});
+    EXPECT_EQ(objectText(pdf, 2), "<<\r/Type /Catalog\r/Pages 3 0 R\r>>\rendobj\r");
+    EXPECT_EQ(objectText(pdf, 3),
+              "<<\r/Type /Pages\r/Kids [4 0 R ]\r/Count 1\r/MediaBox [0 0 0 0]\r>>\rendobj\r");
+    EXPECT_EQ(objectText(pdf, 4),
+              "<<\r/Type /Page\r/Parent 3 0 R\r/MediaBox [0 0 609 840]\r/Resources\r<<\r"
+              "/XObject << /Im0 7 0 R >>\r/ProcSet 6 0 R \r>>\r/Contents [5 0 R]\r>>\rendobj\r");
+    EXPECT_EQ(objectText(pdf, 5),
+              "<<\r/Length 30\r>>\rstream\r\nq\r609 0 0 840 0 0 cm\r/Im0 Do\rQ\rendstream\r"
+              "endobj\r");
+}
+
+TEST(PageObjects, ThirdPageRefersToItsOwnObjects) {
+    const std::string pdf = convertToBytes({{}, {}, {}});
+    EXPECT_NE(objectText(pdf, 3).find("/Kids [4 0 R 9 0 R 14 0 R ]\r/Count 3\r"),
+              std::string::npos);
+    const std::string third = objectText(pdf, 14);
+    EXPECT_NE(third.find("/XObject << /Im2 17 0 R >>\r/ProcSet 16 0 R \r"), std::string::npos);
+    EXPECT_NE(third.find("/Contents [15 0 R]\r"), std::string::npos);
+    EXPECT_NE(objectText(pdf, 15).find("/Im2 Do\r"), std::string::npos);
+}
+
+TEST(PageObjects, ProcSetFollowsThePageKind) {
+    const std::string pdf = convertToBytes({{.photometric = PHOTOMETRIC_RGB},
+                                            {.compression = COMPRESSION_CCITTFAX4,
+                                             .photometric = PHOTOMETRIC_MINISWHITE,
+                                             .bitsPerSample = 1},
+                                            {.compression = COMPRESSION_LZW}});
+    EXPECT_EQ(objectText(pdf, 6), "[ /PDF /ImageC ]\rendobj\r");
+    EXPECT_EQ(objectText(pdf, 11), "[ /PDF /ImageB ]\rendobj\r");
+    EXPECT_EQ(objectText(pdf, 16), "[ /PDF /ImageI ]\rendobj\r");
+}
+
+TEST(PageObjects, LengthObjectHoldsTheImageStreamSize) {
+    const std::string pdf = convertToBytes({{}});
+    const std::string image = objectText(pdf, 7);
+    const std::size_t start = image.find("stream\r\n") + 8;
+    const std::size_t end = image.rfind("\rendstream\r");
+    EXPECT_NE(image.find("/Length 8 0 R\r"), std::string::npos);
+    EXPECT_EQ(objectText(pdf, 8), std::to_string(end - start) + "\rendobj\r");
+}
+
+TEST(DocumentInformation, WritesTheGivenTexts) {
+    quorvex::DocumentInfo info;
+    info.creator = "Creator";
+    info.creationDate = "a date in any form";
+    info.author = "Author";
+    info.producer = "Producer";
+    info.title = "Title";
+    info.subject = "Subject";
+    info.keywords = "Some keywords";
+    EXPECT_EQ(objectText(convertToBytes({{}}, info), 1),
+              "<<\r/Creator (Creator)\r/CreationDate (a date in any form)\r/Author (Author)\r"
+              "/Producer (Producer)\r/Title (Title)\r/Subject (Subject)\r"
+              "/Keywords (Some keywords)\r>>\rendobj\r");
+}
+
+TEST(DocumentInformation, DefaultsAreTheWindowsFixedValues) {
+    const std::string info = objectText(convertToBytes({{}}), 1);
+    EXPECT_NE(info.find("/Creator (Kestrune)\r"), std::string::npos);
+    EXPECT_NE(info.find("/Title (Quorvex Tiff To Pdf Converter)\r"), std::string::npos);
+    EXPECT_NE(info.find("/Subject (Tiff To Pdf Conversion)\r"), std::string::npos);
+    EXPECT_NE(info.find("/Keywords (Tiff To Pdf https://"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        info, std::regex("/CreationDate \\((Sun|Mon|Tues|Wednes|Thurs|Fri|Satur)day, [A-Z][a-z]+ "
+                         "\\d\\d, \\d{4}\\)\r")))
+        << info;
+}
+
+TEST(DocumentInformation, ParenthesesAndBackslashesAreEscaped) {
+    quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults();
+    info.title = "Scan (copy) C:\\in";
+    support::TempDir dir;
+    EXPECT_NE(objectText(convertToBytes({{}}, info), 1).find("/Title (Scan \\(copy\\) C:\\\\in)\r"),
+              std::string::npos);
+}
+
+TEST(CreationDate, EnglishNamesWhateverTheLocale) {
+    // 5 March 2007, noon UTC: a Monday in every time zone within 12 hours.
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    EXPECT_EQ(quorvex::formatCreationDate(1173096000), "Monday, March 05, 2007");
+}
+
+}  // namespace

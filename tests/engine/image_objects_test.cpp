@@ -1,0 +1,536 @@
+// The Image XObject of each page, byte for byte: its dictionary lines (filter,
+// decode parameters, colour space, size, bit depth, length reference), and the
+// stream data each sample route produces, inflated where it is Flate data.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "PdfBytes.h"
+#include "engine/Conversion.h"
+#include "engine/pdf/PdfOutput.h"
+#include "engine/pdf/StreamSink.h"
+#include "fixtures/TiffFixture.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using fixtures::PageSpec;
+using pdfbytes::imageObject;
+using pdfbytes::lengthObject;
+using pdfbytes::PdfBytes;
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+
+// The coded bytes of every strip of one page, joined, as libtiff's raw reader
+// hands them out.
+std::string rawStrips(const std::filesystem::path& path, int page) {
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "r"));
+    if (!tiff || !TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(page))) {
+        throw std::runtime_error("cannot read " + path.string());
+    }
+    uint64_t* counts = nullptr;
+    TIFFGetField(tiff.get(), TIFFTAG_STRIPBYTECOUNTS, &counts);
+    std::string joined;
+    for (uint32_t strip = 0; strip < TIFFNumberOfStrips(tiff.get()); ++strip) {
+        std::string bytes(counts[strip], '\0');
+        const tmsize_t read =
+            TIFFReadRawStrip(tiff.get(), strip, bytes.data(), static_cast<tmsize_t>(bytes.size()));
+        if (read < 0)
+            throw std::runtime_error("cannot read a raw strip of " + path.string());
+        joined.append(bytes, 0, static_cast<std::size_t>(read));
+    }
+    return joined;
+}
+
+std::string bitsReversed(std::string bytes) {
+    TIFFReverseBits(reinterpret_cast<uint8_t*>(bytes.data()), static_cast<tmsize_t>(bytes.size()));
+    return bytes;
+}
+
+// One byte per pixel of a 1-bit page: `set` where the sample bit is 1.
+std::string expandBits(const PageSpec& page, char set, char clear) {
+    const std::vector<uint8_t> samples = fixtures::pageSamples(page);
+    const std::size_t rowBytes = (page.width + 7) / 8;
+    std::string out;
+    for (uint32_t y = 0; y < page.height; ++y) {
+        for (uint32_t x = 0; x < page.width; ++x) {
+            const bool bit = (samples[y * rowBytes + x / 8] >> (7 - x % 8)) & 1;
+            out += bit ? set : clear;
+        }
+    }
+    return out;
+}
+
+std::string asString(const std::vector<uint8_t>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+// "/ColorSpace ..." up to the /Width line.
+std::string colourSpaceText(const std::string& dictionary) {
+    const std::size_t start = dictionary.find("/ColorSpace");
+    const std::size_t end = dictionary.find("/Width ");
+    if (start == std::string::npos || end == std::string::npos)
+        return {};
+    return dictionary.substr(start, end - start);
+}
+
+std::string indexedText(const std::vector<std::array<int, 3>>& entries) {
+    std::string text =
+        "/ColorSpace [ /Indexed /DeviceRGB " + std::to_string(entries.size() - 1) + " <\r\n";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        char entry[8];
+        std::snprintf(entry, sizeof entry, "%02X%02X%02X ", entries[i][0], entries[i][1],
+                      entries[i][2]);
+        text += entry;
+        if (i % 8 == 7)
+            text += "\r\n";
+    }
+    return text + "> ]\r\n";
+}
+
+PageSpec faxPage(uint16_t compression, uint32_t width = 1727, uint32_t height = 181) {
+    return {.width = width,
+            .height = height,
+            .compression = compression,
+            .photometric = PHOTOMETRIC_MINISWHITE,
+            .bitsPerSample = 1};
+}
+
+class ImageObjects : public ::testing::Test {
+  protected:
+    // Writes the pages, converts them and reads the PDF back.
+    PdfBytes convert(const std::vector<PageSpec>& pages) {
+        fixtures::writeTiff(tiff_, pages);
+        quorvex::ConversionRequest request;
+        request.inputPath = tiff_.string();
+        request.info.creationDate = "fixed";
+        const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
+        if (!outcome.ok()) {
+            throw std::runtime_error("conversion failed: " + outcome.message + " / " +
+                                     outcome.detail);
+        }
+        return PdfBytes::load(outcome.outputPath);
+    }
+
+    support::TempDir dir_;
+    std::filesystem::path tiff_ = dir_ / "page.tif";
+};
+
+// ---------------------------------------------------------------------------
+// Fax pages: CCITT data carried over as stored
+
+TEST_F(ImageObjects, Group4PageIsOneCcittStreamWithKMinusOne) {
+    const PdfBytes pdf = convert({faxPage(COMPRESSION_CCITTFAX4, 1728, 2200)});
+    const std::string dictionary = pdf.dictionary(imageObject(0));
+    EXPECT_EQ(dictionary,
+              "<<\r"
+              "/Type /XObject\r"
+              "/Subtype /Image\r"
+              "/Name /Im0\r"
+              "/Filter /CCITTFaxDecode\r"
+              "/DecodeParms << /K -1 /Columns 1728 /Rows 2200 >>\r"
+              "/ColorSpace /DeviceGray\r"
+              "/Width 1728\r"
+              "/Height 2200\r"
+              "/BitsPerComponent 1\r"
+              "/Length 8 0 R\r"
+              ">>\r");
+}
+
+TEST_F(ImageObjects, Group3WithoutOptionsTagHasKZero) {
+    const PdfBytes pdf = convert({faxPage(COMPRESSION_CCITTFAX3)});
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/DecodeParms"),
+              "/DecodeParms << /K 0 /Columns 1727 /Rows 181 >>\r");
+}
+
+TEST_F(ImageObjects, Group3WithFillBitsOnlyHasKZero) {
+    PageSpec page = faxPage(COMPRESSION_CCITTFAX3);
+    page.group3Options = GROUP3OPT_FILLBITS;
+    const PdfBytes pdf = convert({page});
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/DecodeParms"),
+              "/DecodeParms << /K 0 /Columns 1727 /Rows 181 >>\r");
+}
+
+TEST_F(ImageObjects, Group3WithTwoDimensionalCodingHasKOne) {
+    PageSpec page = faxPage(COMPRESSION_CCITTFAX3);
+    page.group3Options = GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS;
+    const PdfBytes pdf = convert({page});
+    const std::string dictionary = pdf.dictionary(imageObject(0));
+    EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Filter"), "/Filter /CCITTFaxDecode\r");
+    EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/DecodeParms"),
+              "/DecodeParms << /K 1 /Columns 1727 /Rows 181 >>\r");
+}
+
+TEST_F(ImageObjects, CcittStreamIsTheRawStripWhenFillOrderIsOne) {
+    PageSpec page = faxPage(COMPRESSION_CCITTFAX4);
+    page.fillOrder = FILLORDER_MSB2LSB;
+    const PdfBytes pdf = convert({page});
+    EXPECT_EQ(pdf.streamData(imageObject(0)), rawStrips(tiff_, 0));
+}
+
+TEST_F(ImageObjects, CcittStreamIsTheRawStripWhenFillOrderIsAbsent) {
+    const PdfBytes pdf = convert({faxPage(COMPRESSION_CCITTFAX3)});
+    EXPECT_EQ(pdf.streamData(imageObject(0)), rawStrips(tiff_, 0));
+}
+
+TEST_F(ImageObjects, CcittStreamIsBitReversedWhenFillOrderIsTwo) {
+    PageSpec group4 = faxPage(COMPRESSION_CCITTFAX4);
+    group4.fillOrder = FILLORDER_LSB2MSB;
+    PageSpec group3 = faxPage(COMPRESSION_CCITTFAX3);
+    group3.fillOrder = FILLORDER_LSB2MSB;
+    group3.group3Options = GROUP3OPT_2DENCODING;
+    const PdfBytes pdf = convert({group4, group3});
+    for (int page = 0; page < 2; ++page) {
+        const std::string raw = rawStrips(tiff_, page);
+        ASSERT_NE(raw, bitsReversed(raw)) << "the page must hold bytes that change when reversed";
+        EXPECT_EQ(pdf.streamData(imageObject(page)), bitsReversed(raw)) << "page " << page;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Fax pages that are decoded instead of copied
+
+constexpr const char* kUntrustedWriter = "Oi/GFS, writer v00.06.02";
+
+// A Group 4 page decoded on the scanline route: one byte per pixel, black 00
+// and white FF, then the page buffer's spare byte.
+void expectDecodedAsEightBitGrey(const PdfBytes& pdf, const PageSpec& page) {
+    const std::string dictionary = pdf.dictionary(imageObject(0));
+    EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Filter"), "/Filter /FlateDecode\r");
+    EXPECT_EQ(dictionary.find("/DecodeParms"), std::string::npos);
+    EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/ColorSpace"), "/ColorSpace /DeviceGray\r");
+    EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/BitsPerComponent"), "/BitsPerComponent 8\r");
+    const std::string samples = pdfbytes::inflate(pdf.streamData(imageObject(0)));
+    EXPECT_EQ(samples, expandBits(page, '\x00', '\xFF') + '\x00');
+}
+
+TEST_F(ImageObjects, Group4FromTheUntrustedWriterIsDecodedToEightBitGrey) {
+    PageSpec page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
+    page.software = kUntrustedWriter;
+    expectDecodedAsEightBitGrey(convert({page}), page);
+}
+
+TEST_F(ImageObjects, SoftwareTagMustMatchExactlyToDecodeTheFax) {
+    for (const std::string software :
+         {"Oi/GFS, writer v00.06.03", "oi/gfs, writer v00.06.02", "Oi/GFS, writer v00.06.02 "}) {
+        SCOPED_TRACE(software);
+        PageSpec page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
+        page.software = software;
+        const PdfBytes pdf = convert({page});
+        EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/Filter"),
+                  "/Filter /CCITTFaxDecode\r");
+    }
+}
+
+TEST_F(ImageObjects, UntrustedWriterTagLeavesGroup3PagesAlone) {
+    PageSpec page = faxPage(COMPRESSION_CCITTFAX3, 301, 57);
+    page.software = kUntrustedWriter;
+    const PdfBytes pdf = convert({page});
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/Filter"),
+              "/Filter /CCITTFaxDecode\r");
+}
+
+TEST_F(ImageObjects, PageWithWangPageControlTagIsDecoded) {
+    PageSpec page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
+    page.extraTags = {{.tag = 32934, .type = TIFF_LONG, .values = {1}}};
+    expectDecodedAsEightBitGrey(convert({page}), page);
+}
+
+TEST_F(ImageObjects, Group4WithoutBitsPerSampleIsOneBitFlateWithDecodeArray) {
+    PageSpec page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
+    page.bitsPerSample = std::nullopt;
+    const PdfBytes pdf = convert({page});
+    const std::string dictionary = pdf.dictionary(imageObject(0));
+    EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Decode "),
+              "/Decode [ 1 0 ] /Filter /FlateDecode\r");
+    EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/ColorSpace"), "/ColorSpace /DeviceGray\r");
+    EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/BitsPerComponent"), "/BitsPerComponent 1\r");
+    // One strip, decoded: the packed rows exactly.
+    EXPECT_EQ(pdfbytes::inflate(pdf.streamData(imageObject(0))),
+              asString(fixtures::pageSamples(page)));
+}
+
+// ---------------------------------------------------------------------------
+// Colour spaces
+
+TEST_F(ImageObjects, FourBitPaletteHasHighestIndexFifteenAndTwoLines) {
+    const PageSpec page{
+        .width = 33, .height = 9, .photometric = PHOTOMETRIC_PALETTE, .bitsPerSample = 4};
+    const fixtures::ColorMap map = fixtures::generatedColorMap(4, page.colorMapMode);
+    std::vector<std::array<int, 3>> entries;
+    for (std::size_t i = 0; i < 16; ++i) {
+        // 16-bit map values v * 257 come back as v.
+        entries.push_back({map.red[i] / 257, map.green[i] / 257, map.blue[i] / 257});
+    }
+    const std::string text = colourSpaceText(convert({page}).dictionary(imageObject(0)));
+    EXPECT_EQ(text, indexedText(entries));
+    EXPECT_EQ(pdfbytes::splitLines(text).size(), 4U) << "opening line, two of eight, closing";
+}
+
+TEST_F(ImageObjects, EightBitPaletteWithEightBitMapKeepsItsValuesOnThirtyTwoLines) {
+    const PageSpec page{.width = 33,
+                        .height = 9,
+                        .photometric = PHOTOMETRIC_PALETTE,
+                        .bitsPerSample = 8,
+                        .colorMapMode = fixtures::ColorMapMode::Auto8Bit};
+    const fixtures::ColorMap map = fixtures::generatedColorMap(8, page.colorMapMode);
+    std::vector<std::array<int, 3>> entries;
+    for (std::size_t i = 0; i < 256; ++i)
+        entries.push_back({map.red[i], map.green[i], map.blue[i]});
+    const std::string text = colourSpaceText(convert({page}).dictionary(imageObject(0)));
+    EXPECT_EQ(text, indexedText(entries));
+    EXPECT_EQ(pdfbytes::splitLines(text).size(), 34U);
+}
+
+TEST_F(ImageObjects, SixteenBitMapValuesAreScaledWithRounding) {
+    PageSpec page{.width = 9, .height = 5, .photometric = PHOTOMETRIC_PALETTE, .bitsPerSample = 4};
+    fixtures::ColorMap map;
+    map.red.assign(16, 0);
+    map.green.assign(16, 0);
+    map.blue.assign(16, 0);
+    map.red[0] = 65535;    // 255
+    map.green[0] = 32768;  // 127.5 rounds up to 128
+    map.blue[0] = 32767;   // 127.498 rounds down to 127
+    map.red[1] = 256;      // 0.996: any value of 256 or more makes the map 16-bit
+    page.colorMap = map;
+    const std::string text = colourSpaceText(convert({page}).dictionary(imageObject(0)));
+    const std::string firstEntries = "/ColorSpace [ /Indexed /DeviceRGB 15 <\r\nFF807F 010000 ";
+    EXPECT_EQ(text.substr(0, firstEntries.size()), firstEntries);
+}
+
+TEST_F(ImageObjects, EightBitGreyRampsRunWithThePhotometricConvention) {
+    PageSpec minIsBlack{.width = 17, .height = 5, .photometric = PHOTOMETRIC_MINISBLACK};
+    PageSpec minIsWhite{.width = 17, .height = 5, .photometric = PHOTOMETRIC_MINISWHITE};
+    std::vector<std::array<int, 3>> rising;
+    std::vector<std::array<int, 3>> falling;
+    for (int i = 0; i < 256; ++i) {
+        rising.push_back({i, i, i});
+        falling.push_back({255 - i, 255 - i, 255 - i});
+    }
+    const PdfBytes pdf = convert({minIsBlack, minIsWhite});
+    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(0))), indexedText(rising));
+    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(1))), indexedText(falling));
+}
+
+TEST_F(ImageObjects, FourBitGreyRampHasSixteenEvenSteps) {
+    const PageSpec page{.width = 17,
+                        .height = 5,
+                        .compression = COMPRESSION_PACKBITS,
+                        .photometric = PHOTOMETRIC_MINISBLACK,
+                        .bitsPerSample = 4};
+    std::vector<std::array<int, 3>> ramp;
+    for (int i = 0; i < 16; ++i)
+        ramp.push_back({17 * i, 17 * i, 17 * i});
+    const PdfBytes pdf = convert({page});
+    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(0))), indexedText(ramp));
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/BitsPerComponent"),
+              "/BitsPerComponent 4\r");
+}
+
+TEST_F(ImageObjects, DeviceColourSpacesForRgbBilevelAndCmyk) {
+    const PageSpec rgb{.width = 7, .height = 5, .photometric = PHOTOMETRIC_RGB};
+    const PageSpec bilevel{
+        .width = 7, .height = 5, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 1};
+    const PageSpec cmyk{.width = 7,
+                        .height = 5,
+                        .compression = COMPRESSION_LZW,
+                        .photometric = PHOTOMETRIC_SEPARATED};
+    const PdfBytes pdf = convert({rgb, bilevel, cmyk});
+    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(0))), "/ColorSpace /DeviceRGB\r");
+    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(1))), "/ColorSpace /DeviceGray\r");
+    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(2))), "/ColorSpace /DeviceCMYK\r");
+}
+
+// ---------------------------------------------------------------------------
+// Object frame: name, length reference and the length object
+
+TEST_F(ImageObjects, EachImageIsNamedByPageIndexAndRefersToTheNextObjectForItsLength) {
+    const PdfBytes pdf =
+        convert({PageSpec{.variant = 0}, PageSpec{.variant = 1}, PageSpec{.variant = 2}});
+    for (uint64_t page = 0; page < 3; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        const std::string dictionary = pdf.dictionary(imageObject(page));
+        EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Name"),
+                  "/Name /Im" + std::to_string(page) + "\r");
+        EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Length"),
+                  "/Length " + std::to_string(lengthObject(page)) + " 0 R\r");
+    }
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(17), "/Name"), "/Name /Im2\r");
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(17), "/Length"), "/Length 18 0 R\r");
+}
+
+TEST_F(ImageObjects, LengthObjectCountsTheStreamBytesExactly) {
+    const PdfBytes pdf =
+        convert({faxPage(COMPRESSION_CCITTFAX4), PageSpec{.photometric = PHOTOMETRIC_RGB},
+                 PageSpec{.compression = COMPRESSION_LZW}});
+    for (uint64_t page = 0; page < 3; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        const std::string image = pdf.objectText(imageObject(page));
+        const std::size_t start = image.find("stream\r\n") + 8;
+        const std::size_t end = image.rfind("\rendstream\rendobj\r");
+        ASSERT_NE(end, std::string::npos) << "the object ends with \\rendstream\\rendobj\\r";
+        const uint64_t count = end - start;
+        EXPECT_EQ(
+            pdf.objectText(lengthObject(page)),
+            std::to_string(lengthObject(page)) + " 0 obj\r" + std::to_string(count) + "\rendobj\r");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Scanline route: one byte per sample and a spare filler at the end
+
+TEST_F(ImageObjects, BilevelMinIsWhiteRowsBecomeBlackZeroWhiteFF) {
+    const PageSpec page{
+        .width = 10, .height = 13, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 1};
+    const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
+    ASSERT_EQ(data.size(), 13U * 10 + 1);
+    EXPECT_EQ(data, expandBits(page, '\x00', '\xFF') + '\x00');
+}
+
+TEST_F(ImageObjects, BilevelMinIsBlackRowsBecomeSetFFClearZero) {
+    const PageSpec page{
+        .width = 10, .height = 13, .photometric = PHOTOMETRIC_MINISBLACK, .bitsPerSample = 1};
+    const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
+    ASSERT_EQ(data.size(), 13U * 10 + 1);
+    EXPECT_EQ(data, expandBits(page, '\xFF', '\x00') + '\xFF');
+}
+
+TEST_F(ImageObjects, RgbRowsAreCopiedAndFollowedByThreeFillerBytes) {
+    const PageSpec page{.width = 11, .height = 7, .photometric = PHOTOMETRIC_RGB};
+    const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
+    EXPECT_EQ(data, asString(fixtures::pageSamples(page)) + "\x0B\x0B\x0B");
+}
+
+TEST_F(ImageObjects, FourBitMinIsWhiteRowsGiveOneBytePerPixelHighNibbleFirst) {
+    const PageSpec page{
+        .width = 9, .height = 4, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 4};
+    const std::vector<uint8_t> packed = fixtures::pageSamples(page);
+    std::string expected;
+    for (uint32_t y = 0; y < page.height; ++y) {
+        for (uint32_t x = 0; x < page.width; ++x) {
+            const uint8_t byte = packed[y * 5 + x / 2];
+            expected += static_cast<char>(x % 2 == 0 ? byte >> 4 : byte & 0x0F);
+        }
+    }
+    const PdfBytes pdf = convert({page});
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/BitsPerComponent"),
+              "/BitsPerComponent 8\r");
+    EXPECT_EQ(pdfbytes::inflate(pdf.streamData(imageObject(0))), expected + '\x0B');
+}
+
+// ---------------------------------------------------------------------------
+// Decoded-strips and RGBA routes
+
+TEST_F(ImageObjects, DecodedStripsAppendWholeStripsEvenAfterAShortLastOne) {
+    const PageSpec page{
+        .width = 30, .height = 100, .photometric = PHOTOMETRIC_MINISBLACK, .rowsPerStrip = 64};
+    const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
+    ASSERT_EQ(data.size(), 2U * 64 * 30) << "two strips of 64 rows";
+    EXPECT_EQ(data.substr(0, 100 * 30), asString(fixtures::pageSamples(page)));
+}
+
+TEST_F(ImageObjects, RgbaRouteStartsWithTheTopLeftPixel) {
+    // 3 x 2 RGBA pixels, opaque, all different.
+    const PageSpec page{.width = 3,
+                        .height = 2,
+                        .compression = COMPRESSION_LZW,
+                        .photometric = PHOTOMETRIC_RGB,
+                        .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+                        .samples = {10,  20,  30,  255, 40,  50,  60,  255, 70,  80,  90,  255,
+                                    100, 110, 120, 255, 130, 140, 150, 255, 160, 170, 180, 255}};
+    const PdfBytes pdf = convert({page});
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/ColorSpace"),
+              "/ColorSpace /DeviceRGB\r");
+    const std::string data = pdfbytes::inflate(pdf.streamData(imageObject(0)));
+    const std::vector<uint8_t> topRowFirst = {10,  20,  30,  40,  50,  60,  70,  80,  90,
+                                              100, 110, 120, 130, 140, 150, 160, 170, 180};
+    EXPECT_EQ(data, asString(topRowFirst));
+}
+
+TEST_F(ImageObjects, RgbaRouteGivesLibtiffsColoursForUnassociatedAlpha) {
+    PageSpec page{.width = 21,
+                  .height = 9,
+                  .compression = COMPRESSION_LZW,
+                  .photometric = PHOTOMETRIC_RGB,
+                  .extraSamples = {EXTRASAMPLE_UNASSALPHA},
+                  .alphaFill = fixtures::AlphaFill::Varying};
+    const PdfBytes pdf = convert({page});
+    const support::RgbImage decoded = support::decodeTiffPage(tiff_, 0, false);
+    EXPECT_EQ(pdfbytes::inflate(pdf.streamData(imageObject(0))), asString(decoded.rgb));
+}
+
+// The RGBA route writes rows in stored order, whatever the Orientation tag
+// (the page's drawing applies it). A page large enough to be read in several
+// bands must come out as the stored raster, not with each band flipped.
+TEST_F(ImageObjects, RgbaRouteKeepsStoredRowOrderAcrossBands) {
+    // About 4.5 million pixels: more than one band of the route's reader.
+    PageSpec page{.width = 4096,
+                  .height = 1100,
+                  .compression = COMPRESSION_LZW,
+                  .photometric = PHOTOMETRIC_RGB,
+                  .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+                  .rowsPerStrip = 512,
+                  .orientation = ORIENTATION_BOTLEFT};
+    const PdfBytes pdf = convert({page});
+    const support::RgbImage stored = support::decodeTiffPage(tiff_, 0, false);
+    const std::string data = pdfbytes::inflate(pdf.streamData(imageObject(0)));
+    ASSERT_EQ(data.size(), stored.rgb.size());
+    const std::size_t rowBytes = std::size_t{page.width} * 3;
+    for (uint32_t y = 0; y < page.height; ++y) {
+        ASSERT_EQ(
+            data.compare(y * rowBytes, rowBytes, asString(stored.rgb), y * rowBytes, rowBytes), 0)
+            << "row " << y << " differs from the stored raster";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Stream data writer
+
+class StreamData : public ::testing::Test {
+  protected:
+    std::string written(const std::string& data, quorvex::StreamEncoding encoding) {
+        const auto path = dir_ / "stream.bin";
+        std::string error;
+        const auto out = quorvex::PdfOutput::create(path.string(), &error);
+        if (!out)
+            throw std::runtime_error(error);
+        quorvex::writeStreamData(*out, reinterpret_cast<const uint8_t*>(data.data()), data.size(),
+                                 encoding);
+        out->commit();
+        return support::readFile(path);
+    }
+
+    support::TempDir dir_;
+};
+
+TEST_F(StreamData, FlateOfNothingIsAStillCompleteZlibStream) {
+    const std::string stream = written({}, quorvex::StreamEncoding::Flate);
+    EXPECT_FALSE(stream.empty());
+    EXPECT_EQ(pdfbytes::inflate(stream), "");
+}
+
+TEST_F(StreamData, IncompressibleDataIsWrittenWhole) {
+    std::mt19937 random(7);
+    std::string noise(100'000, '\0');
+    for (char& byte : noise)
+        byte = static_cast<char>(random());
+    for (const std::string& data : {noise, std::string("\x01\x02\x03", 3), std::string(1, 'x')}) {
+        const std::string stream = written(data, quorvex::StreamEncoding::Flate);
+        EXPECT_EQ(pdfbytes::inflate(stream), data) << data.size() << " bytes";
+    }
+}
+
+TEST_F(StreamData, RawDataIsWrittenUnchanged) {
+    const std::string data("\x00\xFF\r\n\x0B", 5);
+    EXPECT_EQ(written(data, quorvex::StreamEncoding::Raw), data);
+}
+
+}  // namespace
