@@ -1,0 +1,10 @@
+// The application's icon, in every size drawn for it.
+#pragma once
+
+#include <QIcon>
+
+namespace quorvex::gui {
+
+QIcon applicationIcon();
+
+}  // namespace quorvex::gui

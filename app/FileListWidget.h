@@ -1,0 +1,54 @@
+// The window's file list: three columns, rows in the order they were added,
+// several rows selectable at once. Starting a drag hands over to the owner
+// (dragRequested) instead of Qt's item-model drag, because the data carried
+// out is files, not items.
+#pragma once
+
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+
+namespace quorvex::gui {
+
+// Columns of the list.
+enum FileListColumn : int { kFilenameColumn = 0, kStatusColumn = 1, kSizeColumn = 2 };
+
+// Data a row keeps in its "Filename" cell besides the text shown.
+enum FileListRole : int {
+    kRowIdRole = Qt::UserRole,  // RowId: the row's identity for the workers
+    kTiffPathRole,              // QString: the TIFF file the row was made for
+    kDimmedIconRole,            // bool: icon drawn faded, as for a hidden file
+};
+
+class FileListWidget : public QTreeWidget {
+    Q_OBJECT
+
+  public:
+    explicit FileListWidget(QWidget* parent = nullptr);
+
+    // Sizes "Filename" and "Status" to fit their header and contents; "Size"
+    // fills the rest of the width.
+    void fitColumnsToContents();
+
+  signals:
+    void dragRequested();
+
+  protected:
+    void startDrag(Qt::DropActions supportedActions) override;
+};
+
+// Shows a cell's own tooltip when it has one (a failure's reason), otherwise
+// the cell's full text when the column is too narrow to show all of it.
+class TruncatedTextToolTipDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+    // Whether the cell at index, drawn in option.rect, cuts its text short.
+    bool isTextTruncated(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+};
+
+}  // namespace quorvex::gui

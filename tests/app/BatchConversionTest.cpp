@@ -1,0 +1,231 @@
+// Batch workers with a scripted engine: the order in which rows change, two
+// batches at once, rows removed while their batch runs, closing the window
+// mid-batch and paths too long for the engine.
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+#include <optional>
+
+#include "GuiTestSupport.h"
+#include "app/ConverterDialog.h"
+#include "app/FileListWidget.h"
+#include "engine/Conversion.h"
+
+using namespace quorvex::gui;
+using guitest::columnTexts;
+using guitest::dropPaths;
+using guitest::makeFile;
+
+class BatchConversionTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        m_dir.emplace();
+        QVERIFY(m_dir->isValid());
+        m_engine = std::make_unique<guitest::ScriptedEngine>();
+        m_desktop = std::make_unique<guitest::RecordingDesktop>();
+        m_dialog =
+            std::make_unique<ConverterDialog>(nullptr, m_desktop->actions(), m_engine->function());
+    }
+
+    void cleanup() {
+        m_dialog.reset();
+        m_engine.reset();
+        m_desktop.reset();
+        m_dir.reset();
+    }
+
+    void rowsAdvanceOneAtATimeAndTheBatchBeepsOnce() {
+        m_engine->hold();
+        const QString a = makeFile(*m_dir, "a.tif");
+        const QString b = makeFile(*m_dir, "b.tif");
+        const QString c = makeFile(*m_dir, "c.tif");
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(m_dialog.get(), {a, b, c}));
+
+        QTRY_COMPARE(statuses(), QStringList({"Converting", "pending convert", "pending convert"}));
+        m_engine->release("a.tif");
+        QTRY_COMPARE(statuses(), QStringList({"Finsihed", "Converting", "pending convert"}));
+        QCOMPARE(row(0)->text(kFilenameColumn), m_dir->filePath("a.pdf"));
+        m_engine->release("b.tif");
+        QTRY_COMPARE(statuses(), QStringList({"Finsihed", "Finsihed", "Converting"}));
+        QCOMPARE(m_desktop->beeps, 0);
+        m_engine->release("c.tif");
+        QTRY_COMPARE(finished.count(), 1);
+
+        QCOMPARE(statuses(), QStringList({"Finsihed", "Finsihed", "Finsihed"}));
+        QCOMPARE(columnTexts(list(), kFilenameColumn),
+                 QStringList({m_dir->filePath("a.pdf"), m_dir->filePath("b.pdf"),
+                              m_dir->filePath("c.pdf")}));
+        QCOMPARE(m_desktop->beeps, 1);
+        QCOMPARE(m_engine->calls(), QStringList({a, b, c}));
+    }
+
+    void failedRowKeepsItsTiffAndExplainsWhy() {
+        const QString good = makeFile(*m_dir, "good.tif");
+        const QString broken = makeFile(*m_dir, "broken.tif");
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(m_dialog.get(), {good, broken}));
+        QTRY_COMPARE(finished.count(), 1);
+
+        QCOMPARE(statuses(), QStringList({"Finsihed", "Failed"}));
+        QCOMPARE(row(1)->text(kFilenameColumn), broken);
+        QCOMPARE(row(1)->toolTip(kStatusColumn), QString(guitest::ScriptedEngine::kFailureReason));
+        QCOMPARE(row(0)->toolTip(kStatusColumn), QString());
+        QCOMPARE(m_desktop->beeps, 1);
+    }
+
+    void twoDropsRunTwoWorkersSideBySide() {
+        m_engine->hold();
+        const QString a = makeFile(*m_dir, "a.tif");
+        const QString b = makeFile(*m_dir, "b.tif");
+        const QString c = makeFile(*m_dir, "c.tif");
+        const QString d = makeFile(*m_dir, "d.tif");
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(m_dialog.get(), {a, b}));
+        QVERIFY(dropPaths(m_dialog.get(), {c, d}));
+
+        // Both batches are inside the engine at the same time.
+        QTRY_COMPARE(m_engine->waitingCount(), 2);
+        QTRY_COMPARE(statuses(), QStringList({"Converting", "pending convert", "Converting",
+                                              "pending convert"}));
+
+        m_engine->release("c.tif");
+        m_engine->release("d.tif");
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(statuses(),
+                 QStringList({"Converting", "pending convert", "Finsihed", "Finsihed"}));
+        QCOMPARE(m_desktop->beeps, 1);
+
+        m_engine->releaseAll();
+        QTRY_COMPARE(finished.count(), 2);
+        QCOMPARE(statuses(), QStringList({"Finsihed", "Finsihed", "Finsihed", "Finsihed"}));
+        QCOMPARE(m_desktop->beeps, 2);
+    }
+
+    void removingRowsMidBatchNeverRedirectsUpdates() {
+        m_engine->hold();
+        const QString a = makeFile(*m_dir, "a.tif");
+        const QString b = makeFile(*m_dir, "b.tif");
+        const QString x = makeFile(*m_dir, "x.tif");
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(m_dialog.get(), {a, b}));
+        QTRY_COMPARE(m_engine->callCount(), 1);
+
+        // Remove the first batch's rows; a new file now sits at row 0.
+        guitest::selectPositions(list(), {0, 1});
+        m_dialog->OnRemoveFromList();
+        QVERIFY(dropPaths(m_dialog.get(), {x}));
+        QTRY_COMPARE(statuses(), QStringList({"Converting"}));
+
+        m_engine->release("a.tif");
+        QTRY_COMPARE(m_engine->callCount(), 3);  // the first batch went on to b.tif
+        m_engine->release("b.tif");
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(columnTexts(list(), kFilenameColumn), QStringList({x}));
+        QCOMPARE(statuses(), QStringList({"Converting"}));
+
+        m_engine->release("x.tif");
+        QTRY_COMPARE(finished.count(), 2);
+        QCOMPARE(statuses(), QStringList({"Finsihed"}));
+        QCOMPARE(row(0)->text(kFilenameColumn), m_dir->filePath("x.pdf"));
+    }
+
+    void removingAnEarlierRowKeepsLaterRowsOnTheirFiles() {
+        m_engine->hold();
+        const QString a = makeFile(*m_dir, "a.tif");
+        const QString b = makeFile(*m_dir, "b.tif");
+        const QString c = makeFile(*m_dir, "c.tif");
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(m_dialog.get(), {a, b, c}));
+        QTRY_COMPARE(m_engine->callCount(), 1);
+        guitest::selectPositions(list(), {0});
+        m_dialog->OnRemoveFromList();
+
+        m_engine->releaseAll();
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(columnTexts(list(), kFilenameColumn),
+                 QStringList({m_dir->filePath("b.pdf"), m_dir->filePath("c.pdf")}));
+        QCOMPARE(statuses(), QStringList({"Finsihed", "Finsihed"}));
+    }
+
+    void clearingTheListMidBatchDropsItsUpdates() {
+        m_engine->hold();
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(m_dialog.get(), {makeFile(*m_dir, "a.tif"), makeFile(*m_dir, "b.tif")}));
+        QTRY_COMPARE(m_engine->callCount(), 1);
+        m_dialog->OnClearList();
+        m_engine->releaseAll();
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(list()->topLevelItemCount(), 0);
+        QCOMPARE(m_engine->callCount(), 2);
+        QCOMPARE(m_desktop->beeps, 1);
+    }
+
+    void closingMidBatchStopsTheWorkerAtOnce() {
+        m_engine->hold();
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+        const QString a = makeFile(*m_dir, "a.tif");
+        const QString b = makeFile(*m_dir, "b.tif");
+        QVERIFY(dropPaths(m_dialog.get(), {a, b}));
+        QTRY_COMPARE(m_engine->waitingCount(), 1);
+
+        QVERIFY(m_dialog->close());
+        QVERIFY(!m_dialog->isVisible());
+        // The engine call in progress is told to stop; destroying the window
+        // waits for the worker, which starts nothing more.
+        QTRY_VERIFY(m_engine->sawCancel());
+        m_dialog.reset();
+        QCOMPARE(m_engine->calls(), QStringList({a}));
+        QCOMPARE(m_desktop->beeps, 0);
+    }
+
+    void destroyingTheWindowMidBatchWaitsForTheWorker() {
+        m_engine->hold();
+        QVERIFY(dropPaths(m_dialog.get(), {makeFile(*m_dir, "a.tif"), makeFile(*m_dir, "b.tif")}));
+        QTRY_COMPARE(m_engine->waitingCount(), 1);
+        m_dialog.reset();
+        QVERIFY(m_engine->sawCancel());
+        QCOMPARE(m_engine->waitingCount(), 0);
+        QCOMPARE(m_engine->callCount(), 1);
+    }
+
+    void pathsLongerThanTheEngineTakesFailWithTheReason() {
+        const QString tooLong = longPath(quorvex::kMaxPathLength + 1);
+        const QString longest = longPath(quorvex::kMaxPathLength);
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        m_dialog->OnDropFiles({tooLong, longest});
+        QTRY_COMPARE(finished.count(), 1);
+
+        QCOMPARE(statuses(), QStringList({"Failed", "Finsihed"}));
+        QCOMPARE(row(0)->text(kFilenameColumn), tooLong);
+        QVERIFY2(row(0)->toolTip(kStatusColumn).contains("longer than 255"),
+                 qPrintable(row(0)->toolTip(kStatusColumn)));
+        // Only the path the engine can take was handed to it, whole.
+        QCOMPARE(m_engine->calls(), QStringList({longest}));
+    }
+
+  private:
+    QTreeWidget* list() const { return m_dialog->list(); }
+    QTreeWidgetItem* row(int position) const { return list()->topLevelItem(position); }
+    QStringList statuses() const { return columnTexts(list(), kStatusColumn); }
+
+    // A path of exactly `length` bytes ending in ".tif" inside the test folder.
+    QString longPath(std::size_t length) const {
+        QString path = m_dir->path() + "/";
+        const int fill = static_cast<int>(length) - static_cast<int>(path.size()) - 4;
+        path += QString(fill, QChar('n'));
+        path += ".tif";
+        return path;
+    }
+
+    std::optional<QTemporaryDir> m_dir;
+    std::unique_ptr<guitest::ScriptedEngine> m_engine;
+    std::unique_ptr<guitest::RecordingDesktop> m_desktop;
+    std::unique_ptr<ConverterDialog> m_dialog;
+};
+
+QTEST_MAIN(BatchConversionTest)
+#include "BatchConversionTest.moc"

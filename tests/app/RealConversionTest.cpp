@@ -1,0 +1,161 @@
+// The window with the real engine: TIFF files written by the fixture builder
+// go through a whole batch, PDFs are checked with qpdf, Convert Again writes
+// a PDF once more, and closing the window mid-file leaves nothing behind.
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "app/ConverterDialog.h"
+#include "app/FileListWidget.h"
+#include "engine/Conversion.h"
+#include "fixtures/TiffFixture.h"
+#include "support/TestSupport.h"
+
+using namespace quorvex::gui;
+using guitest::columnTexts;
+using guitest::dropPaths;
+
+namespace {
+
+constexpr int kBatchTimeoutMs = 60000;
+
+void writeGreyTiff(const QString& path, int pages = 1) {
+    std::vector<fixtures::PageSpec> specs;
+    for (int page = 0; page < pages; ++page) {
+        specs.push_back({.width = 120, .height = 80, .variant = static_cast<uint32_t>(page)});
+    }
+    fixtures::writeTiff(QFile::encodeName(path).toStdString(), specs);
+}
+
+void writeRgbTiff(const QString& path) {
+    fixtures::writeTiff(QFile::encodeName(path).toStdString(), {{.width = 90,
+                                                                 .height = 60,
+                                                                 .compression = COMPRESSION_LZW,
+                                                                 .photometric = PHOTOMETRIC_RGB}});
+}
+
+QString qpdfProblems(const QString& pdf) {
+    const support::QpdfCheck check = support::qpdfCheck(QFile::encodeName(pdf).toStdString());
+    return check.ok ? QString() : QString::fromStdString(check.output);
+}
+
+}  // namespace
+
+class RealConversionTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        m_dir.emplace();
+        QVERIFY(m_dir->isValid());
+        m_desktop = std::make_unique<guitest::RecordingDesktop>();
+    }
+
+    void cleanup() {
+        m_desktop.reset();
+        m_dir.reset();
+    }
+
+    void wholeBatchEndsWithTheWrittenPdfs() {
+        ConverterDialog dialog(nullptr, m_desktop->actions());
+        const QString a = path("a.tif");
+        const QString b = path("b.TIF");
+        const QString c = path("c.tiff");
+        const QString broken = path("broken.tif");
+        writeGreyTiff(a, 2);
+        writeRgbTiff(b);
+        writeGreyTiff(c);
+        guitest::makeFile(*m_dir, "broken.tif", 300);
+
+        QSignalSpy finished(&dialog, &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(&dialog, {a, b, broken, c}));
+        QVERIFY(finished.wait(kBatchTimeoutMs));
+        QCOMPARE(m_desktop->beeps, 1);
+
+        QTreeWidget* list = dialog.list();
+        QCOMPARE(columnTexts(list, kStatusColumn),
+                 QStringList({"Finsihed", "Finsihed", "Failed", "Finsihed"}));
+        // Each converted row names the file the engine wrote.
+        const QStringList pdfs = {path("a.pdf"), path("b.pdf"), path("c.pdf")};
+        QCOMPARE(columnTexts(list, kFilenameColumn),
+                 QStringList({pdfs[0], pdfs[1], broken, pdfs[2]}));
+        for (const QString& pdf : pdfs) {
+            QVERIFY2(QFile::exists(pdf), qPrintable(pdf));
+            const QString problems = qpdfProblems(pdf);
+            QVERIFY2(problems.isEmpty(), qPrintable(pdf + ": " + problems));
+        }
+        QCOMPARE(support::pdfPageCount(QFile::encodeName(pdfs[0]).toStdString()), 2);
+
+        const QString reason = list->topLevelItem(2)->toolTip(kStatusColumn);
+        QVERIFY2(!reason.isEmpty(), "a failed row explains why in its tooltip");
+        QCOMPARE(list->topLevelItem(0)->toolTip(kStatusColumn), QString());
+    }
+
+    void convertAgainWritesThePdfAgain() {
+        ConverterDialog dialog(nullptr, m_desktop->actions());
+        const QString a = path("a.tif");
+        writeGreyTiff(a);
+        QSignalSpy finished(&dialog, &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(&dialog, {a}));
+        QVERIFY(finished.wait(kBatchTimeoutMs));
+        QVERIFY(QFile::remove(path("a.pdf")));
+
+        dialog.list()->topLevelItem(0)->setSelected(true);
+        dialog.OnConvertAgain();
+        QVERIFY(finished.wait(kBatchTimeoutMs));
+        QCOMPARE(dialog.list()->topLevelItem(0)->text(kFilenameColumn), path("a.pdf"));
+        QCOMPARE(dialog.list()->topLevelItem(0)->text(kStatusColumn), QString("Finsihed"));
+        QVERIFY(QFile::exists(path("a.pdf")));
+        QCOMPARE(m_desktop->beeps, 2);
+    }
+
+    void closingMidFileLeavesNoPdfBehind() {
+        // The real engine, held after its first page until the window asks it
+        // to stop, so that the close always lands in the middle of the file.
+        auto firstPageWritten = std::make_shared<std::atomic<bool>>(false);
+        ConvertFunction heldAfterFirstPage =
+            [firstPageWritten](const quorvex::ConversionRequest& request) {
+                quorvex::ConversionRequest held = request;
+                held.onPageDone = [firstPageWritten, cancel = request.cancel](uint32_t, uint32_t) {
+                    firstPageWritten->store(true);
+                    while (cancel != nullptr && !cancel->load()) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    }
+                };
+                return quorvex::convertTiff(held);
+            };
+        auto dialog =
+            std::make_unique<ConverterDialog>(nullptr, m_desktop->actions(), heldAfterFirstPage);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        const QString a = path("a.tif");
+        writeGreyTiff(a, 3);
+        writeGreyTiff(path("b.tif"));
+        QVERIFY(dropPaths(dialog.get(), {a, path("b.tif")}));
+        QTRY_VERIFY_WITH_TIMEOUT(firstPageWritten->load(), kBatchTimeoutMs);
+
+        QVERIFY(dialog->close());
+        QVERIFY(!dialog->isVisible());
+        dialog.reset();
+
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({"a.tif", "b.tif"}));
+        QCOMPARE(m_desktop->beeps, 0);
+    }
+
+  private:
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+
+    std::optional<QTemporaryDir> m_dir;
+    std::unique_ptr<guitest::RecordingDesktop> m_desktop;
+};
+
+QTEST_MAIN(RealConversionTest)
+#include "RealConversionTest.moc"
