@@ -31,32 +31,13 @@ void guarded(int code, Body&& body) {
 unsigned long asLong(uint64_t value) { return static_cast<unsigned long>(value); }
 
 std::string contentText(const TiffDocument& document) {
-    const PageGeometry page = PageGeometry::of(document);
-    char text[160];
-    std::snprintf(text, sizeof text, "q\r%ld 0 0 %ld %ld %ld cm\r/Im%lu Do\rQ\r",
-                  static_cast<long>(page.width), static_cast<long>(page.height), 0L, 0L,
+    char name[40];
+    std::snprintf(name, sizeof name, "/Im%lu Do\r",
                   static_cast<unsigned long>(document.getCurrentPage()));
-    return text;
+    return "q\r" + PageGeometry::of(document).matrixText() + name + "Q\r";
 }
 
 }  // namespace
-
-PageGeometry PageGeometry::of(const TiffDocument& document) {
-    const auto valid = [](float resolution) {
-        return std::isfinite(resolution) && resolution > 0 ? static_cast<double>(resolution)
-                                                           : 200.0;
-    };
-    PageGeometry page;
-    const double widthPoints =
-        static_cast<double>(uint64_t{document.imageWidth} * 72) / valid(document.xResolution);
-    const double heightPoints =
-        static_cast<double>(uint64_t{document.imageLength} * 72) / valid(document.yResolution) +
-        0.5;
-    // A page narrower than one point would vanish in every reader.
-    page.width = std::max<int64_t>(1, static_cast<int64_t>(widthPoints));
-    page.height = std::max<int64_t>(1, static_cast<int64_t>(heightPoints));
-    return page;
-}
 
 std::string formatCreationDate(int64_t time) {
     static constexpr const char* kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",

@@ -28,6 +28,7 @@ void TiffDocument::reset() {
     pageCount = -1;
     currentPage = 0;
     isFullColor = 0;
+    resolutionUnit = 0;
 }
 
 int TiffDocument::open(const char* path, const char* mode) {
@@ -80,6 +81,7 @@ void TiffDocument::loadPageFields() {
     bitsPerSample = samplesPerPixel = photometric = compression = orientation = 0;
     xResolution = yResolution = xPosition = yPosition = 0;
     isFullColor = 0;
+    resolutionUnit = 0;
 
     TIFF* t = tiff.get();
     TIFFGetField(t, TIFFTAG_COMPRESSION, &compression);
@@ -94,6 +96,7 @@ void TiffDocument::loadPageFields() {
     TIFFGetField(t, TIFFTAG_YRESOLUTION, &yResolution);
     TIFFGetField(t, TIFFTAG_XPOSITION, &xPosition);
     TIFFGetField(t, TIFFTAG_YPOSITION, &yPosition);
+    TIFFGetField(t, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
 
     isFullColor = ((bitsPerSample >= 8 && photometric == kPhotometricRgb) ||
                    photometric == kPhotometricYCbCr || photometric == kPhotometricSeparated ||

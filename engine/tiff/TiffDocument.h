@@ -66,6 +66,7 @@ public:
     int32_t pageCount = -1;
     int32_t currentPage = 0;
     int32_t isFullColor = 0;
+    uint16_t resolutionUnit = 0;  // ResolutionUnit (296); 0 when absent
 
 private:
     void reset();
