@@ -18,10 +18,13 @@ DocumentInfo DocumentInfo::applicationDefaults() {
 }
 
 std::string deriveOutputPath(const std::string& inputPath) {
-    if (inputPath.size() < 3 || inputPath.size() > kMaxPathLength) return {};
+    if (inputPath.size() < 3 || inputPath.size() > kMaxPathLength)
+        return {};
     std::string suffix = inputPath.size() >= 5 ? inputPath.substr(inputPath.size() - 5) : "";
-    for (char& c : suffix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (suffix == ".tiff") return inputPath.substr(0, inputPath.size() - 5) + ".pdf";
+    for (char& c : suffix)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (suffix == ".tiff")
+        return inputPath.substr(0, inputPath.size() - 5) + ".pdf";
     return inputPath.substr(0, inputPath.size() - 3) + "pdf";
 }
 

@@ -42,13 +42,13 @@ struct ConversionRequest {
 };
 
 struct ConversionOutcome {
-    int result = 0;            // 1 when the PDF was written completely
-    std::string message;       // reason text when result != 1
-    std::string detail;        // what exactly went wrong, when known (e.g. "No such file or directory")
-    std::string outputPath;    // the PDF written (or that would have been written)
-    uint32_t pageCount = 0;    // pages in the input (0 when it could not be opened)
-    uint64_t bytesWritten = 0; // size of the finished PDF
-    std::string diagnostic;    // libtiff's own warning/error text for this file, if any
+    int result = 0;       // 1 when the PDF was written completely
+    std::string message;  // reason text when result != 1
+    std::string detail;   // what exactly went wrong, when known (e.g. "No such file or directory")
+    std::string outputPath;     // the PDF written (or that would have been written)
+    uint32_t pageCount = 0;     // pages in the input (0 when it could not be opened)
+    uint64_t bytesWritten = 0;  // size of the finished PDF
+    std::string diagnostic;     // libtiff's own warning/error text for this file, if any
     bool cancelled = false;
 
     bool ok() const { return result == 1; }

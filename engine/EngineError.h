@@ -25,24 +25,24 @@ const char* reasonForCode(int code);
 // Raised by a writer with its failure code; `detail` says what went wrong for
 // callers that show more than the message (command line -v, window tooltip).
 class EngineFailure : public std::runtime_error {
-public:
+  public:
     explicit EngineFailure(int code, const std::string& detail = {})
         : std::runtime_error(detail.empty() ? reasonForCode(code) : detail), code_(code) {}
     int code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 
 // The output could not be written (disk full, I/O error, file too large).
 class OutputFailure : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // The caller asked the run to stop.
 class ConversionCancelled : public std::runtime_error {
-public:
+  public:
     ConversionCancelled() : std::runtime_error("Conversion cancelled.") {}
 };
 

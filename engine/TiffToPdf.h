@@ -4,5 +4,5 @@
 #pragma once
 
 int TiffToPdf(const char* inputPath, const char* outputPath, const char* creator,
-              const char* creationDate, const char* author, const char* producer,
-              const char* title, const char* subject, const char* keywords);
+              const char* creationDate, const char* author, const char* producer, const char* title,
+              const char* subject, const char* keywords);

@@ -29,23 +29,32 @@ bool needsFaxRewrite(const TiffDocument& document) {
 
 std::string describeOpenFailure(const std::string& path, const TiffDiagnostics& diagnostics) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
-    if (S_ISDIR(info.st_mode)) return "it is a folder";
-    if (::access(path.c_str(), R_OK) != 0) return std::strerror(errno);
-    if (!diagnostics.lastError().empty()) return diagnostics.lastError();
+    if (::stat(path.c_str(), &info) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(info.st_mode))
+        return "it is a folder";
+    if (::access(path.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    if (!diagnostics.lastError().empty())
+        return diagnostics.lastError();
     return "not a readable TIFF file";
 }
 
 // Why the output cannot go where it was asked, before anything is written.
 std::string outputObstacle(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    if (S_ISDIR(info.st_mode)) return path + " is a folder";
-    if (::access(path.c_str(), W_OK) != 0) return path + ": " + std::strerror(errno);
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    if (S_ISDIR(info.st_mode))
+        return path + " is a folder";
+    if (::access(path.c_str(), W_OK) != 0)
+        return path + ": " + std::strerror(errno);
     return {};
 }
 
-std::string orEmpty(const char* text) { return text != nullptr ? text : std::string(); }
+std::string orEmpty(const char* text) {
+    return text != nullptr ? text : std::string();
+}
 
 }  // namespace
 
@@ -85,9 +94,9 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
     try {
         outcome.result = run(request, outcome);
     } catch (const EngineFailure& failure) {
-        outcome.result = fail(0, std::string("Error in function reason - ") +
-                                     reasonForCode(failure.code()),
-                              outcome, failure.what());
+        outcome.result =
+            fail(0, std::string("Error in function reason - ") + reasonForCode(failure.code()),
+                 outcome, failure.what());
     } catch (const OutputFailure& failure) {
         outcome.result = fail(0, kUnableToWrite, outcome, failure.what());
     } catch (const ConversionCancelled&) {
@@ -99,7 +108,8 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
         outcome.result = fail(0, kGeneralFailure, outcome);
     }
     outcome.message = messageText;
-    if (outcome.ok()) outcome.message.clear();
+    if (outcome.ok())
+        outcome.message.clear();
     return outcome;
 }
 
@@ -111,8 +121,7 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     if (input.size() > kMaxPathLength || request.outputPath.size() > kMaxPathLength) {
         return fail(-1, "Path is longer than 255 characters.", outcome);
     }
-    outcome.outputPath =
-        request.outputPath.empty() ? deriveOutputPath(input) : request.outputPath;
+    outcome.outputPath = request.outputPath.empty() ? deriveOutputPath(input) : request.outputPath;
     if (outcome.outputPath.empty()) {
         return fail(-1, "Path is too short to name the PDF after it.", outcome);
     }
@@ -137,14 +146,16 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
         }
         outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
     }
-    if (document.photometric == PHOTOMETRIC_SEPARATED) return fail(0, kCmykRefused, outcome);
+    if (document.photometric == PHOTOMETRIC_SEPARATED)
+        return fail(0, kCmykRefused, outcome);
 
     if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty()) {
         return fail(-1, kUnableToOpen, outcome, obstacle);
     }
     std::string error;
     const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath, &error);
-    if (!out) return fail(-1, kUnableToOpen, outcome, error);
+    if (!out)
+        return fail(-1, kUnableToOpen, outcome, error);
 
     writeDocument(*out, document, request.info, AssemblyHooks{request.cancel, request.onPageDone});
     outcome.bytesWritten = out->position();

@@ -9,7 +9,7 @@
 namespace quorvex {
 
 class TiffToPdfConverter {
-public:
+  public:
     // Reason of the last failure; all zero while nothing failed.
     char messageText[255] = {};
 
@@ -20,7 +20,7 @@ public:
     // The same run for callers that want the details.
     ConversionOutcome convert(const ConversionRequest& request);
 
-private:
+  private:
     int run(const ConversionRequest& request, ConversionOutcome& outcome);
     int fail(int result, const std::string& message, ConversionOutcome& outcome,
              const std::string& detail = {});

@@ -14,7 +14,9 @@ namespace {
 
 constexpr char kHeader[] = "%PDF-1.2z\r";
 
-unsigned long asLong(uint64_t value) { return static_cast<unsigned long>(value); }
+unsigned long asLong(uint64_t value) {
+    return static_cast<unsigned long>(value);
+}
 
 uint64_t beginObject(PdfOutput& out, PdfObjectTable& table) {
     const uint64_t number = table.begin(out.position());
@@ -79,7 +81,8 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
                                 "page " + std::to_string(page + 1) + " cannot be read");
         }
         writePage(out, table, document, hooks.cancel);
-        if (hooks.onPageDone) hooks.onPageDone(page + 1, pageCount);
+        if (hooks.onPageDone)
+            hooks.onPageDone(page + 1, pageCount);
     }
     writeCrossReference(out, table);
 }

@@ -16,7 +16,7 @@ class TiffDocument;
 
 // File positions of the numbered objects of one document, in order.
 class PdfObjectTable {
-public:
+  public:
     explicit PdfObjectTable(uint64_t expectedObjects) { positions_.reserve(expectedObjects); }
 
     // Records where the next object begins and returns its number.
@@ -27,7 +27,7 @@ public:
     uint64_t count() const { return positions_.size(); }
     uint64_t position(uint64_t number) const { return positions_.at(number - 1); }
 
-private:
+  private:
     std::vector<uint64_t> positions_;
 };
 

@@ -28,7 +28,9 @@ void guarded(int code, Body&& body) {
     }
 }
 
-unsigned long asLong(uint64_t value) { return static_cast<unsigned long>(value); }
+unsigned long asLong(uint64_t value) {
+    return static_cast<unsigned long>(value);
+}
 
 std::string contentText(const TiffDocument& document) {
     char name[40];
@@ -42,9 +44,9 @@ std::string contentText(const TiffDocument& document) {
 std::string formatCreationDate(int64_t time) {
     static constexpr const char* kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                             "Thursday", "Friday", "Saturday"};
-    static constexpr const char* kMonths[] = {"January", "February", "March",     "April",
-                                              "May",     "June",     "July",      "August",
-                                              "September", "October", "November", "December"};
+    static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
+                                              "May",       "June",     "July",     "August",
+                                              "September", "October",  "November", "December"};
     const std::time_t seconds = static_cast<std::time_t>(time);
     std::tm local{};
     if (localtime_r(&seconds, &local) == nullptr || local.tm_wday < 0 || local.tm_wday > 6 ||
@@ -61,7 +63,8 @@ std::string escapePdfString(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size());
     for (const char c : text) {
-        if (c == '(' || c == ')' || c == '\\') escaped += '\\';
+        if (c == '(' || c == ')' || c == '\\')
+            escaped += '\\';
         escaped += c;
     }
     return escaped;
@@ -70,8 +73,8 @@ std::string escapePdfString(const std::string& text) {
 void writeInfoObject(PdfOutput& out, const DocumentInfo& info) {
     guarded(kInfoObjectFailure, [&] {
         out.write("<<\r");
-        const std::string date = info.creationDate ? *info.creationDate
-                                                   : formatCreationDate(std::time(nullptr));
+        const std::string date =
+            info.creationDate ? *info.creationDate : formatCreationDate(std::time(nullptr));
         const auto line = [&](const char* key, const std::string& value) {
             out.write(std::string("/") + key + " (" + escapePdfString(value) + ")\r");
         };

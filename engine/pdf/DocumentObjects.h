@@ -21,8 +21,12 @@ inline constexpr uint64_t kInfo = 1;
 inline constexpr uint64_t kCatalog = 2;
 inline constexpr uint64_t kPages = 3;
 inline constexpr uint64_t kObjectsPerPage = 5;
-inline constexpr uint64_t pageObject(uint64_t page) { return 4 + kObjectsPerPage * page; }
-inline constexpr uint64_t objectCount(uint64_t pages) { return 3 + kObjectsPerPage * pages; }
+inline constexpr uint64_t pageObject(uint64_t page) {
+    return 4 + kObjectsPerPage * page;
+}
+inline constexpr uint64_t objectCount(uint64_t pages) {
+    return 3 + kObjectsPerPage * pages;
+}
 }  // namespace layout
 
 // File positions taken around a page's image stream data.

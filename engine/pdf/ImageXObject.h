@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/pdf/DecodedPixels.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/SampleRoutes.h"
 #include "engine/pdf/StreamSink.h"
@@ -23,7 +24,13 @@ struct ImagePlan {
     int bitsPerComponent = 1;
     SampleRoute route = SampleRoute::RawStrips;
     StreamEncoding encoding = StreamEncoding::Raw;
+    // Set when the page takes the lossless decoded path instead of `route`.
+    std::optional<DecodedLayout> decoded;
 };
+
+// Pixels a page may have; a file claiming more is refused rather than
+// decoded for minutes or handed to readers that cannot show it.
+inline constexpr uint64_t kMaxPagePixels = uint64_t{1} << 32;
 
 // Compression the page is treated as: PackBits (decode and re-compress) for
 // pages whose stored data is not to be trusted, otherwise its own.
@@ -31,12 +38,16 @@ uint16_t effectiveCompression(const TiffDocument& document);
 
 ImagePlan planImage(const TiffDocument& document);
 
+// Whether the compression-based plan carries the page's samples as they are
+// (its route, bit depth and colour space agree with the page's layout).
+bool planIsFaithful(const TiffDocument& document, const ImagePlan& plan);
+
 // The inline indexed colour space for the selected page.
 std::string indexedColourSpace(const TiffDocument& document);
 
 // Writes the object body after its "N 0 obj" line. `number` is the image's
 // own object number; its stream length is object number + 1.
-void writeImageXObject(PdfOutput& out, uint64_t number, TiffDocument& document,
-                       StreamMarks& marks, const std::atomic<bool>* cancel);
+void writeImageXObject(PdfOutput& out, uint64_t number, TiffDocument& document, StreamMarks& marks,
+                       const std::atomic<bool>* cancel);
 
 }  // namespace quorvex

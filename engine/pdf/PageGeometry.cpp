@@ -15,7 +15,8 @@ constexpr double kCentimetresPerInch = 2.54;
 constexpr double kFallbackDpi = 200.0;
 
 double dotsPerInch(float resolution, uint16_t unit) {
-    if (!std::isfinite(resolution) || resolution <= 0) return kFallbackDpi;
+    if (!std::isfinite(resolution) || resolution <= 0)
+        return kFallbackDpi;
     const double value = resolution;
     return unit == RESUNIT_CENTIMETER ? value * kCentimetresPerInch : value;
 }
@@ -29,14 +30,22 @@ bool isTransposed(uint16_t orientation) {
 // w x h points so the picture reads as the Orientation tag says.
 std::array<int64_t, 6> orientationMatrix(uint16_t orientation, int64_t w, int64_t h) {
     switch (orientation) {
-        case ORIENTATION_TOPRIGHT: return {-w, 0, 0, h, w, 0};
-        case ORIENTATION_BOTRIGHT: return {-w, 0, 0, -h, w, h};
-        case ORIENTATION_BOTLEFT: return {w, 0, 0, -h, 0, h};
-        case ORIENTATION_LEFTTOP: return {0, -h, -w, 0, w, h};
-        case ORIENTATION_RIGHTTOP: return {0, -h, w, 0, 0, h};
-        case ORIENTATION_RIGHTBOT: return {0, h, w, 0, 0, 0};
-        case ORIENTATION_LEFTBOT: return {0, h, -w, 0, w, 0};
-        default: return {w, 0, 0, h, 0, 0};
+        case ORIENTATION_TOPRIGHT:
+            return {-w, 0, 0, h, w, 0};
+        case ORIENTATION_BOTRIGHT:
+            return {-w, 0, 0, -h, w, h};
+        case ORIENTATION_BOTLEFT:
+            return {w, 0, 0, -h, 0, h};
+        case ORIENTATION_LEFTTOP:
+            return {0, -h, -w, 0, w, h};
+        case ORIENTATION_RIGHTTOP:
+            return {0, -h, w, 0, 0, h};
+        case ORIENTATION_RIGHTBOT:
+            return {0, h, w, 0, 0, 0};
+        case ORIENTATION_LEFTBOT:
+            return {0, h, -w, 0, w, 0};
+        default:
+            return {w, 0, 0, h, 0, 0};
     }
 }
 
@@ -48,7 +57,8 @@ PageGeometry PageGeometry::of(const TiffDocument& document) {
                     dotsPerInch(document.xResolution, unit);
     double down = static_cast<double>(uint64_t{document.imageLength} * 72) /
                   dotsPerInch(document.yResolution, unit);
-    if (isTransposed(document.orientation)) std::swap(across, down);
+    if (isTransposed(document.orientation))
+        std::swap(across, down);
 
     PageGeometry page;
     // A page narrower than one point would vanish in every reader.
@@ -60,10 +70,10 @@ PageGeometry PageGeometry::of(const TiffDocument& document) {
 
 std::string PageGeometry::matrixText() const {
     char text[160];
-    std::snprintf(text, sizeof text, "%ld %ld %ld %ld %ld %ld cm\r",
-                  static_cast<long>(matrix[0]), static_cast<long>(matrix[1]),
-                  static_cast<long>(matrix[2]), static_cast<long>(matrix[3]),
-                  static_cast<long>(matrix[4]), static_cast<long>(matrix[5]));
+    std::snprintf(text, sizeof text, "%ld %ld %ld %ld %ld %ld cm\r", static_cast<long>(matrix[0]),
+                  static_cast<long>(matrix[1]), static_cast<long>(matrix[2]),
+                  static_cast<long>(matrix[3]), static_cast<long>(matrix[4]),
+                  static_cast<long>(matrix[5]));
     return text;
 }
 

@@ -20,8 +20,10 @@ thread_local int64_t writeLimitForTesting = -1;
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
@@ -44,7 +46,8 @@ ssize_t writeSome(int fd, const uint8_t* data, std::size_t size) {
         }
         size = std::min<std::size_t>(size, static_cast<std::size_t>(writeLimitForTesting));
         const ssize_t written = ::write(fd, data, size);
-        if (written > 0) writeLimitForTesting -= written;
+        if (written > 0)
+            writeLimitForTesting -= written;
         return written;
     }
     return ::write(fd, data, size);
@@ -56,7 +59,9 @@ std::string describeErrno(const char* what) {
 
 }  // namespace
 
-void setOutputWriteLimitForTesting(int64_t bytes) { writeLimitForTesting = bytes; }
+void setOutputWriteLimitForTesting(int64_t bytes) {
+    writeLimitForTesting = bytes;
+}
 
 std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& finalPath, std::string* error) {
     const std::string folder = folderOf(finalPath);
@@ -68,9 +73,11 @@ std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& finalPath, std::
             return std::make_unique<PdfOutput>(fd, std::move(temporaryPath), finalPath,
                                                CreateKey{});
         }
-        if (errno != EEXIST) break;
+        if (errno != EEXIST)
+            break;
     }
-    if (error != nullptr) *error = describeErrno(("cannot create a file in " + folder).c_str());
+    if (error != nullptr)
+        *error = describeErrno(("cannot create a file in " + folder).c_str());
     return nullptr;
 }
 
@@ -81,7 +88,8 @@ PdfOutput::PdfOutput(int fd, std::string temporaryPath, std::string finalPath, C
       buffer_(kBufferSize) {}
 
 PdfOutput::~PdfOutput() {
-    if (!committed_) discard();
+    if (!committed_)
+        discard();
 }
 
 void PdfOutput::discard() noexcept {
@@ -97,7 +105,8 @@ void PdfOutput::write(const void* data, std::size_t size) {
         throw OutputFailure("the PDF would be larger than 9,999,999,999 bytes");
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
-    if (buffered_ + size > buffer_.size()) flush();
+    if (buffered_ + size > buffer_.size())
+        flush();
     if (size >= buffer_.size()) {
         writeAll(bytes, size);
     } else {
@@ -131,7 +140,8 @@ void PdfOutput::print(const char* format, ...) {
 }
 
 void PdfOutput::flush() {
-    if (buffered_ == 0) return;
+    if (buffered_ == 0)
+        return;
     writeAll(buffer_.data(), buffered_);
     buffered_ = 0;
 }
@@ -140,7 +150,8 @@ void PdfOutput::writeAll(const uint8_t* data, std::size_t size) {
     while (size > 0) {
         const ssize_t written = writeSome(fd_, data, size);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             throw OutputFailure(describeErrno("cannot write the PDF"));
         }
         data += written;
@@ -157,7 +168,8 @@ void PdfOutput::commit() {
         throw OutputFailure(describeErrno("cannot close the PDF"));
     }
     if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
-        const std::string reason = describeErrno(("cannot rename the PDF to " + finalPath_).c_str());
+        const std::string reason =
+            describeErrno(("cannot rename the PDF to " + finalPath_).c_str());
         discard();
         throw OutputFailure(reason);
     }

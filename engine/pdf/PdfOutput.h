@@ -13,7 +13,7 @@
 namespace quorvex {
 
 class PdfOutput {
-public:
+  public:
     // Cross-reference entries hold ten decimal digits.
     static constexpr uint64_t kMaxFileSize = 9'999'999'999ULL;
 
@@ -46,7 +46,7 @@ public:
 
     const std::string& temporaryPath() const { return temporaryPath_; }
 
-private:
+  private:
     void flush();
     void writeAll(const uint8_t* data, std::size_t size);
     void discard() noexcept;

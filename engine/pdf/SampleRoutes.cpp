@@ -23,8 +23,7 @@ uint64_t checkedSize(std::initializer_list<uint64_t> factors) {
     for (const uint64_t factor : factors) {
         if (factor != 0 && product > kMaxBufferBytes / factor) {
             throw EngineFailure(kAllocationFailure, "page too large: its buffers would pass " +
-                                                        std::to_string(kMaxBufferBytes) +
-                                                        " bytes");
+                                                        std::to_string(kMaxBufferBytes) + " bytes");
         }
         product *= factor;
     }
@@ -39,8 +38,8 @@ std::vector<uint8_t> allocate(uint64_t size) {
     try {
         return std::vector<uint8_t>(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
-        throw EngineFailure(kAllocationFailure, "out of memory for a " + std::to_string(size) +
-                                                    "-byte buffer");
+        throw EngineFailure(kAllocationFailure,
+                            "out of memory for a " + std::to_string(size) + "-byte buffer");
     }
 }
 
@@ -58,14 +57,18 @@ bool isTwoLevelPage(const TiffDocument& document) {
 // Bytes one row contributes on the scanline route.
 uint64_t scanlineRowBytes(const TiffDocument& document) {
     const uint64_t width = document.imageWidth;
-    if (isColourPage(document)) return width * 3;
+    if (isColourPage(document))
+        return width * 3;
     switch (document.bitsPerSample) {
         case 1:
         case 2:
         case 4:
-        case 8: return width;
-        case 16: return width * 2;
-        default: return 0;
+        case 8:
+            return width;
+        case 16:
+            return width * 2;
+        default:
+            return 0;
     }
 }
 
@@ -76,28 +79,42 @@ void appendScanlineRow(const TiffDocument& document, const uint8_t* row, uint8_t
         return;
     }
     switch (document.bitsPerSample) {
-        case 1: expandBits1(row, width, out); break;
-        case 2: expandBits2(row, width, out); break;
-        case 4: expandBits4(row, width, out); break;
-        case 8: std::memcpy(out, row, width); break;
-        case 16: std::memcpy(out, row, uint64_t{width} * 2); break;
-        default: break;
+        case 1:
+            expandBits1(row, width, out);
+            break;
+        case 2:
+            expandBits2(row, width, out);
+            break;
+        case 4:
+            expandBits4(row, width, out);
+            break;
+        case 8:
+            std::memcpy(out, row, width);
+            break;
+        case 16:
+            std::memcpy(out, row, uint64_t{width} * 2);
+            break;
+        default:
+            break;
     }
 }
 
 }  // namespace
 
 void throwIfCancelled(const std::atomic<bool>* cancel) {
-    if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) throw ConversionCancelled();
+    if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+        throw ConversionCancelled();
 }
 
 void expandBits1(const uint8_t* row, uint32_t width, uint8_t* out) {
     uint32_t x = 0;
     for (; x + 8 <= width; x += 8, ++row) {
         const uint8_t byte = *row;
-        for (int bit = 0; bit < 8; ++bit) *out++ = (byte >> (7 - bit)) & 1;
+        for (int bit = 0; bit < 8; ++bit)
+            *out++ = (byte >> (7 - bit)) & 1;
     }
-    for (uint32_t bit = 0; x < width; ++x, ++bit) *out++ = (*row >> (7 - bit)) & 1;
+    for (uint32_t bit = 0; x < width; ++x, ++bit)
+        *out++ = (*row >> (7 - bit)) & 1;
 }
 
 void expandBits2(const uint8_t* row, uint32_t width, uint8_t* out) {
@@ -116,7 +133,8 @@ void expandBits4(const uint8_t* row, uint32_t width, uint8_t* out) {
 void mapTwoLevel(uint8_t* bytes, std::size_t size, bool minIsWhite) {
     const uint8_t zero = minIsWhite ? 0xFF : 0x00;
     const uint8_t other = minIsWhite ? 0x00 : 0xFF;
-    for (std::size_t i = 0; i < size; ++i) bytes[i] = bytes[i] == 0 ? zero : other;
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = bytes[i] == 0 ? zero : other;
 }
 
 // Row by row through TIFFReadScanline, each row expanded to one byte per
@@ -129,7 +147,8 @@ void writeScanlineSamples(TiffDocument& document, SampleSink& sink,
     const uint64_t pageBytes =
         checkedSize({checkedSize({document.imageLength, document.imageWidth, bytesPerSample}) + 1,
                      isColourPage(document) ? 3U : 1U});
-    const uint64_t scanlineSize = static_cast<uint64_t>(std::max<tmsize_t>(TIFFScanlineSize64(tiff), 0));
+    const uint64_t scanlineSize =
+        static_cast<uint64_t>(std::max<tmsize_t>(TIFFScanlineSize64(tiff), 0));
     const uint64_t rowBytes = scanlineRowBytes(document);
     // Cleared, and never shorter than what a row copies out of it.
     std::vector<uint8_t> row = allocate(checkedSize({std::max(scanlineSize, rowBytes)}));
@@ -140,9 +159,11 @@ void writeScanlineSamples(TiffDocument& document, SampleSink& sink,
     for (uint32_t y = 0; y < document.imageLength; ++y) {
         throwIfCancelled(cancel);
         TIFFReadScanline(tiff, row.data(), y, 0);  // a bad row keeps what the buffer held
-        if (rowBytes == 0) continue;
+        if (rowBytes == 0)
+            continue;
         appendScanlineRow(document, row.data(), samples.data());
-        if (twoLevel) mapTwoLevel(samples.data(), samples.size(), minIsWhite);
+        if (twoLevel)
+            mapTwoLevel(samples.data(), samples.size(), minIsWhite);
         sink.append(samples.data(), samples.size());
     }
 
@@ -150,9 +171,11 @@ void writeScanlineSamples(TiffDocument& document, SampleSink& sink,
     uint64_t remaining = pageBytes - sink.appended();
     std::vector<uint8_t> filler(static_cast<std::size_t>(std::min<uint64_t>(remaining, 1 << 16)),
                                 kFiller);
-    if (twoLevel) mapTwoLevel(filler.data(), filler.size(), minIsWhite);
+    if (twoLevel)
+        mapTwoLevel(filler.data(), filler.size(), minIsWhite);
     while (remaining > 0) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<uint64_t>(remaining, filler.size()));
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<uint64_t>(remaining, filler.size()));
         sink.append(filler.data(), piece);
         remaining -= piece;
     }
@@ -174,7 +197,8 @@ void writeRawStrips(TiffDocument& document, SampleSink& sink, const std::atomic<
 
     for (uint32_t s = 0; s < strips; ++s) {
         throwIfCancelled(cancel);
-        if (byteCounts[s] == 0) continue;
+        if (byteCounts[s] == 0)
+            continue;
         const tmsize_t read =
             TIFFReadRawStrip(tiff, s, strip.data(), static_cast<tmsize_t>(byteCounts[s]));
         if (read < 0) {
@@ -191,12 +215,13 @@ void writeRawStrips(TiffDocument& document, SampleSink& sink, const std::atomic<
 // Strip by strip through libtiff's decoder; every strip contributes a whole
 // strip's bytes, the last one too. A strip that fails to decode ends the
 // page's data there, so a damaged scan still shows what could be read.
-void writeDecodedStrips(TiffDocument& document, SampleSink& sink,
-                        const std::atomic<bool>* cancel) {
+void writeDecodedStrips(TiffDocument& document, SampleSink& sink, const std::atomic<bool>* cancel) {
     TIFF* tiff = document.tiff.get();
-    const tmsize_t stripSize = TIFFStripSize64(tiff) > 0 ? static_cast<tmsize_t>(TIFFStripSize64(tiff)) : 0;
+    const tmsize_t stripSize =
+        TIFFStripSize64(tiff) > 0 ? static_cast<tmsize_t>(TIFFStripSize64(tiff)) : 0;
     const uint32_t strips = TIFFNumberOfStrips(tiff);
-    if (stripSize == 0) throw EngineFailure(kImageObjectFailure, "the page has no strip size");
+    if (stripSize == 0)
+        throw EngineFailure(kImageObjectFailure, "the page has no strip size");
     checkedSize({static_cast<uint64_t>(stripSize), strips});
     std::vector<uint8_t> strip = allocate(static_cast<uint64_t>(stripSize));
 
@@ -210,7 +235,8 @@ void writeDecodedStrips(TiffDocument& document, SampleSink& sink,
             const uint64_t rowsLeft = rowsDone < height ? height - rowsDone : 0;
             size = static_cast<tmsize_t>(TIFFVStripSize64(tiff, static_cast<uint32_t>(rowsLeft)));
         }
-        if (TIFFReadEncodedStrip(tiff, s, strip.data(), size) < 0) break;
+        if (TIFFReadEncodedStrip(tiff, s, strip.data(), size) < 0)
+            break;
         sink.append(strip.data(), strip.size());
         rowsDone += rowsPerStrip;
     }
@@ -245,7 +271,8 @@ void writeRgbaSamples(TiffDocument& document, SampleSink& sink, const std::atomi
         unit = document.rowsPerStrip;
     }
     if (unit > 0 && unit < height && width > 0) {
-        const uint64_t unitsPerBand = std::max<uint64_t>(1, kRgbaChunkBytes / (uint64_t{width} * 4) / unit);
+        const uint64_t unitsPerBand =
+            std::max<uint64_t>(1, kRgbaChunkBytes / (uint64_t{width} * 4) / unit);
         bandRows = static_cast<uint32_t>(std::min<uint64_t>(height, unitsPerBand * unit));
     }
     std::vector<uint32_t> raster;
@@ -279,10 +306,18 @@ void writeRgbaSamples(TiffDocument& document, SampleSink& sink, const std::atomi
 void writeSamples(SampleRoute route, TiffDocument& document, SampleSink& sink,
                   const std::atomic<bool>* cancel) {
     switch (route) {
-        case SampleRoute::Scanlines: writeScanlineSamples(document, sink, cancel); return;
-        case SampleRoute::RawStrips: writeRawStrips(document, sink, cancel); return;
-        case SampleRoute::DecodedStrips: writeDecodedStrips(document, sink, cancel); return;
-        case SampleRoute::Rgba: writeRgbaSamples(document, sink, cancel); return;
+        case SampleRoute::Scanlines:
+            writeScanlineSamples(document, sink, cancel);
+            return;
+        case SampleRoute::RawStrips:
+            writeRawStrips(document, sink, cancel);
+            return;
+        case SampleRoute::DecodedStrips:
+            writeDecodedStrips(document, sink, cancel);
+            return;
+        case SampleRoute::Rgba:
+            writeRgbaSamples(document, sink, cancel);
+            return;
     }
 }
 

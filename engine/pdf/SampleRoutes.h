@@ -23,8 +23,7 @@ void throwIfCancelled(const std::atomic<bool>* cancel);
 void writeScanlineSamples(TiffDocument& document, SampleSink& sink,
                           const std::atomic<bool>* cancel);
 void writeRawStrips(TiffDocument& document, SampleSink& sink, const std::atomic<bool>* cancel);
-void writeDecodedStrips(TiffDocument& document, SampleSink& sink,
-                        const std::atomic<bool>* cancel);
+void writeDecodedStrips(TiffDocument& document, SampleSink& sink, const std::atomic<bool>* cancel);
 void writeRgbaSamples(TiffDocument& document, SampleSink& sink, const std::atomic<bool>* cancel);
 
 void writeSamples(SampleRoute route, TiffDocument& document, SampleSink& sink,

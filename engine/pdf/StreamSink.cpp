@@ -11,7 +11,7 @@ namespace quorvex {
 namespace {
 
 class RawSink final : public SampleSink {
-public:
+  public:
     explicit RawSink(PdfOutput& out) : out_(out) {}
     void append(const uint8_t* data, std::size_t size) override {
         out_.write(data, size);
@@ -19,20 +19,23 @@ public:
     }
     void finish() override {}
 
-private:
+  private:
     PdfOutput& out_;
 };
 
 class FlateSink final : public SampleSink {
-public:
+  public:
     explicit FlateSink(PdfOutput& out) : out_(out), chunk_(kChunkSize) {
         const int status = deflateInit(&stream_, Z_DEFAULT_COMPRESSION);
-        if (status == Z_MEM_ERROR) throw EngineFailure(kAllocationFailure, "zlib: out of memory");
-        if (status != Z_OK) throw EngineFailure(kImageObjectFailure, "zlib: cannot start");
+        if (status == Z_MEM_ERROR)
+            throw EngineFailure(kAllocationFailure, "zlib: out of memory");
+        if (status != Z_OK)
+            throw EngineFailure(kImageObjectFailure, "zlib: cannot start");
         initialised_ = true;
     }
     ~FlateSink() override {
-        if (initialised_) deflateEnd(&stream_);
+        if (initialised_)
+            deflateEnd(&stream_);
     }
     FlateSink(const FlateSink&) = delete;
     FlateSink& operator=(const FlateSink&) = delete;
@@ -56,7 +59,7 @@ public:
         drain(Z_FINISH);
     }
 
-private:
+  private:
     static constexpr std::size_t kChunkSize = std::size_t{256} << 10;
     static constexpr std::size_t kMaxSlice = std::size_t{1} << 30;
 
@@ -65,9 +68,11 @@ private:
             stream_.next_out = chunk_.data();
             stream_.avail_out = static_cast<uInt>(chunk_.size());
             const int status = deflate(&stream_, flush);
-            if (status == Z_STREAM_ERROR) throw EngineFailure(kImageObjectFailure, "zlib: error");
+            if (status == Z_STREAM_ERROR)
+                throw EngineFailure(kImageObjectFailure, "zlib: error");
             const std::size_t produced = chunk_.size() - stream_.avail_out;
-            if (produced > 0) out_.write(chunk_.data(), produced);
+            if (produced > 0)
+                out_.write(chunk_.data(), produced);
             if (flush == Z_FINISH ? status == Z_STREAM_END
                                   : (stream_.avail_in == 0 && stream_.avail_out != 0)) {
                 return;
@@ -84,7 +89,8 @@ private:
 }  // namespace
 
 std::unique_ptr<SampleSink> makeStreamSink(PdfOutput& out, StreamEncoding encoding) {
-    if (encoding == StreamEncoding::Flate) return std::make_unique<FlateSink>(out);
+    if (encoding == StreamEncoding::Flate)
+        return std::make_unique<FlateSink>(out);
     return std::make_unique<RawSink>(out);
 }
 

@@ -15,7 +15,7 @@ enum class StreamEncoding { Raw, Flate };
 // exactly the bytes zlib's one-shot compress() gives for the whole page at the
 // default level, without holding the page in memory.
 class SampleSink {
-public:
+  public:
     virtual ~SampleSink() = default;
     virtual void append(const uint8_t* data, std::size_t size) = 0;
     // Ends the stream; no append after it.
@@ -23,7 +23,7 @@ public:
     // Bytes appended so far (before compression).
     uint64_t appended() const { return appended_; }
 
-protected:
+  protected:
     uint64_t appended_ = 0;
 };
 

@@ -26,8 +26,10 @@ int createExclusively(const std::string& sourcePath, std::string& name, std::str
             return -1;
         }
         const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) return -1;
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST)
+            return -1;
     }
     return -1;
 }
@@ -84,7 +86,8 @@ void copyPageTags(TIFF* from, const TiffDocument& page, TIFF* to) {
 bool copyPageRows(TiffDocument& source, TIFF* to, const std::atomic<bool>* cancel) {
     TIFF* from = source.tiff.get();
     const tmsize_t rowSize = std::max(TIFFScanlineSize(from), TIFFScanlineSize(to));
-    if (rowSize <= 0) return false;
+    if (rowSize <= 0)
+        return false;
     std::vector<uint8_t> row;
     try {
         row.assign(static_cast<std::size_t>(rowSize), 0);
@@ -96,7 +99,8 @@ bool copyPageRows(TiffDocument& source, TIFF* to, const std::atomic<bool>* cance
             throw ConversionCancelled();
         }
         TIFFReadScanline(from, row.data(), y, 0);
-        if (TIFFWriteScanline(to, row.data(), y, 0) < 0) return false;
+        if (TIFFWriteScanline(to, row.data(), y, 0) < 0)
+            return false;
     }
     return true;
 }
@@ -115,7 +119,8 @@ int rewriteAsSingleStrip(TiffDocument& source, const std::string& sourcePath,
                          const std::atomic<bool>* cancel) {
     std::string name;
     const int fd = createExclusively(sourcePath, name, message);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     TemporaryFile created;
     created.adopt(name);
 
@@ -125,7 +130,8 @@ int rewriteAsSingleStrip(TiffDocument& source, const std::string& sourcePath,
         return -1;
     }
     for (int32_t page = 0; page < source.getPageCount(); ++page) {
-        if (source.getCurrentPage() != page) source.selectPage(page);
+        if (source.getCurrentPage() != page)
+            source.selectPage(page);
         TIFF* to = copy.tiff.get();
         copyPageTags(source.tiff.get(), source, to);
         if (!copyPageRows(source, to, cancel) || !TIFFWriteDirectory(to)) {
@@ -136,7 +142,8 @@ int rewriteAsSingleStrip(TiffDocument& source, const std::string& sourcePath,
     copy.close();
 
     source.close();
-    if (!source.open(name.c_str())) return -1;
+    if (!source.open(name.c_str()))
+        return -1;
     temporary.adopt(created.release());
     return 1;
 }

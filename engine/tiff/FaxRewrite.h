@@ -13,7 +13,7 @@ class TiffDocument;
 
 // Removes the file it names when it goes out of scope.
 class TemporaryFile {
-public:
+  public:
     TemporaryFile() = default;
     ~TemporaryFile() { remove(); }
     TemporaryFile(const TemporaryFile&) = delete;
@@ -29,7 +29,7 @@ public:
     const std::string& path() const { return path_; }
     bool exists() const { return !path_.empty(); }
 
-private:
+  private:
     std::string path_;
 };
 

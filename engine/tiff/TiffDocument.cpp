@@ -16,7 +16,9 @@ constexpr float kDefaultResolution = 200.0F;
 // Palettes are written inline in the PDF; beyond 16 bits they are meaningless.
 constexpr uint16_t kMaxPaletteBits = 16;
 
-int roundHalfUp(double value) { return static_cast<int>(value + 0.5); }
+int roundHalfUp(double value) {
+    return static_cast<int>(value + 0.5);
+}
 
 }  // namespace
 
@@ -44,10 +46,13 @@ int TiffDocument::openFd(int fd, const char* path, const char* mode) {
 }
 
 int TiffDocument::finishOpen(const char* mode) {
-    if (!tiff) return 0;
-    if (mode != nullptr) return 1;
+    if (!tiff)
+        return 0;
+    if (mode != nullptr)
+        return 1;
     countPages();
-    if (!TIFFSetDirectory(tiff.get(), 0)) return 0;
+    if (!TIFFSetDirectory(tiff.get(), 0))
+        return 0;
     currentPage = 0;
     loadPageFields();
     return 1;
@@ -59,14 +64,16 @@ int TiffDocument::finishOpen(const char* mode) {
 // stops on a directory chain that loops back.
 void TiffDocument::countPages() {
     pageCount = 1;  // opening succeeded, so directory 0 was read
-    while (pageCount < kMaxPages && TIFFReadDirectory(tiff.get())) ++pageCount;
+    while (pageCount < kMaxPages && TIFFReadDirectory(tiff.get()))
+        ++pageCount;
 }
 
 bool TiffDocument::selectPage(int32_t page) {
-    if (!tiff || page < 0 || page >= pageCount) return false;
+    if (!tiff || page < 0 || page >= pageCount)
+        return false;
     bool ok = false;
-    if (page == currentPage + 1 && static_cast<int32_t>(TIFFCurrentDirectory(tiff.get())) ==
-                                       currentPage) {
+    if (page == currentPage + 1 &&
+        static_cast<int32_t>(TIFFCurrentDirectory(tiff.get())) == currentPage) {
         ok = TIFFReadDirectory(tiff.get()) != 0;
     } else {
         ok = TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(page)) != 0;
@@ -103,14 +110,19 @@ void TiffDocument::loadPageFields() {
                    photometric == kPhotometricLogLuv)
                       ? 1
                       : 0;
-    if (xResolution == 0) xResolution = kDefaultResolution;
-    if (yResolution == 0) yResolution = kDefaultResolution;
+    if (xResolution == 0)
+        xResolution = kDefaultResolution;
+    if (yResolution == 0)
+        yResolution = kDefaultResolution;
 }
 
-void TiffDocument::close() { tiff.reset(); }
+void TiffDocument::close() {
+    tiff.reset();
+}
 
 bool TiffDocument::buildPalette(std::vector<PaletteEntry>& palette) const {
-    if (bitsPerSample > kMaxPaletteBits) return false;
+    if (bitsPerSample > kMaxPaletteBits)
+        return false;
     const std::size_t levels = std::size_t{1} << bitsPerSample;
     palette.assign(levels, PaletteEntry{});
     const double highest = levels > 1 ? static_cast<double>(levels - 1) : 1.0;
@@ -138,8 +150,8 @@ bool TiffDocument::buildPalette(std::vector<PaletteEntry>& palette) const {
     }
     for (std::size_t i = 0; i < levels; ++i) {
         const double ramp = static_cast<double>(i) * 255.0 / highest;
-        const int value = photometric == kPhotometricMinIsBlack ? roundHalfUp(ramp)
-                                                                : roundHalfUp(255.0 - ramp);
+        const int value =
+            photometric == kPhotometricMinIsBlack ? roundHalfUp(ramp) : roundHalfUp(255.0 - ramp);
         palette[i] = PaletteEntry{value, value, value};
     }
     return true;

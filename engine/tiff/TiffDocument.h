@@ -16,7 +16,7 @@ struct PaletteEntry {
 };
 
 class TiffDocument {
-public:
+  public:
     // Directory numbers are 16-bit in the file format's tradition; pages past
     // this are not counted.
     static constexpr int32_t kMaxPages = 65535;
@@ -68,7 +68,7 @@ public:
     int32_t isFullColor = 0;
     uint16_t resolutionUnit = 0;  // ResolutionUnit (296); 0 when absent
 
-private:
+  private:
     void reset();
     int finishOpen(const char* mode);
     void countPages();

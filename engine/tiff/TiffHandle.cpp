@@ -22,8 +22,7 @@ int recordError(TIFF*, void* userData, const char* module, const char* format, v
     return 1;  // handled: the process-wide handler is not called
 }
 
-int recordWarning(TIFF*, void* userData, const char* module, const char* format,
-                  va_list args) {
+int recordWarning(TIFF*, void* userData, const char* module, const char* format, va_list args) {
     if (userData != nullptr) {
         static_cast<TiffDiagnostics*>(userData)->addWarning(module,
                                                             formatMessage(format, args).c_str());
@@ -56,9 +55,12 @@ void TiffDiagnostics::add(const char* kind, const char* module, const char* text
         line += ": ";
     }
     line += text;
-    if (kind[0] == 'e') lastError_ = line;
-    if (text_.size() + line.size() + 1 > kMaxDiagnosticBytes) return;
-    if (!text_.empty()) text_ += '\n';
+    if (kind[0] == 'e')
+        lastError_ = line;
+    if (text_.size() + line.size() + 1 > kMaxDiagnosticBytes)
+        return;
+    if (!text_.empty())
+        text_ += '\n';
     text_ += line;
 }
 

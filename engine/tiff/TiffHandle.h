@@ -10,7 +10,8 @@ namespace quorvex {
 
 struct TiffCloser {
     void operator()(TIFF* tiff) const noexcept {
-        if (tiff != nullptr) TIFFClose(tiff);
+        if (tiff != nullptr)
+            TIFFClose(tiff);
     }
 };
 using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
@@ -19,7 +20,7 @@ using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 // per-handle handlers on whatever thread uses the handle, so each conversion
 // gets its own log and nothing is shared between threads.
 class TiffDiagnostics {
-public:
+  public:
     void addError(const char* module, const char* text) { add("error", module, text); }
     void addWarning(const char* module, const char* text) { add("warning", module, text); }
     const std::string& text() const { return text_; }
@@ -29,7 +30,7 @@ public:
         lastError_.clear();
     }
 
-private:
+  private:
     void add(const char* kind, const char* module, const char* text);
 
     std::string text_;

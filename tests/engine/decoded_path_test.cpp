@@ -1,0 +1,173 @@
+// Pages the compression-based routes would misdraw take the decoded path:
+// what their image dictionaries say, and where the page's geometry changes.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "engine/Conversion.h"
+#include "fixtures/TiffFixture.h"
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+using fixtures::PageSpec;
+
+namespace {
+
+std::string convertToBytes(const support::TempDir& dir, const std::vector<PageSpec>& pages) {
+    const fs::path tiff = dir / "in.tif";
+    fixtures::writeTiff(tiff, pages);
+    quorvex::ConversionRequest request;
+    request.inputPath = tiff.string();
+    request.info.creationDate = "fixed";
+    const auto outcome = quorvex::convertTiff(request);
+    if (!outcome.ok())
+        throw std::runtime_error(outcome.message + ": " + outcome.detail);
+    return support::readFile(outcome.outputPath);
+}
+
+std::string objectText(const std::string& pdf, int number) {
+    const std::string header = "\r" + std::to_string(number) + " 0 obj\r";
+    const std::size_t start = pdf.find(header);
+    if (start == std::string::npos)
+        return {};
+    const std::size_t end = pdf.find("stream\r\n", start);
+    return pdf.substr(
+        start + header.size(),
+        (end == std::string::npos ? pdf.find("endobj", start) : end) - start - header.size());
+}
+
+std::string imageDictionary(const std::vector<PageSpec>& pages) {
+    support::TempDir dir;
+    return objectText(convertToBytes(dir, pages), 7);
+}
+
+TEST(DecodedPath, SixteenBitGreyKeepsItsDepth) {
+    const std::string image = imageDictionary({{.bitsPerSample = 16}});
+    EXPECT_NE(image.find("/ColorSpace /DeviceGray\r"), std::string::npos) << image;
+    EXPECT_NE(image.find("/BitsPerComponent 16\r"), std::string::npos) << image;
+}
+
+TEST(DecodedPath, MinIsWhiteGreyIsDrawnThroughADecodeArray) {
+    const std::string image = imageDictionary({{.compression = COMPRESSION_LZW,
+                                                .photometric = PHOTOMETRIC_MINISWHITE,
+                                                .bitsPerSample = 1}});
+    EXPECT_NE(image.find("/Decode [ 1 0 ]\r"), std::string::npos) << image;
+    EXPECT_NE(image.find("/BitsPerComponent 1\r"), std::string::npos) << image;
+}
+
+TEST(DecodedPath, OneBitPaletteKeepsItsTwoColours) {
+    fixtures::ColorMap map{{65535, 0}, {0, 0}, {0, 65535}};
+    const std::string image = imageDictionary(
+        {{.photometric = PHOTOMETRIC_PALETTE, .bitsPerSample = 1, .colorMap = map}});
+    EXPECT_NE(image.find("/ColorSpace [ /Indexed /DeviceRGB 1 <\r\nFF0000 0000FF > ]\r\n"),
+              std::string::npos)
+        << image;
+}
+
+TEST(DecodedPath, CmykPageAfterTheFirstHasFourComponents) {
+    support::TempDir dir;
+    const std::string pdf = convertToBytes(
+        dir, {{.photometric = PHOTOMETRIC_RGB}, {.photometric = PHOTOMETRIC_SEPARATED}});
+    const std::string image = objectText(pdf, 12);
+    EXPECT_NE(image.find("/ColorSpace /DeviceCMYK\r"), std::string::npos) << image;
+    EXPECT_NE(image.find("/BitsPerComponent 8\r"), std::string::npos) << image;
+}
+
+// Pixel bytes of a one-row rendering by poppler (MuPDF here lacks the colour
+// management its Lab conversion needs).
+std::vector<int> popplerRow(const fs::path& pdf, const support::TempDir& dir, int width) {
+    const auto result =
+        support::runCommand({"pdftoppm", "-scale-to-x", std::to_string(width), "-scale-to-y", "1",
+                             "-singlefile", pdf.string(), (dir / "row").string()});
+    if (!result.succeeded())
+        throw std::runtime_error("pdftoppm: " + result.err);
+    const std::string ppm = support::readFile(dir / "row.ppm");
+    const std::size_t pixels = ppm.size() - static_cast<std::size_t>(width) * 3;
+    std::vector<int> values;
+    for (std::size_t i = pixels; i < ppm.size(); ++i)
+        values.push_back(static_cast<uint8_t>(ppm[i]));
+    return values;
+}
+
+// CIE Lab goes into a PDF Lab colour space with a* and b* made unsigned:
+// neutral colours show as greys that lighten with L*.
+TEST(DecodedPath, CieLabNeutralsShowAsGreys) {
+    support::TempDir dir;
+    // Four blocks of ten pixels: poppler smooths across block edges.
+    std::vector<uint8_t> samples;
+    for (const uint8_t lightness : {0, 64, 160, 255}) {
+        for (int i = 0; i < 10; ++i)
+            samples.insert(samples.end(), {lightness, 0, 0});
+    }
+    const PageSpec lab{
+        .width = 40, .height = 1, .photometric = PHOTOMETRIC_CIELAB, .samples = samples};
+    const fs::path tiff = dir / "lab.tif";
+    fixtures::writeTiff(tiff, {lab});
+    quorvex::ConversionRequest request;
+    request.inputPath = tiff.string();
+    const auto outcome = quorvex::convertTiff(request);
+    ASSERT_TRUE(outcome.ok()) << outcome.message;
+    const std::string pdf = support::readFile(outcome.outputPath);
+    EXPECT_TRUE(std::regex_search(
+        pdf, std::regex("/ColorSpace \\[ /Lab << /WhitePoint \\[ 0\\.950\\d 1 "
+                        "1\\.08\\d\\d \\] /Range \\[ -128 127 -128 127 \\] >> \\]\r")))
+        << objectText(pdf, 7);
+    const std::vector<int> all = popplerRow(outcome.outputPath, dir, 40);
+    ASSERT_EQ(all.size(), 120U);
+    std::vector<int> row;
+    for (int block = 0; block < 4; ++block) {
+        row.insert(row.end(), all.begin() + (block * 10 + 5) * 3,
+                   all.begin() + (block * 10 + 6) * 3);
+    }
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_NEAR(row[x * 3], row[x * 3 + 1], 3) << "pixel " << x << " is not grey";
+        EXPECT_NEAR(row[x * 3 + 1], row[x * 3 + 2], 3) << "pixel " << x << " is not grey";
+        if (x > 0)
+            EXPECT_GT(row[x * 3], row[x * 3 - 3]) << "L* rises along the row";
+    }
+    EXPECT_LE(row[0], 5);
+    EXPECT_GE(row[9], 250);
+}
+
+TEST(PageGeometry, CentimetreResolutionsAreConvertedToInches) {
+    support::TempDir dir;
+    const std::string pdf = convertToBytes(dir, {{.width = 2480,
+                                                  .height = 3508,
+                                                  .bitsPerSample = 1,
+                                                  .xResolution = 118.11F,
+                                                  .yResolution = 118.11F,
+                                                  .resolutionUnit = RESUNIT_CENTIMETER}});
+    EXPECT_NE(objectText(pdf, 4).find("/MediaBox [0 0 595 842]\r"), std::string::npos);
+}
+
+TEST(PageGeometry, UprightPagesKeepTheirContentStream) {
+    support::TempDir dir;
+    const std::string pdf = convertToBytes(dir, {{.width = 200,
+                                                  .height = 100,
+                                                  .xResolution = 100.0F,
+                                                  .yResolution = 100.0F,
+                                                  .orientation = ORIENTATION_TOPLEFT}});
+    EXPECT_NE(pdf.find("stream\r\nq\r144 0 0 72 0 0 cm\r/Im0 Do\rQ\rendstream"), std::string::npos);
+}
+
+// A page stored on its side is drawn turned: its MediaBox is the turned
+// page's, and the image matrix maps the stored rows onto it.
+TEST(PageGeometry, TurnedPagesSwapWidthAndHeight) {
+    support::TempDir dir;
+    const std::string pdf = convertToBytes(dir, {{.width = 200,
+                                                  .height = 100,
+                                                  .xResolution = 100.0F,
+                                                  .yResolution = 100.0F,
+                                                  .orientation = ORIENTATION_RIGHTTOP},
+                                                 {.width = 200,
+                                                  .height = 100,
+                                                  .xResolution = 100.0F,
+                                                  .yResolution = 100.0F,
+                                                  .orientation = ORIENTATION_BOTRIGHT}});
+    EXPECT_NE(objectText(pdf, 4).find("/MediaBox [0 0 72 144]\r"), std::string::npos);
+    EXPECT_NE(pdf.find("q\r0 -144 72 0 0 144 cm\r/Im0 Do\rQ\r"), std::string::npos);
+    EXPECT_NE(objectText(pdf, 9).find("/MediaBox [0 0 144 72]\r"), std::string::npos);
+    EXPECT_NE(pdf.find("q\r-144 0 0 -72 144 72 cm\r/Im1 Do\rQ\r"), std::string::npos);
+}
+
+}  // namespace
