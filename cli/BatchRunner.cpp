@@ -42,6 +42,8 @@ std::vector<std::optional<JobResult>> BatchRunner::run(const std::vector<Planned
     };
     const std::size_t workerCount =
         std::clamp<std::size_t>(settings_.workers, 1, std::max<std::size_t>(jobs.size(), 1));
+    threadsPerFile_ = static_cast<unsigned>(
+        std::max<std::size_t>(1, std::max(settings_.processors, 1U) / workerCount));
     {
         std::vector<std::jthread> workers;
         for (std::size_t i = 1; i < workerCount; ++i)
@@ -78,6 +80,7 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     request.outputPath = job.output;
     request.info = settings_.info;
     request.cancel = settings_.cancel;
+    request.threads = threadsPerFile_;
     request.onPageDone = [this, index](uint32_t done, uint32_t count) {
         observer_.pageDone(index, done, count);
     };

@@ -42,6 +42,9 @@ class BatchObserver {
 
 struct BatchSettings {
     unsigned workers = 1;
+    // Processors the whole batch may use; files converted at once share them
+    // (a lone big file compresses its pages on all of them).
+    unsigned processors = 1;
     bool noClobber = false;
     DocumentInfo info = DocumentInfo::applicationDefaults();
     const std::atomic<bool>* cancel = nullptr;  // stops the batch when set
@@ -72,6 +75,7 @@ class BatchRunner {
     BatchSettings settings_;
     Converter converter_;
     BatchObserver& observer_;
+    unsigned threadsPerFile_ = 1;
 };
 
 BatchCounts countResults(const std::vector<std::optional<JobResult>>& results);

@@ -54,6 +54,9 @@ ReporterSettings reporterSettingsFor(const CliOptions& options, const CommandLin
 BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvironment& env) {
     BatchSettings settings;
     settings.workers = effectiveJobCount(options, env.hardwareThreads);
+    // -j is the batch's processor budget: files at once, and a file alone
+    // (or with fewer files than -j) compresses its pages on the rest.
+    settings.processors = settings.workers;
     settings.noClobber = options.noClobber;
     settings.info = options.info;
     settings.cancel = env.cancel;

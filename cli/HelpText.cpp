@@ -19,7 +19,8 @@ Input and output:
   -o, --output FILE       write the PDF to FILE (only with a single input)
   -d, --output-dir DIR    write every PDF into DIR (created when missing)
   -n, --no-clobber        skip inputs whose PDF already exists
-  -j, --jobs N            convert up to N files at once (default: one per CPU)
+  -j, --jobs N            use N processors: up to N files at once, a lone file
+                          compresses its pages on them (default: one per CPU)
 
 Document information (defaults: the values the window writes):
       --title TEXT

@@ -37,6 +37,10 @@ struct ConversionRequest {
     // strips or rows. A cancelled run fails cleanly and leaves nothing behind.
     const std::atomic<bool>* cancel = nullptr;
 
+    // Threads that compress page images (the converting thread included);
+    // 0 is one per processor. The PDF is the same whatever the number.
+    unsigned threads = 0;
+
     // Called on the converting thread after each page is written.
     std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
 };

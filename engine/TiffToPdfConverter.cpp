@@ -157,7 +157,8 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     if (!out)
         return fail(-1, kUnableToOpen, outcome, error);
 
-    writeDocument(*out, document, request.info, AssemblyHooks{request.cancel, request.onPageDone});
+    writeDocument(*out, document, request.info,
+                  AssemblyHooks{request.cancel, request.onPageDone, request.threads});
     outcome.bytesWritten = out->position();
     out->commit();
     return 1;

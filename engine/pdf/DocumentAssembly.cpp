@@ -1,10 +1,15 @@
 #include "engine/pdf/DocumentAssembly.h"
 
+#include <algorithm>
+#include <deque>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "engine/EngineError.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/ImageXObject.h"
+#include "engine/pdf/PagePipeline.h"
 #include "engine/pdf/PdfOutput.h"
 #include "engine/pdf/SampleRoutes.h"
 #include "engine/tiff/TiffDocument.h"
@@ -24,16 +29,71 @@ uint64_t beginObject(PdfOutput& out, PdfObjectTable& table) {
     return number;
 }
 
-void writePage(PdfOutput& out, PdfObjectTable& table, TiffDocument& document,
-               const std::atomic<bool>* cancel) {
+// A page read and planned, its image stream on its way: everything needed to
+// write its five objects once the pages before it are written.
+struct PreparedPage {
+    uint32_t index = 0;
+    std::string pageObject;
+    std::string contentStream;
+    std::string procSet;
+    std::string imageHeader;
+    std::unique_ptr<StreamJob> stream;
+};
+
+// Reads the selected page: its objects' texts, and its samples fed to a
+// stream job (encoded here, or by the pool when it has threads).
+void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
+                 const std::atomic<bool>* cancel, PreparedPage& page) {
+    const uint64_t number = layout::pageObject(index);
+    page.index = index;
+    PdfText text;
+    writePageObject(text, number, layout::kPages, document);
+    page.pageObject = text.text();
+    PdfText content;
+    writeContentStream(content, number + 1, document);
+    page.contentStream = content.text();
+    PdfText procSet;
+    writeProcSetObject(procSet, number + 2, document);
+    page.procSet = procSet.text();
+
+    guardImageObject([&] {
+        const ImagePlan plan = planImage(document);
+        page.imageHeader = imageDictionary(document, plan, number + 3);
+        const bool encodeHere = pool.empty() || plan.encoding == StreamEncoding::Raw;
+        page.stream = std::make_unique<StreamJob>(plan.encoding, encodeHere);
+        if (!encodeHere)
+            pool.submit([job = page.stream.get()] { job->run(); });
+        StreamJobFeeder feeder(*page.stream);
+        writeImageSamples(document, plan, feeder, cancel);
+        feeder.finish();
+    });
+}
+
+void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page) {
+    beginObject(out, table);
+    out.write(page.pageObject);
+    beginObject(out, table);
+    out.write(page.contentStream);
+    beginObject(out, table);
+    out.write(page.procSet);
+    beginObject(out, table);
+    out.write(page.imageHeader);
     StreamMarks marks;
-    const uint64_t page = beginObject(out, table);
-    writePageObject(out, page, layout::kPages, document);
-    writeContentStream(out, beginObject(out, table), document);
-    writeProcSetObject(out, beginObject(out, table), document);
-    writeImageXObject(out, beginObject(out, table), document, marks, cancel);
+    marks.streamStart = out.position();
+    const ChunkedBytes& stream =
+        guardImageObject([&]() -> const ChunkedBytes& { return page.stream->result(); });
+    for (const std::vector<uint8_t>& chunk : stream.chunks())
+        out.write(chunk.data(), chunk.size());
+    marks.streamEnd = out.position();
+    out.write(kImageObjectEnd);
     beginObject(out, table);
     writeLengthObject(out, marks);
+}
+
+unsigned threadsToUse(unsigned requested) {
+    if (requested != 0)
+        return requested;
+    return std::max(1U, std::thread::hardware_concurrency());
 }
 
 void writeCrossReference(PdfOutput& out, const PdfObjectTable& table) {
@@ -73,6 +133,30 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
     writeCatalogObject(out, beginObject(out, table));
     writePagesObject(out, beginObject(out, table), document);
 
+    // The reading thread decodes while the pool compresses; a few pages ahead
+    // at most, so memory stays bounded.
+    const unsigned threads = threadsToUse(hooks.threads);
+    const std::size_t pagesAhead = threads;
+    std::deque<PreparedPage> pages;
+    WorkerPool pool(threads > 1 ? threads : 0);
+    struct StopStreamsOnFailure {
+        std::deque<PreparedPage>& pages;
+        ~StopStreamsOnFailure() {
+            for (PreparedPage& page : pages) {
+                if (page.stream)
+                    page.stream->abort();
+            }
+        }
+    } stopStreams{pages};
+
+    const auto writeOldest = [&] {
+        throwIfCancelled(hooks.cancel);
+        writePreparedPage(out, table, pages.front());
+        const uint32_t done = pages.front().index + 1;
+        pages.pop_front();
+        if (hooks.onPageDone)
+            hooks.onPageDone(done, pageCount);
+    };
     for (uint32_t page = 0; page < pageCount; ++page) {
         throwIfCancelled(hooks.cancel);
         if (document.getCurrentPage() != static_cast<int32_t>(page) &&
@@ -80,10 +164,15 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
             throw EngineFailure(kImageObjectFailure,
                                 "page " + std::to_string(page + 1) + " cannot be read");
         }
-        writePage(out, table, document, hooks.cancel);
-        if (hooks.onPageDone)
-            hooks.onPageDone(page + 1, pageCount);
+        pages.emplace_back();
+        preparePage(document, page, pool, hooks.cancel, pages.back());
+        while (!pages.empty() &&
+               (pages.size() > pagesAhead || pages.front().stream->isFinished())) {
+            writeOldest();
+        }
     }
+    while (!pages.empty())
+        writeOldest();
     writeCrossReference(out, table);
 }
 

@@ -34,6 +34,9 @@ class PdfObjectTable {
 struct AssemblyHooks {
     const std::atomic<bool>* cancel = nullptr;
     std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
+    // Threads that compress page images, the reading thread included; 0 is
+    // one per processor. The file is the same whatever the number.
+    unsigned threads = 1;
 };
 
 void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& info,

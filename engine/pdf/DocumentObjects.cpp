@@ -5,7 +5,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/pdf/PageGeometry.h"
-#include "engine/pdf/PdfOutput.h"
+#include "engine/pdf/PdfSink.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
@@ -70,7 +70,7 @@ std::string escapePdfString(const std::string& text) {
     return escaped;
 }
 
-void writeInfoObject(PdfOutput& out, const DocumentInfo& info) {
+void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
     guarded(kInfoObjectFailure, [&] {
         out.write("<<\r");
         const std::string date =
@@ -90,7 +90,7 @@ void writeInfoObject(PdfOutput& out, const DocumentInfo& info) {
     });
 }
 
-void writeCatalogObject(PdfOutput& out, uint64_t number) {
+void writeCatalogObject(PdfSink& out, uint64_t number) {
     guarded(kCatalogObjectFailure, [&] {
         out.write("<<\r");
         out.write("/Type /Catalog\r");
@@ -100,7 +100,7 @@ void writeCatalogObject(PdfOutput& out, uint64_t number) {
     });
 }
 
-void writePagesObject(PdfOutput& out, uint64_t number, const TiffDocument& document) {
+void writePagesObject(PdfSink& out, uint64_t number, const TiffDocument& document) {
     guarded(kPagesObjectFailure, [&] {
         out.write("<<\r");
         out.write("/Type /Pages\r");
@@ -118,8 +118,7 @@ void writePagesObject(PdfOutput& out, uint64_t number, const TiffDocument& docum
     });
 }
 
-void writePageObject(PdfOutput& out, uint64_t number, uint64_t parent,
-                     const TiffDocument& document) {
+void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document) {
     guarded(kPageObjectFailure, [&] {
         const PageGeometry page = PageGeometry::of(document);
         out.write("<<\r");
@@ -137,7 +136,7 @@ void writePageObject(PdfOutput& out, uint64_t number, uint64_t parent,
     });
 }
 
-void writeContentStream(PdfOutput& out, uint64_t /*number*/, const TiffDocument& document) {
+void writeContentStream(PdfSink& out, uint64_t /*number*/, const TiffDocument& document) {
     guarded(kContentStreamFailure, [&] {
         const std::string text = contentText(document);
         out.write("<<\r");
@@ -151,7 +150,7 @@ void writeContentStream(PdfOutput& out, uint64_t /*number*/, const TiffDocument&
     });
 }
 
-void writeProcSetObject(PdfOutput& out, uint64_t /*number*/, const TiffDocument& document) {
+void writeProcSetObject(PdfSink& out, uint64_t /*number*/, const TiffDocument& document) {
     guarded(kProcSetObjectFailure, [&] {
         if (document.isFullColor) {
             out.write("[ /PDF /ImageC ]\r");
@@ -164,7 +163,7 @@ void writeProcSetObject(PdfOutput& out, uint64_t /*number*/, const TiffDocument&
     });
 }
 
-void writeLengthObject(PdfOutput& out, const StreamMarks& marks) {
+void writeLengthObject(PdfSink& out, const StreamMarks& marks) {
     out.print("%lu\r", asLong(marks.streamEnd - marks.streamStart));
     out.write("endobj\r");
 }

@@ -11,7 +11,7 @@
 
 namespace quorvex {
 
-class PdfOutput;
+class PdfSink;
 class TiffDocument;
 
 // Fixed object layout: 1 information, 2 Catalog, 3 page tree, then five
@@ -35,14 +35,13 @@ struct StreamMarks {
     uint64_t streamEnd = 0;
 };
 
-void writeInfoObject(PdfOutput& out, const DocumentInfo& info);
-void writeCatalogObject(PdfOutput& out, uint64_t number);
-void writePagesObject(PdfOutput& out, uint64_t number, const TiffDocument& document);
-void writePageObject(PdfOutput& out, uint64_t number, uint64_t parent,
-                     const TiffDocument& document);
-void writeContentStream(PdfOutput& out, uint64_t number, const TiffDocument& document);
-void writeProcSetObject(PdfOutput& out, uint64_t number, const TiffDocument& document);
-void writeLengthObject(PdfOutput& out, const StreamMarks& marks);
+void writeInfoObject(PdfSink& out, const DocumentInfo& info);
+void writeCatalogObject(PdfSink& out, uint64_t number);
+void writePagesObject(PdfSink& out, uint64_t number, const TiffDocument& document);
+void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document);
+void writeContentStream(PdfSink& out, uint64_t number, const TiffDocument& document);
+void writeProcSetObject(PdfSink& out, uint64_t number, const TiffDocument& document);
+void writeLengthObject(PdfSink& out, const StreamMarks& marks);
 
 // "Monday, March 05, 2007" for the local date of `time`, in English whatever
 // the process locale; empty when the local time cannot be had.

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/EngineError.h"
-#include "engine/pdf/PdfOutput.h"
+#include "engine/pdf/PdfSink.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
@@ -311,43 +311,29 @@ ImagePlan planImage(const TiffDocument& document) {
     return plan;
 }
 
-void writeImageXObject(PdfOutput& out, uint64_t number, TiffDocument& document, StreamMarks& marks,
+std::string imageDictionary(const TiffDocument& document, const ImagePlan& plan, uint64_t number) {
+    PdfText out;
+    out.write("<<\r");
+    out.write("/Type /XObject\r");
+    out.write("/Subtype /Image\r");
+    out.print("/Name /Im%lu\r", static_cast<unsigned long>(document.getCurrentPage()));
+    out.write(plan.filterLines);
+    out.write(plan.colourSpace);
+    out.print("/Width %lu\r", static_cast<unsigned long>(document.imageWidth));
+    out.print("/Height %lu\r", static_cast<unsigned long>(document.imageLength));
+    out.print("/BitsPerComponent %d\r", plan.bitsPerComponent);
+    out.print("/Length %lu 0 R\r", static_cast<unsigned long>(number + 1));
+    out.write(">>\r");
+    out.write("stream\r\n");
+    return out.text();
+}
+
+void writeImageSamples(TiffDocument& document, const ImagePlan& plan, SampleSink& sink,
                        const std::atomic<bool>* cancel) {
-    try {
-        out.write("<<\r");
-        out.write("/Type /XObject\r");
-        out.write("/Subtype /Image\r");
-        out.print("/Name /Im%lu\r", static_cast<unsigned long>(document.getCurrentPage()));
-        const ImagePlan plan = planImage(document);
-        out.write(plan.filterLines);
-        out.write(plan.colourSpace);
-        out.print("/Width %lu\r", static_cast<unsigned long>(document.imageWidth));
-        out.print("/Height %lu\r", static_cast<unsigned long>(document.imageLength));
-        out.print("/BitsPerComponent %d\r", plan.bitsPerComponent);
-        out.print("/Length %lu 0 R\r", static_cast<unsigned long>(number + 1));
-        out.write(">>\r");
-        out.write("stream\r\n");
-
-        marks.streamStart = out.position();
-        const auto sink = makeStreamSink(out, plan.encoding);
-        if (plan.decoded) {
-            writeDecodedPixels(document, *plan.decoded, *sink, cancel);
-        } else {
-            writeSamples(plan.route, document, *sink, cancel);
-        }
-        sink->finish();
-        marks.streamEnd = out.position();
-
-        out.write("\rendstream\r");
-        out.write("endobj\r");
-    } catch (const OutputFailure&) {
-        throw;
-    } catch (const ConversionCancelled&) {
-        throw;
-    } catch (const EngineFailure&) {
-        throw;
-    } catch (...) {
-        throw EngineFailure(kImageObjectFailure);
+    if (plan.decoded) {
+        writeDecodedPixels(document, *plan.decoded, sink, cancel);
+    } else {
+        writeSamples(plan.route, document, sink, cancel);
     }
 }
 

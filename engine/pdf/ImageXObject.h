@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/EngineError.h"
 #include "engine/pdf/DecodedPixels.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/SampleRoutes.h"
@@ -13,7 +14,6 @@
 
 namespace quorvex {
 
-class PdfOutput;
 class TiffDocument;
 
 // Everything decided about a page image before its samples are read.
@@ -45,9 +45,33 @@ bool planIsFaithful(const TiffDocument& document, const ImagePlan& plan);
 // The inline indexed colour space for the selected page.
 std::string indexedColourSpace(const TiffDocument& document);
 
-// Writes the object body after its "N 0 obj" line. `number` is the image's
-// own object number; its stream length is object number + 1.
-void writeImageXObject(PdfOutput& out, uint64_t number, TiffDocument& document, StreamMarks& marks,
+// The object's text after its "N 0 obj" line up to and including the
+// "stream" line. `number` is the image's own object number; its stream
+// length is object number + 1.
+std::string imageDictionary(const TiffDocument& document, const ImagePlan& plan, uint64_t number);
+
+// Reads the page's samples the way the plan says and appends them to `sink`.
+void writeImageSamples(TiffDocument& document, const ImagePlan& plan, SampleSink& sink,
                        const std::atomic<bool>* cancel);
+
+// Ends the image object after its stream data.
+inline constexpr const char* kImageObjectEnd = "\rendstream\rendobj\r";
+
+// Runs `body`, turning any failure but an output failure, a cancellation or
+// an engine failure into the image object's failure code.
+template <typename Body>
+auto guardImageObject(Body&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const OutputFailure&) {
+        throw;
+    } catch (const ConversionCancelled&) {
+        throw;
+    } catch (const EngineFailure&) {
+        throw;
+    } catch (...) {
+        throw EngineFailure(kImageObjectFailure);
+    }
+}
 
 }  // namespace quorvex

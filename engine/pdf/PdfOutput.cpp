@@ -116,29 +116,6 @@ void PdfOutput::write(const void* data, std::size_t size) {
     position_ += size;
 }
 
-void PdfOutput::print(const char* format, ...) {
-    char small[512];
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(small, sizeof small, format, args);
-    va_end(args);
-    if (length < 0) {
-        va_end(copy);
-        throw OutputFailure("cannot format PDF text");
-    }
-    if (static_cast<std::size_t>(length) < sizeof small) {
-        va_end(copy);
-        write(small, static_cast<std::size_t>(length));
-        return;
-    }
-    std::string large(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(large.data(), large.size(), format, copy);
-    va_end(copy);
-    write(large.data(), static_cast<std::size_t>(length));
-}
-
 void PdfOutput::flush() {
     if (buffered_ == 0)
         return;

@@ -10,9 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/pdf/PdfSink.h"
+
 namespace quorvex {
 
-class PdfOutput {
+class PdfOutput final : public PdfSink {
   public:
     // Cross-reference entries hold ten decimal digits.
     static constexpr uint64_t kMaxFileSize = 9'999'999'999ULL;
@@ -33,10 +35,8 @@ class PdfOutput {
 
     // Each call appends one piece; throws OutputFailure when the file cannot
     // take it.
-    void write(const void* data, std::size_t size);
-    void write(std::string_view text) { write(text.data(), text.size()); }
-    // printf-style text piece.
-    void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    using PdfSink::write;
+    void write(const void* data, std::size_t size) override;
 
     uint64_t position() const { return position_; }
 

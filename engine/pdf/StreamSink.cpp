@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "engine/EngineError.h"
-#include "engine/pdf/PdfOutput.h"
+#include "engine/pdf/PdfSink.h"
 
 namespace quorvex {
 namespace {
 
 class RawSink final : public SampleSink {
   public:
-    explicit RawSink(PdfOutput& out) : out_(out) {}
+    explicit RawSink(PdfSink& out) : out_(out) {}
     void append(const uint8_t* data, std::size_t size) override {
         out_.write(data, size);
         appended_ += size;
@@ -20,12 +20,12 @@ class RawSink final : public SampleSink {
     void finish() override {}
 
   private:
-    PdfOutput& out_;
+    PdfSink& out_;
 };
 
 class FlateSink final : public SampleSink {
   public:
-    explicit FlateSink(PdfOutput& out) : out_(out), chunk_(kChunkSize) {
+    explicit FlateSink(PdfSink& out) : out_(out), chunk_(kChunkSize) {
         const int status = deflateInit(&stream_, Z_DEFAULT_COMPRESSION);
         if (status == Z_MEM_ERROR)
             throw EngineFailure(kAllocationFailure, "zlib: out of memory");
@@ -80,7 +80,7 @@ class FlateSink final : public SampleSink {
         }
     }
 
-    PdfOutput& out_;
+    PdfSink& out_;
     z_stream stream_{};
     std::vector<uint8_t> chunk_;
     bool initialised_ = false;
@@ -88,14 +88,13 @@ class FlateSink final : public SampleSink {
 
 }  // namespace
 
-std::unique_ptr<SampleSink> makeStreamSink(PdfOutput& out, StreamEncoding encoding) {
+std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding) {
     if (encoding == StreamEncoding::Flate)
         return std::make_unique<FlateSink>(out);
     return std::make_unique<RawSink>(out);
 }
 
-void writeStreamData(PdfOutput& out, const uint8_t* data, std::size_t size,
-                     StreamEncoding encoding) {
+void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding) {
     auto sink = makeStreamSink(out, encoding);
     sink->append(data, size);
     sink->finish();

@@ -7,7 +7,7 @@
 
 namespace quorvex {
 
-class PdfOutput;
+class PdfSink;
 
 enum class StreamEncoding { Raw, Flate };
 
@@ -27,10 +27,9 @@ class SampleSink {
     uint64_t appended_ = 0;
 };
 
-std::unique_ptr<SampleSink> makeStreamSink(PdfOutput& out, StreamEncoding encoding);
+std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding);
 
 // Writes one buffer as a whole stream.
-void writeStreamData(PdfOutput& out, const uint8_t* data, std::size_t size,
-                     StreamEncoding encoding);
+void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding);
 
 }  // namespace quorvex

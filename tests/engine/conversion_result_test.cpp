@@ -262,3 +262,66 @@ TEST(ConversionResult, LongerInputPathIsRefusedNotTruncated) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string convertWithThreads(const fs::path& tiff, const fs::path& pdf, unsigned threads) {
+    quorvex::ConversionRequest request;
+    request.inputPath = tiff.string();
+    request.outputPath = pdf.string();
+    request.info.creationDate = "fixed";
+    request.threads = threads;
+    const auto outcome = quorvex::convertTiff(request);
+    EXPECT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
+    return support::readFile(pdf);
+}
+
+TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
+    support::TempDir dir;
+    const auto tiff = dir / "mixed.tif";
+    fixtures::writeTiff(
+        tiff,
+        {{.width = 900,
+          .height = 700,
+          .compression = COMPRESSION_LZW,
+          .photometric = PHOTOMETRIC_RGB},
+         {.width = 1727,
+          .height = 400,
+          .compression = COMPRESSION_CCITTFAX4,
+          .photometric = PHOTOMETRIC_MINISWHITE,
+          .bitsPerSample = 1},
+         {.width = 640, .height = 480, .bitsPerSample = 16, .tiles = fixtures::TileSize{64, 64}},
+         {.width = 1200, .height = 900, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 1},
+         {.width = 300, .height = 200, .photometric = PHOTOMETRIC_PALETTE},
+         {.width = 800, .height = 600, .compression = COMPRESSION_ADOBE_DEFLATE}});
+    const std::string single = convertWithThreads(tiff, dir / "one.pdf", 1);
+    for (const unsigned threads : {2U, 3U, 8U}) {
+        EXPECT_TRUE(convertWithThreads(tiff, dir / "many.pdf", threads) == single)
+            << threads << " threads";
+    }
+    EXPECT_TRUE(support::qpdfCheck(dir / "one.pdf").ok);
+}
+
+TEST(ParallelPages, CancellingMidwayStopsEveryWorker) {
+    support::TempDir dir;
+    const auto tiff = dir / "pages.tif";
+    fixtures::writeTiff(tiff,
+                        std::vector<fixtures::PageSpec>(
+                            12, {.width = 600, .height = 600, .compression = COMPRESSION_LZW}));
+    for (const uint32_t stopAfter : {1U, 5U, 11U}) {
+        std::atomic<bool> cancel{false};
+        quorvex::ConversionRequest request;
+        request.inputPath = tiff.string();
+        request.cancel = &cancel;
+        request.threads = 4;
+        request.onPageDone = [&](uint32_t done, uint32_t) {
+            if (done == stopAfter)
+                cancel = true;
+        };
+        const auto outcome = quorvex::convertTiff(request);
+        EXPECT_TRUE(outcome.cancelled) << "after page " << stopAfter;
+        EXPECT_TRUE(leftovers(dir.path(), {"pages.tif"}).empty());
+    }
+}
+
+}  // namespace

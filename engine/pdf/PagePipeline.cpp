@@ -1,0 +1,158 @@
+#include "engine/pdf/PagePipeline.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/EngineError.h"
+
+namespace quorvex {
+
+WorkerPool::WorkerPool(unsigned threads) {
+    threads_.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i)
+        threads_.emplace_back([this] { work(); });
+}
+
+WorkerPool::~WorkerPool() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_)
+        thread.join();
+}
+
+void WorkerPool::submit(std::function<void()> task) {
+    {
+        const std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    wake_.notify_one();
+}
+
+void WorkerPool::work() {
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+            if (tasks_.empty())
+                return;
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        task();
+    }
+}
+
+StreamJob::StreamJob(StreamEncoding encoding, bool encodeWhilePushing)
+    : encodeWhilePushing_(encodeWhilePushing), encoder_(makeStreamSink(encoded_, encoding)) {}
+
+void StreamJob::encode(const std::vector<uint8_t>& piece) {
+    encoder_->append(piece.data(), piece.size());
+}
+
+void StreamJob::finishEncoding() {
+    encoder_->finish();
+}
+
+void StreamJob::push(std::vector<uint8_t> piece) {
+    if (encodeWhilePushing_) {
+        encode(piece);
+        return;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return aborted_ || queued_.size() < kMaxQueuedPieces; });
+    if (aborted_)
+        return;
+    if (failure_)
+        std::rethrow_exception(failure_);
+    queued_.push_back(std::move(piece));
+    changed_.notify_all();
+}
+
+void StreamJob::close() {
+    if (encodeWhilePushing_) {
+        finishEncoding();
+        const std::lock_guard lock(mutex_);
+        closed_ = finished_ = true;
+        return;
+    }
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+}
+
+void StreamJob::run() {
+    try {
+        for (;;) {
+            std::vector<uint8_t> piece;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return aborted_ || closed_ || !queued_.empty(); });
+                if (aborted_)
+                    break;
+                if (queued_.empty()) {
+                    lock.unlock();
+                    finishEncoding();
+                    break;
+                }
+                piece = std::move(queued_.front());
+                queued_.pop_front();
+                changed_.notify_all();
+            }
+            encode(piece);
+        }
+    } catch (...) {
+        const std::lock_guard lock(mutex_);
+        failure_ = std::current_exception();
+    }
+    const std::lock_guard lock(mutex_);
+    finished_ = true;
+    changed_.notify_all();
+}
+
+bool StreamJob::isFinished() {
+    const std::lock_guard lock(mutex_);
+    return finished_;
+}
+
+const ChunkedBytes& StreamJob::result() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return finished_; });
+    if (failure_)
+        std::rethrow_exception(failure_);
+    return encoded_;
+}
+
+void StreamJob::abort() {
+    const std::lock_guard lock(mutex_);
+    aborted_ = true;
+    queued_.clear();
+    changed_.notify_all();
+}
+
+void StreamJobFeeder::append(const uint8_t* data, std::size_t size) {
+    appended_ += size;
+    while (size > 0) {
+        const std::size_t piece = std::min(size, kPieceSize - piece_.size());
+        piece_.insert(piece_.end(), data, data + piece);
+        data += piece;
+        size -= piece;
+        if (piece_.size() == kPieceSize) {
+            job_.push(std::move(piece_));
+            piece_ = {};
+            piece_.reserve(kPieceSize);
+        }
+    }
+}
+
+void StreamJobFeeder::finish() {
+    if (!piece_.empty())
+        job_.push(std::move(piece_));
+    piece_ = {};
+    job_.close();
+}
+
+}  // namespace quorvex

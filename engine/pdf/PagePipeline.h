@@ -1,0 +1,99 @@
+// Compresses the image streams of several pages at once while the reading
+// thread decodes the next ones; pages are still written strictly in order, so
+// the file is the same byte for byte whatever the number of threads.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/pdf/PdfSink.h"
+#include "engine/pdf/StreamSink.h"
+
+namespace quorvex {
+
+// A few threads that run queued tasks; joined on destruction.
+class WorkerPool {
+  public:
+    explicit WorkerPool(unsigned threads);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    bool empty() const { return threads_.empty(); }
+    void submit(std::function<void()> task);
+
+  private:
+    void work();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// One page's image stream. The reading thread pushes the page's samples in
+// pieces; the stream is encoded right there, or on a worker that run()s it.
+class StreamJob {
+  public:
+    StreamJob(StreamEncoding encoding, bool encodeWhilePushing);
+    StreamJob(const StreamJob&) = delete;
+    StreamJob& operator=(const StreamJob&) = delete;
+
+    bool encodesWhilePushing() const { return encodeWhilePushing_; }
+
+    // Reading thread. push() waits while too many pieces are queued.
+    void push(std::vector<uint8_t> piece);
+    void close();
+
+    // Worker thread: encodes pieces as they come until the stream is closed.
+    void run();
+
+    // Writing thread: whether the stream is complete, and the encoded bytes
+    // (waits for them; rethrows what went wrong while encoding).
+    bool isFinished();
+    const ChunkedBytes& result();
+
+    // Stops the job for good; a worker in run() returns soon after.
+    void abort();
+
+  private:
+    static constexpr std::size_t kMaxQueuedPieces = 16;
+
+    void encode(const std::vector<uint8_t>& piece);
+    void finishEncoding();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<uint8_t>> queued_;
+    bool closed_ = false;
+    bool finished_ = false;
+    bool aborted_ = false;
+    std::exception_ptr failure_;
+
+    bool encodeWhilePushing_;
+    ChunkedBytes encoded_;
+    std::unique_ptr<SampleSink> encoder_;
+};
+
+// The sample sink a route writes a page into: gathers its small appends into
+// large pieces for the job.
+class StreamJobFeeder final : public SampleSink {
+  public:
+    explicit StreamJobFeeder(StreamJob& job) : job_(job) { piece_.reserve(kPieceSize); }
+    void append(const uint8_t* data, std::size_t size) override;
+    void finish() override;
+
+  private:
+    static constexpr std::size_t kPieceSize = std::size_t{256} << 10;
+    StreamJob& job_;
+    std::vector<uint8_t> piece_;
+};
+
+}  // namespace quorvex
