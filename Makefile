@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench clean
+.PHONY: all deps configure build test demo gui bench package clean
 
 all: build
 
@@ -22,6 +22,9 @@ test: build
 
 demo: build
 	scripts/demo.sh $(BUILD)
+
+package: build
+	cmake --build $(BUILD) --target package
 
 gui: build
 	$(BUILD)/bin/quorvex-tiff2pdf-gui

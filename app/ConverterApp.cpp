@@ -1,5 +1,8 @@
 #include "app/ConverterApp.h"
 
+#include <QDir>
+#include <QUrl>
+
 #include "app/AppIcon.h"
 #include "app/ConverterDialog.h"
 
@@ -8,11 +11,15 @@ namespace quorvex::gui {
 ConverterApp::ConverterApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Quorvex Tiff to Pdf Converter"));
     setApplicationVersion(QStringLiteral("1.0"));
+    // Wayland compositors and docks find the menu entry, and with it the
+    // icon, through this name.
+    setDesktopFileName(QString::fromLatin1(kDesktopFileName));
     setWindowIcon(applicationIcon());
 }
 
 int ConverterApp::InitInstance(const QStringList& files) {
     ConverterDialog dialog;
+    emit windowCreated(&dialog);
     if (!files.isEmpty()) {
         dialog.OnDropFiles(files);
     }
@@ -25,6 +32,27 @@ int ConverterApp::InitInstance(const QStringList& files) {
     // Leaving this scope stops the workers of a window closed mid-batch and
     // waits for them to clean up.
     return exitCode;
+}
+
+QStringList ConverterApp::commandLineFiles() const {
+    return filesFromArguments(arguments().mid(1), QDir::current());
+}
+
+QStringList ConverterApp::filesFromArguments(const QStringList& arguments,
+                                             const QDir& workingDirectory) {
+    QStringList files;
+    for (const QString& argument : arguments) {
+        // Desktops pass paths for %F, but some hand over file: URLs anyway.
+        const QString path = argument.startsWith(QStringLiteral("file:"), Qt::CaseInsensitive)
+                                 ? QUrl(argument).toLocalFile()
+                                 : argument;
+        if (path.isEmpty()) {
+            continue;
+        }
+        files.append(
+            QDir::toNativeSeparators(QDir::cleanPath(workingDirectory.absoluteFilePath(path))));
+    }
+    return files;
 }
 
 }  // namespace quorvex::gui

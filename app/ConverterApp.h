@@ -5,18 +5,39 @@
 #include <QApplication>
 #include <QStringList>
 
+class QDir;
+
 namespace quorvex::gui {
+
+class ConverterDialog;
 
 class ConverterApp : public QApplication {
     Q_OBJECT
 
   public:
+    // The name of the desktop entry that launches the window; desktops match
+    // the window to its menu entry and icon by it.
+    static constexpr const char* kDesktopFileName = "quorvex-tiff2pdf";
+
     ConverterApp(int& argc, char** argv);
 
     // Shows the main window and runs until it closes. files
     // are taken in as if they had been dropped on the window (none: an empty
     // list). Returns the process exit code.
     int InitInstance(const QStringList& files = {});
+
+    // The files named on the command line, after Qt has taken out its own
+    // options: what a file manager's "Open With" passes.
+    QStringList commandLineFiles() const;
+    // Each argument as an absolute, cleaned local path, the way a drop names
+    // files. Relative paths are resolved against workingDirectory; file: URLs
+    // are accepted as well.
+    static QStringList filesFromArguments(const QStringList& arguments,
+                                          const QDir& workingDirectory);
+
+  signals:
+    // The main window exists and has not taken in any file yet.
+    void windowCreated(quorvex::gui::ConverterDialog* window);
 };
 
 }  // namespace quorvex::gui

@@ -46,6 +46,9 @@ QLabel* instructionLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
+    // Screen readers announce the instruction itself, and what it is.
+    label->setAccessibleName(text);
+    label->setAccessibleDescription(QStringLiteral("Instruction"));
     return label;
 }
 
@@ -131,6 +134,8 @@ void ConverterDialog::buildWidgets() {
     m_list = new FileListWidget(this);
     m_list->setObjectName(QStringLiteral("m_list"));
     m_list->setAccessibleName(QStringLiteral("Files"));
+    m_list->setAccessibleDescription(
+        QStringLiteral("TIFF files dropped on the window, with the state of their conversion"));
     connect(m_list, &FileListWidget::dragRequested, this, &ConverterDialog::OnBegindragList);
     connect(m_list, &QWidget::customContextMenuRequested, this, &ConverterDialog::OnRclickList);
 
@@ -150,6 +155,7 @@ void ConverterDialog::buildWidgets() {
     about->setText(QStringLiteral("&About Tessaly..."));
     about->setToolButtonStyle(Qt::ToolButtonTextOnly);
     about->setAutoRaise(true);
+    about->setAccessibleName(QStringLiteral("About Tessaly"));
     connect(about, &QToolButton::clicked, this, &ConverterDialog::OnAbout);
 
     auto* firstHintRow = new QHBoxLayout;

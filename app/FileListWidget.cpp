@@ -1,10 +1,13 @@
 #include "app/FileListWidget.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QStyle>
 #include <QToolTip>
+#include <algorithm>
 
 namespace quorvex::gui {
 
@@ -31,6 +34,46 @@ FileListWidget::FileListWidget(QWidget* parent) : QTreeWidget(parent) {
 void FileListWidget::fitColumnsToContents() {
     resizeColumnToContents(kFilenameColumn);
     resizeColumnToContents(kStatusColumn);
+}
+
+QPoint FileListWidget::keyboardMenuPosition() const {
+    const QRect rows = viewport()->rect();
+    const QModelIndex current = currentIndex();
+    const QRect row = current.isValid() ? visualRect(current.siblingAtColumn(0)) : QRect();
+    if (!row.isValid() || !rows.intersects(row)) {
+        return rows.topLeft();
+    }
+    // Indented by the row's height so the menu does not hide the file's icon.
+    return {std::clamp(row.left() + row.height(), rows.left(), rows.right()),
+            std::clamp(row.bottom(), rows.top(), rows.bottom())};
+}
+
+bool FileListWidget::event(QEvent* event) {
+    // The platform turns the Menu key into a keyboard context-menu event for
+    // the focused widget, placed at the text cursor, which a list has not.
+    if (event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+        emit customContextMenuRequested(keyboardMenuPosition());
+        event->accept();
+        return true;
+    }
+    return QTreeWidget::event(event);
+}
+
+void FileListWidget::keyPressEvent(QKeyEvent* event) {
+    // Shift+F10 is the other context-menu key; the Menu key itself is also
+    // taken here for platforms that deliver it only as a key. Where the
+    // platform sends a context-menu event first, the menu is open by the time
+    // the key arrives and the key goes to the menu, so it never opens twice.
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool menuKey = event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier;
+    const bool shiftF10 = event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier;
+    if (menuKey || shiftF10) {
+        emit customContextMenuRequested(keyboardMenuPosition());
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void FileListWidget::startDrag(Qt::DropActions) {

@@ -1,7 +1,8 @@
 // The window's file list: three columns, rows in the order they were added,
 // several rows selectable at once. Starting a drag hands over to the owner
 // (dragRequested) instead of Qt's item-model drag, because the data carried
-// out is files, not items.
+// out is files, not items. The context menu opens from the mouse, the Menu key
+// and Shift+F10 alike (customContextMenuRequested, in viewport coordinates).
 #pragma once
 
 #include <QStyledItemDelegate>
@@ -29,10 +30,17 @@ class FileListWidget : public QTreeWidget {
     // fills the rest of the width.
     void fitColumnsToContents();
 
+    // Where a context menu opened from the keyboard appears, in viewport
+    // coordinates: under the current row while it is in sight, otherwise at
+    // the top-left corner of the rows.
+    QPoint keyboardMenuPosition() const;
+
   signals:
     void dragRequested();
 
   protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
 };
 

@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qpdf poppler-utils mupdf-tools libtiff-tools
   xvfb xauth
+  desktop-file-utils dpkg-dev file
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(ghostscript imagemagick img2pdf time)
