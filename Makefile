@@ -18,7 +18,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && QUORVEX_PACKAGE_TESTS=1 ctest --output-on-failure -j $(JOBS)
 
 demo: build
 	scripts/demo.sh $(BUILD)
