@@ -22,6 +22,12 @@ constexpr const char* kUnableToWrite = "Unable to write file.";
 constexpr const char* kCancelled = "Conversion cancelled.";
 constexpr const char* kGeneralFailure = "Error in convertTiffToPdf";
 
+// A fax page has one 1-bit sample per pixel; anything else is damage that
+// the rewrite would only spend time and memory on.
+bool isPlausibleFax(const TiffDocument& document) {
+    return document.samplesPerPixel <= 1 && document.bitsPerSample <= 1;
+}
+
 bool needsFaxRewrite(const TiffDocument& document) {
     return document.isFaxCompressed() && TIFFNumberOfStrips(document.tiff.get()) > 1 &&
            document.samplesPerPixel != 0 && document.bitsPerSample != 0;
@@ -140,6 +146,10 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     }
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
     if (needsFaxRewrite(document)) {
+        if (!isPlausibleFax(document)) {
+            return fail(-1, kInvalidFax, outcome,
+                        "the fax page claims more than one bit per pixel");
+        }
         std::string reason;
         if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1) {
             return fail(-1, kInvalidFax, outcome, reason);

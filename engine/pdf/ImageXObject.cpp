@@ -22,7 +22,11 @@ constexpr uint32_t kTagWangPageControl = 32934;
 // Software tag of a writer known to store Group 4 data that readers reject.
 constexpr const char* kUntrustedFaxWriter = "Oi/GFS, writer v00.06.02";
 
+// Grey levels of the page's samples; pages of more than 16 bits never reach
+// the tables that use this.
 uint64_t levelsOf(const TiffDocument& document) {
+    if (document.bitsPerSample > 16)
+        return uint64_t{1} << 16;
     return uint64_t{1} << document.bitsPerSample;
 }
 
@@ -272,6 +276,21 @@ void refuseGiganticPage(const TiffDocument& document) {
                                                      " is " + std::to_string(document.imageWidth) +
                                                      " x " + std::to_string(document.imageLength) +
                                                      " pixels: not a page that can be converted");
+    }
+}
+
+// CCITT coding knows one 1-bit sample per pixel; a page claiming more is
+// damaged, and decoding it would only churn through memory.
+void refuseImpossibleFax(const TiffDocument& document) {
+    const bool ccitt = document.compression == COMPRESSION_CCITTRLE ||
+                       document.compression == COMPRESSION_CCITTFAX3 ||
+                       document.compression == COMPRESSION_CCITTFAX4;
+    if (ccitt && (document.samplesPerPixel > 1 || document.bitsPerSample > 1)) {
+        throw EngineFailure(kImageObjectFailure,
+                            "page " + std::to_string(document.getCurrentPage() + 1) +
+                                " is fax-coded but claims " +
+                                std::to_string(document.samplesPerPixel) + " samples of " +
+                                std::to_string(document.bitsPerSample) + " bits per pixel");
     }
 }
 

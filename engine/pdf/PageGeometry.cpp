@@ -13,6 +13,11 @@ namespace {
 
 constexpr double kCentimetresPerInch = 2.54;
 constexpr double kFallbackDpi = 200.0;
+// Below this a resolution is damage, not a measurement: it would make pages
+// kilometres wide.
+constexpr double kLowestDpi = 0.01;
+// Beyond this a page size is clamped rather than overflowing PDF numbers.
+constexpr double kLargestPoints = 1e9;
 
 double dotsPerInch(float resolution, uint16_t unit) {
     if (!std::isfinite(resolution) || resolution <= 0)
@@ -62,8 +67,8 @@ PageGeometry PageGeometry::of(const TiffDocument& document) {
 
     PageGeometry page;
     // A page narrower than one point would vanish in every reader.
-    page.width = std::max<int64_t>(1, static_cast<int64_t>(across));
-    page.height = std::max<int64_t>(1, static_cast<int64_t>(down + 0.5));
+    page.width = std::max<int64_t>(1, static_cast<int64_t>(std::min(across, kLargestPoints)));
+    page.height = std::max<int64_t>(1, static_cast<int64_t>(std::min(down + 0.5, kLargestPoints)));
     page.matrix = orientationMatrix(document.orientation, page.width, page.height);
     return page;
 }

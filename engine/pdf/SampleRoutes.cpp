@@ -1,5 +1,6 @@
 #include "engine/pdf/SampleRoutes.h"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -41,6 +42,13 @@ std::vector<uint8_t> allocate(uint64_t size) {
         throw EngineFailure(kAllocationFailure,
                             "out of memory for a " + std::to_string(size) + "-byte buffer");
     }
+}
+
+uint64_t fileSizeOf(TIFF* tiff) {
+    struct stat info {};
+    if (::fstat(TIFFFileno(tiff), &info) != 0 || info.st_size < 0)
+        return UINT64_MAX;
+    return static_cast<uint64_t>(info.st_size);
 }
 
 bool isColourPage(const TiffDocument& document) {
@@ -191,6 +199,12 @@ void writeRawStrips(TiffDocument& document, SampleSink& sink, const std::atomic<
     }
     const uint32_t strips = TIFFNumberOfStrips(tiff);
     const uint64_t largest = strips == 0 ? 0 : *std::max_element(byteCounts, byteCounts + strips);
+    // A count past the end of the file is damage: refuse it before sizing a
+    // buffer by it.
+    if (largest > fileSizeOf(tiff)) {
+        throw EngineFailure(kImageObjectFailure, "a strip claims " + std::to_string(largest) +
+                                                     " bytes, more than the file holds");
+    }
     std::vector<uint8_t> strip = allocate(checkedSize({largest}));
     uint16_t fillOrder = FILLORDER_MSB2LSB;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_FILLORDER, &fillOrder);
