@@ -46,4 +46,21 @@ class ConversionCancelled : public std::runtime_error {
     ConversionCancelled() : std::runtime_error("Conversion cancelled.") {}
 };
 
+// Runs a writer's body; any failure other than an output failure, a
+// cancellation or an engine failure becomes the writer's own failure code.
+template <typename Body>
+auto guardWriter(int code, Body&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const OutputFailure&) {
+        throw;
+    } catch (const ConversionCancelled&) {
+        throw;
+    } catch (const EngineFailure&) {
+        throw;
+    } catch (...) {
+        throw EngineFailure(code);
+    }
+}
+
 }  // namespace quorvex

@@ -11,23 +11,6 @@
 namespace quorvex {
 namespace {
 
-// Runs a writer's body; any failure other than an output failure or a
-// cancellation becomes the writer's own failure code.
-template <typename Body>
-void guarded(int code, Body&& body) {
-    try {
-        body();
-    } catch (const OutputFailure&) {
-        throw;
-    } catch (const ConversionCancelled&) {
-        throw;
-    } catch (const EngineFailure&) {
-        throw;
-    } catch (...) {
-        throw EngineFailure(code);
-    }
-}
-
 unsigned long asLong(uint64_t value) {
     return static_cast<unsigned long>(value);
 }
@@ -71,7 +54,7 @@ std::string escapePdfString(const std::string& text) {
 }
 
 void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
-    guarded(kInfoObjectFailure, [&] {
+    guardWriter(kInfoObjectFailure, [&] {
         out.write("<<\r");
         const std::string date =
             info.creationDate ? *info.creationDate : formatCreationDate(std::time(nullptr));
@@ -91,7 +74,7 @@ void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
 }
 
 void writeCatalogObject(PdfSink& out, uint64_t number) {
-    guarded(kCatalogObjectFailure, [&] {
+    guardWriter(kCatalogObjectFailure, [&] {
         out.write("<<\r");
         out.write("/Type /Catalog\r");
         out.print("/Pages %lu 0 R\r", asLong(number + 1));
@@ -101,7 +84,7 @@ void writeCatalogObject(PdfSink& out, uint64_t number) {
 }
 
 void writePagesObject(PdfSink& out, uint64_t number, const TiffDocument& document) {
-    guarded(kPagesObjectFailure, [&] {
+    guardWriter(kPagesObjectFailure, [&] {
         out.write("<<\r");
         out.write("/Type /Pages\r");
         const auto pages = static_cast<uint64_t>(std::max(document.getPageCount(), 1));
@@ -119,7 +102,7 @@ void writePagesObject(PdfSink& out, uint64_t number, const TiffDocument& documen
 }
 
 void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document) {
-    guarded(kPageObjectFailure, [&] {
+    guardWriter(kPageObjectFailure, [&] {
         const PageGeometry page = PageGeometry::of(document);
         out.write("<<\r");
         out.write("/Type /Page\r");
@@ -137,7 +120,7 @@ void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffD
 }
 
 void writeContentStream(PdfSink& out, uint64_t /*number*/, const TiffDocument& document) {
-    guarded(kContentStreamFailure, [&] {
+    guardWriter(kContentStreamFailure, [&] {
         const std::string text = contentText(document);
         out.write("<<\r");
         // The final carriage return ends the line before "endstream".
@@ -151,7 +134,7 @@ void writeContentStream(PdfSink& out, uint64_t /*number*/, const TiffDocument& d
 }
 
 void writeProcSetObject(PdfSink& out, uint64_t /*number*/, const TiffDocument& document) {
-    guarded(kProcSetObjectFailure, [&] {
+    guardWriter(kProcSetObjectFailure, [&] {
         if (document.isFullColor) {
             out.write("[ /PDF /ImageC ]\r");
         } else if (document.isFaxCompressed()) {

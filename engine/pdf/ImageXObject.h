@@ -57,21 +57,10 @@ void writeImageSamples(TiffDocument& document, const ImagePlan& plan, SampleSink
 // Ends the image object after its stream data.
 inline constexpr const char* kImageObjectEnd = "\rendstream\rendobj\r";
 
-// Runs `body`, turning any failure but an output failure, a cancellation or
-// an engine failure into the image object's failure code.
+// Runs `body` under the image object's failure code.
 template <typename Body>
 auto guardImageObject(Body&& body) -> decltype(body()) {
-    try {
-        return body();
-    } catch (const OutputFailure&) {
-        throw;
-    } catch (const ConversionCancelled&) {
-        throw;
-    } catch (const EngineFailure&) {
-        throw;
-    } catch (...) {
-        throw EngineFailure(kImageObjectFailure);
-    }
+    return guardWriter(kImageObjectFailure, std::forward<Body>(body));
 }
 
 }  // namespace quorvex
