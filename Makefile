@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench package clean
+.PHONY: all deps configure build test demo gui bench fuzz sanitize package clean
 
 all: build
 
@@ -22,6 +22,11 @@ test: build
 
 demo: build
 	scripts/demo.sh $(BUILD)
+
+# Times the converter against tiff2pdf, img2pdf and ImageMagick on the shared corpus.
+bench: build
+	scripts/install-deps.sh --bench
+	bench/run-bench.sh $(BUILD)
 
 package: build
 	cmake --build $(BUILD) --target package

@@ -219,11 +219,21 @@ class RowConverter {
         outputComponents_ = layout.paletteToRgb ? 3 : componentsOf(layout.colour);
         rowBytes_ = packedBytes(uint64_t{width_} * outputComponents_,
                                 static_cast<uint64_t>(layout.bitsPerComponent));
+        // Rows already in the output's form: one plane, every sample kept,
+        // up to 8 bits (16-bit samples must change byte order).
+        copiesRowsAsStored_ = !layout.separatePlanes && !layout.paletteToRgb &&
+                              !layout.premultiply && layout.colour != DecodedColour::Lab &&
+                              layout.sourceBits <= 8 &&
+                              layout.samplesPerPixel == outputComponents_;
     }
 
     uint64_t rowBytes() const { return rowBytes_; }
 
     void convert(const StoredRows& rows, uint32_t rowInBand, uint8_t* out) const {
+        if (copiesRowsAsStored_) {
+            std::memcpy(out, rows.row(0, rowInBand), rowBytes_);
+            return;
+        }
         RowPacker packer(out, layout_.bitsPerComponent);
         const uint16_t bits = layout_.sourceBits;
         const uint16_t spp = layout_.samplesPerPixel;
@@ -261,6 +271,7 @@ class RowConverter {
     uint32_t width_;
     uint16_t outputComponents_ = 1;
     uint64_t rowBytes_ = 0;
+    bool copiesRowsAsStored_ = false;
     std::vector<uint16_t> map_[3];
 };
 
