@@ -28,6 +28,16 @@ bench: build
 	scripts/install-deps.sh --bench
 	bench/run-bench.sh $(BUILD)
 
+# The suite under AddressSanitizer + UndefinedBehaviorSanitizer, then the
+# concurrency tests under ThreadSanitizer.
+sanitize: deps
+	scripts/sanitize.sh address
+	scripts/sanitize.sh thread
+
+# libFuzzer on whole conversions for FUZZ_SECONDS (default 300).
+fuzz: deps
+	scripts/fuzz.sh
+
 package: build
 	cmake --build $(BUILD) --target package
 

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 namespace quorvex {
 namespace {
@@ -74,9 +75,14 @@ TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* 
     return TiffPtr(TIFFFdOpenExt(fd, name, mode, options.get()));
 }
 
+// Once per process: conversions run on several threads at a time, and the
+// handlers are process-wide.
 void silenceLibtiffGlobalHandlers() {
-    TIFFSetWarningHandler(nullptr);
-    TIFFSetErrorHandler(nullptr);
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetWarningHandler(nullptr);
+        TIFFSetErrorHandler(nullptr);
+    });
 }
 
 }  // namespace quorvex

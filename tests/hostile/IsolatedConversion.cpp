@@ -108,7 +108,8 @@ std::string IsolatedResult::describe() const {
         case End::TimedOut:
             return "still running after the time limit (" + std::to_string(seconds) + " s)";
         case End::Lost:
-            return "child ended without a report (exit " + std::to_string(exitCode) + ")";
+            return "ended with exit " + std::to_string(exitCode) +
+                   " before reporting (a sanitizer report, if any, is on stderr)";
         case End::Finished:
             break;
     }
