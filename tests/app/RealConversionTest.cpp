@@ -2,6 +2,8 @@
 // go through a whole batch, PDFs are checked with qpdf, Convert Again writes
 // a PDF once more, and closing the window mid-file leaves nothing behind.
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -148,6 +150,43 @@ class RealConversionTest : public QObject {
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"a.tif", "b.tif"}));
         QCOMPARE(m_desktop->beeps, 0);
+    }
+
+    // A drop of 500 files converts them all while the window keeps answering:
+    // the event loop turns throughout the batch.
+    void fiveHundredFilesConvertWhileTheWindowStaysResponsive() {
+        QStringList paths;
+        for (int i = 0; i < 500; ++i) {
+            const QString file = path(QString("page-%1.tif").arg(i, 3, 10, QChar('0')));
+            fixtures::writeTiff(QFile::encodeName(file).toStdString(),
+                                {{.width = 24, .height = 16, .variant = static_cast<uint32_t>(i)}});
+            paths << file;
+        }
+        ConverterDialog dialog(nullptr, m_desktop->actions());
+        QSignalSpy finished(&dialog, &ConverterDialog::batchFinished);
+
+        QElapsedTimer sinceLastTick;
+        qint64 longestGapMs = 0;
+        int ticks = 0;
+        QTimer heartbeat;
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            longestGapMs = std::max(longestGapMs, sinceLastTick.restart());
+            ++ticks;
+        });
+        sinceLastTick.start();
+        heartbeat.start(5);
+
+        QVERIFY(dropPaths(&dialog, paths));
+        QVERIFY(finished.wait(kBatchTimeoutMs));
+        heartbeat.stop();
+
+        const QStringList statuses = columnTexts(dialog.findChild<QTreeWidget*>(), 1);
+        QCOMPARE(statuses.size(), 500);
+        QCOMPARE(statuses.count("Finsihed"), 500);
+        QCOMPARE(m_desktop->beeps, 1);
+        QVERIFY2(ticks > 0, "the event loop never turned during the batch");
+        QVERIFY2(longestGapMs < 1000,
+                 qPrintable(QString("the window was unresponsive for %1 ms").arg(longestGapMs)));
     }
 
   private:
