@@ -44,9 +44,9 @@ void writeText(const fs::path& path, const std::string& text) {
 }
 
 fs::path writeSimpleTiff(const support::TempDir& dir, const std::string& name,
-                         fixtures::PageSpec spec = {}) {
+                         fixtures::PageSpec page = {}) {
     const fs::path path = dir / name;
-    fixtures::writeTiff(path, {spec});
+    fixtures::writeTiff(path, {page});
     return path;
 }
 
