@@ -63,7 +63,10 @@ void StreamJob::push(std::vector<uint8_t> piece) {
         return;
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return aborted_ || queued_.size() < kMaxQueuedPieces; });
+    // A worker that failed takes no more pieces: stop waiting for room then.
+    changed_.wait(lock, [this] {
+        return aborted_ || failure_ || queued_.size() < kMaxQueuedPieces;
+    });
     if (aborted_)
         return;
     if (failure_)
