@@ -4,6 +4,7 @@
 
 #include <regex>
 
+#include "ConvertedPdf.h"
 #include "engine/Conversion.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
@@ -13,27 +14,14 @@ using fixtures::PageSpec;
 
 namespace {
 
-std::string convertToBytes(const support::TempDir& dir, const std::vector<PageSpec>& pages) {
-    const fs::path tiff = dir / "in.tif";
-    fixtures::writeTiff(tiff, pages);
-    quorvex::ConversionRequest request;
-    request.inputPath = tiff.string();
-    request.info.creationDate = "fixed";
-    const auto outcome = quorvex::convertTiff(request);
-    if (!outcome.ok())
-        throw std::runtime_error(outcome.message + ": " + outcome.detail);
-    return support::readFile(outcome.outputPath);
+std::string convertToBytes(const support::TempDir&, const std::vector<PageSpec>& pages) {
+    quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults();
+    info.creationDate = "fixed";
+    return convertedpdf::convertPages(pages, info);
 }
 
 std::string objectText(const std::string& pdf, int number) {
-    const std::string header = "\r" + std::to_string(number) + " 0 obj\r";
-    const std::size_t start = pdf.find(header);
-    if (start == std::string::npos)
-        return {};
-    const std::size_t end = pdf.find("stream\r\n", start);
-    return pdf.substr(
-        start + header.size(),
-        (end == std::string::npos ? pdf.find("endobj", start) : end) - start - header.size());
+    return convertedpdf::objectDictionary(pdf, number);
 }
 
 std::string imageDictionary(const std::vector<PageSpec>& pages) {

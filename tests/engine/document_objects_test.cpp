@@ -3,6 +3,7 @@
 
 #include <regex>
 
+#include "ConvertedPdf.h"
 #include "engine/Conversion.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "fixtures/TiffFixture.h"
@@ -12,28 +13,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using convertedpdf::objectText;
+
 std::string convertToBytes(
     const std::vector<fixtures::PageSpec>& pages,
     quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults()) {
-    support::TempDir dir;
-    const fs::path tiff = dir / "in.tif";
-    fixtures::writeTiff(tiff, pages);
-    quorvex::ConversionRequest request;
-    request.inputPath = tiff.string();
-    request.info = std::move(info);
-    const auto outcome = quorvex::convertTiff(request);
-    if (!outcome.ok())
-        throw std::runtime_error(outcome.message + ": " + outcome.detail);
-    return support::readFile(outcome.outputPath);
-}
-
-std::string objectText(const std::string& pdf, int number) {
-    const std::string header = "\r" + std::to_string(number) + " 0 obj\r";
-    const std::size_t start = pdf.find(header);
-    if (start == std::string::npos)
-        return {};
-    const std::size_t end = pdf.find("endobj\r", start);
-    return pdf.substr(start + header.size(), end + 7 - start - header.size());
+    return convertedpdf::convertPages(pages, std::move(info));
 }
 
 fixtures::PageSpec sized(uint32_t width, uint32_t height, float xDpi, float yDpi) {
