@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 #include "engine/Conversion.h"
 
@@ -177,6 +178,24 @@ QString makeFile(const QTemporaryDir& dir, const QString& name, qint64 bytes) {
     }
     file.write(QByteArray(bytes, 'x'));
     return path;
+}
+
+quorvex::ConversionOutcome pretendConversion(const quorvex::ConversionRequest& request) {
+    quorvex::ConversionOutcome outcome;
+    outcome.outputPath = quorvex::deriveOutputPath(request.inputPath);
+    if (request.inputPath.find("contract") != std::string::npos) {
+        while (request.cancel != nullptr && !request.cancel->load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        outcome.cancelled = true;
+        return outcome;
+    }
+    if (request.inputPath.find("invoice") != std::string::npos) {
+        outcome.message = "Unable to open file.";
+        return outcome;
+    }
+    outcome.result = 1;
+    return outcome;
 }
 
 }  // namespace guitest

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "GuiTestSupport.h"
 #include "app/AboutDialog.h"
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
@@ -27,27 +28,6 @@ struct SampleFile {
     const char* name;
     qint64 bytes;
 };
-
-// Succeeds at once, fails "invoice" files the way the engine reports an
-// unreadable file, and keeps "contract" files converting until the window
-// stops it.
-quorvex::ConversionOutcome pretendConversion(const quorvex::ConversionRequest& request) {
-    quorvex::ConversionOutcome outcome;
-    outcome.outputPath = quorvex::deriveOutputPath(request.inputPath);
-    if (request.inputPath.find("contract") != std::string::npos) {
-        while (request.cancel != nullptr && !request.cancel->load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        outcome.cancelled = true;
-        return outcome;
-    }
-    if (request.inputPath.find("invoice") != std::string::npos) {
-        outcome.message = "Unable to open file.";
-        return outcome;
-    }
-    outcome.result = 1;
-    return outcome;
-}
 
 QStringList writeSamples(const QDir& folder, std::initializer_list<SampleFile> samples) {
     QStringList paths;
@@ -84,7 +64,7 @@ int main(int argc, char** argv) {
     quiet.beep = [] {};
     quiet.openUrl = [](const QUrl&) {};
     quiet.runDrag = [](QWidget*, std::unique_ptr<QMimeData>) { return Qt::IgnoreAction; };
-    ConverterDialog dialog(nullptr, quiet, pretendConversion);
+    ConverterDialog dialog(nullptr, quiet, guitest::pretendConversion);
     dialog.show();
     if (!QTest::qWaitForWindowExposed(&dialog)) {
         return 1;

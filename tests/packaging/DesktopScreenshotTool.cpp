@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "DarkPalette.h"
+#include "GuiTestSupport.h"
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
 #include "app/FileListWidget.h"
@@ -22,27 +23,6 @@
 using namespace quorvex::gui;
 
 namespace {
-
-// Succeeds at once, fails "invoice" files the way the engine reports an
-// unreadable file, and keeps "contract" files converting until the window
-// stops it.
-quorvex::ConversionOutcome pretendConversion(const quorvex::ConversionRequest& request) {
-    quorvex::ConversionOutcome outcome;
-    outcome.outputPath = quorvex::deriveOutputPath(request.inputPath);
-    if (request.inputPath.find("contract") != std::string::npos) {
-        while (request.cancel != nullptr && !request.cancel->load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        outcome.cancelled = true;
-        return outcome;
-    }
-    if (request.inputPath.find("invoice") != std::string::npos) {
-        outcome.message = "Unable to open file.";
-        return outcome;
-    }
-    outcome.result = 1;
-    return outcome;
-}
 
 QStringList writeSamples(const QDir& folder, const QList<QPair<QString, qint64>>& samples) {
     QStringList paths;
@@ -72,7 +52,7 @@ bool renderWindow(const QString& output) {
     quiet.runDrag = [](QWidget*, std::unique_ptr<QMimeData>) { return Qt::IgnoreAction; };
     bool saved = false;
     {
-        ConverterDialog dialog(nullptr, quiet, pretendConversion);
+        ConverterDialog dialog(nullptr, quiet, guitest::pretendConversion);
         dialog.show();
         QSignalSpy finished(&dialog, &ConverterDialog::batchFinished);
         if (QTest::qWaitForWindowExposed(&dialog)) {
