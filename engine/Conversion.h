@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvex {
 
@@ -30,6 +32,12 @@ struct DocumentInfo {
 
 struct ConversionRequest {
     std::string inputPath;
+    // Further TIFF files whose pages follow inputPath's, in order, in the same
+    // PDF (merging). Empty for the usual one file in, one PDF out.
+    std::vector<std::string> mergedInputs;
+    // When set, the TIFF is read from these bytes instead of from inputPath,
+    // which then only names it in messages (standard input on the command line).
+    std::shared_ptr<const std::vector<uint8_t>> inputBytes;
     std::string outputPath;  // empty: derived from inputPath (see deriveOutputPath)
     DocumentInfo info = DocumentInfo::applicationDefaults();
 
@@ -41,9 +49,17 @@ struct ConversionRequest {
     // 0 is one per processor. The PDF is the same whatever the number.
     unsigned threads = 0;
 
+    // Damage fails the conversion instead of being reported as warnings: no
+    // PDF is written and an existing one stays as it was.
+    bool strict = false;
+
     // Called on the converting thread after each page is written.
     std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
 };
+
+// Which side a failure was on: the TIFF could not be read, or the PDF could
+// not be created or written.
+enum class FailureSide { None, Input, Output };
 
 struct ConversionOutcome {
     int result = 0;       // 1 when the PDF was written completely
@@ -54,8 +70,15 @@ struct ConversionOutcome {
     uint64_t bytesWritten = 0;  // size of the finished PDF
     std::string diagnostic;     // libtiff's own warning/error text for this file, if any
     bool cancelled = false;
+    FailureSide failedSide = FailureSide::None;
+    // Parts of the TIFF that could not be read although the PDF was written,
+    // one line each, e.g. "page 1, rows 54-600 unreadable (LZW: Using code
+    // not yet in table)" or "the file ends after page 4: directory 5 cannot be
+    // read". The PDF shows everything else.
+    std::vector<std::string> warnings;
 
     bool ok() const { return result == 1; }
+    bool damaged() const { return !warnings.empty(); }
 };
 
 // Converts one file. Never throws; every failure is reported in the outcome.

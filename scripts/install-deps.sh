@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libtiff-dev zlib1g-dev libjpeg-dev
+  libtiff-dev zlib1g-dev libjpeg-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qpdf poppler-utils mupdf-tools libtiff-tools
