@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +16,12 @@ namespace quorvex {
 
 // Web address written as author and producer and at the end of the keywords.
 inline constexpr const char* kVendorAddress = "https://www.quorvex.example";
+
+// Flate levels of the image streams, on libdeflate's scale: 0 stores, 12 is
+// the smallest and slowest.
+inline constexpr int kDefaultFlateLevel = 6;
+inline constexpr int kCompactFlateLevel = 12;
+inline constexpr int kMaxFlateLevel = 12;
 
 struct DocumentInfo {
     std::string creator;
@@ -52,6 +58,14 @@ struct ConversionRequest {
     // Damage fails the conversion instead of being reported as warnings: no
     // PDF is written and an existing one stays as it was.
     bool strict = false;
+
+    // Flate level (0 to kMaxFlateLevel); unset: kDefaultFlateLevel, or
+    // kCompactFlateLevel with `compact`.
+    std::optional<int> flateLevel;
+    // The smallest PDF that keeps the content: JPEG pages keep their JPEG
+    // data and bilevel pages are coded as CCITT Group 4 where that is safe.
+    // Off, every page is carried exactly as the compression table says.
+    bool compact = false;
 
     // Called on the converting thread after each page is written.
     std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;

@@ -167,8 +167,11 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     if (!out)
         return fail(-1, kUnableToOpen, outcome, error);
 
-    writeDocument(*out, document, request.info,
-                  AssemblyHooks{request.cancel, request.onPageDone, request.threads});
+    const int level =
+        request.flateLevel.value_or(request.compact ? kCompactFlateLevel : kDefaultFlateLevel);
+    writeDocument(
+        *out, document, request.info,
+        AssemblyHooks{request.cancel, request.onPageDone, request.threads, level, request.compact});
     outcome.bytesWritten = out->position();
     out->commit();
     return 1;

@@ -43,7 +43,7 @@ struct PreparedPage {
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
-                 const std::atomic<bool>* cancel, PreparedPage& page) {
+                 const AssemblyHooks& hooks, PreparedPage& page) {
     const uint64_t number = layout::pageObject(index);
     page.index = index;
     PdfText text;
@@ -60,11 +60,11 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
         const ImagePlan plan = planImage(document);
         page.imageHeader = imageDictionary(document, plan, number + 3);
         const bool encodeHere = pool.empty() || plan.encoding == StreamEncoding::Raw;
-        page.stream = std::make_unique<StreamJob>(plan.encoding, encodeHere);
+        page.stream = std::make_unique<StreamJob>(plan.encoding, hooks.flateLevel, encodeHere);
         if (!encodeHere)
             pool.submit([job = page.stream.get()] { job->run(); });
         StreamJobFeeder feeder(*page.stream);
-        writeImageSamples(document, plan, feeder, cancel);
+        writeImageSamples(document, plan, feeder, hooks.cancel);
         feeder.finish();
     });
 }
@@ -165,7 +165,7 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
                                 "page " + std::to_string(page + 1) + " cannot be read");
         }
         pages.emplace_back();
-        preparePage(document, page, pool, hooks.cancel, pages.back());
+        preparePage(document, page, pool, hooks, pages.back());
         while (!pages.empty() &&
                (pages.size() > pagesAhead || pages.front().stream->isFinished())) {
             writeOldest();

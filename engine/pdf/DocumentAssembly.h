@@ -37,6 +37,10 @@ struct AssemblyHooks {
     // Threads that compress page images, the reading thread included; 0 is
     // one per processor. The file is the same whatever the number.
     unsigned threads = 1;
+    // Flate level of the image streams (libdeflate's 0-12).
+    int flateLevel = kDefaultFlateLevel;
+    // Carry JPEG and bilevel pages in their compact forms (see ConversionRequest).
+    bool compact = false;
 };
 
 void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& info,

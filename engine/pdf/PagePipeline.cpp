@@ -7,12 +7,6 @@
 
 namespace quorvex {
 
-WorkerPool::WorkerPool(unsigned threads) {
-    threads_.reserve(threads);
-    for (unsigned i = 0; i < threads; ++i)
-        threads_.emplace_back([this] { work(); });
-}
-
 WorkerPool::~WorkerPool() {
     {
         const std::lock_guard lock(mutex_);
@@ -24,6 +18,12 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::submit(std::function<void()> task) {
+    // Only the thread that owns the pool submits, so starting needs no lock.
+    if (threads_.empty()) {
+        threads_.reserve(size_);
+        for (unsigned i = 0; i < size_; ++i)
+            threads_.emplace_back([this] { work(); });
+    }
     {
         const std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
@@ -46,8 +46,9 @@ void WorkerPool::work() {
     }
 }
 
-StreamJob::StreamJob(StreamEncoding encoding, bool encodeWhilePushing)
-    : encodeWhilePushing_(encodeWhilePushing), encoder_(makeStreamSink(encoded_, encoding)) {}
+StreamJob::StreamJob(StreamEncoding encoding, int level, bool encodeWhilePushing)
+    : encodeWhilePushing_(encodeWhilePushing),
+      encoder_(makeStreamSink(encoded_, encoding, level)) {}
 
 void StreamJob::encode(const std::vector<uint8_t>& piece) {
     encoder_->append(piece.data(), piece.size());
@@ -64,9 +65,8 @@ void StreamJob::push(std::vector<uint8_t> piece) {
     }
     std::unique_lock lock(mutex_);
     // A worker that failed takes no more pieces: stop waiting for room then.
-    changed_.wait(lock, [this] {
-        return aborted_ || failure_ || queued_.size() < kMaxQueuedPieces;
-    });
+    changed_.wait(lock,
+                  [this] { return aborted_ || failure_ || queued_.size() < kMaxQueuedPieces; });
     if (aborted_)
         return;
     if (failure_)

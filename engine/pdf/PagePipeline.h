@@ -17,20 +17,22 @@
 
 namespace quorvex {
 
-// A few threads that run queued tasks; joined on destruction.
+// A few threads that run queued tasks; joined on destruction. They start
+// with the first task, so a file with nothing to compress never pays for them.
 class WorkerPool {
   public:
-    explicit WorkerPool(unsigned threads);
+    explicit WorkerPool(unsigned threads) : size_(threads) {}
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    bool empty() const { return threads_.empty(); }
+    bool empty() const { return size_ == 0; }
     void submit(std::function<void()> task);
 
   private:
     void work();
 
+    unsigned size_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> tasks_;
@@ -42,7 +44,7 @@ class WorkerPool {
 // pieces; the stream is encoded right there, or on a worker that run()s it.
 class StreamJob {
   public:
-    StreamJob(StreamEncoding encoding, bool encodeWhilePushing);
+    StreamJob(StreamEncoding encoding, int level, bool encodeWhilePushing);
     StreamJob(const StreamJob&) = delete;
     StreamJob& operator=(const StreamJob&) = delete;
 

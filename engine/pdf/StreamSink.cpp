@@ -2,10 +2,13 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "engine/EngineError.h"
 #include "engine/pdf/PdfSink.h"
+#include "engine/pdf/WholeStreamFlate.h"
 
 namespace quorvex {
 namespace {
@@ -25,12 +28,12 @@ class RawSink final : public SampleSink {
 
 class FlateSink final : public SampleSink {
   public:
-    explicit FlateSink(PdfSink& out) : out_(out), chunk_(kChunkSize) {
-        const int status = deflateInit(&stream_, Z_DEFAULT_COMPRESSION);
+    FlateSink(PdfSink& out, int level) : out_(out), chunk_(kChunkSize) {
+        const int status = deflateInit(&stream_, std::clamp(level, 0, Z_BEST_COMPRESSION));
         if (status == Z_MEM_ERROR)
-            throw EngineFailure(kAllocationFailure, "zlib: out of memory");
+            throw EngineFailure(kAllocationFailure, zlibMessage("cannot start", status));
         if (status != Z_OK)
-            throw EngineFailure(kImageObjectFailure, "zlib: cannot start");
+            throw EngineFailure(kImageObjectFailure, zlibMessage("cannot start", status));
         initialised_ = true;
     }
     ~FlateSink() override {
@@ -63,13 +66,20 @@ class FlateSink final : public SampleSink {
     static constexpr std::size_t kChunkSize = std::size_t{256} << 10;
     static constexpr std::size_t kMaxSlice = std::size_t{1} << 30;
 
+    // zlib's own words for what went wrong: the stream's message, or the
+    // status code's text when it left none.
+    std::string zlibMessage(const char* what, int status) const {
+        return std::string("zlib: ") + what + ": " +
+               (stream_.msg != nullptr ? stream_.msg : zError(status));
+    }
+
     void drain(int flush) {
         for (;;) {
             stream_.next_out = chunk_.data();
             stream_.avail_out = static_cast<uInt>(chunk_.size());
             const int status = deflate(&stream_, flush);
             if (status == Z_STREAM_ERROR)
-                throw EngineFailure(kImageObjectFailure, "zlib: error");
+                throw EngineFailure(kImageObjectFailure, zlibMessage("deflate failed", status));
             const std::size_t produced = chunk_.size() - stream_.avail_out;
             if (produced > 0)
                 out_.write(chunk_.data(), produced);
@@ -88,14 +98,19 @@ class FlateSink final : public SampleSink {
 
 }  // namespace
 
-std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding) {
+std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding, int level) {
     if (encoding == StreamEncoding::Flate)
-        return std::make_unique<FlateSink>(out);
+        return std::make_unique<WholeStreamFlateSink>(out, level);
     return std::make_unique<RawSink>(out);
 }
 
-void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding) {
-    auto sink = makeStreamSink(out, encoding);
+std::unique_ptr<SampleSink> makeZlibSink(PdfSink& out, int level) {
+    return std::make_unique<FlateSink>(out, level);
+}
+
+void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding,
+                     int level) {
+    auto sink = makeStreamSink(out, encoding, level);
     sink->append(data, size);
     sink->finish();
 }

@@ -1,9 +1,11 @@
-// Where a page's stream data goes: straight into the PDF, or through zlib.
+// Where a page's stream data goes: straight into the PDF, or Flate-compressed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#include "engine/Conversion.h"  // the Flate levels; zlib, used for streams too long to gather, stops at 9
 
 namespace quorvex {
 
@@ -11,9 +13,7 @@ class PdfSink;
 
 enum class StreamEncoding { Raw, Flate };
 
-// Receives a page's samples in order, piece by piece. The Flate sink produces
-// exactly the bytes zlib's one-shot compress() gives for the whole page at the
-// default level, without holding the page in memory.
+// Receives a page's samples in order, piece by piece.
 class SampleSink {
   public:
     virtual ~SampleSink() = default;
@@ -27,9 +27,17 @@ class SampleSink {
     uint64_t appended_ = 0;
 };
 
-std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding);
+// Flate streams are compressed whole by libdeflate up to kWholeStreamCap
+// bytes and by the streaming zlib sink beyond it.
+std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding,
+                                           int level = kDefaultFlateLevel);
+
+// Streaming zlib deflate: holds only a small window, whatever the length. The
+// bytes are those of zlib's one-shot compress2() at the same level.
+std::unique_ptr<SampleSink> makeZlibSink(PdfSink& out, int level);
 
 // Writes one buffer as a whole stream.
-void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding);
+void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding,
+                     int level = kDefaultFlateLevel);
 
 }  // namespace quorvex

@@ -1,32 +1,56 @@
-// Flate streams written piece by piece must be the bytes zlib's one-shot
-// compress() gives for the whole page.
+// Flate streams written piece by piece: the zlib sink gives the bytes of
+// zlib's one-shot compress2(), the libdeflate sink those of one libdeflate
+// call, whatever the pieces; past its cap the libdeflate sink hands over to
+// zlib. Every stream inflates back to the data.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <functional>
+#include <memory>
 #include <random>
 
 #include "engine/pdf/PdfOutput.h"
 #include "engine/pdf/SampleRoutes.h"
 #include "engine/pdf/StreamSink.h"
+#include "engine/pdf/WholeStreamFlate.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-std::vector<uint8_t> compressWhole(const std::vector<uint8_t>& data) {
+using SinkMaker = std::function<std::unique_ptr<quorvex::SampleSink>(quorvex::PdfSink&)>;
+
+std::string zlibWhole(const std::vector<uint8_t>& data, int level) {
     uLongf size = compressBound(data.size());
-    std::vector<uint8_t> out(size);
-    EXPECT_EQ(compress(out.data(), &size, data.data(), data.size()), Z_OK);
+    std::string out(size, '\0');
+    EXPECT_EQ(
+        compress2(reinterpret_cast<Bytef*>(out.data()), &size, data.data(), data.size(), level),
+        Z_OK);
+    out.resize(size);
+    return out;
+}
+
+std::string libdeflateWhole(const std::vector<uint8_t>& data, int level) {
+    const std::vector<uint8_t> out = quorvex::deflateWhole(data.data(), data.size(), level);
+    return {out.begin(), out.end()};
+}
+
+std::string inflateAll(const std::string& compressed, std::size_t expectedSize) {
+    uLongf size = expectedSize;
+    std::string out(expectedSize + 1, '\0');
+    EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &size,
+                         reinterpret_cast<const Bytef*>(compressed.data()), compressed.size()),
+              Z_OK);
     out.resize(size);
     return out;
 }
 
 std::string streamInPieces(const std::vector<uint8_t>& data, std::size_t maxPiece,
-                           quorvex::StreamEncoding encoding) {
+                           const SinkMaker& makeSink) {
     support::TempDir dir;
     const auto path = dir / "stream.bin";
     {
         auto out = quorvex::PdfOutput::create(path.string(), nullptr);
-        auto sink = quorvex::makeStreamSink(*out, encoding);
+        auto sink = makeSink(*out);
         std::mt19937 random(7);
         for (std::size_t at = 0; at < data.size();) {
             const std::size_t piece =
@@ -50,31 +74,67 @@ std::vector<uint8_t> pageLikeData(std::size_t size) {
     return data;
 }
 
-TEST(FlateStream, PiecesGiveTheBytesOfOneShotCompress) {
-    const auto data = pageLikeData(3'000'000);
-    const auto expected = compressWhole(data);
-    for (const std::size_t piece : {1U << 20, 5000U, 1728U, 97U}) {
-        const std::string actual = streamInPieces(data, piece, quorvex::StreamEncoding::Flate);
-        EXPECT_TRUE(actual == std::string(expected.begin(), expected.end()))
-            << "pieces of up to " << piece << " bytes";
+std::vector<uint8_t> noise(std::size_t size) {
+    std::vector<uint8_t> data(size);
+    std::mt19937 random(3);
+    for (auto& byte : data)
+        byte = static_cast<uint8_t>(random());
+    return data;
+}
+
+struct FlateCase {
+    const char* name;
+    std::vector<uint8_t> data;
+    int level;
+    // Bytes gathered before the libdeflate sink hands over to zlib.
+    uint64_t cap = quorvex::kWholeStreamCap;
+};
+
+std::string flateCaseName(const ::testing::TestParamInfo<FlateCase>& tested) {
+    return tested.param.name;
+}
+
+class FlateStream : public ::testing::TestWithParam<FlateCase> {};
+
+TEST_P(FlateStream, PiecesGiveTheOneShotBytesAndInflateBack) {
+    const FlateCase& c = GetParam();
+    const bool spills = c.data.size() > c.cap;
+    const std::string expected =
+        spills ? zlibWhole(c.data, std::min(c.level, 9)) : libdeflateWhole(c.data, c.level);
+    for (const std::size_t piece : {std::size_t{5} << 20, std::size_t{5000}, std::size_t{97}}) {
+        const std::string whole = streamInPieces(c.data, piece, [&](quorvex::PdfSink& out) {
+            return std::make_unique<quorvex::WholeStreamFlateSink>(out, c.level, c.cap);
+        });
+        EXPECT_TRUE(expected.empty() || whole == expected)
+            << "libdeflate sink, pieces of up to " << piece;
+        EXPECT_TRUE(inflateAll(whole, c.data.size()) == std::string(c.data.begin(), c.data.end()));
+        const std::string zlib = streamInPieces(c.data, piece, [&](quorvex::PdfSink& out) {
+            return quorvex::makeZlibSink(out, c.level);
+        });
+        // Stored blocks follow zlib's output buffer, so level 0 only has to inflate back.
+        EXPECT_TRUE(c.level == 0 || zlib == zlibWhole(c.data, std::min(c.level, 9)))
+            << "zlib sink, pieces of up to " << piece;
+        EXPECT_TRUE(inflateAll(zlib, c.data.size()) == std::string(c.data.begin(), c.data.end()));
     }
 }
 
-TEST(FlateStream, IncompressibleAndEmptyData) {
-    std::vector<uint8_t> noise(100'000);
-    std::mt19937 random(3);
-    for (auto& byte : noise)
-        byte = static_cast<uint8_t>(random());
-    for (const auto& data : {noise, std::vector<uint8_t>{}, std::vector<uint8_t>{42}}) {
-        const auto expected = compressWhole(data);
-        EXPECT_EQ(streamInPieces(data, 4096, quorvex::StreamEncoding::Flate),
-                  std::string(expected.begin(), expected.end()));
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Data, FlateStream,
+    ::testing::Values(FlateCase{"PageAtDefaultLevel", pageLikeData(9'000'000), 6},
+                      FlateCase{"PageSmallest", pageLikeData(300'000), 12},
+                      FlateCase{"PageStored", pageLikeData(300'000), 0},
+                      FlateCase{"PagePastTheCap", pageLikeData(3'000'000), 6, 1'000'000},
+                      FlateCase{"SmallestPastTheCap", pageLikeData(300'000), 12, 100'000},
+                      FlateCase{"Noise", noise(100'000), 6}, FlateCase{"Empty", {}, 6},
+                      FlateCase{"OneByte", {42}, 6}),
+    flateCaseName);
 
 TEST(RawStream, BytesPassUnchanged) {
     const auto data = pageLikeData(10'000);
-    EXPECT_EQ(streamInPieces(data, 333, quorvex::StreamEncoding::Raw),
+    EXPECT_EQ(streamInPieces(data, 333,
+                             [](quorvex::PdfSink& out) {
+                                 return quorvex::makeStreamSink(out, quorvex::StreamEncoding::Raw);
+                             }),
               std::string(data.begin(), data.end()));
 }
 
