@@ -70,40 +70,15 @@ void wrapInTiff(const fs::path& path, const Case& c, std::vector<uint8_t> data) 
     ASSERT_GE(TIFFWriteRawStrip(t, 0, data.data(), static_cast<tmsize_t>(data.size())), 0);
 }
 
-// One page showing the coded data as a 1-bit image, one unit per pixel.
 void writePdf(const fs::path& path, const Case& c, const std::vector<uint8_t>& data) {
-    const std::string w = std::to_string(c.width);
-    const std::string h = std::to_string(c.height);
     const int k = c.group == CcittGroup::Group4 ? -1 : c.group == CcittGroup::Group3TwoD ? 1 : 0;
-    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
-    const std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h +
-            "] /Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>",
-        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
-        "<< /Type /XObject /Subtype /Image /Width " + w + " /Height " + h +
-            " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode"
-            " /DecodeParms << /K " +
-            std::to_string(k) + " /Columns " + w + " /Rows " + h +
-            (c.byteAligned ? " /EncodedByteAlign true /EndOfLine true" : "") + " >> /Length " +
-            std::to_string(data.size()) + " >>\nstream\n" + std::string(data.begin(), data.end()) +
-            "\nendstream"};
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char entry[21];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    std::ofstream(path, std::ios::binary) << pdf;
+    const std::string entries =
+        "/ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode /DecodeParms << /K " +
+        std::to_string(k) + " /Columns " + std::to_string(c.width) + " /Rows " +
+        std::to_string(c.height) +
+        (c.byteAligned ? " /EncodedByteAlign true /EndOfLine true" : "") + " >>";
+    std::ofstream(path, std::ios::binary) << support::singleImagePdf(
+        c.width, c.height, entries, std::string(data.begin(), data.end()));
 }
 
 std::string caseName(const ::testing::TestParamInfo<Case>& tested) {

@@ -512,36 +512,104 @@ int pdfPageCount(const std::filesystem::path& pdf) {
     throw std::runtime_error("pdfinfo printed no page count for " + pdf.string());
 }
 
+namespace {
+
+// Poppler smooths images drawn at less than four times their size, even at
+// one to one; at four times it repeats each pixel, and every fourth one is
+// the image's own.
+constexpr uint32_t kPopplerScale = 4;
+
+RgbImage everyFourthPixel(const RgbImage& large, uint32_t width, uint32_t height) {
+    if (large.width != width * kPopplerScale || large.height != height * kPopplerScale)
+        return large;  // reported as a size mismatch by the caller
+    RgbImage image{width, height, std::vector<uint8_t>(std::size_t{width} * height * 3)};
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* from = large.pixel(x * kPopplerScale + 2, y * kPopplerScale + 2);
+            std::copy(from, from + 3, image.rgb.data() + (std::size_t{y} * width + x) * 3);
+        }
+    }
+    return image;
+}
+
+CommandResult runRenderer(PdfRenderer renderer, const std::filesystem::path& pdf, int pageIndex,
+                          uint32_t width, uint32_t height, const std::filesystem::path& output) {
+    const std::string page = std::to_string(pageIndex + 1);
+    if (renderer == PdfRenderer::Poppler) {
+        std::filesystem::path prefix = output;
+        prefix.replace_extension();
+        return runCommand({"pdftoppm", "-f", page, "-l", page, "-singlefile", "-scale-to-x",
+                           std::to_string(width * kPopplerScale), "-scale-to-y",
+                           std::to_string(height * kPopplerScale), pdf.string(), prefix.string()});
+    }
+    return runCommand({"mutool", "draw", "-q", "-N", "-f", "-w", std::to_string(width), "-h",
+                       std::to_string(height), "-c", "rgb", "-F", "pnm", "-o", output.string(),
+                       pdf.string(), page});
+}
+
+}  // namespace
+
 RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t width,
-                       uint32_t height) {
+                       uint32_t height, PdfRenderer renderer) {
     // mutool quietly draws the last page for a page number past the end.
     const int pages = pdfPageCount(pdf);
     if (pageIndex < 0 || pageIndex >= pages) {
         throw std::runtime_error(pdf.string() + " has no page " + std::to_string(pageIndex) +
                                  " (it has " + std::to_string(pages) + ")");
     }
+    const char* tool = renderer == PdfRenderer::Poppler ? "pdftoppm" : "mutool draw";
     const TempDir scratch("quorvex-render");
     const std::filesystem::path output = scratch / "page.ppm";
-    const CommandResult result =
-        runCommand({"mutool", "draw", "-q", "-N", "-f", "-w", std::to_string(width), "-h",
-                    std::to_string(height), "-c", "rgb", "-F", "pnm", "-o", output.string(),
-                    pdf.string(), std::to_string(pageIndex + 1)});
+    const CommandResult result = runRenderer(renderer, pdf, pageIndex, width, height, output);
     if (!result.succeeded() || !fileExists(output)) {
-        throw toolFailure("mutool draw", pdf, result);
+        throw toolFailure(tool, pdf, result);
     }
     RgbImage image;
     try {
         image = PnmReader(readFile(output)).read();
+        if (renderer == PdfRenderer::Poppler)
+            image = everyFourthPixel(image, width, height);
     } catch (const std::exception& e) {
-        throw std::runtime_error("mutool draw output for " + pdf.string() + ": " + e.what());
+        throw std::runtime_error(std::string(tool) + " output for " + pdf.string() + ": " +
+                                 e.what());
     }
     if (image.width != width || image.height != height) {
-        throw std::runtime_error("mutool draw rendered page " + std::to_string(pageIndex) + " of " +
-                                 pdf.string() + " at " + std::to_string(image.width) + "x" +
-                                 std::to_string(image.height) + ", asked for " +
+        throw std::runtime_error(std::string(tool) + " rendered page " + std::to_string(pageIndex) +
+                                 " of " + pdf.string() + " at " + std::to_string(image.width) +
+                                 "x" + std::to_string(image.height) + ", asked for " +
                                  std::to_string(width) + "x" + std::to_string(height));
     }
     return image;
+}
+
+std::string singleImagePdf(uint32_t width, uint32_t height, const std::string& entries,
+                           const std::string& data) {
+    const std::string w = std::to_string(width);
+    const std::string h = std::to_string(height);
+    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h +
+            "] /Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+        "<< /Type /XObject /Subtype /Image /Width " + w + " /Height " + h + " " + entries +
+            " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream"};
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char entry[21];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
 }
 
 RgbImage decodeTiffPage(const std::filesystem::path& tiff, int pageIndex, bool applyOrientation) {

@@ -72,12 +72,21 @@ struct RgbImage {
     }
 };
 
+enum class PdfRenderer { MuPdf, Poppler };
+
 // Renders one page (counted from 0) with `mutool draw -N -f -w W -h H -c rgb`
-// (no colour management, stretched to exactly W x H pixels). For a page whose
-// image fills it, W x H equal to the image's pixel size maps image pixels
-// one to one onto output pixels. Throws on failure.
+// (no colour management, stretched to exactly W x H pixels), or with
+// Poppler's `pdftoppm -scale-to-x W -scale-to-y H`. For a page whose image
+// fills it, W x H equal to the image's pixel size maps image pixels one to
+// one onto output pixels. Throws on failure.
 RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t width,
-                       uint32_t height);
+                       uint32_t height, PdfRenderer renderer = PdfRenderer::MuPdf);
+
+// A one-page PDF showing one image XObject over the whole page, one unit per
+// pixel. `entries` are the image dictionary's entries besides /Type,
+// /Subtype, /Width, /Height and /Length (colour space, bit depth, filter).
+std::string singleImagePdf(uint32_t width, uint32_t height, const std::string& entries,
+                           const std::string& data);
 
 // libtiff's decode of one page (counted from 0) through its RGBA interface.
 // With applyOrientation the Orientation tag is applied, all of 2 to 8

@@ -1,0 +1,30 @@
+// Joins the JPEG data of a TIFF page (Compression 7) into one complete JPEG
+// stream a PDF reader decodes with /DCTDecode: the shared JPEGTables go in
+// front, and the strips of a page stored in several become one scan with a
+// restart marker at each strip boundary.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace quorvex {
+
+// What the page's tags say the JPEG data must hold.
+struct JpegPageShape {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t components = 0;  // 1 (grey) or 3 (RGB or YCbCr)
+    uint32_t rowsPerStrip = 0;
+};
+
+// The joined stream, or nullopt when anything about the data is doubtful
+// (not 8-bit Huffman-coded JPEG, sizes or components that disagree with the
+// tags, an Adobe colour marker, strips that cannot be joined without
+// re-coding): the page is then decoded instead. `tables` may be empty.
+std::optional<std::vector<uint8_t>> joinJpegStrips(
+    std::span<const uint8_t> tables, const std::vector<std::span<const uint8_t>>& strips,
+    const JpegPageShape& shape);
+
+}  // namespace quorvex
