@@ -81,6 +81,8 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     request.info = settings_.info;
     request.cancel = settings_.cancel;
     request.threads = threadsPerFile_;
+    request.flateLevel = settings_.flateLevel;
+    request.compact = settings_.compact;
     request.onPageDone = [this, index](uint32_t done, uint32_t count) {
         observer_.pageDone(index, done, count);
     };

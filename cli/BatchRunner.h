@@ -46,6 +46,8 @@ struct BatchSettings {
     // (a lone big file compresses its pages on all of them).
     unsigned processors = 1;
     bool noClobber = false;
+    std::optional<int> flateLevel;  // see ConversionRequest
+    bool compact = false;
     DocumentInfo info = DocumentInfo::applicationDefaults();
     const std::atomic<bool>* cancel = nullptr;  // stops the batch when set
 };

@@ -58,6 +58,8 @@ BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvir
     // (or with fewer files than -j) compresses its pages on the rest.
     settings.processors = settings.workers;
     settings.noClobber = options.noClobber;
+    settings.flateLevel = options.flateLevel;
+    settings.compact = options.compact;
     settings.info = options.info;
     settings.cancel = env.cancel;
     return settings;

@@ -22,6 +22,13 @@ Input and output:
   -j, --jobs N            use N processors: up to N files at once, a lone file
                           compresses its pages on them (default: one per CPU)
 
+Size:
+      --level N           Flate level of decoded page images, 0 (none) to 12
+                          (smallest, slowest); default 6, 12 with --compact
+      --compact           the smallest PDF that keeps the content: JPEG pages
+                          keep their JPEG data, bilevel pages are coded as
+                          CCITT Group 4, Flate at level 12
+
 Document information (defaults: the values the window writes):
       --title TEXT
       --author TEXT

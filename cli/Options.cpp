@@ -24,6 +24,8 @@ enum class OptionId {
     Keywords,
     Creator,
     CreationDate,
+    Level,
+    Compact,
 };
 
 struct OptionDef {
@@ -49,6 +51,8 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::Keywords, '\0', "keywords", true},
     OptionDef{OptionId::Creator, '\0', "creator", true},
     OptionDef{OptionId::CreationDate, '\0', "creation-date", true},
+    OptionDef{OptionId::Level, '\0', "level", true},
+    OptionDef{OptionId::Compact, '\0', "compact", false},
 };
 
 const OptionDef* findShort(char name) {
@@ -80,6 +84,17 @@ std::optional<unsigned> parseJobCount(const std::string& text) {
         return std::nullopt;
     if (value < 1 || value > kMaxJobs)
         return std::nullopt;
+    return value;
+}
+
+std::optional<int> parseFlateLevel(const std::string& text) {
+    int value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < 0 ||
+        value > kMaxFlateLevel) {
+        return std::nullopt;
+    }
     return value;
 }
 
@@ -220,6 +235,17 @@ class Parser {
                 break;
             case OptionId::CreationDate:
                 info.creationDate = value;
+                break;
+            case OptionId::Level:
+                options.flateLevel = parseFlateLevel(value);
+                if (!options.flateLevel) {
+                    fail("invalid value '" + value +
+                         "' for '--level': expected a number from 0 to " +
+                         std::to_string(kMaxFlateLevel));
+                }
+                break;
+            case OptionId::Compact:
+                options.compact = true;
                 break;
         }
     }

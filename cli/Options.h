@@ -20,6 +20,8 @@ struct CliOptions {
     bool noClobber = false;                 // -n: skip inputs whose PDF exists
     unsigned jobs = 0;                      // 0: one per CPU
     Verbosity verbosity = Verbosity::Normal;
+    std::optional<int> flateLevel;  // --level: 0 to kMaxFlateLevel; unset: the engine's default
+    bool compact = false;           // --compact: the smallest PDF that keeps the content
     DocumentInfo info = DocumentInfo::applicationDefaults();
 };
 

@@ -57,7 +57,7 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
     page.procSet = procSet.text();
 
     guardImageObject([&] {
-        const ImagePlan plan = planImage(document);
+        const ImagePlan plan = planImage(document, hooks.compact);
         page.imageHeader = imageDictionary(document, plan, number + 3);
         const bool encodeHere = pool.empty() || plan.encoding == StreamEncoding::Raw;
         page.stream = std::make_unique<StreamJob>(plan.encoding, hooks.flateLevel, encodeHere);

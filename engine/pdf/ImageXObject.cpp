@@ -315,9 +315,12 @@ bool planIsFaithful(const TiffDocument& document, const ImagePlan& plan) {
     return false;
 }
 
-ImagePlan planImage(const TiffDocument& document) {
+ImagePlan planImage(const TiffDocument& document, bool compact) {
     refuseGiganticPage(document);
     ImagePlan plan;
+    if (compact && planCompactImage(document, plan))
+        return plan;
+    plan = {};
     plan.effectiveCompression = effectiveCompression(document);
     planFilter(document, plan);
     // A page the tables would misdraw takes the lossless decoded path; the
@@ -349,7 +352,9 @@ std::string imageDictionary(const TiffDocument& document, const ImagePlan& plan,
 
 void writeImageSamples(TiffDocument& document, const ImagePlan& plan, SampleSink& sink,
                        const std::atomic<bool>* cancel) {
-    if (plan.decoded) {
+    if (plan.compact) {
+        writeCompactSamples(document, *plan.compact, sink, cancel);
+    } else if (plan.decoded) {
         writeDecodedPixels(document, *plan.decoded, sink, cancel);
     } else {
         writeSamples(plan.route, document, sink, cancel);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/EngineError.h"
+#include "engine/pdf/CompactImage.h"
 #include "engine/pdf/DecodedPixels.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/SampleRoutes.h"
@@ -26,6 +27,8 @@ struct ImagePlan {
     StreamEncoding encoding = StreamEncoding::Raw;
     // Set when the page takes the lossless decoded path instead of `route`.
     std::optional<DecodedLayout> decoded;
+    // Set when the page is carried in a compact form instead.
+    std::optional<CompactImage> compact;
 };
 
 // Pixels a page may have; a file claiming more is refused rather than
@@ -36,7 +39,8 @@ inline constexpr uint64_t kMaxPagePixels = uint64_t{1} << 32;
 // pages whose stored data is not to be trusted, otherwise its own.
 uint16_t effectiveCompression(const TiffDocument& document);
 
-ImagePlan planImage(const TiffDocument& document);
+// With `compact`, a page that has a compact form is planned in it.
+ImagePlan planImage(const TiffDocument& document, bool compact = false);
 
 // Whether the compression-based plan carries the page's samples as they are
 // (its route, bit depth and colour space agree with the page's layout).

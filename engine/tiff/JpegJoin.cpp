@@ -237,13 +237,12 @@ std::optional<std::vector<uint8_t>> joinMany(const std::vector<Bytes>& tables,
     // A one-component scan is not interleaved: its units are 8x8 blocks.
     const int unitWidth = frame->components == 1 ? 8 : 8 * frame->maxH;
     const int unitHeight = frame->components == 1 ? 8 : 8 * frame->maxV;
-    // Chroma sampled down vertically is drawn smoothed across the rows where
-    // strips meet once they are one scan, but libtiff decodes each strip on
-    // its own: the two would differ along every strip boundary.
-    if ((frame->components == 1 && !frame->allOneByOne) || frame->maxV != 1 ||
-        shape.rowsPerStrip % unitHeight != 0) {
+    // With chroma sampled down vertically, readers now smooth the chroma
+    // across the rows where strips meet, where libtiff, decoding each strip
+    // on its own, repeats each strip's edge: those two rows differ a little
+    // from libtiff's decode (as in tiff2pdf's output); all others match.
+    if ((frame->components == 1 && !frame->allOneByOne) || shape.rowsPerStrip % unitHeight != 0)
         return std::nullopt;
-    }
     const uint64_t interval =
         uint64_t{(shape.width + unitWidth - 1) / unitWidth} * (shape.rowsPerStrip / unitHeight);
     if (interval == 0 || interval > 0xFFFF)
