@@ -28,6 +28,11 @@ struct PageKind {
     // The pixels a page should show, for pages libtiff's RGBA reader refuses;
     // empty means libtiff's decode.
     std::function<support::RgbImage(const PageSpec&)> expectedPixels;
+    // Converted with ConversionRequest::compact, and drawn by Poppler as well.
+    bool compact = false;
+    // pdfimages' encoding of each page's image ("jpeg", "ccitt", "image");
+    // empty: not checked.
+    std::vector<std::string> encodings;
 };
 
 void PrintTo(const PageKind& kind, std::ostream* out) {
@@ -52,6 +57,7 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         quorvex::ConversionRequest request;
         request.inputPath = tiff.string();
         request.info.creationDate = "fixed";
+        request.compact = kind.compact;
         const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
         ASSERT_TRUE(outcome.ok()) << outcome.message << " / " << outcome.detail;
 
@@ -59,6 +65,8 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         ASSERT_TRUE(check.ok) << check.output;
         ASSERT_EQ(support::pdfPageCount(outcome.outputPath), static_cast<int>(kind.pages.size()));
         expectOneImagePerPage(outcome.outputPath, kind.pages);
+        if (!kind.encodings.empty())
+            expectEncodings(outcome.outputPath, kind.encodings);
 
         for (std::size_t index = 0; index < kind.pages.size(); ++index) {
             const int page = static_cast<int>(index);
@@ -69,7 +77,22 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
                 support::renderPdfPage(outcome.outputPath, page, expected.width, expected.height);
             EXPECT_TRUE(support::imagesMatch(expected, shown, kind.tolerance))
                 << "page " << page << " of " << kind.name;
+            if (kind.compact) {
+                EXPECT_TRUE(support::imagesMatch(
+                    expected,
+                    support::renderPdfPage(outcome.outputPath, page, expected.width,
+                                           expected.height, support::PdfRenderer::Poppler),
+                    kind.tolerance))
+                    << "Poppler, page " << page << " of " << kind.name;
+            }
         }
+    }
+
+    static void expectEncodings(const std::string& pdf, const std::vector<std::string>& expected) {
+        std::vector<std::string> encodings;
+        for (const support::PdfImageInfo& image : support::extractImageInfo(pdf))
+            encodings.push_back(image.encoding);
+        EXPECT_EQ(encodings, expected);
     }
 
     static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageSpec>& pages) {
@@ -326,6 +349,57 @@ std::vector<PageKind> faxCopyBugKinds() {
     };
 }
 
+// ---------------------------------------------------------------------------
+// Compact mode: JPEG data kept, bilevel pages coded as Group 4, and every
+// page it cannot vouch for converted as without it.
+
+PageSpec jpegPage(uint16_t photometric, uint32_t rowsPerStrip,
+                  std::optional<fixtures::Subsampling> subsampling = std::nullopt) {
+    return {.width = 83,
+            .height = 51,
+            .compression = COMPRESSION_JPEG,
+            .photometric = photometric,
+            .rowsPerStrip = rowsPerStrip,
+            .ycbcrSubsampling = subsampling};
+}
+
+PageSpec inTiles(PageSpec page) {
+    page.tiles = fixtures::TileSize{};
+    return page;
+}
+
+std::vector<PageKind> compactKinds() {
+    const auto compact = [](std::string name, std::vector<PageSpec> pages, int tolerance,
+                            std::vector<std::string> encodings) {
+        return PageKind{std::move(name),     std::move(pages), tolerance, {}, true,
+                        std::move(encodings)};
+    };
+    constexpr uint32_t kWhole = fixtures::kWholePage;
+    return {
+        compact("JpegGreyOneStrip", {jpegPage(kMinIsBlack, kWhole)}, 2, {"jpeg"}),
+        compact("JpegRgbStrips", {jpegPage(PHOTOMETRIC_RGB, 16)}, 2, {"jpeg"}),
+        compact("JpegYCbCr22OneStrip", {jpegPage(PHOTOMETRIC_YCBCR, kWhole)}, 2, {"jpeg"}),
+        compact("JpegYCbCr21Strips", {jpegPage(PHOTOMETRIC_YCBCR, 8, fixtures::Subsampling{2, 1})},
+                2, {"jpeg"}),
+        compact("JpegTiledIsDecoded", {inTiles(jpegPage(PHOTOMETRIC_RGB, kWhole))}, 1, {"image"}),
+        compact("JpegMinIsWhiteIsDecoded", {jpegPage(kMinIsWhite, kWhole)}, 1, {"image"}),
+        compact("BilevelUncompressedMinIsWhite", {grey(COMPRESSION_NONE, kMinIsWhite, 1)}, 0,
+                {"ccitt"}),
+        compact("BilevelPackBitsMinIsBlackStrips", {withStrips(grey(kPackBits, kMinIsBlack, 1), 7)},
+                0, {"ccitt"}),
+        compact("BilevelLzwMinIsWhite", {grey(COMPRESSION_LZW, kMinIsWhite, 1)}, 0, {"ccitt"}),
+        compact("BilevelDeflateMinIsBlackFillOrder2",
+                {withFillOrder2(grey(kAdobeDeflate, kMinIsBlack, 1))}, 0, {"ccitt"}),
+        compact("BilevelTiledIsDecoded", {inTiles(grey(COMPRESSION_NONE, kMinIsWhite, 1))}, 0,
+                {"image"}),
+        compact("FaxAndOtherPagesAsBefore",
+                {fax(COMPRESSION_CCITTFAX4), fax(COMPRESSION_CCITTFAX3),
+                 grey(COMPRESSION_LZW, kMinIsBlack, 2), rgb(COMPRESSION_LZW),
+                 withWangPageControl(grey(COMPRESSION_LZW, kMinIsWhite, 1))},
+                0, {"ccitt", "ccitt", "image", "image", "image"}),
+    };
+}
+
 TEST_P(PixelRoundTrip, RenderedPagesMatchLibtiffDecode) {
     convertAndCompare(GetParam());
 }
@@ -336,6 +410,7 @@ INSTANTIATE_TEST_SUITE_P(Grey, PixelRoundTrip, ::testing::ValuesIn(greyKinds()),
 INSTANTIATE_TEST_SUITE_P(Palette, PixelRoundTrip, ::testing::ValuesIn(paletteKinds()), kindName);
 INSTANTIATE_TEST_SUITE_P(Colour, PixelRoundTrip, ::testing::ValuesIn(colourKinds()), kindName);
 INSTANTIATE_TEST_SUITE_P(Jpeg, PixelRoundTrip, ::testing::ValuesIn(lossyKinds()), kindName);
+INSTANTIATE_TEST_SUITE_P(Compact, PixelRoundTrip, ::testing::ValuesIn(compactKinds()), kindName);
 INSTANTIATE_TEST_SUITE_P(Mixed, PixelRoundTrip, ::testing::ValuesIn(mixedDocumentKinds()),
                          kindName);
 INSTANTIATE_TEST_SUITE_P(FaxCopyKeepsSampleTags, PixelRoundTrip,
