@@ -63,11 +63,15 @@ TEST(BatchRunnerTest, ResultsComeBackInJobOrderWithTheEnginesFigures) {
     BatchSettings settings;
     settings.workers = 3;
     settings.info.title = "Custom title";
+    settings.flateLevel = 9;
+    settings.compact = true;
     std::mutex seenMutex;
     std::set<std::string> titles;
     BatchRunner runner(
         settings,
         [&](const ConversionRequest& request) {
+            EXPECT_EQ(request.flateLevel, 9);
+            EXPECT_TRUE(request.compact);
             {
                 std::lock_guard lock(seenMutex);
                 titles.insert(request.info.title);

@@ -29,6 +29,8 @@ TEST(OptionsTest, PathsKeepCommandLineOrderAndDefaultsMatchTheWindow) {
     EXPECT_FALSE(options.outputDir);
     EXPECT_EQ(options.jobs, 0u);
     EXPECT_EQ(options.verbosity, Verbosity::Normal);
+    EXPECT_FALSE(options.flateLevel);
+    EXPECT_FALSE(options.compact);
 
     const DocumentInfo defaults = DocumentInfo::applicationDefaults();
     EXPECT_EQ(options.info.title, defaults.title);
@@ -52,6 +54,14 @@ TEST(OptionsTest, EveryWayOfGivingAJobCountIsAccepted) {
         EXPECT_EQ(options.jobs, 2u) << args[0];
         EXPECT_EQ(options.paths, std::vector<std::string>{"a.tif"}) << args[0];
     }
+}
+
+TEST(OptionsTest, LevelAndCompactAreTaken) {
+    EXPECT_EQ(parseOk({"--level", "0", "a.tif"}).flateLevel, 0);
+    EXPECT_EQ(parseOk({"--level=12", "a.tif"}).flateLevel, 12);
+    const CliOptions compact = parseOk({"--compact", "--level", "9", "a.tif"});
+    EXPECT_TRUE(compact.compact);
+    EXPECT_EQ(compact.flateLevel, 9);
 }
 
 TEST(OptionsTest, ShortFlagsCombineAndLongFormsMatchThem) {
@@ -125,6 +135,11 @@ TEST(OptionsTest, UsageErrorsNameTheProblem) {
         {{"-j", "-3", "a.tif"}, "invalid value '-3'"},
         {{"-j2x", "a.tif"}, "invalid value '2x'"},
         {{"-j", "100000", "a.tif"}, "invalid value '100000'"},
+        {{"--level", "13", "a.tif"},
+         "invalid value '13' for '--level': expected a number from 0 to 12"},
+        {{"--level=-1", "a.tif"}, "invalid value '-1' for '--level'"},
+        {{"--level", "six", "a.tif"}, "invalid value 'six' for '--level'"},
+        {{"--compact=yes", "a.tif"}, "option '--compact' takes no value"},
         {{"-q", "-v", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "-d", "out", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "a.tif", "b.tif"}, "needs a single input, but 2 were given"},

@@ -265,12 +265,14 @@ TEST(ConversionResult, LongerInputPathIsRefusedNotTruncated) {
 
 namespace {
 
-std::string convertWithThreads(const fs::path& tiff, const fs::path& pdf, unsigned threads) {
+std::string convertWithThreads(const fs::path& tiff, const fs::path& pdf, unsigned threads,
+                               bool compact = false) {
     quorvex::ConversionRequest request;
     request.inputPath = tiff.string();
     request.outputPath = pdf.string();
     request.info.creationDate = "fixed";
     request.threads = threads;
+    request.compact = compact;
     const auto outcome = quorvex::convertTiff(request);
     EXPECT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
     return support::readFile(pdf);
@@ -294,12 +296,14 @@ TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
          {.width = 1200, .height = 900, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 1},
          {.width = 300, .height = 200, .photometric = PHOTOMETRIC_PALETTE},
          {.width = 800, .height = 600, .compression = COMPRESSION_ADOBE_DEFLATE}});
-    const std::string single = convertWithThreads(tiff, dir / "one.pdf", 1);
-    for (const unsigned threads : {2U, 3U, 8U}) {
-        EXPECT_TRUE(convertWithThreads(tiff, dir / "many.pdf", threads) == single)
-            << threads << " threads";
+    for (const bool compact : {false, true}) {
+        const std::string single = convertWithThreads(tiff, dir / "one.pdf", 1, compact);
+        for (const unsigned threads : {2U, 3U, 8U}) {
+            EXPECT_TRUE(convertWithThreads(tiff, dir / "many.pdf", threads, compact) == single)
+                << threads << " threads" << (compact ? ", compact" : "");
+        }
+        EXPECT_TRUE(support::qpdfCheck(dir / "one.pdf").ok);
     }
-    EXPECT_TRUE(support::qpdfCheck(dir / "one.pdf").ok);
 }
 
 TEST(ParallelPages, CancellingMidwayStopsEveryWorker) {

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -107,11 +108,14 @@ PageSpec faxPage(uint16_t compression, uint32_t width = 1727, uint32_t height = 
 class ImageObjects : public ::testing::Test {
   protected:
     // Writes the pages, converts them and reads the PDF back.
-    PdfBytes convert(const std::vector<PageSpec>& pages) {
+    PdfBytes convert(const std::vector<PageSpec>& pages, std::optional<int> level = std::nullopt,
+                     bool compact = false) {
         fixtures::writeTiff(tiff_, pages);
         quorvex::ConversionRequest request;
         request.inputPath = tiff_.string();
         request.info.creationDate = "fixed";
+        request.flateLevel = level;
+        request.compact = compact;
         const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
         if (!outcome.ok()) {
             throw std::runtime_error("conversion failed: " + outcome.message + " / " +
@@ -347,6 +351,49 @@ TEST_F(ImageObjects, DeviceColourSpacesForRgbBilevelAndCmyk) {
     EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(0))), "/ColorSpace /DeviceRGB\r");
     EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(1))), "/ColorSpace /DeviceGray\r");
     EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(2))), "/ColorSpace /DeviceCMYK\r");
+}
+
+// ---------------------------------------------------------------------------
+// Flate level and compact mode
+
+TEST_F(ImageObjects, FlateLevelChangesTheSizeButNotTheSamples) {
+    const PageSpec grey{.width = 301, .height = 207, .compression = COMPRESSION_LZW};
+    const std::string stored = convert({grey}, 0).streamData(imageObject(0));
+    const std::string normal = convert({grey}).streamData(imageObject(0));
+    const std::string smallest = convert({grey}, 12).streamData(imageObject(0));
+    EXPECT_EQ(pdfbytes::inflate(stored), pdfbytes::inflate(normal));
+    EXPECT_EQ(pdfbytes::inflate(smallest), pdfbytes::inflate(normal));
+    EXPECT_GT(stored.size(), normal.size());
+    EXPECT_LE(smallest.size(), normal.size());
+    EXPECT_EQ(convert({grey}, std::nullopt, true).streamData(imageObject(0)), smallest)
+        << "compact means level 12 for Flate";
+}
+
+TEST_F(ImageObjects, CompactJpegAndGroup4Dictionaries) {
+    const PageSpec rgbJpeg{
+        .width = 40, .height = 24, .compression = COMPRESSION_JPEG, .photometric = PHOTOMETRIC_RGB};
+    PageSpec ycbcrJpeg = rgbJpeg;
+    ycbcrJpeg.photometric = PHOTOMETRIC_YCBCR;
+    const PageSpec bilevel{.width = 45,
+                           .height = 9,
+                           .compression = COMPRESSION_PACKBITS,
+                           .photometric = PHOTOMETRIC_MINISBLACK,
+                           .bitsPerSample = 1};
+    const PdfBytes pdf = convert({rgbJpeg, ycbcrJpeg, bilevel}, std::nullopt, true);
+    const std::string rgb = pdf.dictionary(imageObject(0));
+    EXPECT_NE(rgb.find("/Filter /DCTDecode\r/DecodeParms << /ColorTransform 0 >>\r"
+                       "/ColorSpace /DeviceRGB\r"),
+              std::string::npos)
+        << rgb;
+    const std::string ycbcr = pdf.dictionary(imageObject(1));
+    EXPECT_NE(ycbcr.find("/Filter /DCTDecode\r/ColorSpace /DeviceRGB\r"), std::string::npos)
+        << ycbcr;
+    EXPECT_EQ(pdf.streamData(imageObject(0)).substr(0, 2), "\xFF\xD8");
+    const std::string fax = pdf.dictionary(imageObject(2));
+    EXPECT_NE(fax.find("/Filter /CCITTFaxDecode\r/DecodeParms << /K -1 /Columns 45 /Rows 9 >>\r"
+                       "/ColorSpace /DeviceGray\r/Width 45\r/Height 9\r/BitsPerComponent 1\r"),
+              std::string::npos)
+        << fax;
 }
 
 // ---------------------------------------------------------------------------
