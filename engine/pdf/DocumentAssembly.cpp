@@ -82,7 +82,7 @@ void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page
     marks.streamStart = out.position();
     const ChunkedBytes& stream =
         guardImageObject([&]() -> const ChunkedBytes& { return page.stream->result(); });
-    for (const std::vector<uint8_t>& chunk : stream.chunks())
+    for (const ByteChunk& chunk : stream.chunks())
         out.write(chunk.data(), chunk.size());
     marks.streamEnd = out.position();
     out.write(kImageObjectEnd);

@@ -31,6 +31,11 @@ void PdfSink::print(const char* format, ...) {
     write(large.data(), static_cast<std::size_t>(length));
 }
 
+void ChunkedBytes::write(ByteChunk&& chunk) {
+    size_ += chunk.size();
+    chunks_.push_back(std::move(chunk));
+}
+
 void ChunkedBytes::write(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     size_ += size;
@@ -39,7 +44,7 @@ void ChunkedBytes::write(const void* data, std::size_t size) {
             chunks_.emplace_back();
             chunks_.back().reserve(std::max(kChunkSize, size));
         }
-        std::vector<uint8_t>& chunk = chunks_.back();
+        ByteChunk& chunk = chunks_.back();
         const std::size_t room = chunk.capacity() - chunk.size();
         const std::size_t piece = std::min(room, size);
         chunk.insert(chunk.end(), bytes, bytes + piece);

@@ -19,22 +19,37 @@ struct CompressorFree {
 
 // Compresses into a buffer of libdeflate's bound, left uninitialised so that
 // only the pages the output really fills take memory.
-std::size_t compressInto(const uint8_t* data, std::size_t size, int level,
-                         std::unique_ptr<uint8_t[]>& output) {
+ByteChunk compress(const uint8_t* data, std::size_t size, int level) {
     const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
         libdeflate_alloc_compressor(std::clamp(level, 0, kMaxFlateLevel)));
     if (!compressor)
         throw EngineFailure(kAllocationFailure, "libdeflate: out of memory");
-    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), size);
-    output = std::make_unique_for_overwrite<uint8_t[]>(bound);
+    ByteChunk output(libdeflate_zlib_compress_bound(compressor.get(), size));
     const std::size_t written =
-        libdeflate_zlib_compress(compressor.get(), data, size, output.get(), bound);
+        libdeflate_zlib_compress(compressor.get(), data, size, output.data(), output.size());
     if (written == 0)
         throw EngineFailure(kImageObjectFailure, "libdeflate: the output does not fit its bound");
-    return written;
+    output.resize(written);
+    return output;
 }
 
 }  // namespace
+
+void WholeStreamFlateSink::GrowingBuffer::append(const uint8_t* data, std::size_t size) {
+    if (size > capacity_ - size_) {
+        constexpr std::size_t kFirstCapacity = std::size_t{1} << 20;
+        std::size_t capacity = std::max(kFirstCapacity, capacity_ + capacity_ / 2);
+        capacity = std::max(capacity, size_ + size);
+        void* grown = std::realloc(data_.get(), capacity);
+        if (grown == nullptr)
+            throw EngineFailure(kAllocationFailure, "out of memory gathering a Flate stream");
+        (void)data_.release();  // realloc() took it over
+        data_.reset(static_cast<uint8_t*>(grown));
+        capacity_ = capacity;
+    }
+    std::memcpy(data_.get() + size_, data, size);
+    size_ += size;
+}
 
 WholeStreamFlateSink::WholeStreamFlateSink(PdfSink& out, int level, uint64_t cap)
     : out_(out), level_(level), cap_(cap) {}
@@ -47,41 +62,14 @@ void WholeStreamFlateSink::append(const uint8_t* data, std::size_t size) {
         streaming_->append(data, size);
         return;
     }
-    // Fixed-size pieces: gathering never copies what it already holds.
-    while (size > 0) {
-        if (pieces_.empty() || pieces_.back().size() == kPieceSize) {
-            pieces_.emplace_back();
-            pieces_.back().reserve(kPieceSize);
-        }
-        std::vector<uint8_t>& piece = pieces_.back();
-        const std::size_t taken = std::min(size, kPieceSize - piece.size());
-        piece.insert(piece.end(), data, data + taken);
-        data += taken;
-        size -= taken;
-    }
+    if (size > 0)
+        gathered_.append(data, size);
 }
 
 void WholeStreamFlateSink::spillToZlib() {
     streaming_ = makeZlibSink(out_, level_);
-    for (std::vector<uint8_t>& piece : pieces_) {
-        streaming_->append(piece.data(), piece.size());
-        piece = {};
-    }
-    pieces_.clear();
-}
-
-std::unique_ptr<uint8_t[]> WholeStreamFlateSink::joinPieces() {
-    // Each piece is released as soon as it is copied, so the page is held
-    // about once, not twice.
-    auto whole = std::make_unique_for_overwrite<uint8_t[]>(std::max<uint64_t>(appended_, 1));
-    std::size_t at = 0;
-    for (std::vector<uint8_t>& piece : pieces_) {
-        std::memcpy(whole.get() + at, piece.data(), piece.size());
-        at += piece.size();
-        piece = {};
-    }
-    pieces_.clear();
-    return whole;
+    streaming_->append(gathered_.data(), gathered_.size());
+    gathered_.release();
 }
 
 void WholeStreamFlateSink::finish() {
@@ -89,23 +77,17 @@ void WholeStreamFlateSink::finish() {
         streaming_->finish();
         return;
     }
-    const auto size = static_cast<std::size_t>(appended_);
-    std::unique_ptr<uint8_t[]> compressed;
-    std::size_t written = 0;
-    if (pieces_.size() == 1) {
-        written = compressInto(pieces_.front().data(), size, level_, compressed);
-        pieces_.clear();
-    } else {
-        std::unique_ptr<uint8_t[]> whole = joinPieces();
-        written = compressInto(whole.get(), size, level_, compressed);
-    }
-    out_.write(compressed.get(), written);
+    const uint8_t nothing = 0;
+    const uint8_t* data = gathered_.size() > 0 ? gathered_.data() : &nothing;
+    ByteChunk compressed = compress(data, gathered_.size(), level_);
+    gathered_.release();
+    out_.write(std::move(compressed));
 }
 
 std::vector<uint8_t> deflateWhole(const uint8_t* data, std::size_t size, int level) {
-    std::unique_ptr<uint8_t[]> compressed;
-    const std::size_t written = compressInto(data, size, level, compressed);
-    return {compressed.get(), compressed.get() + written};
+    const uint8_t nothing = 0;
+    const ByteChunk compressed = compress(size > 0 ? data : &nothing, size, level);
+    return {compressed.begin(), compressed.end()};
 }
 
 }  // namespace quorvex

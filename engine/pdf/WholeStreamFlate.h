@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -23,16 +24,35 @@ class WholeStreamFlateSink final : public SampleSink {
     void append(const uint8_t* data, std::size_t size) override;
     void finish() override;
 
-  private:
-    static constexpr std::size_t kPieceSize = std::size_t{4} << 20;
+    // A buffer grown with realloc(): a large one is moved by remapping its
+    // pages, never copied, so gathering holds the stream once, and capacity
+    // not yet written takes no memory.
+    class GrowingBuffer {
+      public:
+        void append(const uint8_t* data, std::size_t size);
+        const uint8_t* data() const { return data_.get(); }
+        std::size_t size() const { return size_; }
+        void release() {
+            data_.reset();
+            size_ = capacity_ = 0;
+        }
 
+      private:
+        struct Free {
+            void operator()(uint8_t* bytes) const noexcept { std::free(bytes); }
+        };
+        std::unique_ptr<uint8_t, Free> data_;
+        std::size_t size_ = 0;
+        std::size_t capacity_ = 0;
+    };
+
+  private:
     void spillToZlib();
-    std::unique_ptr<uint8_t[]> joinPieces();
 
     PdfSink& out_;
     int level_;
     uint64_t cap_;
-    std::vector<std::vector<uint8_t>> pieces_;
+    GrowingBuffer gathered_;
     std::unique_ptr<SampleSink> streaming_;
 };
 

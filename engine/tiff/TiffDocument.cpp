@@ -33,15 +33,19 @@ void TiffDocument::reset() {
     resolutionUnit = 0;
 }
 
+// Read without mapping the file: its pages are read once, and mapped they
+// would stay in the process's memory next to the page being compressed.
+constexpr const char* kReadMode = "rbm";
+
 int TiffDocument::open(const char* path, const char* mode) {
     reset();
-    tiff = openTiff(path, mode != nullptr ? mode : "rb", &diagnostics_);
+    tiff = openTiff(path, mode != nullptr ? mode : kReadMode, &diagnostics_);
     return finishOpen(mode);
 }
 
 int TiffDocument::openFd(int fd, const char* path, const char* mode) {
     reset();
-    tiff = openTiffFd(fd, path, mode != nullptr ? mode : "rb", &diagnostics_);
+    tiff = openTiffFd(fd, path, mode != nullptr ? mode : kReadMode, &diagnostics_);
     return finishOpen(mode);
 }
 
