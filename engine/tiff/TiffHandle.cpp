@@ -122,6 +122,13 @@ TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* 
     return TiffPtr(TIFFFdOpenExt(fd, name, mode, options.get()));
 }
 
+TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
+                       const TiffClientProcs& procs, TiffDiagnostics* diagnostics) {
+    OptionsPtr options = makeOptions(diagnostics);
+    return TiffPtr(TIFFClientOpenExt(name, mode, file, procs.read, procs.write, procs.seek,
+                                     procs.close, procs.size, nullptr, nullptr, options.get()));
+}
+
 // Once per process: conversions run on several threads at a time, and the
 // handlers are process-wide.
 void silenceLibtiffGlobalHandlers() {

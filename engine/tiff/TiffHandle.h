@@ -64,6 +64,17 @@ inline constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{2} << 30;
 TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics);
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics);
 
+// The same for a file the caller keeps itself (in memory, for instance).
+struct TiffClientProcs {
+    TIFFReadWriteProc read;
+    TIFFReadWriteProc write;
+    TIFFSeekProc seek;
+    TIFFCloseProc close;
+    TIFFSizeProc size;
+};
+TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
+                       const TiffClientProcs& procs, TiffDiagnostics* diagnostics);
+
 // Switches libtiff's process-wide handlers off; per-handle handlers still see
 // every message.
 void silenceLibtiffGlobalHandlers();
