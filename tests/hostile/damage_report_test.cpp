@@ -170,11 +170,11 @@ TEST_P(DamageReport, FaxPagesShowWhatLibtiffDecodes) {
     ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
     const support::RgbImage expected = support::decodeTiffPage(input, 0);
     for (const auto renderer : {support::Renderer::MuPdf, support::Renderer::Poppler}) {
-        EXPECT_TRUE(support::imagesMatch(
-            expected,
-            support::renderPdfPage(outcome.outputPath, 0, expected.width, expected.height,
-                                   renderer),
-            0))
+        EXPECT_TRUE(
+            support::imagesMatch(expected,
+                                 support::renderPdfPage(outcome.outputPath, 0, expected.width,
+                                                        expected.height, renderer),
+                                 0))
             << (renderer == support::Renderer::MuPdf ? "MuPDF" : "Poppler");
     }
 }

@@ -550,8 +550,8 @@ RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t
     const CommandResult result =
         renderer == Renderer::MuPdf
             ? runCommand({"mutool", "draw", "-q", "-N", "-f", "-w", std::to_string(width), "-h",
-                          std::to_string(height), "-c", "rgb", "-F", "pnm", "-o",
-                          output.string(), pdf.string(), page})
+                          std::to_string(height), "-c", "rgb", "-F", "pnm", "-o", output.string(),
+                          pdf.string(), page})
             : runCommand({"pdftoppm", "-f", page, "-l", page, "-singlefile", "-scale-to-x",
                           std::to_string(width * kPopplerScale), "-scale-to-y",
                           std::to_string(height * kPopplerScale), "-aa", "no", "-aaVector", "no",
