@@ -4,31 +4,17 @@
 // them take the compression table's plan instead.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-#include <memory>
-#include <vector>
+#include <optional>
+
+#include "engine/pdf/ImagePlan.h"
 
 namespace quorvex {
 
-class SampleSink;
 class TiffDocument;
-struct ImagePlan;
 
-enum class CompactSource { JpegData, Group4 };
-
-struct CompactImage {
-    CompactSource source = CompactSource::JpegData;
-    // The joined JPEG stream, read while planning (it is the page's own
-    // compressed data, small beside its decoded samples).
-    std::shared_ptr<const std::vector<uint8_t>> jpeg;
-};
-
-// Fills `plan` (filter, colour space, bit depth, raw encoding) and returns
-// true when the page has a compact form.
-bool planCompactImage(const TiffDocument& document, ImagePlan& plan);
-
-void writeCompactSamples(TiffDocument& document, const CompactImage& image, SampleSink& sink,
-                         const std::atomic<bool>* cancel);
+// The selected page's compact plan, or nullopt when it has none. A JPEG
+// page's data is read and joined here (JpegPassThrough); a bilevel page is
+// decoded and coded again by the fax source (FaxReencode).
+std::optional<ImagePlan> compactPlan(const TiffDocument& document);
 
 }  // namespace quorvex

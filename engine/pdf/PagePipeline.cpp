@@ -136,8 +136,7 @@ void StreamJob::abort() {
     changed_.notify_all();
 }
 
-void StreamJobFeeder::append(const uint8_t* data, std::size_t size) {
-    appended_ += size;
+void StreamJobFeeder::consume(const uint8_t* data, std::size_t size) {
     while (size > 0) {
         const std::size_t piece = std::min(size, kPieceSize - piece_.size());
         piece_.insert(piece_.end(), data, data + piece);

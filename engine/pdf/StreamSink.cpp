@@ -13,14 +13,19 @@
 namespace quorvex {
 namespace {
 
+// zlib's own words for a failure: its message when it left one, otherwise
+// the text of its status code.
+std::string zlibFailure(int status, const z_stream& stream) {
+    return std::string("zlib: ") + (stream.msg != nullptr ? stream.msg : zError(status));
+}
+
 class RawSink final : public SampleSink {
   public:
     explicit RawSink(PdfSink& out) : out_(out) {}
-    void append(const uint8_t* data, std::size_t size) override {
-        out_.write(data, size);
-        appended_ += size;
-    }
     void finish() override {}
+
+  protected:
+    void consume(const uint8_t* data, std::size_t size) override { out_.write(data, size); }
 
   private:
     PdfSink& out_;
@@ -31,9 +36,9 @@ class FlateSink final : public SampleSink {
     FlateSink(PdfSink& out, int level) : out_(out), chunk_(kChunkSize) {
         const int status = deflateInit(&stream_, std::clamp(level, 0, Z_BEST_COMPRESSION));
         if (status == Z_MEM_ERROR)
-            throw EngineFailure(kAllocationFailure, zlibMessage("cannot start", status));
+            throw ConversionError::writer(Result::Allocation, "zlib: out of memory");
         if (status != Z_OK)
-            throw EngineFailure(kImageObjectFailure, zlibMessage("cannot start", status));
+            throw ConversionError::writer(Result::ImageObject, zlibFailure(status, stream_));
         initialised_ = true;
     }
     ~FlateSink() override {
@@ -43,8 +48,14 @@ class FlateSink final : public SampleSink {
     FlateSink(const FlateSink&) = delete;
     FlateSink& operator=(const FlateSink&) = delete;
 
-    void append(const uint8_t* data, std::size_t size) override {
-        appended_ += size;
+    void finish() override {
+        stream_.next_in = nullptr;
+        stream_.avail_in = 0;
+        drain(Z_FINISH);
+    }
+
+  protected:
+    void consume(const uint8_t* data, std::size_t size) override {
         // zlib counts input in 32-bit units: feed large pieces in slices.
         while (size > 0) {
             const std::size_t slice = std::min<std::size_t>(size, kMaxSlice);
@@ -56,22 +67,9 @@ class FlateSink final : public SampleSink {
         }
     }
 
-    void finish() override {
-        stream_.next_in = nullptr;
-        stream_.avail_in = 0;
-        drain(Z_FINISH);
-    }
-
   private:
     static constexpr std::size_t kChunkSize = std::size_t{256} << 10;
     static constexpr std::size_t kMaxSlice = std::size_t{1} << 30;
-
-    // zlib's own words for what went wrong: the stream's message, or the
-    // status code's text when it left none.
-    std::string zlibMessage(const char* what, int status) const {
-        return std::string("zlib: ") + what + ": " +
-               (stream_.msg != nullptr ? stream_.msg : zError(status));
-    }
 
     void drain(int flush) {
         for (;;) {
@@ -79,7 +77,7 @@ class FlateSink final : public SampleSink {
             stream_.avail_out = static_cast<uInt>(chunk_.size());
             const int status = deflate(&stream_, flush);
             if (status == Z_STREAM_ERROR)
-                throw EngineFailure(kImageObjectFailure, zlibMessage("deflate failed", status));
+                throw ConversionError::writer(Result::ImageObject, zlibFailure(status, stream_));
             const std::size_t produced = chunk_.size() - stream_.avail_out;
             if (produced > 0)
                 out_.write(chunk_.data(), produced);

@@ -23,12 +23,13 @@ ByteChunk compress(const uint8_t* data, std::size_t size, int level) {
     const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
         libdeflate_alloc_compressor(std::clamp(level, 0, kMaxFlateLevel)));
     if (!compressor)
-        throw EngineFailure(kAllocationFailure, "libdeflate: out of memory");
+        throw ConversionError::writer(Result::Allocation, "libdeflate: out of memory");
     ByteChunk output(libdeflate_zlib_compress_bound(compressor.get(), size));
     const std::size_t written =
         libdeflate_zlib_compress(compressor.get(), data, size, output.data(), output.size());
     if (written == 0)
-        throw EngineFailure(kImageObjectFailure, "libdeflate: the output does not fit its bound");
+        throw ConversionError::writer(Result::ImageObject,
+                                      "libdeflate: the output does not fit its bound");
     output.resize(written);
     return output;
 }
@@ -42,7 +43,8 @@ void WholeStreamFlateSink::GrowingBuffer::append(const uint8_t* data, std::size_
         capacity = std::max(capacity, size_ + size);
         void* grown = std::realloc(data_.get(), capacity);
         if (grown == nullptr)
-            throw EngineFailure(kAllocationFailure, "out of memory gathering a Flate stream");
+            throw ConversionError::writer(Result::Allocation,
+                                          "out of memory gathering a Flate stream");
         (void)data_.release();  // realloc() took it over
         data_.reset(static_cast<uint8_t*>(grown));
         capacity_ = capacity;
@@ -54,9 +56,8 @@ void WholeStreamFlateSink::GrowingBuffer::append(const uint8_t* data, std::size_
 WholeStreamFlateSink::WholeStreamFlateSink(PdfSink& out, int level, uint64_t cap)
     : out_(out), level_(level), cap_(cap) {}
 
-void WholeStreamFlateSink::append(const uint8_t* data, std::size_t size) {
-    appended_ += size;
-    if (!streaming_ && appended_ > cap_)
+void WholeStreamFlateSink::consume(const uint8_t* data, std::size_t size) {
+    if (!streaming_ && appended() > cap_)
         spillToZlib();
     if (streaming_) {
         streaming_->append(data, size);

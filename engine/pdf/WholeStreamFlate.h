@@ -21,7 +21,6 @@ inline constexpr uint64_t kWholeStreamCap = uint64_t{256} << 20;
 class WholeStreamFlateSink final : public SampleSink {
   public:
     WholeStreamFlateSink(PdfSink& out, int level, uint64_t cap = kWholeStreamCap);
-    void append(const uint8_t* data, std::size_t size) override;
     void finish() override;
 
     // A buffer grown with realloc(): a large one is moved by remapping its
@@ -45,6 +44,9 @@ class WholeStreamFlateSink final : public SampleSink {
         std::size_t size_ = 0;
         std::size_t capacity_ = 0;
     };
+
+  protected:
+    void consume(const uint8_t* data, std::size_t size) override;
 
   private:
     void spillToZlib();

@@ -111,12 +111,12 @@ TEST_P(JpegJoin, JoinedStreamDrawsLikeLibtiffsDecode) {
         page.shape.width, page.shape.height, entries, std::string(joined->begin(), joined->end()));
 
     support::RgbImage expected = support::decodeTiffPage(tiff, 0);
-    for (const auto renderer : {support::PdfRenderer::MuPdf, support::PdfRenderer::Poppler}) {
+    for (const auto renderer : {support::Renderer::MuPdf, support::Renderer::Poppler}) {
         support::RgbImage drawn =
             support::renderPdfPage(pdf, 0, page.shape.width, page.shape.height, renderer);
         maskStripSeams(page, expected, drawn);
         EXPECT_TRUE(support::imagesMatch(expected, drawn, 2))
-            << (renderer == support::PdfRenderer::MuPdf ? "MuPDF" : "Poppler");
+            << (renderer == support::Renderer::MuPdf ? "MuPDF" : "Poppler");
     }
 }
 

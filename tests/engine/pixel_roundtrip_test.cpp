@@ -28,10 +28,12 @@ struct PageKind {
     // The pixels a page should show, for pages libtiff's RGBA reader refuses;
     // empty means libtiff's decode.
     std::function<support::RgbImage(const PageSpec&)> expectedPixels;
+    // The encoding `pdfimages -list` must show for every image ("ccitt",
+    // "jpeg", "image"); empty: not checked.
+    std::string encoding;
     // Converted with ConversionRequest::compact, and drawn by Poppler as well.
     bool compact = false;
-    // pdfimages' encoding of each page's image ("jpeg", "ccitt", "image");
-    // empty: not checked.
+    // The encoding of each page's image in turn; empty: not checked.
     std::vector<std::string> encodings;
 };
 
@@ -64,7 +66,7 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         const support::QpdfCheck check = support::qpdfCheck(outcome.outputPath);
         ASSERT_TRUE(check.ok) << check.output;
         ASSERT_EQ(support::pdfPageCount(outcome.outputPath), static_cast<int>(kind.pages.size()));
-        expectOneImagePerPage(outcome.outputPath, kind.pages);
+        expectOneImagePerPage(outcome.outputPath, kind.pages, kind.encoding);
         if (!kind.encodings.empty())
             expectEncodings(outcome.outputPath, kind.encodings);
 
@@ -81,7 +83,7 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
                 EXPECT_TRUE(support::imagesMatch(
                     expected,
                     support::renderPdfPage(outcome.outputPath, page, expected.width,
-                                           expected.height, support::PdfRenderer::Poppler),
+                                           expected.height, support::Renderer::Poppler),
                     kind.tolerance))
                     << "Poppler, page " << page << " of " << kind.name;
             }
@@ -95,13 +97,16 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         EXPECT_EQ(encodings, expected);
     }
 
-    static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageSpec>& pages) {
+    static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageSpec>& pages,
+                                      const std::string& encoding) {
         const std::vector<support::PdfImageInfo> images = support::extractImageInfo(pdf);
         ASSERT_EQ(images.size(), pages.size());
         for (std::size_t i = 0; i < pages.size(); ++i) {
             EXPECT_EQ(images[i].page, static_cast<int>(i + 1));
             EXPECT_EQ(images[i].width, pages[i].width) << "page " << i;
             EXPECT_EQ(images[i].height, pages[i].height) << "page " << i;
+            if (!encoding.empty())
+                EXPECT_EQ(images[i].encoding, encoding) << "page " << i;
         }
     }
 
@@ -123,6 +128,11 @@ PageSpec fax(uint16_t compression, uint32_t variant = 0) {
 
 PageSpec withStrips(PageSpec page, uint32_t rowsPerStrip) {
     page.rowsPerStrip = rowsPerStrip;
+    return page;
+}
+
+PageSpec withTiles(PageSpec page) {
+    page.tiles = fixtures::TileSize{64, 64};
     return page;
 }
 
@@ -212,11 +222,23 @@ std::vector<PageKind> faxKinds() {
     fax4.yResolution = 98.0f;
     PageSpec noBits = fax(COMPRESSION_CCITTFAX4);
     noBits.bitsPerSample = std::nullopt;
+    PageSpec minIsBlackFax = fax(COMPRESSION_CCITTFAX4);
+    minIsBlackFax.photometric = PHOTOMETRIC_MINISBLACK;
     return {
         {"Group4ThreePagesManyStrips",
          {withStrips(fax(COMPRESSION_CCITTFAX4, 0), 32),
           withStrips(fax(COMPRESSION_CCITTFAX4, 1), 50),
-          withStrips(fax(COMPRESSION_CCITTFAX4, 2), 7)}},
+          withStrips(fax(COMPRESSION_CCITTFAX4, 2), 7)},
+         0,
+         {},
+         "ccitt"},
+        {"Group4MinIsBlack", {minIsBlackFax}, 0, {}, "ccitt"},
+        {"Group4MinIsBlackManyStrips", {withStrips(minIsBlackFax, 30)}, 0, {}, "ccitt"},
+        {"Group4TiledOnASecondPage",
+         {fax(COMPRESSION_CCITTFAX4), withTiles(fax(COMPRESSION_CCITTFAX4, 1))},
+         0,
+         {},
+         "ccitt"},
         {"Group4OneStripFaxResolution", {fax4}},
         {"Group4FillOrder2", {withFillOrder2(fax(COMPRESSION_CCITTFAX4))}},
         {"Group4WithoutBitsPerSample", {noBits}},
@@ -229,7 +251,10 @@ std::vector<PageKind> faxKinds() {
          {withFillOrder2(withG3Options(fax(COMPRESSION_CCITTFAX3), GROUP3OPT_2DENCODING))}},
         {"Group3TwoDimensionalManyStrips",
          {withStrips(withG3Options(fax(COMPRESSION_CCITTFAX3, 3), GROUP3OPT_2DENCODING), 40),
-          withStrips(withG3Options(fax(COMPRESSION_CCITTFAX3, 4), GROUP3OPT_2DENCODING), 40)}},
+          withStrips(withG3Options(fax(COMPRESSION_CCITTFAX3, 4), GROUP3OPT_2DENCODING), 40)},
+         0,
+         {},
+         "ccitt"},
         {"Group4WithUntrustedWriterSoftwareTag",
          {withSoftware(fax(COMPRESSION_CCITTFAX4), "Oi/GFS, writer v00.06.02")}},
         {"Group4WithOtherSoftwareTag",
@@ -390,8 +415,7 @@ std::vector<PageKind> compactKinds() {
         compact("BilevelLzwMinIsWhite", {grey(COMPRESSION_LZW, kMinIsWhite, 1)}, 0, {"ccitt"}),
         compact("BilevelDeflateMinIsBlackFillOrder2",
                 {withFillOrder2(grey(kAdobeDeflate, kMinIsBlack, 1))}, 0, {"ccitt"}),
-        compact("BilevelTiledIsDecoded", {inTiles(grey(COMPRESSION_NONE, kMinIsWhite, 1))}, 0,
-                {"image"}),
+        compact("BilevelTiled", {inTiles(grey(COMPRESSION_NONE, kMinIsWhite, 1))}, 0, {"ccitt"}),
         compact("FaxAndOtherPagesAsBefore",
                 {fax(COMPRESSION_CCITTFAX4), fax(COMPRESSION_CCITTFAX3),
                  grey(COMPRESSION_LZW, kMinIsBlack, 2), rgb(COMPRESSION_LZW),

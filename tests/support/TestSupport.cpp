@@ -423,9 +423,11 @@ class RgbaReader {
         out.rgb.resize(pixels * 3);
         for (size_t i = 0; i < pixels; ++i) {
             const uint32_t v = raster.get()[i];
-            out.rgb[i * 3] = static_cast<uint8_t>(TIFFGetR(v));
-            out.rgb[i * 3 + 1] = static_cast<uint8_t>(TIFFGetG(v));
-            out.rgb[i * 3 + 2] = static_cast<uint8_t>(TIFFGetB(v));
+            // Premultiplied colours over white paper.
+            const uint32_t paper = 255U - TIFFGetA(v);
+            out.rgb[i * 3] = static_cast<uint8_t>(std::min(255U, TIFFGetR(v) + paper));
+            out.rgb[i * 3 + 1] = static_cast<uint8_t>(std::min(255U, TIFFGetG(v) + paper));
+            out.rgb[i * 3 + 2] = static_cast<uint8_t>(std::min(255U, TIFFGetB(v) + paper));
         }
         return out;
     }
@@ -514,69 +516,61 @@ int pdfPageCount(const std::filesystem::path& pdf) {
 
 namespace {
 
-// Poppler smooths images drawn at less than four times their size, even at
-// one to one; at four times it repeats each pixel, and every fourth one is
-// the image's own.
+// Poppler smooths the edges of image pixels drawn at their own size; drawn
+// larger, the centre of each pixel's block is its true colour.
 constexpr uint32_t kPopplerScale = 4;
 
-RgbImage everyFourthPixel(const RgbImage& large, uint32_t width, uint32_t height) {
-    if (large.width != width * kPopplerScale || large.height != height * kPopplerScale)
-        return large;  // reported as a size mismatch by the caller
-    RgbImage image{width, height, std::vector<uint8_t>(std::size_t{width} * height * 3)};
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint8_t* from = large.pixel(x * kPopplerScale + 2, y * kPopplerScale + 2);
-            std::copy(from, from + 3, image.rgb.data() + (std::size_t{y} * width + x) * 3);
+RgbImage centresOf(const RgbImage& large, uint32_t scale) {
+    RgbImage image;
+    image.width = large.width / scale;
+    image.height = large.height / scale;
+    image.rgb.resize(std::size_t{image.width} * image.height * 3);
+    for (uint32_t y = 0; y < image.height; ++y) {
+        for (uint32_t x = 0; x < image.width; ++x) {
+            const uint8_t* from = large.pixel(x * scale + scale / 2, y * scale + scale / 2);
+            std::copy(from, from + 3, image.rgb.begin() + (std::size_t{y} * image.width + x) * 3);
         }
     }
     return image;
 }
 
-CommandResult runRenderer(PdfRenderer renderer, const std::filesystem::path& pdf, int pageIndex,
-                          uint32_t width, uint32_t height, const std::filesystem::path& output) {
-    const std::string page = std::to_string(pageIndex + 1);
-    if (renderer == PdfRenderer::Poppler) {
-        std::filesystem::path prefix = output;
-        prefix.replace_extension();
-        return runCommand({"pdftoppm", "-f", page, "-l", page, "-singlefile", "-scale-to-x",
-                           std::to_string(width * kPopplerScale), "-scale-to-y",
-                           std::to_string(height * kPopplerScale), pdf.string(), prefix.string()});
-    }
-    return runCommand({"mutool", "draw", "-q", "-N", "-f", "-w", std::to_string(width), "-h",
-                       std::to_string(height), "-c", "rgb", "-F", "pnm", "-o", output.string(),
-                       pdf.string(), page});
-}
-
 }  // namespace
 
 RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t width,
-                       uint32_t height, PdfRenderer renderer) {
+                       uint32_t height, Renderer renderer) {
     // mutool quietly draws the last page for a page number past the end.
     const int pages = pdfPageCount(pdf);
     if (pageIndex < 0 || pageIndex >= pages) {
         throw std::runtime_error(pdf.string() + " has no page " + std::to_string(pageIndex) +
                                  " (it has " + std::to_string(pages) + ")");
     }
-    const char* tool = renderer == PdfRenderer::Poppler ? "pdftoppm" : "mutool draw";
     const TempDir scratch("quorvex-render");
     const std::filesystem::path output = scratch / "page.ppm";
-    const CommandResult result = runRenderer(renderer, pdf, pageIndex, width, height, output);
+    const std::string page = std::to_string(pageIndex + 1);
+    const CommandResult result =
+        renderer == Renderer::MuPdf
+            ? runCommand({"mutool", "draw", "-q", "-N", "-f", "-w", std::to_string(width), "-h",
+                          std::to_string(height), "-c", "rgb", "-F", "pnm", "-o", output.string(),
+                          pdf.string(), page})
+            : runCommand({"pdftoppm", "-f", page, "-l", page, "-singlefile", "-scale-to-x",
+                          std::to_string(width * kPopplerScale), "-scale-to-y",
+                          std::to_string(height * kPopplerScale), "-aa", "no", "-aaVector", "no",
+                          pdf.string(), (scratch / "page").string()});
     if (!result.succeeded() || !fileExists(output)) {
-        throw toolFailure(tool, pdf, result);
+        throw toolFailure(renderer == Renderer::MuPdf ? "mutool draw" : "pdftoppm", pdf, result);
     }
     RgbImage image;
     try {
         image = PnmReader(readFile(output)).read();
-        if (renderer == PdfRenderer::Poppler)
-            image = everyFourthPixel(image, width, height);
     } catch (const std::exception& e) {
-        throw std::runtime_error(std::string(tool) + " output for " + pdf.string() + ": " +
-                                 e.what());
+        throw std::runtime_error("mutool draw output for " + pdf.string() + ": " + e.what());
     }
+    if (renderer == Renderer::Poppler)
+        image = centresOf(image, kPopplerScale);
     if (image.width != width || image.height != height) {
-        throw std::runtime_error(std::string(tool) + " rendered page " + std::to_string(pageIndex) +
-                                 " of " + pdf.string() + " at " + std::to_string(image.width) +
-                                 "x" + std::to_string(image.height) + ", asked for " +
+        throw std::runtime_error("mutool draw rendered page " + std::to_string(pageIndex) + " of " +
+                                 pdf.string() + " at " + std::to_string(image.width) + "x" +
+                                 std::to_string(image.height) + ", asked for " +
                                  std::to_string(width) + "x" + std::to_string(height));
     }
     return image;

@@ -72,15 +72,16 @@ struct RgbImage {
     }
 };
 
-enum class PdfRenderer { MuPdf, Poppler };
-
 // Renders one page (counted from 0) with `mutool draw -N -f -w W -h H -c rgb`
-// (no colour management, stretched to exactly W x H pixels), or with
-// Poppler's `pdftoppm -scale-to-x W -scale-to-y H`. For a page whose image
-// fills it, W x H equal to the image's pixel size maps image pixels one to
-// one onto output pixels. Throws on failure.
+// (no colour management, stretched to exactly W x H pixels). For a page whose
+// image fills it, W x H equal to the image's pixel size maps image pixels
+// one to one onto output pixels. Throws on failure.
+// With Renderer::Poppler the page is drawn by `pdftoppm` without
+// anti-aliasing, four times as large, and the centre of each pixel's block
+// taken (Poppler smooths image edges at 1:1).
+enum class Renderer { MuPdf, Poppler };
 RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t width,
-                       uint32_t height, PdfRenderer renderer = PdfRenderer::MuPdf);
+                       uint32_t height, Renderer renderer = Renderer::MuPdf);
 
 // A one-page PDF showing one image XObject over the whole page, one unit per
 // pixel. `entries` are the image dictionary's entries besides /Type,
@@ -93,8 +94,9 @@ std::string singleImagePdf(uint32_t width, uint32_t height, const std::string& e
 // (libtiff's own oriented read only flips, so 5 to 8 would come out without
 // their quarter turn; this helper turns them itself, swapping width and
 // height). Without it the stored raster is returned as it is, top row first.
-// Alpha is dropped, not composited: the colour values are those libtiff's RGBA
-// interface yields, which for unassociated alpha are premultiplied.
+// Pixels with alpha are laid over white paper, as a converted page shows them:
+// libtiff's RGBA interface yields premultiplied colours, and the paper shows
+// through by (1 - alpha).
 // Throws std::runtime_error naming the file and libtiff's message.
 RgbImage decodeTiffPage(const std::filesystem::path& tiff, int pageIndex,
                         bool applyOrientation = true);
