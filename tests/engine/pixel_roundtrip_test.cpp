@@ -396,8 +396,10 @@ PageSpec inTiles(PageSpec page) {
 std::vector<PageKind> compactKinds() {
     const auto compact = [](std::string name, std::vector<PageSpec> pages, int tolerance,
                             std::vector<std::string> encodings) {
-        return PageKind{std::move(name),     std::move(pages), tolerance, {}, true,
-                        std::move(encodings)};
+        PageKind kind{std::move(name), std::move(pages), tolerance};
+        kind.compact = true;
+        kind.encodings = std::move(encodings);
+        return kind;
     };
     constexpr uint32_t kWhole = fixtures::kWholePage;
     return {
