@@ -11,6 +11,10 @@
 
 namespace quorvex::gui {
 
+namespace {
+std::atomic<int> leftBehind{0};
+}  // namespace
+
 struct ConvertEachThread::Shared {
     std::vector<ConversionJob> jobs;
     ConvertFunction convert;
@@ -23,6 +27,7 @@ struct ConvertEachThread::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     bool ended = false;
+    bool leftBehind = false;
     ConvertEachThread* owner = nullptr;  // null once the thread is left behind
 
     // Runs report(owner) unless nobody listens any more.
@@ -98,9 +103,15 @@ bool ConvertEachThread::finishBy(std::chrono::steady_clock::time_point deadline)
         return true;
     }
     m_shared->owner = nullptr;
+    m_shared->leftBehind = true;
     lock.unlock();
     m_thread.detach();
+    ++leftBehind;
     return false;
+}
+
+int ConvertEachThread::threadsLeftBehind() {
+    return leftBehind.load();
 }
 
 bool ConvertEachThread::runJobs(Shared& shared) {
@@ -130,6 +141,9 @@ void ConvertEachThread::run(const std::shared_ptr<Shared>& shared) {
     }
     const std::lock_guard lock(shared->mutex);
     shared->ended = true;
+    if (shared->leftBehind) {
+        --leftBehind;
+    }
     shared->changed.notify_all();
 }
 

@@ -44,6 +44,9 @@ class ConvertEachThread : public QObject {
     // thread ended.
     bool finishBy(std::chrono::steady_clock::time_point deadline);
 
+    // Threads left behind by finishBy in this process that may still run.
+    static int threadsLeftBehind();
+
   signals:
     // The conversion of the row's file has begun (it holds its processors).
     void jobStarted(quorvex::gui::RowId row);

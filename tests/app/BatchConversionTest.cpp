@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "GuiTestSupport.h"
+#include "app/ConvertEachThread.h"
 #include "app/ConverterDialog.h"
 #include "app/FileListWidget.h"
 #include "app/ProcessorBudget.h"
@@ -216,10 +217,11 @@ class BatchConversionTest : public QObject {
         // The engine call ignores the stop; the window goes all the same.
         m_dialog.reset();
         QCOMPARE(m_engine->waitingCount(), 1);
+        QCOMPARE(ConvertEachThread::threadsLeftBehind(), 1);
 
         // The thread left behind ends on its own and starts nothing more.
         m_engine->releaseAll();
-        QTRY_COMPARE(m_engine->waitingCount(), 0);
+        QTRY_COMPARE(ConvertEachThread::threadsLeftBehind(), 0);
         QCOMPARE(m_engine->callCount(), 1);
         QCOMPARE(m_desktop->beeps, 0);
     }
