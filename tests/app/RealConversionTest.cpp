@@ -41,9 +41,9 @@ void writeGreyTiff(const QString& path, int pages = 1) {
     fixtures::writeTiff(QFile::encodeName(path).toStdString(), specs);
 }
 
-void writeRgbTiff(const QString& path) {
-    fixtures::writeTiff(QFile::encodeName(path).toStdString(), {{.width = 90,
-                                                                 .height = 60,
+void writeRgbTiff(const QString& path, uint32_t width = 90, uint32_t height = 60) {
+    fixtures::writeTiff(QFile::encodeName(path).toStdString(), {{.width = width,
+                                                                 .height = height,
                                                                  .compression = COMPRESSION_LZW,
                                                                  .photometric = PHOTOMETRIC_RGB}});
 }
@@ -131,6 +131,31 @@ class RealConversionTest : public QObject {
             QVERIFY2(toolTip.contains('\n'), qPrintable(toolTip));
         }
         QVERIFY(QFile::exists(path("b.pdf")));
+    }
+
+    // A page whose LZW data is damaged still converts, says "Finsihed", and
+    // its row carries a warning icon and the damage in its tooltip.
+    void damagedFileFinishesWithAWarning() {
+        const QString damaged = path("damaged.tif");
+        writeRgbTiff(damaged, 240, 200);
+        QFile file(damaged);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        for (qsizetype at = bytes.size() / 3; at < bytes.size() / 3 + 400; ++at) {
+            bytes[at] = static_cast<char>(bytes[at] ^ 0x5a);
+        }
+        QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
+        file.close();
+
+        ConverterDialog dialog(nullptr, m_desktop->actions());
+        QSignalSpy finished(&dialog, &ConverterDialog::batchFinished);
+        dialog.OnDropFiles({damaged});
+        QVERIFY(finished.wait(kBatchTimeoutMs));
+        QTreeWidgetItem* row = dialog.list()->topLevelItem(0);
+        QCOMPARE(row->text(kStatusColumn), QString("Finsihed"));
+        QVERIFY(!row->icon(kStatusColumn).isNull());
+        QVERIFY2(row->toolTip(kStatusColumn).contains("page 1"),
+                 qPrintable(row->toolTip(kStatusColumn)));
     }
 
     void convertAgainWritesThePdfAgain() {
