@@ -54,15 +54,6 @@ class SingleInstanceTest : public QObject {
         m_folder.reset();
     }
 
-    void namesDifferByDisplayAndPlatform() {
-        QProcessEnvironment other = m_environment;
-        other.insert("DISPLAY", ":other");
-        QVERIFY(InstanceChannel::serverName(other, kPlatform) != m_name);
-        QVERIFY(InstanceChannel::serverName(m_environment, "xcb") != m_name);
-        other.insert("WAYLAND_DISPLAY", "wayland-1");
-        QVERIFY(InstanceChannel::serverName(other, kPlatform) != m_name);
-    }
-
     void secondLaunchHandsItsFilesToTheOpenWindow() {
         InstanceChannel channel(m_name);
         QVERIFY(channel.listen());
