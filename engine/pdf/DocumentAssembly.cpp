@@ -9,6 +9,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
+#include "engine/pdf/CompactImage.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/FaxPage.h"
 #include "engine/pdf/ImageXObject.h"
@@ -64,7 +65,11 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
     page.procSet = procSet.text();
 
     guardWriter(Result::ImageObject, [&] {
-        ImagePlan plan = planImage(document, hooks.compact);
+        ImagePlan plan = planImage(document);
+        if (hooks.compact) {
+            if (std::optional<ImagePlan> compact = compactPlan(document))
+                plan = std::move(*compact);
+        }
         PageDamage damage(document.diagnostics());
         // Fax data goes into the PDF only when libtiff decodes it cleanly;
         // otherwise its decode is coded again (rows lost stay white).

@@ -4,7 +4,6 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
-#include "engine/pdf/CompactImage.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
@@ -260,14 +259,10 @@ CcittGroup ccittGroupOf(const CcittParameters& ccitt) {
     return ccitt.k == 0 ? CcittGroup::Group3OneD : CcittGroup::Group3TwoD;
 }
 
-ImagePlan planImage(const TiffDocument& document, bool compact) {
+ImagePlan planImage(const TiffDocument& document) {
     const PageLayout& page = document.page();
     refuseGiganticPage(page, document.getCurrentPage());
     refuseImpossibleFax(page, document.getCurrentPage());
-    if (compact) {
-        if (std::optional<ImagePlan> plan = compactPlan(document))
-            return *plan;
-    }
     if (isCarriableFax(page))
         return carriedFaxPlan(page);
     // A page the table would misdraw takes the lossless decoded path; the

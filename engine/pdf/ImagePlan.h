@@ -59,9 +59,8 @@ struct ImagePlan {
 };
 
 // Decides the selected page's plan. Fails the page (ConversionError) when it
-// is too large to convert or its colour map is missing. With `compact`, a
-// page that has a compact form (see CompactImage.h) is planned in it.
-ImagePlan planImage(const TiffDocument& document, bool compact = false);
+// is too large to convert or its colour map is missing.
+ImagePlan planImage(const TiffDocument& document);
 
 // The plan for a fax page whose data is coded again because libtiff could
 // not decode it cleanly: one clean Group 4 stream, white coded as white.

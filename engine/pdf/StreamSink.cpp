@@ -98,7 +98,8 @@ class FlateSink final : public SampleSink {
 
 std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding, int level) {
     if (encoding == StreamEncoding::Flate)
-        return std::make_unique<WholeStreamFlateSink>(out, level);
+        return std::make_unique<WholeStreamFlateSink>(
+            out, level, [&out, level] { return makeZlibSink(out, level); });
     return std::make_unique<RawSink>(out);
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/Conversion.h"
 #include "engine/EngineError.h"
 #include "engine/pdf/PdfSink.h"
 
@@ -53,8 +54,9 @@ void WholeStreamFlateSink::GrowingBuffer::append(const uint8_t* data, std::size_
     size_ += size;
 }
 
-WholeStreamFlateSink::WholeStreamFlateSink(PdfSink& out, int level, uint64_t cap)
-    : out_(out), level_(level), cap_(cap) {}
+WholeStreamFlateSink::WholeStreamFlateSink(PdfSink& out, int level,
+                                           StreamingSinkMaker makeStreaming, uint64_t cap)
+    : out_(out), level_(level), makeStreaming_(std::move(makeStreaming)), cap_(cap) {}
 
 void WholeStreamFlateSink::consume(const uint8_t* data, std::size_t size) {
     if (!streaming_ && appended() > cap_)
@@ -68,7 +70,7 @@ void WholeStreamFlateSink::consume(const uint8_t* data, std::size_t size) {
 }
 
 void WholeStreamFlateSink::spillToZlib() {
-    streaming_ = makeZlibSink(out_, level_);
+    streaming_ = makeStreaming_();
     streaming_->append(gathered_.data(), gathered_.size());
     gathered_.release();
 }

@@ -4,10 +4,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <vector>
 
-#include "engine/pdf/StreamSink.h"
+#include "engine/pdf/SampleSink.h"
 
 namespace quorvex {
 
@@ -15,12 +16,17 @@ namespace quorvex {
 // gathered whole; they go through the streaming zlib sink instead.
 inline constexpr uint64_t kWholeStreamCap = uint64_t{256} << 20;
 
-// Gathers the stream in pieces and compresses it with libdeflate on finish().
-// Once more than `cap` bytes arrive it hands everything to a streaming zlib
-// sink and forwards the rest there, so memory stays bounded.
+class PdfSink;
+
+// Gathers the stream and compresses it with libdeflate on finish(). Once
+// more than `cap` bytes arrive it hands everything to the streaming sink
+// `makeStreaming` gives (zlib, writing to the same place) and forwards the
+// rest there, so memory stays bounded.
 class WholeStreamFlateSink final : public SampleSink {
   public:
-    WholeStreamFlateSink(PdfSink& out, int level, uint64_t cap = kWholeStreamCap);
+    using StreamingSinkMaker = std::function<std::unique_ptr<SampleSink>()>;
+    WholeStreamFlateSink(PdfSink& out, int level, StreamingSinkMaker makeStreaming,
+                         uint64_t cap = kWholeStreamCap);
     void finish() override;
 
     // A buffer grown with realloc(): a large one is moved by remapping its
@@ -53,6 +59,7 @@ class WholeStreamFlateSink final : public SampleSink {
 
     PdfSink& out_;
     int level_;
+    StreamingSinkMaker makeStreaming_;
     uint64_t cap_;
     GrowingBuffer gathered_;
     std::unique_ptr<SampleSink> streaming_;

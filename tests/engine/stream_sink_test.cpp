@@ -103,7 +103,8 @@ TEST_P(FlateStream, PiecesGiveTheOneShotBytesAndInflateBack) {
         spills ? zlibWhole(c.data, std::min(c.level, 9)) : libdeflateWhole(c.data, c.level);
     for (const std::size_t piece : {std::size_t{5} << 20, std::size_t{5000}, std::size_t{97}}) {
         const std::string whole = streamInPieces(c.data, piece, [&](quorvex::PdfSink& out) {
-            return std::make_unique<quorvex::WholeStreamFlateSink>(out, c.level, c.cap);
+            return std::make_unique<quorvex::WholeStreamFlateSink>(
+                out, c.level, [&out, &c] { return quorvex::makeZlibSink(out, c.level); }, c.cap);
         });
         EXPECT_TRUE(expected.empty() || whole == expected)
             << "libdeflate sink, pieces of up to " << piece;
