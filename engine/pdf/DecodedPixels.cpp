@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "engine/EngineError.h"
 #include "engine/pdf/ImageXObject.h"
+#include "engine/pdf/SampleFormats.h"
 #include "engine/pdf/SampleRoutes.h"
 #include "engine/pdf/StreamSink.h"
 #include "engine/tiff/TiffDocument.h"
@@ -400,6 +402,66 @@ void writeDecodedPixels(TiffDocument& document, const DecodedLayout& layout, Sam
             converter.convert(rows, r, out.data());
             sink.append(out.data(), out.size());
         }
+    }
+}
+
+namespace {
+
+// Hands each stored row's planes to `use`; a band that cannot be decoded ends
+// the page there, as on the decoded path.
+template <typename Use>
+void forEachStoredRow(TiffDocument& document, const DecodedLayout& layout,
+                      const std::atomic<bool>* cancel, Use&& use) {
+    StoredRows rows(document, layout);
+    std::vector<const uint8_t*> planes(layout.separatePlanes ? layout.samplesPerPixel : 1);
+    const uint32_t height = document.imageLength;
+    for (uint32_t top = 0; top < height; top += rows.bandRows()) {
+        throwIfCancelled(cancel);
+        if (!rows.read(top))
+            return;
+        const uint32_t count = std::min(rows.bandRows(), height - top);
+        for (uint32_t r = 0; r < count; ++r) {
+            for (std::size_t plane = 0; plane < planes.size(); ++plane)
+                planes[plane] = rows.row(static_cast<uint16_t>(plane), r);
+            use(std::span<const uint8_t* const>(planes));
+        }
+    }
+}
+
+}  // namespace
+
+// A float page without SMin/SMaxSampleValue is read for its range first;
+// KeptRows decides whether its rows are kept or decoded again.
+void writeMappedSamples(TiffDocument& document, SampleFormatPlan plan, SampleSink& sink,
+                        const std::atomic<bool>* cancel) {
+    const DecodedLayout stored = storedLayoutOf(plan);
+    const uint32_t width = document.imageWidth;
+    RowSamples samples(plan, width);
+    KeptRows kept(plan, width, document.imageLength);
+    const bool keep = plan.rangeFromPage && kept.keeping();
+    if (plan.rangeFromPage) {
+        SampleRange range(plan);
+        forEachStoredRow(document, stored, cancel, [&](std::span<const uint8_t* const> planes) {
+            range.observe(samples.read(planes));
+            if (keep)
+                kept.keep(planes);
+        });
+        range.applyTo(plan);
+    }
+    const SampleMapper mapper(plan, document, width);
+    std::vector<uint8_t> out(mapper.rowBytes());
+    const auto write = [&](std::span<const uint8_t* const> planes) {
+        mapper.convert(samples.read(planes), out.data());
+        sink.append(out.data(), out.size());
+    };
+    if (!keep) {
+        forEachStoredRow(document, stored, cancel, write);
+        return;
+    }
+    for (uint32_t y = 0; y < kept.rows(); ++y) {
+        if (y % 256 == 0)
+            throwIfCancelled(cancel);
+        write(kept.row(y));
     }
 }
 

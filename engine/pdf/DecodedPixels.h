@@ -14,6 +14,7 @@ namespace quorvex {
 
 class SampleSink;
 class TiffDocument;
+struct SampleFormatPlan;
 
 enum class DecodedColour { Gray, Rgb, Cmyk, Indexed, Lab };
 
@@ -42,6 +43,11 @@ std::string decodedImageLines(const DecodedLayout& layout, const TiffDocument& d
 
 // Decodes the page and appends its rows in the layout's format to the sink.
 void writeDecodedPixels(TiffDocument& document, const DecodedLayout& layout, SampleSink& sink,
+                        const std::atomic<bool>* cancel);
+
+// Decodes a page of the other sample formats (SampleFormats.h) and appends
+// its rows mapped to the plan's output.
+void writeMappedSamples(TiffDocument& document, SampleFormatPlan plan, SampleSink& sink,
                         const std::atomic<bool>* cancel);
 
 }  // namespace quorvex

@@ -268,6 +268,17 @@ ImagePlan decodedPlan(const TiffDocument& document) {
     return plan;
 }
 
+// Pages whose sample format no other route draws: mapped by the engine.
+ImagePlan mappedPlan(const TiffDocument& document, SampleFormatPlan mapped) {
+    ImagePlan plan;
+    plan.effectiveCompression = document.compression;
+    plan.encoding = StreamEncoding::Flate;
+    plan.filterLines = decodedImageLines(storedLayoutOf(mapped), document);
+    plan.bitsPerComponent = mapped.outputBits;
+    plan.mapped = std::move(mapped);
+    return plan;
+}
+
 void refuseGiganticPage(const TiffDocument& document) {
     const uint64_t pixels = uint64_t{document.imageWidth} * document.imageLength;
     if (pixels == 0 || pixels > kMaxPagePixels) {
@@ -317,6 +328,8 @@ bool planIsFaithful(const TiffDocument& document, const ImagePlan& plan) {
 
 ImagePlan planImage(const TiffDocument& document) {
     refuseGiganticPage(document);
+    if (std::optional<SampleFormatPlan> mapped = sampleFormatPlanFor(document))
+        return mappedPlan(document, std::move(*mapped));
     ImagePlan plan;
     plan.effectiveCompression = effectiveCompression(document);
     planFilter(document, plan);
@@ -349,7 +362,9 @@ std::string imageDictionary(const TiffDocument& document, const ImagePlan& plan,
 
 void writeImageSamples(TiffDocument& document, const ImagePlan& plan, SampleSink& sink,
                        const std::atomic<bool>* cancel) {
-    if (plan.decoded) {
+    if (plan.mapped) {
+        writeMappedSamples(document, *plan.mapped, sink, cancel);
+    } else if (plan.decoded) {
         writeDecodedPixels(document, *plan.decoded, sink, cancel);
     } else {
         writeSamples(plan.route, document, sink, cancel);

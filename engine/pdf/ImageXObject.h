@@ -9,6 +9,7 @@
 #include "engine/EngineError.h"
 #include "engine/pdf/DecodedPixels.h"
 #include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/SampleFormats.h"
 #include "engine/pdf/SampleRoutes.h"
 #include "engine/pdf/StreamSink.h"
 
@@ -26,6 +27,8 @@ struct ImagePlan {
     StreamEncoding encoding = StreamEncoding::Raw;
     // Set when the page takes the lossless decoded path instead of `route`.
     std::optional<DecodedLayout> decoded;
+    // Set when the engine maps the page's samples itself (SampleFormats.h).
+    std::optional<SampleFormatPlan> mapped;
 };
 
 // Pixels a page may have; a file claiming more is refused rather than
