@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "PdfBytes.h"
 #include "engine/Conversion.h"
+#include "PdfBytes.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
@@ -496,7 +496,8 @@ std::vector<PageKind> everyDecodableKind() {
         {"JpegYCbCr1x1Tiled", {tiled(jpegYCbCr(1, 1))}, 2},
         {"TiledGroup4Fax", {tiledFax}},
         {"TiledBilevelMinIsWhite", {tiled(grey(COMPRESSION_PACKBITS, kMinIsWhite, 1))}},
-        {"TiledPalette8Bit", {tiled(palette(kDeflate, 8, fixtures::ColorMapMode::Auto16Bit))}},
+        {"TiledPalette8Bit",
+         {tiled(palette(kDeflate, 8, fixtures::ColorMapMode::Auto16Bit))}},
         {"TiledPalette4BitPartialTiles",
          {tiled(palette(COMPRESSION_NONE, 4, fixtures::ColorMapMode::Auto16Bit), 32, 16)}},
         {"TiledRgb16Bit", {tiled(rgb(COMPRESSION_LZW, 16))}, 1},
@@ -505,9 +506,7 @@ std::vector<PageKind> everyDecodableKind() {
         {"SeparatePlanesRgbWithAlpha", {rgbAlphaSeparate}},
         {"SeparatePlanesGreyWithAlpha", {greyAlphaSeparate}},
         {"SeparatePlanesRgbStrips", {withStrips(separate(rgb(COMPRESSION_LZW)), 7)}},
-        {"Palette16Bit",
-         {palette(COMPRESSION_NONE, 16, fixtures::ColorMapMode::Auto16Bit)},
-         1,
+        {"Palette16Bit", {palette(COMPRESSION_NONE, 16, fixtures::ColorMapMode::Auto16Bit)}, 1,
          paletteColours},
         {"Grey16BitMinIsWhite", {grey(COMPRESSION_NONE, kMinIsWhite, 16)}, 1},
         {"Rgb16BitWithAlpha", {withAlpha(rgb(COMPRESSION_NONE, 16), EXTRASAMPLE_UNASSALPHA)}, 1},
@@ -515,23 +514,17 @@ std::vector<PageKind> everyDecodableKind() {
         {"GreyZstd", {grey(kZstd, kMinIsBlack, 8)}},
         {"RgbWebp", {rgb(kWebp)}},
         {"LogLuv",
-         {{.width = 40,
-           .height = 30,
-           .compression = COMPRESSION_SGILOG,
-           .photometric = PHOTOMETRIC_LOGLUV,
-           .bitsPerSample = 16,
+         {{.width = 40, .height = 30, .compression = COMPRESSION_SGILOG,
+           .photometric = PHOTOMETRIC_LOGLUV, .bitsPerSample = 16,
            .sgilogDataFormat = SGILOGDATAFMT_16BIT}}},
         {"LogL",
-         {{.width = 40,
-           .height = 30,
-           .compression = COMPRESSION_SGILOG,
-           .photometric = PHOTOMETRIC_LOGL,
-           .bitsPerSample = 16,
+         {{.width = 40, .height = 30, .compression = COMPRESSION_SGILOG,
+           .photometric = PHOTOMETRIC_LOGL, .bitsPerSample = 16,
            .sgilogDataFormat = SGILOGDATAFMT_16BIT}}},
         {"MixedKindsInOneFile",
          {fax(COMPRESSION_CCITTFAX4), tiled(rgb(COMPRESSION_LZW, 16)), jpegYCbCr(2, 2),
-          separate(rgb(COMPRESSION_NONE)),
-          palette(COMPRESSION_NONE, 1, fixtures::ColorMapMode::Auto8Bit)},
+          separate(rgb(COMPRESSION_NONE)), palette(COMPRESSION_NONE, 1,
+                                                    fixtures::ColorMapMode::Auto8Bit)},
          2},
     };
 }
@@ -546,13 +539,11 @@ std::vector<PageKind> orientedKinds() {
     for (uint16_t orientation = ORIENTATION_TOPRIGHT; orientation <= ORIENTATION_LEFTBOT;
          ++orientation) {
         const std::string suffix = std::to_string(orientation);
-        kinds.push_back(
-            {"RgbScanlines" + suffix, {withOrientation(rgb(COMPRESSION_NONE), orientation)}});
+        kinds.push_back({"RgbScanlines" + suffix, {withOrientation(rgb(COMPRESSION_NONE), orientation)}});
         kinds.push_back({"FaxPassThrough" + suffix,
                          {withOrientation(fax(COMPRESSION_CCITTFAX4), orientation)}});
-        kinds.push_back(
-            {"TiledDecoded" + suffix,
-             {withOrientation(tiled(grey(COMPRESSION_LZW, kMinIsWhite, 4)), orientation)}});
+        kinds.push_back({"TiledDecoded" + suffix,
+                         {withOrientation(tiled(grey(COMPRESSION_LZW, kMinIsWhite, 4)), orientation)}});
         kinds.push_back({"RgbaRoute" + suffix,
                          {withOrientation(withAlpha(rgb(COMPRESSION_LZW), EXTRASAMPLE_ASSOCALPHA),
                                           orientation)}});
