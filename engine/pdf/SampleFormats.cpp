@@ -420,7 +420,9 @@ double unitValue(double value, const SampleLimits& limits) {
 RowSamples::RowSamples(const SampleFormatPlan& plan, uint32_t width)
     : plan_(plan),
       width_(width),
-      values_(static_cast<std::size_t>(checkedBytes(width, plan.samplesPerPixel))) {}
+      values_(static_cast<std::size_t>(
+          checkedBytes(checkedBytes(width, plan.samplesPerPixel), sizeof(double)) /
+          sizeof(double))) {}
 
 const std::vector<double>& RowSamples::read(std::span<const uint8_t* const> planes) {
     const uint16_t spp = plan_.samplesPerPixel;
