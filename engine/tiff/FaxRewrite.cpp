@@ -34,6 +34,20 @@ int createExclusively(const std::string& sourcePath, std::string& name, std::str
     return -1;
 }
 
+// The values SMin/SMaxSampleValue map onto black and full, one per sample.
+void copySampleLimits(TIFF* from, TIFF* to) {
+    TIFFSetField(from, TIFFTAG_PERSAMPLE, PERSAMPLE_MULTI);
+    TIFFSetField(to, TIFFTAG_PERSAMPLE, PERSAMPLE_MULTI);
+    double* low = nullptr;
+    double* high = nullptr;
+    if (TIFFGetField(from, TIFFTAG_SMINSAMPLEVALUE, &low) && low != nullptr)
+        TIFFSetField(to, TIFFTAG_SMINSAMPLEVALUE, low);
+    if (TIFFGetField(from, TIFFTAG_SMAXSAMPLEVALUE, &high) && high != nullptr)
+        TIFFSetField(to, TIFFTAG_SMAXSAMPLEVALUE, high);
+    TIFFSetField(from, TIFFTAG_PERSAMPLE, PERSAMPLE_MERGED);
+    TIFFSetField(to, TIFFTAG_PERSAMPLE, PERSAMPLE_MERGED);
+}
+
 // Tags without which the copied samples would be read as something else: the
 // colours of a palette page, the alpha of an RGBA page, the sample format.
 void copySampleLayoutTags(TIFF* from, const TiffDocument& page, TIFF* to) {
@@ -53,6 +67,7 @@ void copySampleLayoutTags(TIFF* from, const TiffDocument& page, TIFF* to) {
     if (TIFFGetField(from, TIFFTAG_SAMPLEFORMAT, &sampleFormat)) {
         TIFFSetField(to, TIFFTAG_SAMPLEFORMAT, sampleFormat);
     }
+    copySampleLimits(from, to);
 }
 
 void copyPageTags(TIFF* from, const TiffDocument& page, TIFF* to) {
