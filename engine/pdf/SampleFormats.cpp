@@ -191,9 +191,14 @@ std::optional<MappedColour> mappedColourOf(const TiffDocument& document, const P
 
 // Whether the page needs this component: the other routes draw every
 // unsigned 1, 2, 4, 8 and 16-bit page, alpha at 8 and 16 bits included.
+// Palette indexes and Lab values are not levels, so sample limits do not
+// apply to them.
 bool needsMapping(const PageSamples& page, MappedColour colour) {
-    if (page.format != SAMPLEFORMAT_UINT || !isStandardDepth(page.bits) || narrowsRange(page))
+    const bool levels = colour != MappedColour::Palette && colour != MappedColour::Lab;
+    if (page.format != SAMPLEFORMAT_UINT || !isStandardDepth(page.bits) ||
+        (levels && narrowsRange(page))) {
         return true;
+    }
     if (colour == MappedColour::Lab)
         return page.bits != 8 || page.alpha.has_value();
     return page.alpha && page.bits != 8 && page.bits != 16;
