@@ -2,8 +2,6 @@
 
 #include <cctype>
 
-#include "engine/TiffToPdfConverter.h"
-
 namespace quorvex {
 
 DocumentInfo DocumentInfo::applicationDefaults() {
@@ -26,17 +24,6 @@ std::string deriveOutputPath(const std::string& inputPath) {
     if (suffix == ".tiff")
         return inputPath.substr(0, inputPath.size() - 5) + ".pdf";
     return inputPath.substr(0, inputPath.size() - 3) + "pdf";
-}
-
-ConversionOutcome convertTiff(const ConversionRequest& request) {
-    try {
-        TiffToPdfConverter converter;
-        return converter.convert(request);
-    } catch (...) {
-        ConversionOutcome outcome;
-        outcome.message = "Error in convertTiffToPdf";
-        return outcome;
-    }
 }
 
 }  // namespace quorvex

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/EngineError.h"
+#include "engine/Limits.h"
 #include "engine/pdf/DocumentAssembly.h"
 #include "engine/pdf/PdfOutput.h"
 #include "engine/tiff/FaxRewrite.h"
@@ -18,32 +19,24 @@ namespace {
 constexpr const char* kUnableToOpen = "Unable to open file.";
 constexpr const char* kInvalidFax = "Unable to convert tiff. invalid fax format.";
 constexpr const char* kCmykRefused = "CMYK File Format not accepted";
-constexpr const char* kUnableToWrite = "Unable to write file.";
-constexpr const char* kCancelled = "Conversion cancelled.";
+constexpr const char* kDamaged = "Damaged TIFF file.";
 constexpr const char* kGeneralFailure = "Error in convertTiffToPdf";
 
 // A fax page has one 1-bit sample per pixel; anything else is damage that
 // the rewrite would only spend time and memory on.
-bool isPlausibleFax(const TiffDocument& document) {
-    return document.samplesPerPixel <= 1 && document.bitsPerSample <= 1;
+bool isPlausibleFax(const PageLayout& page) {
+    return page.samplesPerPixel <= 1 && page.bitsPerSample <= 1;
 }
 
-bool needsFaxRewrite(const TiffDocument& document) {
-    return document.isFaxCompressed() && TIFFNumberOfStrips(document.tiff.get()) > 1 &&
-           document.samplesPerPixel != 0 && document.bitsPerSample != 0;
+bool needsFaxRewrite(const PageLayout& page) {
+    return page.isFax() && !page.tiled && page.strips > 1 && page.bitsPerSample != 0;
 }
 
-std::string describeOpenFailure(const std::string& path, const TiffDiagnostics& diagnostics) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return std::strerror(errno);
-    if (S_ISDIR(info.st_mode))
-        return "it is a folder";
-    if (::access(path.c_str(), R_OK) != 0)
-        return std::strerror(errno);
-    if (!diagnostics.lastError().empty())
-        return diagnostics.lastError();
-    return "not a readable TIFF file";
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "; ") + line;
+    return text;
 }
 
 // Why the output cannot go where it was asked, before anything is written.
@@ -69,13 +62,6 @@ void TiffToPdfConverter::setMessage(const std::string& text) {
     std::strncpy(messageText, text.c_str(), sizeof messageText - 1);
 }
 
-int TiffToPdfConverter::fail(int result, const std::string& message, ConversionOutcome& outcome,
-                             const std::string& detail) {
-    setMessage(message);
-    outcome.detail = detail;
-    return result;
-}
-
 int TiffToPdfConverter::convertTiffToPdf(const char* inputPath, const char* outputPath,
                                          const char* creator, const char* creationDate,
                                          const char* author, const char* producer,
@@ -99,23 +85,19 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
     ConversionOutcome outcome;
     try {
         outcome.result = run(request, outcome);
-    } catch (const EngineFailure& failure) {
-        outcome.result =
-            fail(0, std::string("Error in function reason - ") + reasonForCode(failure.code()),
-                 outcome, failure.what());
-    } catch (const OutputFailure& failure) {
-        outcome.result = fail(0, kUnableToWrite, outcome, failure.what());
-    } catch (const ConversionCancelled&) {
-        outcome.cancelled = true;
-        outcome.result = fail(0, kCancelled, outcome);
+    } catch (const ConversionError& error) {
+        outcome.result = error.publicResult();
+        outcome.cancelled = error.isCancellation();
+        outcome.failedSide = error.side();
+        setMessage(error.reason());
+        outcome.detail = error.detail();
     } catch (const std::exception& failure) {
-        outcome.result = fail(0, kGeneralFailure, outcome, failure.what());
-    } catch (...) {
-        outcome.result = fail(0, kGeneralFailure, outcome);
+        outcome.result = 0;
+        outcome.failedSide = FailureSide::Input;
+        setMessage(kGeneralFailure);
+        outcome.detail = failure.what();
     }
-    outcome.message = messageText;
-    if (outcome.ok())
-        outcome.message.clear();
+    outcome.message = outcome.ok() ? std::string() : std::string(messageText);
     return outcome;
 }
 
@@ -124,12 +106,12 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
 // file it had open is removed.
 int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome& outcome) {
     const std::string& input = request.inputPath;
-    if (input.size() > kMaxPathLength || request.outputPath.size() > kMaxPathLength) {
-        return fail(-1, "Path is longer than 255 characters.", outcome);
-    }
+    if (input.size() > kMaxPathLength || request.outputPath.size() > kMaxPathLength)
+        throw ConversionError::input(Result::Refused, "Path is longer than 255 characters.");
     outcome.outputPath = request.outputPath.empty() ? deriveOutputPath(input) : request.outputPath;
     if (outcome.outputPath.empty()) {
-        return fail(-1, "Path is too short to name the PDF after it.", outcome);
+        throw ConversionError::input(Result::Refused,
+                                     "Path is too short to name the PDF after it.");
     }
     silenceLibtiffGlobalHandlers();
 
@@ -141,37 +123,40 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
         ~DiagnosticsCopy() { outcome.diagnostic = document.diagnostics().text(); }
     } keepDiagnostics{outcome, document};
 
-    if (!document.open(input.c_str())) {
-        return fail(-1, kUnableToOpen, outcome, describeOpenFailure(input, document.diagnostics()));
-    }
+    document.open(input);
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
-    if (needsFaxRewrite(document)) {
-        if (!isPlausibleFax(document)) {
-            return fail(-1, kInvalidFax, outcome,
-                        "the fax page claims more than one bit per pixel");
+    if (!document.truncation().empty())
+        outcome.warnings.push_back(document.truncation());
+    if (needsFaxRewrite(document.page())) {
+        if (!isPlausibleFax(document.page())) {
+            throw ConversionError::input(Result::Refused, kInvalidFax,
+                                         "the fax page claims more than one bit per pixel");
         }
         std::string reason;
-        if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1) {
-            return fail(-1, kInvalidFax, outcome, reason);
-        }
+        if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1)
+            throw ConversionError::input(Result::Refused, kInvalidFax, reason);
         outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
     }
-    if (document.photometric == PHOTOMETRIC_SEPARATED)
-        return fail(0, kCmykRefused, outcome);
+    if (document.page().photometric == PHOTOMETRIC_SEPARATED)
+        throw ConversionError::input(Result::Failed, kCmykRefused);
 
-    if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty()) {
-        return fail(-1, kUnableToOpen, outcome, obstacle);
-    }
-    std::string error;
-    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath, &error);
-    if (!out)
-        return fail(-1, kUnableToOpen, outcome, error);
+    if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty())
+        throw ConversionError::output(Result::Refused, kUnableToOpen, obstacle);
+    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath);
 
-    writeDocument(*out, document, request.info,
-                  AssemblyHooks{request.cancel, request.onPageDone, request.threads});
+    writeDocument(
+        *out, document, request.info,
+        AssemblyHooks{request.cancel, request.onPageDone, request.threads, &outcome.warnings});
+    if (request.strict && outcome.damaged())
+        throw ConversionError::input(Result::Failed, kDamaged, joined(outcome.warnings));
     outcome.bytesWritten = out->position();
     out->commit();
     return 1;
+}
+
+ConversionOutcome convertTiff(const ConversionRequest& request) {
+    TiffToPdfConverter converter;
+    return converter.convert(request);
 }
 
 }  // namespace quorvex

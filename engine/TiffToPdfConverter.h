@@ -1,5 +1,7 @@
 // One conversion run: opens the TIFF, rewrites multi-strip fax files, refuses
 // a CMYK first page, writes the PDF and reports the result and its reason.
+// Failures inside are ConversionErrors; convert() is the one place that turns
+// them into the outcome's result, message and detail.
 #pragma once
 
 #include <string>
@@ -10,7 +12,9 @@ namespace quorvex {
 
 class TiffToPdfConverter {
   public:
-    // Reason of the last failure; all zero while nothing failed.
+    // Reason of the last failure; all zero while nothing failed. The texts
+    // keep their historic spelling ("memmory", "Finsihed" in the window):
+    // callers match on them.
     char messageText[255] = {};
 
     int convertTiffToPdf(const char* inputPath, const char* outputPath, const char* creator,
@@ -22,8 +26,6 @@ class TiffToPdfConverter {
 
   private:
     int run(const ConversionRequest& request, ConversionOutcome& outcome);
-    int fail(int result, const std::string& message, ConversionOutcome& outcome,
-             const std::string& detail = {});
     void setMessage(const std::string& text);
 };
 

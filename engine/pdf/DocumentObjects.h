@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/Conversion.h"
+#include "engine/DocumentInfo.h"
 
 namespace quorvex {
 
@@ -39,8 +39,8 @@ void writeInfoObject(PdfSink& out, const DocumentInfo& info);
 void writeCatalogObject(PdfSink& out, uint64_t number);
 void writePagesObject(PdfSink& out, uint64_t number, const TiffDocument& document);
 void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document);
-void writeContentStream(PdfSink& out, uint64_t number, const TiffDocument& document);
-void writeProcSetObject(PdfSink& out, uint64_t number, const TiffDocument& document);
+void writeContentStream(PdfSink& out, const TiffDocument& document);
+void writeProcSetObject(PdfSink& out, const TiffDocument& document);
 void writeLengthObject(PdfSink& out, const StreamMarks& marks);
 
 // "Monday, March 05, 2007" for the local date of `time`, in English whatever

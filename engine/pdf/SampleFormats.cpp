@@ -10,31 +10,35 @@
 #include <string>
 
 #include "engine/EngineError.h"
-#include "engine/pdf/SampleRoutes.h"
+#include "engine/Limits.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
 namespace {
 
-constexpr uint16_t kCompressionOldJpeg = 6;
 // Pages whose stored samples fit in this are decoded once even when their
 // range must be found first.
 constexpr uint64_t kKeptPageBytes = uint64_t{64} << 20;
 
-// What the page's tags say about its samples, read once.
+// The page's sample format as this component reads it: VoidSampleFormat
+// counts as unsigned, a missing BitsPerSample as 1.
 struct PageSamples {
+    const PageLayout& page;
     uint16_t format = SAMPLEFORMAT_UINT;
     uint16_t bits = 1;
-    uint16_t samplesPerPixel = 1;
-    uint16_t colourSamples = 1;
-    std::optional<uint16_t> alpha;
-    bool associatedAlpha = false;
-    bool separatePlanes = false;
-    std::optional<std::vector<SampleLimits>> tagLimits;  // SMin/SMaxSampleValue
+
+    explicit PageSamples(const PageLayout& layout)
+        : page(layout),
+          format(layout.sampleFormat == SAMPLEFORMAT_VOID ? uint16_t{SAMPLEFORMAT_UINT}
+                                                          : layout.sampleFormat),
+          bits(layout.bitsPerSample == 0 ? uint16_t{1} : layout.bitsPerSample) {}
+
+    bool hasAlpha() const { return page.alphaSample() >= 0; }
+    bool hasLimits() const { return !page.sampleMin.empty(); }
 };
 
 [[noreturn]] void refuse(const std::string& what) {
-    throw EngineFailure(kImageObjectFailure, what + " not supported");
+    throw ConversionError::writer(Result::ImageObject, what + " not supported");
 }
 
 std::string formatName(uint16_t format) {
@@ -52,52 +56,8 @@ std::string formatName(uint16_t format) {
     }
 }
 
-std::string samplesName(const PageSamples& page) {
-    return std::to_string(page.bits) + "-bit " + formatName(page.format) + " samples";
-}
-
-// Both tags, one value per sample; libtiff hands out the lowest minimum and
-// the highest maximum unless asked for each sample's.
-std::optional<std::vector<SampleLimits>> tagLimitsOf(TIFF* tiff, uint16_t samples) {
-    TIFFSetField(tiff, TIFFTAG_PERSAMPLE, PERSAMPLE_MULTI);
-    double* low = nullptr;
-    double* high = nullptr;
-    const bool present = TIFFGetField(tiff, TIFFTAG_SMINSAMPLEVALUE, &low) &&
-                         TIFFGetField(tiff, TIFFTAG_SMAXSAMPLEVALUE, &high) && low != nullptr &&
-                         high != nullptr;
-    TIFFSetField(tiff, TIFFTAG_PERSAMPLE, PERSAMPLE_MERGED);
-    if (!present)
-        return std::nullopt;
-    std::vector<SampleLimits> limits(samples);
-    for (uint16_t s = 0; s < samples; ++s)
-        limits[s] = {low[s], high[s]};
-    return limits;
-}
-
-PageSamples pageSamplesOf(const TiffDocument& document) {
-    TIFF* tiff = document.tiff.get();
-    PageSamples page;
-    TIFFGetField(tiff, TIFFTAG_SAMPLEFORMAT, &page.format);
-    if (page.format == SAMPLEFORMAT_VOID)
-        page.format = SAMPLEFORMAT_UINT;
-    page.bits = document.bitsPerSample == 0 ? 1 : document.bitsPerSample;
-    page.samplesPerPixel = std::max<uint16_t>(document.samplesPerPixel, 1);
-    uint16_t extraCount = 0;
-    uint16_t* extraKinds = nullptr;
-    TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds);
-    extraCount = std::min(extraCount, page.samplesPerPixel);
-    page.colourSamples = static_cast<uint16_t>(page.samplesPerPixel - extraCount);
-    for (uint16_t i = 0; i < extraCount && extraKinds != nullptr && !page.alpha; ++i) {
-        if (extraKinds[i] == EXTRASAMPLE_ASSOCALPHA || extraKinds[i] == EXTRASAMPLE_UNASSALPHA) {
-            page.alpha = static_cast<uint16_t>(page.colourSamples + i);
-            page.associatedAlpha = extraKinds[i] == EXTRASAMPLE_ASSOCALPHA;
-        }
-    }
-    uint16_t planar = PLANARCONFIG_CONTIG;
-    TIFFGetField(tiff, TIFFTAG_PLANARCONFIG, &planar);
-    page.separatePlanes = planar == PLANARCONFIG_SEPARATE && page.samplesPerPixel > 1;
-    page.tagLimits = tagLimitsOf(tiff, page.samplesPerPixel);
-    return page;
+std::string samplesName(const PageSamples& samples) {
+    return std::to_string(samples.bits) + "-bit " + formatName(samples.format) + " samples";
 }
 
 SampleLimits integerLimits(uint16_t format, uint16_t bits) {
@@ -112,165 +72,168 @@ bool isStandardDepth(uint16_t bits) {
 }
 
 // Tags narrower than the samples' own range change the picture; tags that
-// restate it leave the page to the routes that always drew it.
-bool narrowsRange(const PageSamples& page) {
-    if (!page.tagLimits)
-        return false;
-    const SampleLimits full = integerLimits(page.format, page.bits);
-    return std::any_of(page.tagLimits->begin(), page.tagLimits->end(), [&](const SampleLimits& l) {
-        return l.low != full.low || l.high != full.high;
-    });
+// restate it leave the page to the sources that always drew it.
+bool narrowsRange(const PageSamples& samples) {
+    const SampleLimits full = integerLimits(samples.format, samples.bits);
+    const std::vector<double>& low = samples.page.sampleMin;
+    const std::vector<double>& high = samples.page.sampleMax;
+    for (std::size_t s = 0; s < low.size(); ++s) {
+        if (low[s] != full.low || high[s] != full.high)
+            return true;
+    }
+    return false;
 }
 
 // Refuses the sample formats nothing here can draw.
-void refuseUnknownFormats(const PageSamples& page, uint16_t photometric) {
-    switch (page.format) {
+void refuseUnknownFormats(const PageSamples& samples) {
+    switch (samples.format) {
         case SAMPLEFORMAT_UINT:
         case SAMPLEFORMAT_INT:
-            if (page.bits > 32)
-                refuse(samplesName(page) + " are");
+            if (samples.bits > 32)
+                refuse(samplesName(samples) + " are");
             break;
         case SAMPLEFORMAT_IEEEFP:
-            if (page.bits != 16 && page.bits != 24 && page.bits != 32 && page.bits != 64)
-                refuse(samplesName(page) + " are");
+            if (samples.bits != 16 && samples.bits != 24 && samples.bits != 32 &&
+                samples.bits != 64)
+                refuse(samplesName(samples) + " are");
             break;
         case SAMPLEFORMAT_COMPLEXINT:
         case SAMPLEFORMAT_COMPLEXIEEEFP:
-            refuse(samplesName(page) + " are");
+            refuse(samplesName(samples) + " are");
         default:
-            refuse("SampleFormat " + std::to_string(page.format) + " is");
+            refuse("SampleFormat " + std::to_string(samples.format) + " is");
     }
+    const uint16_t photometric = samples.page.photometric;
     if (photometric == PHOTOMETRIC_PALETTE &&
-        (page.format == SAMPLEFORMAT_IEEEFP || page.bits > 16))
-        refuse("palette indexes of " + samplesName(page) + " are");
+        (samples.format == SAMPLEFORMAT_IEEEFP || samples.bits > 16))
+        refuse("palette indexes of " + samplesName(samples) + " are");
     if (photometric == PHOTOMETRIC_CIELAB &&
-        (page.format != SAMPLEFORMAT_UINT || (page.bits != 8 && page.bits != 16))) {
-        refuse("CIE Lab in " + samplesName(page) + " is");
+        (samples.format != SAMPLEFORMAT_UINT || (samples.bits != 8 && samples.bits != 16))) {
+        refuse("CIE Lab in " + samplesName(samples) + " is");
     }
 }
 
 // YCbCr outside 8-bit JPEG is left to libtiff's RGBA reader, which takes
 // 8-bit samples stored together or in full-size planes only.
-void refuseUndrawableYCbCr(const TiffDocument& document, const PageSamples& page) {
-    if (page.format != SAMPLEFORMAT_UINT || page.bits != 8)
-        refuse("YCbCr in " + samplesName(page) + " is");
-    uint16_t horizontal = 1;
-    uint16_t vertical = 1;
-    TIFFGetFieldDefaulted(document.tiff.get(), TIFFTAG_YCBCRSUBSAMPLING, &horizontal, &vertical);
-    if (page.separatePlanes && document.compression != COMPRESSION_JPEG &&
-        (horizontal != 1 || vertical != 1)) {
-        refuse("YCbCr subsampled " + std::to_string(horizontal) + "x" + std::to_string(vertical) +
-               " in separate planes is");
+void refuseUndrawableYCbCr(const PageSamples& samples) {
+    const PageLayout& page = samples.page;
+    if (samples.format != SAMPLEFORMAT_UINT || samples.bits != 8)
+        refuse("YCbCr in " + samplesName(samples) + " is");
+    if (page.separatePlanes && page.compression != COMPRESSION_JPEG &&
+        (page.ycbcrHorizontal != 1 || page.ycbcrVertical != 1)) {
+        refuse("YCbCr subsampled " + std::to_string(page.ycbcrHorizontal) + "x" +
+               std::to_string(page.ycbcrVertical) + " in separate planes is");
     }
 }
 
-std::optional<MappedColour> mappedColourOf(const TiffDocument& document, const PageSamples& page) {
-    if (page.colourSamples < 1)
-        return std::nullopt;
-    switch (document.photometric) {
+std::optional<MappedColour> mappedColourOf(const PageLayout& page) {
+    const uint16_t colourSamples = page.colourSamples();
+    switch (page.photometric) {
         case PHOTOMETRIC_MINISWHITE:
         case PHOTOMETRIC_MINISBLACK:
             return MappedColour::Grey;
         case PHOTOMETRIC_RGB:
-            return page.colourSamples >= 3 ? std::optional(MappedColour::Rgb) : std::nullopt;
+            return colourSamples >= 3 ? std::optional(MappedColour::Rgb) : std::nullopt;
         case PHOTOMETRIC_PALETTE:
             return MappedColour::Palette;
         case PHOTOMETRIC_CIELAB:
-            return page.colourSamples >= 3 ? std::optional(MappedColour::Lab) : std::nullopt;
-        case PHOTOMETRIC_SEPARATED: {
-            uint16_t inkSet = INKSET_CMYK;
-            TIFFGetField(document.tiff.get(), TIFFTAG_INKSET, &inkSet);
-            if (inkSet != INKSET_CMYK || page.colourSamples < 4)
+            return colourSamples >= 3 ? std::optional(MappedColour::Lab) : std::nullopt;
+        case PHOTOMETRIC_SEPARATED:
+            if (page.inkSet != INKSET_CMYK || colourSamples < 4)
                 return std::nullopt;
             return MappedColour::Cmyk;
-        }
         default:
             return std::nullopt;
     }
 }
 
-// Whether the page needs this component: the other routes draw every
-// unsigned 1, 2, 4, 8 and 16-bit page, alpha at 8 and 16 bits included.
-// Palette indexes and Lab values are not levels, so sample limits do not
-// apply to them.
-bool needsMapping(const PageSamples& page, MappedColour colour) {
+// Whether the page needs this component: the other sources draw every
+// unsigned 1, 2, 4, 8 and 16-bit page. They lay alpha over white in the
+// stored depth, which below 8 bits rounds to a few levels, so alpha there
+// comes here. Palette indexes and Lab values are not levels: sample limits
+// do not apply to them.
+bool needsMapping(const PageSamples& samples, MappedColour colour) {
     const bool levels = colour != MappedColour::Palette && colour != MappedColour::Lab;
-    if (page.format != SAMPLEFORMAT_UINT || !isStandardDepth(page.bits) ||
-        (levels && narrowsRange(page))) {
+    if (samples.format != SAMPLEFORMAT_UINT || !isStandardDepth(samples.bits) ||
+        (levels && samples.hasLimits() && narrowsRange(samples))) {
         return true;
     }
     if (colour == MappedColour::Lab)
-        return page.bits != 8 || page.alpha.has_value();
-    return page.alpha && page.bits != 8 && page.bits != 16;
+        return samples.bits != 8 || samples.hasAlpha();
+    return samples.hasAlpha() && samples.bits < 8;
 }
 
-DecodedColour outputColourOf(MappedColour colour, const PageSamples& page) {
+ColourModel outputColourOf(MappedColour colour, const PageSamples& samples) {
     switch (colour) {
         case MappedColour::Grey:
-            return DecodedColour::Gray;
+            return ColourModel::Gray;
         case MappedColour::Rgb:
-            return DecodedColour::Rgb;
+            return ColourModel::Rgb;
         case MappedColour::Lab:
-            return DecodedColour::Lab;
+            return ColourModel::Lab;
         case MappedColour::Cmyk:
-            return DecodedColour::Cmyk;
+            return ColourModel::Cmyk;
         case MappedColour::Palette:
-            return page.bits <= 8 && !page.alpha ? DecodedColour::Indexed : DecodedColour::Rgb;
+            return samples.bits <= 8 && !samples.hasAlpha() ? ColourModel::Indexed
+                                                            : ColourModel::Rgb;
     }
-    return DecodedColour::Gray;
+    return ColourModel::Gray;
 }
 
-SampleFormatPlan planFor(const TiffDocument& document, const PageSamples& page,
-                         MappedColour colour) {
+std::vector<SampleLimits> limitsOf(const PageSamples& samples, SampleNumber number) {
+    const PageLayout& page = samples.page;
+    std::vector<SampleLimits> limits;
+    if (number == SampleNumber::Float) {
+        limits.assign(page.samplesPerPixel, SampleLimits{0, 1});
+    } else {
+        limits.assign(
+            page.samplesPerPixel,
+            integerLimits(number == SampleNumber::Signed ? SAMPLEFORMAT_INT : SAMPLEFORMAT_UINT,
+                          samples.bits));
+    }
+    return limits;
+}
+
+SampleFormatPlan planFor(const PageSamples& samples, MappedColour colour) {
+    const PageLayout& page = samples.page;
     SampleFormatPlan plan;
-    plan.number = page.format == SAMPLEFORMAT_IEEEFP ? SampleNumber::Float
-                  : page.format == SAMPLEFORMAT_INT && colour != MappedColour::Palette
+    plan.number = samples.format == SAMPLEFORMAT_IEEEFP ? SampleNumber::Float
+                  : samples.format == SAMPLEFORMAT_INT && colour != MappedColour::Palette
                       ? SampleNumber::Signed
                       : SampleNumber::Unsigned;
-    plan.bits = page.bits;
+    plan.bits = samples.bits;
     plan.samplesPerPixel = page.samplesPerPixel;
-    plan.colourSamples = page.colourSamples;
-    plan.alpha = page.alpha;
-    plan.associatedAlpha = page.associatedAlpha;
+    plan.colourSamples = page.colourSamples();
+    if (samples.hasAlpha())
+        plan.alpha = static_cast<uint16_t>(page.alphaSample());
+    plan.associatedAlpha = page.alphaIsAssociated();
     plan.separatePlanes = page.separatePlanes;
-    plan.tiled = TIFFIsTiled(document.tiff.get()) != 0;
+    plan.tiled = page.tiled;
     plan.colour = colour;
-    plan.minIsWhite = document.photometric == PHOTOMETRIC_MINISWHITE;
-    if (page.tagLimits && colour != MappedColour::Palette && colour != MappedColour::Lab) {
-        plan.limits = *page.tagLimits;
-    } else if (plan.number == SampleNumber::Float) {
-        plan.limits.assign(page.samplesPerPixel, SampleLimits{0, 1});
-        plan.rangeFromPage = true;
+    plan.minIsWhite = page.photometric == PHOTOMETRIC_MINISWHITE;
+    plan.limits = limitsOf(samples, plan.number);
+    if (samples.hasLimits() && colour != MappedColour::Palette && colour != MappedColour::Lab) {
+        for (std::size_t s = 0; s < plan.limits.size(); ++s)
+            plan.limits[s] = {page.sampleMin[s], page.sampleMax[s]};
     } else {
-        plan.limits.assign(page.samplesPerPixel,
-                           integerLimits(plan.number == SampleNumber::Signed ? SAMPLEFORMAT_INT
-                                                                             : SAMPLEFORMAT_UINT,
-                                         page.bits));
+        plan.rangeFromPage = plan.number == SampleNumber::Float;
     }
-    plan.outputColour = outputColourOf(colour, page);
-    const bool indexes = plan.outputColour == DecodedColour::Indexed;
-    plan.outputBits = !indexes && (plan.number == SampleNumber::Float || page.bits > 8) ? 16 : 8;
+    plan.outputColour = outputColourOf(colour, samples);
+    const bool indexes = plan.outputColour == ColourModel::Indexed;
+    plan.outputBits = !indexes && (plan.number == SampleNumber::Float || samples.bits > 8) ? 16 : 8;
     return plan;
 }
 
-int componentsOf(DecodedColour colour) {
+uint16_t componentsOf(ColourModel colour) {
     switch (colour) {
-        case DecodedColour::Rgb:
-        case DecodedColour::Lab:
+        case ColourModel::Rgb:
+        case ColourModel::Lab:
             return 3;
-        case DecodedColour::Cmyk:
+        case ColourModel::Cmyk:
             return 4;
         default:
             return 1;
     }
-}
-
-uint64_t checkedBytes(uint64_t a, uint64_t b) {
-    if (a != 0 && b > kMaxBufferBytes / a) {
-        throw EngineFailure(kAllocationFailure, "page too large: its buffers would pass " +
-                                                    std::to_string(kMaxBufferBytes) + " bytes");
-    }
-    return a * b;
 }
 
 // Up to 32 bits starting at bit `bit`, most significant first.
@@ -363,26 +326,25 @@ double composite(double colour, double alpha, bool associated) {
 
 }  // namespace
 
-std::optional<SampleFormatPlan> sampleFormatPlanFor(const TiffDocument& document) {
-    const uint16_t photometric = document.photometric;
-    if (document.compression == kCompressionOldJpeg || photometric == PHOTOMETRIC_LOGL ||
-        photometric == PHOTOMETRIC_LOGLUV) {
+std::optional<SampleFormatPlan> sampleFormatPlanFor(const PageLayout& page) {
+    if (page.compression == COMPRESSION_OJPEG || page.photometric == PHOTOMETRIC_LOGL ||
+        page.photometric == PHOTOMETRIC_LOGLUV) {
         return std::nullopt;
     }
-    const PageSamples page = pageSamplesOf(document);
-    if (document.compression == COMPRESSION_JPEG && page.bits != 8)
-        refuse(std::to_string(page.bits) + "-bit JPEG is");
-    if (photometric == PHOTOMETRIC_YCBCR) {
-        refuseUndrawableYCbCr(document, page);
+    const PageSamples samples(page);
+    if (page.compression == COMPRESSION_JPEG && samples.bits != 8)
+        refuse(std::to_string(samples.bits) + "-bit JPEG is");
+    if (page.photometric == PHOTOMETRIC_YCBCR) {
+        refuseUndrawableYCbCr(samples);
         return std::nullopt;
     }
-    const std::optional<MappedColour> colour = mappedColourOf(document, page);
+    const std::optional<MappedColour> colour = mappedColourOf(page);
     if (!colour)
         return std::nullopt;
-    refuseUnknownFormats(page, photometric);
-    if (!needsMapping(page, *colour))
+    refuseUnknownFormats(samples);
+    if (!needsMapping(samples, *colour))
         return std::nullopt;
-    return planFor(document, page, *colour);
+    return planFor(samples, *colour);
 }
 
 DecodedLayout storedLayoutOf(const SampleFormatPlan& plan) {
@@ -425,9 +387,8 @@ double unitValue(double value, const SampleLimits& limits) {
 RowSamples::RowSamples(const SampleFormatPlan& plan, uint32_t width)
     : plan_(plan),
       width_(width),
-      values_(static_cast<std::size_t>(
-          checkedBytes(checkedBytes(width, plan.samplesPerPixel), sizeof(double)) /
-          sizeof(double))) {}
+      values_(static_cast<std::size_t>(checkedSize({width, plan.samplesPerPixel, sizeof(double)}) /
+                                       sizeof(double))) {}
 
 const std::vector<double>& RowSamples::read(std::span<const uint8_t* const> planes) {
     const uint16_t spp = plan_.samplesPerPixel;
@@ -478,31 +439,34 @@ struct SampleMapper::Writer {
 SampleMapper::SampleMapper(const SampleFormatPlan& plan, const TiffDocument& document,
                            uint32_t width)
     : plan_(plan), width_(width) {
-    rowBytes_ = static_cast<std::size_t>(
-        checkedBytes(checkedBytes(width, static_cast<uint64_t>(componentsOf(plan.outputColour))),
-                     static_cast<uint64_t>(plan.outputBits / 8)));
-    if (plan.colour != MappedColour::Palette || plan.outputColour == DecodedColour::Indexed)
-        return;
-    // 8-bit maps the way the indexed colour space reads them; wider pages
-    // through their 16-bit values, as the decoded path expands them.
-    const std::size_t entries = std::size_t{1} << plan.bits;
-    std::vector<PaletteEntry> palette;
-    uint16_t* channels[3] = {};
-    if (plan.bits <= 8 && document.buildPalette(palette)) {
-        for (const PaletteEntry& entry : palette) {
+    rowBytes_ = static_cast<std::size_t>(checkedSize(
+        {width, componentsOf(plan.outputColour), static_cast<uint64_t>(plan.outputBits / 8)}));
+    if (plan.colour == MappedColour::Palette && plan.outputColour != ColourModel::Indexed)
+        loadColourMap(document);
+}
+
+// Maps of up to 8 bits the way the indexed colour space reads them; wider
+// ones through their 16-bit values, as the decoded path expands them.
+void SampleMapper::loadColourMap(const TiffDocument& document) {
+    if (plan_.bits <= 8) {
+        const ColourSpace palette = ColourSpace::indexed(document.handle(), document.page());
+        for (const PaletteEntry& entry : palette.palette) {
             map_[0].push_back(entry.red / 255.0);
             map_[1].push_back(entry.green / 255.0);
             map_[2].push_back(entry.blue / 255.0);
         }
-    } else if (TIFFGetField(document.tiff.get(), TIFFTAG_COLORMAP, &channels[0], &channels[1],
-                            &channels[2]) &&
-               channels[0] != nullptr) {
-        for (int c = 0; c < 3; ++c) {
-            for (std::size_t i = 0; i < entries; ++i)
-                map_[c].push_back(channels[c][i] / 65535.0);
-        }
-    } else {
-        throw EngineFailure(kImageObjectFailure, "the palette page has no colour map");
+        return;
+    }
+    uint16_t* channels[3] = {};
+    if (!TIFFGetField(document.handle(), TIFFTAG_COLORMAP, &channels[0], &channels[1],
+                      &channels[2]) ||
+        channels[0] == nullptr) {
+        throw ConversionError::writer(Result::ImageObject, "the palette page has no colour map");
+    }
+    const std::size_t entries = std::size_t{1} << plan_.bits;
+    for (int c = 0; c < 3; ++c) {
+        for (std::size_t i = 0; i < entries; ++i)
+            map_[c].push_back(channels[c][i] / 65535.0);
     }
 }
 
@@ -546,7 +510,7 @@ void SampleMapper::mapPixel(const double* pixel, Writer& out) const {
 
 void SampleMapper::mapPalette(const double* pixel, double alpha, Writer& out) const {
     const auto index = static_cast<std::size_t>(pixel[0]);
-    if (plan_.outputColour == DecodedColour::Indexed) {
+    if (plan_.outputColour == ColourModel::Indexed) {
         out.put(static_cast<double>(index) / 255);
         return;
     }
@@ -578,7 +542,7 @@ KeptRows::KeptRows(const SampleFormatPlan& plan, uint32_t width, uint32_t height
     : planes_(plan.separatePlanes ? plan.samplesPerPixel : 1) {
     const uint64_t samplesPerRow =
         plan.separatePlanes ? width : uint64_t{width} * plan.samplesPerPixel;
-    planeRowBytes_ = (checkedBytes(samplesPerRow, plan.bits) + 7) / 8;
+    planeRowBytes_ = (checkedSize({samplesPerRow, plan.bits}) + 7) / 8;
     const uint64_t planeRows = uint64_t{planes_} * height;
     keeping_ = planeRows <= kKeptPageBytes / std::max<uint64_t>(planeRowBytes_, 1);
     if (keeping_)

@@ -12,10 +12,12 @@
 #include <span>
 #include <vector>
 
+#include "engine/pdf/ColourSpace.h"
 #include "engine/pdf/DecodedPixels.h"
 
 namespace quorvex {
 
+struct PageLayout;
 class TiffDocument;
 
 enum class SampleNumber { Unsigned, Signed, Float };
@@ -42,13 +44,14 @@ struct SampleFormatPlan {
     // Floats without SMin/SMaxSampleValue: their colour limits come from a
     // first pass over the page.
     bool rangeFromPage = false;
-    DecodedColour outputColour = DecodedColour::Gray;
+    ColourModel outputColour = ColourModel::Gray;
     int outputBits = 8;  // 8 or 16
 };
 
-// The plan for a page this component draws, or nothing when another route
-// draws it. Throws EngineFailure naming the sample format when no route can.
-std::optional<SampleFormatPlan> sampleFormatPlanFor(const TiffDocument& document);
+// The plan for a page this component draws, or nothing when another source
+// draws it. Fails the page (ConversionError) naming the sample format when no
+// source can.
+std::optional<SampleFormatPlan> sampleFormatPlanFor(const PageLayout& page);
 
 // The layout libtiff's decoded rows have, for the band reader.
 DecodedLayout storedLayoutOf(const SampleFormatPlan& plan);
@@ -101,6 +104,7 @@ class SampleMapper {
 
   private:
     struct Writer;
+    void loadColourMap(const TiffDocument& document);
     void mapPixel(const double* pixel, Writer& out) const;
     void mapLab(const double* pixel, double alpha, Writer& out) const;
     void mapPalette(const double* pixel, double alpha, Writer& out) const;

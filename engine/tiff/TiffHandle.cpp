@@ -1,5 +1,6 @@
 #include "engine/tiff/TiffHandle.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -8,6 +9,7 @@ namespace quorvex {
 namespace {
 
 constexpr std::size_t kMaxDiagnosticBytes = 4096;
+constexpr std::size_t kMaxRecentEntries = 64;
 
 std::string formatMessage(const char* format, va_list args) {
     char buffer[512];
@@ -48,16 +50,20 @@ OptionsPtr makeOptions(TiffDiagnostics* diagnostics) {
 
 }  // namespace
 
-void TiffDiagnostics::add(const char* kind, const char* module, const char* text) {
-    std::string line = kind;
-    line += ": ";
+void TiffDiagnostics::add(bool error, const char* module, const char* text) {
+    std::string said;
     if (module != nullptr && *module != '\0') {
-        line += module;
-        line += ": ";
+        said = module;
+        said += ": ";
     }
-    line += text;
-    if (kind[0] == 'e')
+    said += text;
+    const std::string line = (error ? "error: " : "warning: ") + said;
+    if (error)
         lastError_ = line;
+    ++count_;
+    if (recent_.size() == kMaxRecentEntries)
+        recent_.erase(recent_.begin());
+    recent_.push_back(Entry{error, module != nullptr ? module : "", text});
     if (text_.size() + line.size() + 1 > kMaxDiagnosticBytes)
         return;
     if (!text_.empty())
@@ -65,14 +71,62 @@ void TiffDiagnostics::add(const char* kind, const char* module, const char* text
     text_ += line;
 }
 
+namespace {
+
+// Warnings that decoders give when their data is damaged and rows come out
+// wrong: libtiff's fax decoders name themselves Fax3.../Fax4..., and libjpeg's
+// "Corrupt JPEG data" and "Premature end" come through as JPEGLib.
+bool warningMeansLoss(const std::string& module) {
+    return module.rfind("Fax", 0) == 0 || module == "JPEGLib";
+}
+
+}  // namespace
+
+std::string TiffDiagnostics::describe(const Entry& entry) const {
+    if (entry.module.empty() || entry.module == fileName_)
+        return entry.text;
+    return entry.module + ": " + entry.text;
+}
+
+std::string TiffDiagnostics::firstErrorSince(std::size_t mark) const {
+    const std::size_t first = count_ - recent_.size();
+    for (std::size_t i = std::max(mark, first); i < count_; ++i) {
+        const Entry& entry = recent_[i - first];
+        if (entry.error)
+            return describe(entry);
+    }
+    return {};
+}
+
+std::string TiffDiagnostics::firstLossSince(std::size_t mark) const {
+    const std::size_t first = count_ - recent_.size();
+    for (std::size_t i = std::max(mark, first); i < count_; ++i) {
+        const Entry& entry = recent_[i - first];
+        if (entry.error || warningMeansLoss(entry.module))
+            return describe(entry);
+    }
+    return {};
+}
+
 TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics) {
     OptionsPtr options = makeOptions(diagnostics);
+    if (diagnostics != nullptr)
+        diagnostics->setFileName(path);
     return TiffPtr(TIFFOpenExt(path, mode, options.get()));
 }
 
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics) {
     OptionsPtr options = makeOptions(diagnostics);
+    if (diagnostics != nullptr)
+        diagnostics->setFileName(name);
     return TiffPtr(TIFFFdOpenExt(fd, name, mode, options.get()));
+}
+
+TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
+                       const TiffClientProcs& procs, TiffDiagnostics* diagnostics) {
+    OptionsPtr options = makeOptions(diagnostics);
+    return TiffPtr(TIFFClientOpenExt(name, mode, file, procs.read, procs.write, procs.seek,
+                                     procs.close, procs.size, nullptr, nullptr, options.get()));
 }
 
 // Once per process: conversions run on several threads at a time, and the
