@@ -45,7 +45,7 @@ struct ImagePlan {
     // Grey Group 4 pages that are not 1-bit have always had their /Decode on
     // the filter's line; kept so that such files stay byte for byte.
     bool decodeOnFilterLine = false;
-    DecodedLayout decoded;  // how the DecodedPixels source converts the rows
+    DecodedLayout decoded;    // how the DecodedPixels source converts the rows
     SampleFormatPlan mapped;  // how the MappedSamples source maps the samples
 
     StreamEncoding encoding() const {

@@ -1,9 +1,9 @@
 // Pages whose samples neither the compression table nor the decoded path can
 // draw as they are: integers of any width up to 32 bits, signed integers,
 // floating point of 16, 24, 32 and 64 bits, narrowed SMin/SMaxSampleValue
-// ranges, alpha below 8 bits, CIE Lab with alpha or of 16 bits. libtiff decompresses them; this component reads the samples out of
-// the decoded rows and maps them onto 8- or 16-bit grey, RGB, Lab, CMYK or
-// palette indexes, with alpha put on white paper.
+// ranges, alpha below 8 bits, CIE Lab with alpha or of 16 bits. libtiff decompresses them; this
+// component reads the samples out of the decoded rows and maps them onto 8- or 16-bit grey, RGB,
+// Lab, CMYK or palette indexes, with alpha put on white paper.
 #pragma once
 
 #include <cstdint>

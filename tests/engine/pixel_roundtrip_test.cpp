@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/Conversion.h"
 #include "PdfBytes.h"
+#include "engine/Conversion.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
