@@ -10,27 +10,15 @@
 #include "engine/Limits.h"
 #include "engine/pdf/DocumentAssembly.h"
 #include "engine/pdf/PdfOutput.h"
-#include "engine/tiff/FaxRewrite.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
 namespace {
 
 constexpr const char* kUnableToOpen = "Unable to open file.";
-constexpr const char* kInvalidFax = "Unable to convert tiff. invalid fax format.";
 constexpr const char* kCmykRefused = "CMYK File Format not accepted";
 constexpr const char* kDamaged = "Damaged TIFF file.";
 constexpr const char* kGeneralFailure = "Error in convertTiffToPdf";
-
-// A fax page has one 1-bit sample per pixel; anything else is damage that
-// the rewrite would only spend time and memory on.
-bool isPlausibleFax(const PageLayout& page) {
-    return page.samplesPerPixel <= 1 && page.bitsPerSample <= 1;
-}
-
-bool needsFaxRewrite(const PageLayout& page) {
-    return page.isFax() && !page.tiled && page.strips > 1 && page.bitsPerSample != 0;
-}
 
 std::string joined(const std::vector<std::string>& lines) {
     std::string text;
@@ -102,8 +90,7 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
 }
 
 // The objects below are declared in release order: the output is discarded
-// (unless committed) first, then the document closes, then the temporary fax
-// file it had open is removed.
+// (unless committed) before the document closes.
 int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome& outcome) {
     const std::string& input = request.inputPath;
     if (input.size() > kMaxPathLength || request.outputPath.size() > kMaxPathLength)
@@ -115,7 +102,6 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     }
     silenceLibtiffGlobalHandlers();
 
-    TemporaryFile faxCopy;
     TiffDocument document;
     struct DiagnosticsCopy {
         ConversionOutcome& outcome;
@@ -127,16 +113,6 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
     if (!document.truncation().empty())
         outcome.warnings.push_back(document.truncation());
-    if (needsFaxRewrite(document.page())) {
-        if (!isPlausibleFax(document.page())) {
-            throw ConversionError::input(Result::Refused, kInvalidFax,
-                                         "the fax page claims more than one bit per pixel");
-        }
-        std::string reason;
-        if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1)
-            throw ConversionError::input(Result::Refused, kInvalidFax, reason);
-        outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
-    }
     if (document.page().photometric == PHOTOMETRIC_SEPARATED)
         throw ConversionError::input(Result::Failed, kCmykRefused);
 

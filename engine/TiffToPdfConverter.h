@@ -1,5 +1,5 @@
-// One conversion run: opens the TIFF, rewrites multi-strip fax files, refuses
-// a CMYK first page, writes the PDF and reports the result and its reason.
+// One conversion run: opens the TIFF, refuses a CMYK first page, writes the
+// PDF and reports the result, its reason and the damage found.
 // Failures inside are ConversionErrors; convert() is the one place that turns
 // them into the outcome's result, message and detail.
 #pragma once

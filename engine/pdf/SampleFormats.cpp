@@ -347,18 +347,6 @@ std::optional<SampleFormatPlan> sampleFormatPlanFor(const PageLayout& page) {
     return planFor(samples, *colour);
 }
 
-DecodedLayout storedLayoutOf(const SampleFormatPlan& plan) {
-    DecodedLayout layout;
-    layout.sourceBits = plan.bits;
-    layout.samplesPerPixel = plan.samplesPerPixel;
-    layout.colourSamples = plan.colourSamples;
-    layout.separatePlanes = plan.separatePlanes;
-    layout.tiled = plan.tiled;
-    layout.colour = plan.outputColour;
-    layout.bitsPerComponent = plan.outputBits;
-    return layout;
-}
-
 void unpackSamples(const uint8_t* row, uint64_t count, SampleNumber number, uint16_t bits,
                    double* out, std::size_t stride) {
     const bool aligned = bits % 8 == 0;

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "engine/pdf/ColourSpace.h"
-#include "engine/pdf/DecodedPixels.h"
 
 namespace quorvex {
 
@@ -51,9 +50,6 @@ struct SampleFormatPlan {
 // draws it. Fails the page (ConversionError) naming the sample format when no
 // source can.
 std::optional<SampleFormatPlan> sampleFormatPlanFor(const PageLayout& page);
-
-// The layout libtiff's decoded rows have, for the band reader.
-DecodedLayout storedLayoutOf(const SampleFormatPlan& plan);
 
 // Reads `count` samples from a decoded row (packed most significant bit
 // first, or 16, 24, 32 and 64 bits in host order) as numbers, into every

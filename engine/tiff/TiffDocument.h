@@ -25,9 +25,6 @@ class TiffDocument {
     // regular files are opened: a FIFO, socket, device or folder is refused
     // without blocking. Throws ConversionError (Refused) saying why not.
     void open(const std::string& path);
-    // Opens `path` for writing with libtiff's `mode` (e.g. "w"); nothing is
-    // read. Returns false when libtiff cannot.
-    bool openForWriting(int fd, const std::string& path, const char* mode);
     void close();
 
     // Selects page `page` (below getPageCount()) and reads its layout.

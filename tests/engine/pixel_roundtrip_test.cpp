@@ -820,7 +820,7 @@ std::vector<PageKind> alphaAndColourKinds() {
                                 separate(withAlpha(lab, EXTRASAMPLE_ASSOCALPHA))}),
         mapped("Lab16Bit", {samplePage(PHOTOMETRIC_CIELAB, 16)}),
         mapped("Palette3Bit", {samplePage(PHOTOMETRIC_PALETTE, 3)}),
-        // The one-strip copy of a striped fax file keeps the sample limits.
+        // Fax pages coded again leave the next page's sample limits alone.
         mapped("StripedFaxThenFloatWithLimits",
                {withStrips(fax(COMPRESSION_CCITTFAX4), 20),
                 limited(floatsIn(samplePage(PHOTOMETRIC_RGB, 32, SAMPLEFORMAT_IEEEFP), -9, 9), -2,
