@@ -29,15 +29,16 @@ FaxBitmap FaxBitmap::decode(const TiffDocument& document, PageDamage& damage,
     FaxBitmap bitmap(page.width, page.height,
                      page.photometric == PHOTOMETRIC_MINISBLACK ? BitmapPolarity::ZeroIsBlack
                                                                 : BitmapPolarity::ZeroIsWhite);
+    const uint8_t paper = bitmap.polarity_ == BitmapPolarity::ZeroIsBlack ? 0xFF : 0x00;
     StoredRows stored(document);
     for (uint32_t top = 0; top < page.height; top += stored.bandRows()) {
         throwIfCancelled(cancel);
         const uint32_t count = std::min(stored.bandRows(), page.height - top);
+        // A band libtiff gives up on part-way keeps the rows it decoded, as
+        // libtiff itself shows them; the rest stay paper.
+        stored.fill(paper);
         const std::size_t mark = damage.mark();
-        const bool failed = !stored.read(top);
-        damage.check(mark, failed, top, failed ? page.height - 1 : top + count - 1);
-        if (failed)
-            break;
+        damage.check(mark, !stored.read(top), top, top + count - 1);
         for (uint32_t r = 0; r < count; ++r) {
             std::memcpy(bitmap.rows_.data() + (uint64_t{top} + r) * bitmap.rowBytes_,
                         stored.row(0, r), bitmap.rowBytes_);

@@ -5,6 +5,7 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -26,8 +27,12 @@ class StoredRows {
     uint32_t bandRows() const { return bandRows_; }
     uint64_t planeRowBytes() const { return planeRowBytes_; }
 
-    // Decodes the band that starts at `top`; false when libtiff cannot.
+    // Decodes the band that starts at `top`; false when libtiff cannot (the
+    // rows it got to are decoded, the others keep what the band held).
     bool read(uint32_t top);
+    // Sets every byte of the band, e.g. to paper before a read that may stop
+    // part-way.
+    void fill(uint8_t value) { std::fill(band_.begin(), band_.end(), value); }
 
     const uint8_t* row(uint16_t plane, uint32_t rowInBand) const {
         return band_.data() + (uint64_t{plane} * bandRows_ + rowInBand) * planeRowBytes_;
