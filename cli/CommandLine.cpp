@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <system_error>
 
 #include "cli/ExitCodes.h"
@@ -10,6 +12,7 @@
 #include "cli/Options.h"
 #include "cli/OutputPlanner.h"
 #include "cli/Reporter.h"
+#include "cli/StandardStreams.h"
 
 namespace quorvex::cli {
 namespace {
@@ -51,6 +54,10 @@ ReporterSettings reporterSettingsFor(const CliOptions& options, const CommandLin
     return settings;
 }
 
+bool writesStandardOutput(const CliOptions& options) {
+    return options.outputFile == std::string(kStandardStream);
+}
+
 BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvironment& env) {
     BatchSettings settings;
     settings.workers = effectiveJobCount(options, env.hardwareThreads);
@@ -58,7 +65,11 @@ BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvir
     // (or with fewer files than -j) compresses its pages on the rest.
     settings.processors = settings.workers;
     settings.noClobber = options.noClobber;
+    settings.strict = options.strict;
+    settings.dpi = options.dpi;
     settings.info = options.info;
+    settings.titleGiven = options.titleGiven;
+    settings.standardOutputFd = fileno(env.out);
     settings.cancel = env.cancel;
     return settings;
 }
@@ -78,14 +89,26 @@ void reportCollection(const CollectedInputs& inputs, const CliOptions& options,
     }
 }
 
+int exitStatusFor(const BatchCounts& counts) {
+    if (counts.failed > 0)
+        return kExitFailure;
+    return counts.damaged > 0 ? kExitDamaged : kExitSuccess;
+}
+
 int runBatch(const CliOptions& options, const CollectedInputs& inputs,
-             const std::vector<PlannedJob>& jobs, const CommandLineEnvironment& env) {
+             const std::vector<PlannedJob>& jobs, const CommandLineEnvironment& env,
+             std::shared_ptr<const std::vector<uint8_t>> standardInput) {
     const auto start = std::chrono::steady_clock::now();
     const std::size_t totalFiles = jobs.size() + inputs.problems.size();
-    Reporter reporter(env.out, env.err, reporterSettingsFor(options, env), totalFiles);
+    // With the PDF on standard output, every line goes to stderr.
+    std::FILE* lines = writesStandardOutput(options) ? env.err : env.out;
+    std::fflush(env.out);
+    Reporter reporter(lines, env.err, reporterSettingsFor(options, env), totalFiles);
     reportCollection(inputs, options, reporter);
 
-    BatchRunner runner(batchSettingsFor(options, env), env.converter, reporter);
+    BatchSettings settings = batchSettingsFor(options, env);
+    settings.standardInput = std::move(standardInput);
+    BatchRunner runner(std::move(settings), env.converter, reporter);
     BatchCounts counts = countResults(runner.run(jobs));
     counts.failed += inputs.problems.size();
 
@@ -101,7 +124,22 @@ int runBatch(const CliOptions& options, const CollectedInputs& inputs,
     if (interrupted) {
         return env.cancelExitStatus();
     }
-    return counts.failed == 0 ? kExitSuccess : kExitFailure;
+    return exitStatusFor(counts);
+}
+
+// The whole of standard input, read before the run starts; null when the
+// input is not "-". A read that fails or is interrupted ends the run.
+std::optional<std::shared_ptr<const std::vector<uint8_t>>> readStandardInput(
+    const CliOptions& options, const CommandLineEnvironment& env) {
+    if (options.paths.size() != 1 || options.paths.front() != kStandardStream)
+        return nullptr;
+    StreamRead read = readWholeStream(env.in, kMaxStandardInputBytes, env.cancel);
+    if (!read.error.empty()) {
+        if (!cancelRequested(env))
+            std::fprintf(env.err, "-: cannot read the TIFF: %s\n", read.error.c_str());
+        return std::nullopt;
+    }
+    return std::make_shared<const std::vector<uint8_t>>(std::move(read.bytes));
 }
 
 }  // namespace
@@ -131,8 +169,11 @@ int runCommandLine(const std::vector<std::string>& args, const CommandLineEnviro
         return usageError(env, plan.error);
     if (options.outputDir && !createOutputFolder(env, *options.outputDir))
         return kExitFailure;
+    auto standardInput = readStandardInput(options, env);
+    if (!standardInput)
+        return cancelRequested(env) ? env.cancelExitStatus() : kExitFailure;
 
-    return runBatch(options, inputs, plan.jobs, env);
+    return runBatch(options, inputs, plan.jobs, env, std::move(*standardInput));
 }
 
 }  // namespace quorvex::cli

@@ -11,6 +11,11 @@
 
 namespace quorvex::cli {
 
+// The name with control characters escaped ("\n", "\t", "\033"), so a
+// file name can neither break the one line per file nor reach the terminal
+// as an escape sequence.
+std::string printable(const std::string& text);
+
 // "812 bytes", "1.5 KiB", "12.0 MiB", "2.3 GiB".
 std::string formatSize(uint64_t bytes);
 
@@ -19,10 +24,15 @@ std::string formatSize(uint64_t bytes);
 // lines. No trailing newline.
 std::string formatResult(const JobResult& result, Verbosity verbosity);
 
+// "IN: damaged: WARNING; WARNING" for a converted file the TIFF of which
+// could only partly be read; empty when nothing was lost.
+std::string formatDamage(const JobResult& result);
+
 // True when the line belongs on stderr (failures) rather than stdout.
 bool isErrorResult(const JobResult& result);
 
-// "converted X of Y files, Z failed, W skipped in T s"
+// "converted X of Y files, Z failed, W skipped in T s", with "(D damaged)"
+// after the files when some were.
 std::string formatSummary(const BatchCounts& counts, std::size_t totalFiles, double seconds);
 
 struct ProgressState {

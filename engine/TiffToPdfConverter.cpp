@@ -124,12 +124,9 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
 // file it had open is removed.
 int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome& outcome) {
     const std::string& input = request.inputPath;
-    if (input.size() > kMaxPathLength || request.outputPath.size() > kMaxPathLength) {
-        return fail(-1, "Path is longer than 255 characters.", outcome);
-    }
     outcome.outputPath = request.outputPath.empty() ? deriveOutputPath(input) : request.outputPath;
     if (outcome.outputPath.empty()) {
-        return fail(-1, "Path is too short to name the PDF after it.", outcome);
+        return fail(-1, "No file name given.", outcome);
     }
     silenceLibtiffGlobalHandlers();
 

@@ -49,11 +49,19 @@ ConversionOutcome convertedOutcome(const ConversionRequest& request, uint32_t pa
     return outcome;
 }
 
+PlannedJob plannedJob(const std::string& input, const std::string& output) {
+    PlannedJob job;
+    job.input = input;
+    job.output = output;
+    job.title = "title of " + input;
+    return job;
+}
+
 std::vector<PlannedJob> plannedJobs(std::size_t count) {
     std::vector<PlannedJob> jobs;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string stem = "in" + std::to_string(i);
-        jobs.push_back({stem + ".tif", stem + ".pdf", {}});
+        jobs.push_back(plannedJob(stem + ".tif", stem + ".pdf"));
     }
     return jobs;
 }
@@ -63,6 +71,7 @@ TEST(BatchRunnerTest, ResultsComeBackInJobOrderWithTheEnginesFigures) {
     BatchSettings settings;
     settings.workers = 3;
     settings.info.title = "Custom title";
+    settings.titleGiven = true;
     std::mutex seenMutex;
     std::set<std::string> titles;
     BatchRunner runner(
@@ -142,8 +151,8 @@ TEST(BatchRunnerTest, WorkersConvertAtTheSameTime) {
 TEST(BatchRunnerTest, NoClobberSkipsExistingPdfsWithoutCallingTheEngine) {
     support::TempDir dir;
     std::vector<PlannedJob> jobs = {
-        {(dir / "a.tif").string(), (dir / "a.pdf").string(), {}},
-        {(dir / "b.tif").string(), (dir / "b.pdf").string(), {}},
+        plannedJob((dir / "a.tif").string(), (dir / "a.pdf").string()),
+        plannedJob((dir / "b.tif").string(), (dir / "b.pdf").string()),
     };
     {
         std::FILE* existing = std::fopen(jobs[0].output.c_str(), "w");
@@ -219,6 +228,78 @@ TEST(BatchRunnerTest, CancelStopsTheRunningFileAndStartsNoOther) {
     EXPECT_EQ(counts.cancelled, 1u);
     EXPECT_EQ(counts.notStarted, 2u);
     EXPECT_EQ(observer.started, (std::vector<std::size_t>{0, 1}));
+}
+
+TEST(BatchRunnerTest, RequestsCarryTheRunsSettingsAndEachJobsTitle) {
+    RecordingObserver observer;
+    BatchSettings settings;
+    settings.strict = true;
+    settings.dpi = 300;
+    std::vector<ConversionRequest> requests;
+    const auto convertAll = [&](const std::vector<PlannedJob>& jobs) {
+        BatchRunner runner(
+            settings,
+            [&](const ConversionRequest& request) {
+                requests.push_back(request);
+                return convertedOutcome(request, 1);
+            },
+            observer);
+        runner.run(jobs);
+    };
+    PlannedJob merged = plannedJob("a.tif", "all.pdf");
+    merged.mergedInputs = {"b.tif", "c.tif"};
+    convertAll({merged});
+    settings.titleGiven = true;
+    settings.info.title = "Given";
+    convertAll(plannedJobs(1));
+
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[0].strict);
+    EXPECT_EQ(requests[0].defaultDpi, 300);
+    EXPECT_EQ(requests[0].mergedInputs, (std::vector<std::string>{"b.tif", "c.tif"}));
+    EXPECT_EQ(requests[0].info.title, "title of a.tif");
+    EXPECT_EQ(requests[1].info.title, "Given");
+}
+
+// The engine's outcome as the report needs it: damage kept with a converted
+// file, and the side that failed (guessed while the engine does not say).
+TEST(BatchRunnerTest, DamageAndTheFailedSideComeBackFromTheOutcome) {
+    struct Case {
+        ConversionOutcome outcome;
+        JobStatus status;
+        FailureSide side;
+        std::size_t warnings;
+    };
+    ConversionOutcome damaged;
+    damaged.result = 1;
+    damaged.warnings = {"page 1, rows 54-600 unreadable (LZW: Using code not yet in table)"};
+    ConversionOutcome outputSide;
+    outputSide.failedSide = FailureSide::Output;
+    ConversionOutcome cannotWrite;
+    cannotWrite.message = "Unable to write file.";
+    ConversionOutcome cannotOpen;
+    cannotOpen.message = "Unable to open file.";
+    cannotOpen.detail = "No such file or directory";
+    ConversionOutcome folderInTheWay = cannotOpen;
+    folderInTheWay.outputPath = "x.pdf";
+    folderInTheWay.detail = "x.pdf is a folder";
+    const std::vector<Case> cases = {
+        {damaged, JobStatus::Converted, FailureSide::None, 1},
+        {outputSide, JobStatus::Failed, FailureSide::Output, 0},
+        {cannotWrite, JobStatus::Failed, FailureSide::Output, 0},
+        {cannotOpen, JobStatus::Failed, FailureSide::Input, 0},
+        {folderInTheWay, JobStatus::Failed, FailureSide::Output, 0},
+    };
+    for (const Case& c : cases) {
+        RecordingObserver observer;
+        BatchRunner runner(
+            BatchSettings{}, [&](const ConversionRequest&) { return c.outcome; }, observer);
+        const auto results = runner.run(plannedJobs(1));
+        EXPECT_EQ(results[0]->status, c.status) << c.outcome.message;
+        EXPECT_EQ(results[0]->side, c.side) << c.outcome.detail;
+        EXPECT_EQ(results[0]->warnings.size(), c.warnings);
+        EXPECT_EQ(countResults(results).damaged, c.warnings);
+    }
 }
 
 }  // namespace

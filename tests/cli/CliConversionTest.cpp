@@ -50,7 +50,7 @@ class CliConversionTest : public ::testing::Test {
     support::TempDir dir_;
 };
 
-TEST_F(CliConversionTest, SingleFileGoesBesideItsInputWithTheWindowsDocumentInfo) {
+TEST_F(CliConversionTest, SingleFileGoesBesideItsInputTitledAfterIt) {
     writeSampleTiff(dir_ / "scan.tif", 3);
     const support::CommandResult result = runCli({path("scan.tif")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -62,10 +62,12 @@ converted 1 of 1 file, 0 failed, 0 skipped in [0-9.]+ s
 )"))) << result.out;
     EXPECT_EQ(result.err, "");
 
-    const quorvex::DocumentInfo defaults = quorvex::DocumentInfo::applicationDefaults();
-    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Title"), defaults.title);
-    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Author"), defaults.author);
-    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Creator"), defaults.creator);
+    const std::string program = "quorvex-tiff2pdf " QUORVEX_EXPECTED_VERSION;
+    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Title"), "scan");
+    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Creator"), program);
+    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Producer"), program);
+    for (const char* empty : {"Author", "Subject", "Keywords"})
+        EXPECT_EQ(infoField(dir_ / "scan.pdf", empty), "") << empty;
 }
 
 TEST_F(CliConversionTest, DocumentInfoOptionsReachThePdf) {
@@ -230,7 +232,7 @@ TEST_F(CliConversionTest, ParallelRunWritesTheSameBytesAndLinesAsASequentialOne)
     }
     writeNotATiff(dir_ / "in/zz-broken.tif");
     auto runWithJobs = [&](const std::string& jobs) {
-        return runCli({"-j", jobs, "--creation-date", "D:20240501120000", "-d", path("out" + jobs),
+        return runCli({"-j", jobs, "--creation-date", "2024-05-01T12:00", "-d", path("out" + jobs),
                        path("in")});
     };
     const support::CommandResult sequential = runWithJobs("1");
@@ -275,6 +277,114 @@ TEST_F(CliConversionTest, ProgressLineOnATerminalIsErasedAtTheEnd) {
     ASSERT_GE(summary, 4u);
     EXPECT_EQ(run.output.substr(summary - 4, 4), "\r\033[K") << run.output;
     EXPECT_EQ(run.output.find('\033', summary), std::string::npos) << run.output;
+}
+
+TEST_F(CliConversionTest, RecursiveOutputDirMirrorsTheTreeAndACollisionFailsOneFile) {
+    fs::create_directories(dir_ / "scans/2023");
+    fs::create_directories(dir_ / "scans/2024");
+    writeSampleTiff(dir_ / "scans/2023/page1.tif", 1);
+    writeSampleTiff(dir_ / "scans/2024/page1.tif", 2, 1);
+    const support::CommandResult mirrored = runCli({"-r", "-d", path("pdfs/"), path("scans/")});
+    ASSERT_EQ(mirrored.exitCode, 0) << mirrored.err;
+    expectValidPdf(dir_ / "pdfs/2023/page1.pdf", 1);
+    expectValidPdf(dir_ / "pdfs/2024/page1.pdf", 2);
+
+    // Named side by side, both would land on one PDF: the first wins.
+    const support::CommandResult clash =
+        runCli({"-d", path("flat"), path("scans/2023/page1.tif"), path("scans/2024/page1.tif")});
+    EXPECT_EQ(clash.exitCode, 1) << clash.err;
+    expectValidPdf(dir_ / "flat/page1.pdf", 1);
+    EXPECT_EQ(clash.err, path("scans/2024/page1.tif") + ": not converted: '" +
+                             path("scans/2023/page1.tif") + "' already writes '" +
+                             path("flat/page1.pdf") + "'\n");
+}
+
+TEST_F(CliConversionTest, FolderScanTakesOnlyVisibleTiffFiles) {
+    fs::create_directories(dir_ / "in/.git");
+    writeSampleTiff(dir_ / "in/a.tif", 1);
+    writeSampleTiff(dir_ / "in/._x.tif", 1);
+    writeSampleTiff(dir_ / "in/.git/y.tif", 1);
+    std::ofstream(dir_ / "in/x.tif.md5") << "d41d8cd98f00b204e9800998ecf8427e  x.tif\n";
+    std::ofstream(dir_ / "in/b.tif.pdf") << "%PDF-1.4 not really";
+    const support::CommandResult result = runCli({"-r", path("in")});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(filesUnder(dir_ / "in"),
+              (std::set<std::string>{"a.tif", "a.pdf", "._x.tif", ".git/y.tif", "x.tif.md5",
+                                     "b.tif.pdf"}));
+}
+
+TEST_F(CliConversionTest, DeepPathsAndNamesWithoutExtensionConvert) {
+    fs::path deep = dir_.path();
+    while (deep.string().size() < dir_.path().string().size() + 300)
+        deep /= std::string(40, 'd');
+    fs::create_directories(deep);
+    writeSampleTiff(deep / "scan.tif", 1);
+    writeSampleTiff(dir_ / "image", 1, 1);
+    const support::CommandResult result = runCli({(deep / "scan.tif").string(), path("image")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectValidPdf(deep / "scan.pdf", 1);
+    expectValidPdf(dir_ / "image.pdf", 1);
+}
+
+TEST_F(CliConversionTest, MergeWritesEveryInputsPagesInArgumentOrder) {
+    writeSampleTiff(dir_ / "c.tif", 1, 0);
+    writeSampleTiff(dir_ / "a.tif", 2, 1);
+    writeSampleTiff(dir_ / "b.tif", 1, 2);
+    const std::vector<std::pair<std::string, int>> order{{"c.tif", 1}, {"a.tif", 2}, {"b.tif", 1}};
+    const support::CommandResult result = runCli(
+        {"-j2", "--merge", "-o", path("all.pdf"), path("c.tif"), path("a.tif"), path("b.tif")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectValidPdf(dir_ / "all.pdf", 4);
+    EXPECT_EQ(infoField(dir_ / "all.pdf", "Title"), "all");
+    int page = 0;
+    for (const auto& [name, pages] : order) {
+        for (int inner = 0; inner < pages; ++inner, ++page) {
+            const support::RgbImage expected = support::decodeTiffPage(dir_ / name, inner);
+            EXPECT_TRUE(support::imagesMatch(
+                expected,
+                support::renderPdfPage(dir_ / "all.pdf", page, expected.width, expected.height), 0))
+                << name << " page " << inner;
+        }
+    }
+}
+
+TEST_F(CliConversionTest, PipeInPipeOutAndNothingOnStdoutWhenItFails) {
+    writeSampleTiff(dir_ / "a.tif", 2);
+    const std::string command = "cat '" + path("a.tif") + "' | '" + clitest::cliPath() +
+                                "' - -o - > '" + path("out.pdf") + "'";
+    const support::CommandResult piped = support::runCommand({"sh", "-c", command});
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    expectValidPdf(dir_ / "out.pdf", 2);
+    EXPECT_NE(piped.err.find("converted 1 of 1 file"), std::string::npos) << piped.err;
+
+    const support::CommandResult failed =
+        support::runCommand({clitest::cliPath(), "-", "-o", "-"}, std::string("not a TIFF"));
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_TRUE(failed.err.starts_with("-: cannot read the TIFF: ")) << failed.err;
+}
+
+TEST_F(CliConversionTest, NameWithControlCharactersPrintsOnOneLine) {
+    writeSampleTiff(dir_ / "two\nlines\033[31m.tif", 1);
+    const support::CommandResult normal = runCli({path("two\nlines\033[31m.tif")});
+    ASSERT_EQ(normal.exitCode, 0) << normal.err;
+    EXPECT_EQ(std::count(normal.out.begin(), normal.out.end(), '\n'), 2) << normal.out;
+    EXPECT_NE(normal.out.find("two\\nlines\\033[31m.tif -> "), std::string::npos) << normal.out;
+    EXPECT_EQ(normal.out.find('\033'), std::string::npos);
+}
+
+TEST_F(CliConversionTest, DocumentInformationInAnyScriptAndIsoDatesReadBack) {
+    writeSampleTiff(dir_ / "r.tif", 1);
+    const support::CommandResult result =
+        runCli({"--title", "Rêsumé — 履歴書", "--author", "Zoë", "--creation-date",
+                "2024-05-01T14:30:00+02:00", path("r.tif")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(infoField(dir_ / "r.pdf", "Title"), "Rêsumé — 履歴書");
+    EXPECT_EQ(infoField(dir_ / "r.pdf", "Author"), "Zoë");
+    const support::CommandResult iso = support::runCommand({"pdfinfo", "-isodates", path("r.pdf")});
+    EXPECT_NE(iso.out.find("CreationDate:   2024-05-01T14:30:00+02"), std::string::npos) << iso.out;
+
+    EXPECT_EQ(runCli({"--creation-date", "May 1st", path("r.tif")}).exitCode, 2);
 }
 
 }  // namespace
