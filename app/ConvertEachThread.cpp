@@ -53,14 +53,6 @@ ConversionOutcome ConvertEachThread::convertOne(const ConversionJob& job) const 
     ConversionRequest request;
     request.inputPath = QFile::encodeName(job.path).toStdString();
     request.cancel = &m_stopRequested;
-    // The engine holds paths of limited length; a longer one is refused here
-    // with a reason rather than cut short.
-    if (request.inputPath.size() > kMaxPathLength) {
-        ConversionOutcome refused;
-        refused.message = "The path is longer than " + std::to_string(kMaxPathLength) +
-                          " bytes, the most the converter accepts.";
-        return refused;
-    }
     return m_convert(request);
 }
 

@@ -157,6 +157,7 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     JobResult result;
     result.seconds = secondsSince(start);
     result.input = job.input;
+    result.mergedCount = job.mergedInputs.size();
     result.output = outcome.outputPath.empty() ? job.output : outcome.outputPath;
     result.pageCount = outcome.pageCount;
     result.bytesWritten = outcome.bytesWritten;

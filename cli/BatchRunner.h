@@ -22,6 +22,7 @@ enum class JobStatus { Converted, Failed, Skipped, Cancelled };
 struct JobResult {
     JobStatus status = JobStatus::Failed;
     std::string input;
+    std::size_t mergedCount = 0;           // --merge: inputs whose pages followed input's
     std::string output;                    // the PDF written, or the one that would have been
     std::string reason;                    // why it failed or was skipped
     std::string detail;                    // what exactly went wrong, when the engine knows

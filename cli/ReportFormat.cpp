@@ -107,8 +107,10 @@ std::string formatResult(const JobResult& result, Verbosity verbosity) {
     const bool verbose = verbosity == Verbosity::Verbose;
     switch (result.status) {
         case JobStatus::Converted: {
-            std::string line = printable(result.input) + " -> " + printable(result.output) + " (" +
-                               plural(result.pageCount, "page", "pages") + ", " +
+            const std::string more =
+                result.mergedCount > 0 ? " (+" + std::to_string(result.mergedCount) + " more)" : "";
+            std::string line = printable(result.input) + more + " -> " + printable(result.output) +
+                               " (" + plural(result.pageCount, "page", "pages") + ", " +
                                formatSize(result.bytesWritten) + ")";
             return verbose ? line + " in " + secondsText(result.seconds) : line;
         }

@@ -19,8 +19,8 @@ std::string printable(const std::string& text);
 // "812 bytes", "1.5 KiB", "12.0 MiB", "2.3 GiB".
 std::string formatSize(uint64_t bytes);
 
-// "IN -> OUT (3 pages, 1.2 MiB)", "IN: REASON (DETAIL)" or "IN: cancelled"; verbose
-// adds the time taken and, for failures, libtiff's diagnostic on indented
+// "IN -> OUT (3 pages, 1.2 MiB)" ("IN (+2 more) -> OUT" for a merge), "IN: REASON (DETAIL)" or "IN:
+// cancelled"; verbose adds the time taken and, for failures, libtiff's diagnostic on indented
 // lines. No trailing newline.
 std::string formatResult(const JobResult& result, Verbosity verbosity);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/EngineError.h"
+#include "engine/MergedPages.h"
 #include "engine/pdf/DocumentAssembly.h"
 #include "engine/pdf/PdfOutput.h"
 #include "engine/tiff/FaxRewrite.h"
@@ -119,6 +120,55 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
     return outcome;
 }
 
+// Opens one input (from memory when the request carries its bytes) and
+// readies it: the fax rewrite, the CMYK refusal. Returns 1 or the failure.
+int TiffToPdfConverter::openInput(const ConversionRequest& request, const std::string& input,
+                                  TiffDocument& document, TemporaryFile& faxCopy,
+                                  ConversionOutcome& outcome) {
+    if (request.defaultDpi > 0)
+        document.setDefaultResolution(static_cast<float>(request.defaultDpi));
+    const bool fromMemory = request.inputBytes && input == request.inputPath;
+    if (!(fromMemory ? document.openMemory(request.inputBytes, input.c_str())
+                     : document.open(input.c_str()))) {
+        return fail(-1, kUnableToOpen, outcome,
+                    fromMemory ? document.diagnostics().lastError()
+                               : describeOpenFailure(input, document.diagnostics()));
+    }
+    if (needsFaxRewrite(document)) {
+        if (!isPlausibleFax(document)) {
+            return fail(-1, kInvalidFax, outcome,
+                        "the fax page claims more than one bit per pixel");
+        }
+        std::string reason;
+        if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1) {
+            return fail(-1, kInvalidFax, outcome, reason);
+        }
+    }
+    if (document.photometric == PHOTOMETRIC_SEPARATED)
+        return fail(0, kCmykRefused, outcome);
+    return 1;
+}
+
+// Checks every further input of a merge before anything is written, and
+// counts its pages; each is closed again so that only one is open at a time.
+int TiffToPdfConverter::checkMergedInputs(const ConversionRequest& request,
+                                          std::vector<uint32_t>& pageCounts,
+                                          ConversionOutcome& outcome) {
+    for (const std::string& path : request.mergedInputs) {
+        TemporaryFile faxCopy;
+        TiffDocument document;
+        const int opened = openInput(request, path, document, faxCopy, outcome);
+        if (opened != 1) {
+            outcome.diagnostic = document.diagnostics().text();
+            outcome.detail = path + ": " + (outcome.detail.empty() ? messageText : outcome.detail);
+            return opened;
+        }
+        pageCounts.push_back(static_cast<uint32_t>(document.getPageCount()));
+        outcome.pageCount += pageCounts.back();
+    }
+    return 1;
+}
+
 // The objects below are declared in release order: the output is discarded
 // (unless committed) first, then the document closes, then the temporary fax
 // file it had open is removed.
@@ -135,26 +185,18 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     struct DiagnosticsCopy {
         ConversionOutcome& outcome;
         TiffDocument& document;
-        ~DiagnosticsCopy() { outcome.diagnostic = document.diagnostics().text(); }
+        ~DiagnosticsCopy() {
+            if (outcome.diagnostic.empty())
+                outcome.diagnostic = document.diagnostics().text();
+        }
     } keepDiagnostics{outcome, document};
 
-    if (!document.open(input.c_str())) {
-        return fail(-1, kUnableToOpen, outcome, describeOpenFailure(input, document.diagnostics()));
-    }
+    if (const int opened = openInput(request, input, document, faxCopy, outcome); opened != 1)
+        return opened;
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
-    if (needsFaxRewrite(document)) {
-        if (!isPlausibleFax(document)) {
-            return fail(-1, kInvalidFax, outcome,
-                        "the fax page claims more than one bit per pixel");
-        }
-        std::string reason;
-        if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1) {
-            return fail(-1, kInvalidFax, outcome, reason);
-        }
-        outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
-    }
-    if (document.photometric == PHOTOMETRIC_SEPARATED)
-        return fail(0, kCmykRefused, outcome);
+    std::vector<uint32_t> mergedPageCounts;
+    if (const int checked = checkMergedInputs(request, mergedPageCounts, outcome); checked != 1)
+        return checked;
 
     if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty()) {
         return fail(-1, kUnableToOpen, outcome, obstacle);
@@ -164,8 +206,17 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     if (!out)
         return fail(-1, kUnableToOpen, outcome, error);
 
-    writeDocument(*out, document, request.info,
-                  AssemblyHooks{request.cancel, request.onPageDone, request.threads});
+    const AssemblyHooks hooks{request.cancel, request.onPageDone, request.threads};
+    if (request.mergedInputs.empty()) {
+        writeDocument(*out, document, request.info, hooks);
+    } else {
+        MergedPages pages(document, request.mergedInputs, std::move(mergedPageCounts),
+                          [&](const std::string& path, TiffDocument& next, TemporaryFile& fax) {
+                              ConversionOutcome ignored;
+                              return openInput(request, path, next, fax, ignored) == 1;
+                          });
+        writeDocument(*out, pages, request.info, hooks);
+    }
     outcome.bytesWritten = out->position();
     out->commit();
     return 1;

@@ -2,11 +2,16 @@
 // a CMYK first page, writes the PDF and reports the result and its reason.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/Conversion.h"
 
 namespace quorvex {
+
+class TemporaryFile;
+class TiffDocument;
 
 class TiffToPdfConverter {
   public:
@@ -22,6 +27,10 @@ class TiffToPdfConverter {
 
   private:
     int run(const ConversionRequest& request, ConversionOutcome& outcome);
+    int openInput(const ConversionRequest& request, const std::string& input,
+                  TiffDocument& document, TemporaryFile& faxCopy, ConversionOutcome& outcome);
+    int checkMergedInputs(const ConversionRequest& request, std::vector<uint32_t>& pageCounts,
+                          ConversionOutcome& outcome);
     int fail(int result, const std::string& message, ConversionOutcome& outcome,
              const std::string& detail = {});
     void setMessage(const std::string& text);

@@ -11,7 +11,6 @@ constexpr uint16_t kPhotometricSeparated = 5;
 constexpr uint16_t kPhotometricYCbCr = 6;
 constexpr uint16_t kPhotometricLogLuv = 32845;
 constexpr uint16_t kPhotometricMinIsBlack = 1;
-constexpr float kDefaultResolution = 200.0F;
 
 // Palettes are written inline in the PDF; beyond 16 bits they are meaningless.
 constexpr uint16_t kMaxPaletteBits = 16;
@@ -24,6 +23,7 @@ int roundHalfUp(double value) {
 
 void TiffDocument::reset() {
     tiff.reset();
+    memory_.reset();
     imageLength = imageWidth = rowsPerStrip = 0;
     bitsPerSample = samplesPerPixel = photometric = compression = orientation = 0;
     xResolution = yResolution = xPosition = yPosition = 0;
@@ -43,6 +43,14 @@ int TiffDocument::openFd(int fd, const char* path, const char* mode) {
     reset();
     tiff = openTiffFd(fd, path, mode != nullptr ? mode : "rb", &diagnostics_);
     return finishOpen(mode);
+}
+
+int TiffDocument::openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes, const char* name) {
+    reset();
+    memory_ = std::make_unique<MemoryFile>();
+    memory_->bytes = std::move(bytes);
+    tiff = openTiffMemory(memory_.get(), name, &diagnostics_);
+    return finishOpen(nullptr);
 }
 
 int TiffDocument::finishOpen(const char* mode) {
@@ -111,13 +119,14 @@ void TiffDocument::loadPageFields() {
                       ? 1
                       : 0;
     if (xResolution == 0)
-        xResolution = kDefaultResolution;
+        xResolution = defaultResolution_;
     if (yResolution == 0)
-        yResolution = kDefaultResolution;
+        yResolution = defaultResolution_;
 }
 
 void TiffDocument::close() {
     tiff.reset();
+    memory_.reset();
 }
 
 bool TiffDocument::buildPalette(std::vector<PaletteEntry>& palette) const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/tiff/TiffHandle.h"
@@ -22,7 +23,7 @@ class TiffDocument {
     static constexpr int32_t kMaxPages = 65535;
 
     TiffDocument() = default;
-    ~TiffDocument() = default;
+    ~TiffDocument() { tiff.reset(); }  // before the bytes it may read from
     TiffDocument(const TiffDocument&) = delete;
     TiffDocument& operator=(const TiffDocument&) = delete;
 
@@ -32,6 +33,11 @@ class TiffDocument {
     int open(const char* path, const char* mode = nullptr);
     // Same, on an already open descriptor (used for files created exclusively).
     int openFd(int fd, const char* path, const char* mode);
+    // Opens a TIFF held in memory for reading; `name` only names it.
+    int openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes, const char* name);
+
+    // Resolution given to pages that carry none (or zero); 200 unless set.
+    void setDefaultResolution(float dotsPerInch) { defaultResolution_ = dotsPerInch; }
     void close();
 
     // Selects page `page` (below getPageCount()) and loads its fields.
@@ -75,6 +81,8 @@ class TiffDocument {
     void loadPageFields();
 
     TiffDiagnostics diagnostics_;
+    std::unique_ptr<MemoryFile> memory_;
+    float defaultResolution_ = 200.0F;
 };
 
 }  // namespace quorvex

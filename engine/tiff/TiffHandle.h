@@ -3,8 +3,10 @@
 
 #include <tiffio.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvex {
 
@@ -45,6 +47,16 @@ inline constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{2} << 30;
 // must outlive the handle) and with the allocation cap above.
 TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics);
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics);
+
+// A TIFF held in memory (read from a pipe) and the read position in it.
+struct MemoryFile {
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+    uint64_t position = 0;
+};
+
+// Opens `file` for reading through libtiff's client interface; `file` must
+// outlive the handle.
+TiffPtr openTiffMemory(MemoryFile* file, const char* name, TiffDiagnostics* diagnostics);
 
 // Switches libtiff's process-wide handlers off; per-handle handlers still see
 // every message.

@@ -382,9 +382,87 @@ TEST_F(CliConversionTest, DocumentInformationInAnyScriptAndIsoDatesReadBack) {
     EXPECT_EQ(infoField(dir_ / "r.pdf", "Title"), "Rêsumé — 履歴書");
     EXPECT_EQ(infoField(dir_ / "r.pdf", "Author"), "Zoë");
     const support::CommandResult iso = support::runCommand({"pdfinfo", "-isodates", path("r.pdf")});
-    EXPECT_NE(iso.out.find("CreationDate:   2024-05-01T14:30:00+02"), std::string::npos) << iso.out;
+    EXPECT_TRUE(std::regex_search(iso.out, std::regex("CreationDate: +2024-05-01T14:30:00\\+02")))
+        << iso.out;
+    // Without the option: now, as a date readers understand.
+    ASSERT_EQ(runCli({"-o", path("today.pdf"), path("r.tif")}).exitCode, 0);
+    const support::CommandResult today =
+        support::runCommand({"pdfinfo", "-isodates", path("today.pdf")});
+    EXPECT_TRUE(std::regex_search(today.out, std::regex("CreationDate: +20\\d\\d-\\d\\d-\\d\\dT")))
+        << today.out;
 
     EXPECT_EQ(runCli({"--creation-date", "May 1st", path("r.tif")}).exitCode, 2);
+}
+
+TEST_F(CliConversionTest, ReplacingKeepsTheModeAndALinkStaysALink) {
+    writeSampleTiff(dir_ / "a.tif", 1);
+    std::ofstream(dir_ / "private.pdf") << "old";
+    fs::permissions(dir_ / "private.pdf",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_EQ(runCli({"-o", path("private.pdf"), path("a.tif")}).exitCode, 0);
+    expectValidPdf(dir_ / "private.pdf", 1);
+    EXPECT_EQ(fs::status(dir_ / "private.pdf").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    fs::create_directories(dir_ / "store");
+    std::ofstream(dir_ / "store/real.pdf") << "old";
+    fs::create_symlink("store/real.pdf", dir_ / "link.pdf");
+    ASSERT_EQ(runCli({"-o", path("link.pdf"), path("a.tif")}).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.pdf"));
+    expectValidPdf(dir_ / "store/real.pdf", 1);
+    EXPECT_EQ(filesUnder(dir_ / "store"), std::set<std::string>{"real.pdf"});
+}
+
+TEST_F(CliConversionTest, DpiSizesPagesWithoutAResolution) {
+    fixtures::PageSpec page;
+    page.width = 300;
+    page.height = 150;
+    page.photometric = PHOTOMETRIC_MINISBLACK;
+    page.xResolution.reset();
+    page.yResolution.reset();
+    page.resolutionUnit.reset();
+    fixtures::writeTiff(dir_ / "bare.tif", {page});
+    ASSERT_EQ(runCli({"--dpi", "100", path("bare.tif")}).exitCode, 0);
+    EXPECT_EQ(infoField(dir_ / "bare.pdf", "Page size"), "216 x 108 pts");
+    ASSERT_EQ(runCli({path("bare.tif")}).exitCode, 0);
+    EXPECT_EQ(infoField(dir_ / "bare.pdf", "Page size"), "108 x 54 pts");
+}
+
+// Waits for the engine's damage reports (ConversionOutcome::warnings): a
+// strip of LZW data overwritten with noise converts with exit 3 and a
+// "damaged" line naming page and rows; --strict fails it and keeps the old PDF.
+TEST_F(CliConversionTest, DISABLED_DamagedLzwStripConvertsWithExitThree) {
+    fixtures::PageSpec page;
+    page.width = 256;
+    page.height = 600;
+    page.photometric = PHOTOMETRIC_MINISBLACK;
+    page.compression = COMPRESSION_LZW;
+    page.rowsPerStrip = 600;
+    fixtures::writeTiff(dir_ / "hurt.tif", {page});
+    std::string bytes = support::readFile(dir_ / "hurt.tif");
+    // libtiff writes the strip right after the 8-byte header and the
+    // directory after it: noise from byte 72 on lands in the LZW codes.
+    ASSERT_GT(bytes.size(), 600u);
+    for (std::size_t i = 72; i < std::min<std::size_t>(472, bytes.size() / 2); ++i)
+        bytes[i] = static_cast<char>((i * 97) & 0xFF);
+    std::ofstream(dir_ / "hurt.tif", std::ios::binary) << bytes;
+    // libtiff itself stumbles on it.
+    const support::CommandResult copy =
+        support::runCommand({"tiffcp", path("hurt.tif"), path("copy.tif")});
+    ASSERT_NE(copy.err.find("can't read"), std::string::npos) << copy.err;
+    fs::remove(dir_ / "copy.tif");
+
+    const support::CommandResult result = runCli({path("hurt.tif")});
+    EXPECT_EQ(result.exitCode, 3) << result.err;
+    expectValidPdf(dir_ / "hurt.pdf", 1);
+    EXPECT_TRUE(std::regex_search(result.err,
+                                  std::regex(path("hurt.tif") + ": damaged: page 1, rows [0-9]+")))
+        << result.err;
+    EXPECT_NE(result.out.find("(1 damaged)"), std::string::npos) << result.out;
+
+    std::ofstream(dir_ / "hurt.pdf") << "previous";
+    EXPECT_EQ(runCli({"--strict", path("hurt.tif")}).exitCode, 1);
+    EXPECT_EQ(support::readFile(dir_ / "hurt.pdf"), "previous");
 }
 
 }  // namespace

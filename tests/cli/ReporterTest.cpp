@@ -47,6 +47,10 @@ TEST(ReportFormatTest, LinesForEachOutcome) {
               "scan.tif -> scan.pdf (3 pages, 2.0 KiB)");
     EXPECT_EQ(formatResult(converted("one", 1, 900), Verbosity::Normal),
               "one.tif -> one.pdf (1 page, 900 bytes)");
+    JobResult merged = converted("first", 9, 2048);
+    merged.mergedCount = 2;
+    EXPECT_EQ(formatResult(merged, Verbosity::Normal),
+              "first.tif (+2 more) -> first.pdf (9 pages, 2.0 KiB)");
     EXPECT_EQ(formatResult(converted("scan", 3, 2048), Verbosity::Verbose),
               "scan.tif -> scan.pdf (3 pages, 2.0 KiB) in 0.25 s");
     EXPECT_EQ(formatResult(failed("bad", "Unable to open file."), Verbosity::Normal),

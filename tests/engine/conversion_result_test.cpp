@@ -7,7 +7,9 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
+#include <vector>
 
 #include "engine/Conversion.h"
 #include "engine/TiffToPdf.h"
@@ -214,22 +216,11 @@ TEST(ConversionResult, ConverterKeepsTheReasonInItsMessageText) {
     EXPECT_STREQ(converter.messageText, "CMYK File Format not accepted");
 }
 
-TEST(OutputName, ReplacesTheLastThreeCharacters) {
-    EXPECT_EQ(quorvex::deriveOutputPath("scans/page.tif"), "scans/page.pdf");
-    EXPECT_EQ(quorvex::deriveOutputPath("SCAN.TIF"), "SCAN.pdf");
-    EXPECT_EQ(quorvex::deriveOutputPath("odd.name"), "odd.npdf");
-}
-
-TEST(OutputName, FourLetterExtensionBecomesPdf) {
-    EXPECT_EQ(quorvex::deriveOutputPath("scan.tiff"), "scan.pdf");
+// The command line's table covers the name rules; this pins the engine's side.
+TEST(OutputName, TiffExtensionReplacedOtherwisePdfAppended) {
     EXPECT_EQ(quorvex::deriveOutputPath("/in/Scan.TiFF"), "/in/Scan.pdf");
-}
-
-TEST(OutputName, RefusesPathsItCannotHold) {
-    EXPECT_EQ(quorvex::deriveOutputPath("ab"), "");
-    EXPECT_EQ(quorvex::deriveOutputPath("abc"), "pdf");
-    EXPECT_EQ(quorvex::deriveOutputPath(std::string(256, 'a')), "");
-    EXPECT_EQ(quorvex::deriveOutputPath(std::string(255, 'a')).size(), 255U);
+    EXPECT_EQ(quorvex::deriveOutputPath("odd.name"), "odd.name.pdf");
+    EXPECT_EQ(quorvex::deriveOutputPath(""), "");
 }
 
 // Builds a path of exactly `length` characters naming a file in nested folders.
@@ -243,22 +234,42 @@ fs::path pathOfLength(const fs::path& base, std::size_t length, const std::strin
     return folder / (std::string(stem, 'f') + suffix);
 }
 
-TEST(ConversionResult, InputPathOf255CharactersIsAccepted) {
+TEST(ConversionResult, PathsLongerThan255CharactersConvert) {
     support::TempDir dir;
-    const fs::path tiff = pathOfLength(dir.path(), 255, ".tif");
-    ASSERT_EQ(tiff.string().size(), 255U);
+    const fs::path tiff = pathOfLength(dir.path(), 1000, ".tif");
     fixtures::writeTiff(tiff, {{}});
     EXPECT_TRUE(convert(tiff).ok());
+    EXPECT_TRUE(fs::exists(tiff.parent_path() / (tiff.stem().string() + ".pdf")));
 }
 
-TEST(ConversionResult, LongerInputPathIsRefusedNotTruncated) {
+// Several inputs into one PDF, the first read from memory: pages in order,
+// objects numbered on across the files.
+TEST(ConversionResult, MergedInputsFollowTheFirstInOnePdf) {
     support::TempDir dir;
-    const fs::path tiff = pathOfLength(dir.path(), 256, ".tif");
-    fixtures::writeTiff(tiff, {{}});
-    const auto outcome = convert(tiff);
-    EXPECT_EQ(outcome.result, -1);
-    EXPECT_EQ(outcome.message, "Path is longer than 255 characters.");
-    EXPECT_TRUE(leftovers(tiff.parent_path(), {tiff.filename().string()}).empty());
+    const auto first = writeSimpleTiff(dir, "first.tif");
+    fixtures::writeTiff(dir / "second.tif", {{.width = 40}, {.width = 50}});
+    quorvex::ConversionRequest request;
+    request.inputPath = "standard input";
+    request.inputBytes = std::make_shared<const std::vector<uint8_t>>([&] {
+        const std::string bytes = support::readFile(first);
+        return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    }());
+    request.mergedInputs = {(dir / "second.tif").string()};
+    request.outputPath = (dir / "all.pdf").string();
+    const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
+    ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
+    EXPECT_EQ(outcome.pageCount, 3u);
+    EXPECT_TRUE(support::qpdfCheck(dir / "all.pdf").ok);
+    const std::vector<support::PdfImageInfo> images = support::extractImageInfo(dir / "all.pdf");
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(images[1].width, 40u);
+    EXPECT_EQ(images[2].width, 50u);
+
+    request.mergedInputs.push_back((dir / "missing.tif").string());
+    const quorvex::ConversionOutcome missing = quorvex::convertTiff(request);
+    EXPECT_FALSE(missing.ok());
+    EXPECT_TRUE(missing.detail.starts_with((dir / "missing.tif").string() + ": "))
+        << missing.detail;
 }
 
 }  // namespace
