@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -426,6 +427,35 @@ TEST_F(CliConversionTest, DpiSizesPagesWithoutAResolution) {
     EXPECT_EQ(infoField(dir_ / "bare.pdf", "Page size"), "216 x 108 pts");
     ASSERT_EQ(runCli({path("bare.tif")}).exitCode, 0);
     EXPECT_EQ(infoField(dir_ / "bare.pdf", "Page size"), "108 x 54 pts");
+}
+
+// The README's examples, run by a shell in a folder holding the files they name.
+TEST_F(CliConversionTest, ReadmeExamplesRunAsWritten) {
+    const std::string readme = support::readFile(fs::path(QUORVEX_SOURCE_DIR) / "README.md");
+    const std::size_t start = readme.find("```sh\n", readme.find("Examples (each runs"));
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t end = readme.find("```", start + 6);
+    std::vector<std::string> commands;
+    std::istringstream lines(readme.substr(start + 6, end - start - 6));
+    for (std::string line; std::getline(lines, line);)
+        commands.push_back(line.substr(0, line.find("  #")));
+    ASSERT_GE(commands.size(), 7u);
+
+    fs::create_directories(dir_ / "scans/2023");
+    fs::create_directories(dir_ / "scans/2024");
+    for (const char* name : {"scan.tif", "page.tiff", "p1.tif", "p2.tif", "p3.tif", "inv.tif",
+                             "scans/2023/page1.tif", "scans/2024/page1.tif"})
+        writeSampleTiff(dir_ / name, 1);
+    const std::string bin = fs::path(clitest::cliPath()).parent_path().string();
+    for (const std::string& command : commands) {
+        const support::CommandResult result = support::runCommand(
+            {"sh", "-c",
+             "cd '" + dir_.path().string() + "' && PATH='" + bin + "':$PATH && " + command});
+        EXPECT_EQ(result.exitCode, 0) << command << "\n" << result.err;
+    }
+    expectValidPdf(dir_ / "pdfs/2024/page1.pdf", 1);
+    expectValidPdf(dir_ / "book.pdf", 3);
+    expectValidPdf(dir_ / "scan.pdf", 1);
 }
 
 // Waits for the engine's damage reports (ConversionOutcome::warnings): a
