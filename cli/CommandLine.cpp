@@ -11,6 +11,7 @@
 #include "cli/InputCollector.h"
 #include "cli/Options.h"
 #include "cli/OutputPlanner.h"
+#include "cli/ReportFormat.h"
 #include "cli/Reporter.h"
 #include "cli/StandardStreams.h"
 
@@ -18,14 +19,14 @@ namespace quorvex::cli {
 namespace {
 
 int usageError(const CommandLineEnvironment& env, const std::string& message) {
-    std::fprintf(env.err, "%s: %s (try '%s --help')\n", kProgramName, message.c_str(),
+    std::fprintf(env.err, "%s: %s (try '%s --help')\n", kProgramName, printable(message).c_str(),
                  kProgramName);
     return kExitUsage;
 }
 
 std::string noInputMessage(const CollectedInputs& inputs) {
     if (inputs.emptyFolders.size() == 1) {
-        return "no TIFF files found in '" + inputs.emptyFolders.front() + "'";
+        return "no TIFF files found in '" + printable(inputs.emptyFolders.front()) + "'";
     }
     return "no TIFF files found in the folders given";
 }
@@ -36,7 +37,7 @@ bool createOutputFolder(const CommandLineEnvironment& env, const std::string& fo
     if (error || !std::filesystem::is_directory(folder)) {
         const std::string reason = error ? error.message() : "not a folder";
         std::fprintf(env.err, "%s: cannot create output folder '%s' (%s)\n", kProgramName,
-                     folder.c_str(), reason.c_str());
+                     printable(folder).c_str(), reason.c_str());
         return false;
     }
     return true;
@@ -85,7 +86,8 @@ void reportCollection(const CollectedInputs& inputs, const CliOptions& options,
         return;
     }
     for (const std::string& folder : inputs.emptyFolders) {
-        reporter.reportNotice(std::string(kProgramName) + ": no TIFF files in '" + folder + "'");
+        reporter.reportNotice(std::string(kProgramName) + ": no TIFF files in '" +
+                              printable(folder) + "'");
     }
 }
 

@@ -130,7 +130,7 @@ TiffPtr openTiffMemory(MemoryFile* file, const char* name, TiffDiagnostics* diag
     if (file == nullptr || !file->bytes)
         return nullptr;
     OptionsPtr options = makeOptions(diagnostics);
-    return TiffPtr(TIFFClientOpenExt(name, "rm", file, readMemory, writeNothing, seekMemory,
+    return TiffPtr(TIFFClientOpenExt(name, "r", file, readMemory, writeNothing, seekMemory,
                                      closeNothing, sizeOfMemory, mapMemory, unmapNothing,
                                      options.get()));
 }

@@ -1,6 +1,8 @@
 // The real binary converting real files: where PDFs go, what is printed, and
 // that a failure leaves nothing behind. Every PDF is checked with qpdf.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -400,10 +402,20 @@ TEST_F(CliConversionTest, ReplacingKeepsTheModeAndALinkStaysALink) {
     std::ofstream(dir_ / "private.pdf") << "old";
     fs::permissions(dir_ / "private.pdf",
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const bool root = geteuid() == 0;  // only root can hand a file to someone else
+    if (root) {
+        ASSERT_EQ(chown(path("private.pdf").c_str(), 1234, 5678), 0);
+    }
     ASSERT_EQ(runCli({"-o", path("private.pdf"), path("a.tif")}).exitCode, 0);
     expectValidPdf(dir_ / "private.pdf", 1);
     EXPECT_EQ(fs::status(dir_ / "private.pdf").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    struct stat owner {};
+    ASSERT_EQ(stat(path("private.pdf").c_str(), &owner), 0);
+    if (root) {
+        EXPECT_EQ(owner.st_uid, 1234u);
+        EXPECT_EQ(owner.st_gid, 5678u);
+    }
 
     fs::create_directories(dir_ / "store");
     std::ofstream(dir_ / "store/real.pdf") << "old";
