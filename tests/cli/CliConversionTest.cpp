@@ -470,9 +470,10 @@ TEST_F(CliConversionTest, ReadmeExamplesRunAsWritten) {
     expectValidPdf(dir_ / "scan.pdf", 1);
 }
 
-// Waits for the engine's damage reports (ConversionOutcome::warnings): a
-// strip of LZW data overwritten with noise converts with exit 3 and a
-// "damaged" line naming page and rows; --strict fails it and keeps the old PDF.
+// DISABLED until the engine records damage in ConversionOutcome::warnings
+// (enable it then): a strip of LZW data overwritten with noise converts with
+// exit 3 and a "damaged" line naming page and rows; --strict fails it and
+// keeps the old PDF.
 TEST_F(CliConversionTest, DISABLED_DamagedLzwStripConvertsWithExitThree) {
     fixtures::PageSpec page;
     page.width = 256;
@@ -492,7 +493,6 @@ TEST_F(CliConversionTest, DISABLED_DamagedLzwStripConvertsWithExitThree) {
     const support::CommandResult copy =
         support::runCommand({"tiffcp", path("hurt.tif"), path("copy.tif")});
     ASSERT_NE(copy.err.find("can't read"), std::string::npos) << copy.err;
-    fs::remove(dir_ / "copy.tif");
 
     const support::CommandResult result = runCli({path("hurt.tif")});
     EXPECT_EQ(result.exitCode, 3) << result.err;

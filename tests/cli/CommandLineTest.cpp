@@ -4,16 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/ExitCodes.h"
@@ -102,23 +98,6 @@ TEST_F(CommandLineTest, DamageEndsWithStatusThreeAndStrictReachesTheEngine) {
     EXPECT_NE(out().find("converted 1 of 1 file (1 damaged), 0 failed"), std::string::npos);
     EXPECT_EQ(run({"-j1", "--strict", damaged.string(), broken.string()}), kExitFailure);
     EXPECT_EQ(strict, (std::vector<bool>{false, true, true}));
-}
-
-// Reading "-" waits on a pipe nobody writes to; a signal still ends the run.
-TEST_F(CommandLineTest, CancelEndsAWaitOnStandardInput) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    env_.in = fds[0];
-    std::jthread signal([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        cancel_ = true;
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(run({"-o", (dir_ / "x.pdf").string(), "-"}), 130);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_TRUE(requests_.empty());
-    close(fds[0]);
-    close(fds[1]);
 }
 
 TEST_F(CommandLineTest, OutputDirIsCreatedAndEachRequestNamesItsPdf) {

@@ -63,18 +63,6 @@ TEST(InputCollectorTest, ScanTakesVisibleRegularFilesEndingInTifOrTiff) {
     ASSERT_EQ(collectInputs({named}, false).files.size(), 1u);
 }
 
-TEST(InputCollectorTest, FilesRememberWhereTheySitUnderTheirFolderArgument) {
-    support::TempDir dir;
-    touch(dir.path() / "scans/2023/page1.tif");
-    touch(dir.path() / "scans/2024/q/page1.tif");
-    touch(dir.path() / "scans/top.tif");
-    const CollectedInputs inputs = collectInputs({(dir.path() / "scans/").string()}, true);
-    std::vector<std::string> subFolders;
-    for (const InputFile& file : inputs.files)
-        subFolders.push_back(file.subFolder);
-    EXPECT_EQ(subFolders, (std::vector<std::string>{"2023", "2024/q", ""}));
-}
-
 class InputCollectorFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -112,13 +112,9 @@ TEST(OptionsTest, CreationDatesAreIso8601WrittenAsPdfDates) {
 }
 
 TEST(OptionsTest, MergeStrictAndDpi) {
-    const CliOptions options =
-        parseOk({"-m", "--strict", "--dpi", "300", "-o", "all.pdf", "a", "b"});
-    EXPECT_TRUE(options.merge);
-    EXPECT_TRUE(options.strict);
-    EXPECT_EQ(options.dpi, 300.0);
-    EXPECT_EQ(parseOk({"--dpi=72.5", "a"}).dpi, 72.5);
-    EXPECT_EQ(parseOk({"-o", "-", "-"}).outputFile, "-");
+    const CliOptions options = parseOk({"-m", "--strict", "--dpi=72.5", "-o", "all.pdf", "a", "b"});
+    EXPECT_TRUE(options.merge && options.strict);
+    EXPECT_EQ(options.dpi, 72.5);
 }
 
 TEST(OptionsTest, DoubleDashEndsOptionsAndLoneDashIsAPath) {

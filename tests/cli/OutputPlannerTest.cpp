@@ -107,15 +107,5 @@ TEST(OutputPlannerTest, OutputThatWouldReplaceAnInputFailsAlone) {
     EXPECT_EQ(plan.jobs[0].refusal, "would be replaced by its own PDF");
 }
 
-TEST(OutputPlannerTest, StandardStreamsAreNeverCollisions) {
-    CliOptions options;
-    options.outputFile = "-";
-    const OutputPlan plan = planOutputs(named({"-"}), options);
-    ASSERT_EQ(plan.jobs.size(), 1u);
-    EXPECT_EQ(plan.jobs[0].output, "-");
-    EXPECT_EQ(plan.jobs[0].refusal, "");
-    EXPECT_EQ(plan.jobs[0].title, "");
-}
-
 }  // namespace
 }  // namespace quorvex::cli

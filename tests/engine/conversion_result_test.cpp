@@ -7,7 +7,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <set>
 #include <vector>
 
@@ -240,36 +239,6 @@ TEST(ConversionResult, PathsLongerThan255CharactersConvert) {
     fixtures::writeTiff(tiff, {{}});
     EXPECT_TRUE(convert(tiff).ok());
     EXPECT_TRUE(fs::exists(tiff.parent_path() / (tiff.stem().string() + ".pdf")));
-}
-
-// Several inputs into one PDF, the first read from memory: pages in order,
-// objects numbered on across the files.
-TEST(ConversionResult, MergedInputsFollowTheFirstInOnePdf) {
-    support::TempDir dir;
-    const auto first = writeSimpleTiff(dir, "first.tif");
-    fixtures::writeTiff(dir / "second.tif", {{.width = 40}, {.width = 50}});
-    quorvex::ConversionRequest request;
-    request.inputPath = "standard input";
-    request.inputBytes = std::make_shared<const std::vector<uint8_t>>([&] {
-        const std::string bytes = support::readFile(first);
-        return std::vector<uint8_t>(bytes.begin(), bytes.end());
-    }());
-    request.mergedInputs = {(dir / "second.tif").string()};
-    request.outputPath = (dir / "all.pdf").string();
-    const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
-    ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
-    EXPECT_EQ(outcome.pageCount, 3u);
-    EXPECT_TRUE(support::qpdfCheck(dir / "all.pdf").ok);
-    const std::vector<support::PdfImageInfo> images = support::extractImageInfo(dir / "all.pdf");
-    ASSERT_EQ(images.size(), 3u);
-    EXPECT_EQ(images[1].width, 40u);
-    EXPECT_EQ(images[2].width, 50u);
-
-    request.mergedInputs.push_back((dir / "missing.tif").string());
-    const quorvex::ConversionOutcome missing = quorvex::convertTiff(request);
-    EXPECT_FALSE(missing.ok());
-    EXPECT_TRUE(missing.detail.starts_with((dir / "missing.tif").string() + ": "))
-        << missing.detail;
 }
 
 }  // namespace
