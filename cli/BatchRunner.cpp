@@ -33,17 +33,6 @@ std::string makeOutputFolder(const std::string& output) {
     return {};
 }
 
-// Fallback until every engine failure names its side: an engine failure
-// that mentions the output, or could not write, is on the PDF's side.
-FailureSide guessFailedSide(const ConversionOutcome& outcome) {
-    const bool mentionsOutput =
-        !outcome.outputPath.empty() && outcome.detail.starts_with(outcome.outputPath);
-    if (outcome.message == "Unable to write file." || mentionsOutput ||
-        outcome.detail.starts_with("cannot create a file in"))
-        return FailureSide::Output;
-    return FailureSide::Input;
-}
-
 }  // namespace
 
 BatchRunner::BatchRunner(BatchSettings settings, Converter converter, BatchObserver& observer)
@@ -169,8 +158,7 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     } else {
         result.status = outcome.cancelled ? JobStatus::Cancelled : JobStatus::Failed;
         result.reason = outcome.message.empty() ? "conversion failed" : outcome.message;
-        result.side =
-            outcome.failedSide != FailureSide::None ? outcome.failedSide : guessFailedSide(outcome);
+        result.side = outcome.failedSide;
     }
     return result;
 }

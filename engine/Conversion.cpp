@@ -4,8 +4,6 @@
 #include <cctype>
 #include <string_view>
 
-#include "engine/TiffToPdfConverter.h"
-
 namespace quorvex {
 
 DocumentInfo DocumentInfo::applicationDefaults() {
@@ -32,17 +30,6 @@ std::string deriveOutputPath(const std::string& inputPath) {
             return inputPath.substr(0, stem) + ".pdf";
     }
     return inputPath + ".pdf";
-}
-
-ConversionOutcome convertTiff(const ConversionRequest& request) {
-    try {
-        TiffToPdfConverter converter;
-        return converter.convert(request);
-    } catch (...) {
-        ConversionOutcome outcome;
-        outcome.message = "Error in convertTiffToPdf";
-        return outcome;
-    }
 }
 
 }  // namespace quorvex

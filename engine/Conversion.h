@@ -1,7 +1,8 @@
 // The engine's rich entry point: one TIFF file in, one PDF file out, with the
-// reason text, the path written and cooperative cancellation for callers that
-// show them (the command line and the window). TiffToPdf.h holds the plain
-// nine-argument entry built on top of it.
+// reason text, the detail, the damage found, the path written and cooperative
+// cancellation, for callers that show them (the command line and the window).
+// TiffToPdf.h holds the plain nine-argument entry, which runs the same
+// conversion and keeps only its integer result.
 #pragma once
 
 #include <atomic>
@@ -12,23 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/DocumentInfo.h"
+
 namespace quorvex {
-
-// Web address written as author and producer and at the end of the keywords.
-inline constexpr const char* kVendorAddress = "https://www.quorvex.example";
-
-struct DocumentInfo {
-    std::string creator;
-    std::optional<std::string> creationDate;  // empty optional: today's local date
-    std::string author;
-    std::string producer;
-    std::string title;
-    std::string subject;
-    std::string keywords;
-
-    // The fixed values the window passes for every file.
-    static DocumentInfo applicationDefaults();
-};
 
 struct ConversionRequest {
     std::string inputPath;

@@ -16,7 +16,7 @@ MergedPages::MergedPages(TiffDocument& first, std::vector<std::string> others,
         firstPages_.push_back(static_cast<uint32_t>(total));
         total += pages;
         if (total > std::numeric_limits<uint32_t>::max())
-            throw EngineFailure(kAllocationFailure, "too many pages for one PDF");
+            throw ConversionError::writer(Result::Allocation, "too many pages for one PDF");
     }
     total_ = static_cast<uint32_t>(total);
 }
@@ -28,9 +28,7 @@ TiffDocument& MergedPages::documentOf(std::size_t input) {
         // The previous file is done with: its descriptor goes before the next opens.
         first_.close();
         other_.close();
-        const std::string& path = others_[input - 1];
-        if (!opener_(path, other_, otherFax_))
-            throw EngineFailure(kImageObjectFailure, path + " cannot be read any more");
+        opener_(others_[input - 1], other_, otherFax_);
         openInput_ = input;
     }
     return other_;
@@ -43,8 +41,8 @@ TiffDocument& MergedPages::selectPage(uint32_t page) {
     const auto local = static_cast<int32_t>(page - firstPages_[input]);
     if (document.getCurrentPage() != local && !document.selectPage(local)) {
         const std::string name = input == 0 ? "" : others_[input - 1] + ": ";
-        throw EngineFailure(kImageObjectFailure,
-                            name + "page " + std::to_string(local + 1) + " cannot be read");
+        throw ConversionError::writer(
+            Result::ImageObject, name + "page " + std::to_string(local + 1) + " cannot be read");
     }
     return document;
 }

@@ -16,8 +16,8 @@ namespace quorvex {
 class MergedPages final : public PageSource {
   public:
     // Opens one input as the converter does (checks and fax rewrite
-    // included); returns false when it cannot.
-    using Opener = std::function<bool(const std::string& path, TiffDocument&, TemporaryFile&)>;
+    // included); throws ConversionError when it cannot.
+    using Opener = std::function<void(const std::string& path, TiffDocument&, TemporaryFile&)>;
 
     // `first` is open on the first input; `others` follow it with the page
     // counts found when they were checked.

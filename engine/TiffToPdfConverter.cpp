@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/EngineError.h"
+#include "engine/Limits.h"
 #include "engine/MergedPages.h"
 #include "engine/pdf/DocumentAssembly.h"
 #include "engine/pdf/PdfOutput.h"
@@ -19,32 +20,24 @@ namespace {
 constexpr const char* kUnableToOpen = "Unable to open file.";
 constexpr const char* kInvalidFax = "Unable to convert tiff. invalid fax format.";
 constexpr const char* kCmykRefused = "CMYK File Format not accepted";
-constexpr const char* kUnableToWrite = "Unable to write file.";
-constexpr const char* kCancelled = "Conversion cancelled.";
+constexpr const char* kDamaged = "Damaged TIFF file.";
 constexpr const char* kGeneralFailure = "Error in convertTiffToPdf";
 
 // A fax page has one 1-bit sample per pixel; anything else is damage that
 // the rewrite would only spend time and memory on.
-bool isPlausibleFax(const TiffDocument& document) {
-    return document.samplesPerPixel <= 1 && document.bitsPerSample <= 1;
+bool isPlausibleFax(const PageLayout& page) {
+    return page.samplesPerPixel <= 1 && page.bitsPerSample <= 1;
 }
 
-bool needsFaxRewrite(const TiffDocument& document) {
-    return document.isFaxCompressed() && TIFFNumberOfStrips(document.tiff.get()) > 1 &&
-           document.samplesPerPixel != 0 && document.bitsPerSample != 0;
+bool needsFaxRewrite(const PageLayout& page) {
+    return page.isFax() && !page.tiled && page.strips > 1 && page.bitsPerSample != 0;
 }
 
-std::string describeOpenFailure(const std::string& path, const TiffDiagnostics& diagnostics) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return std::strerror(errno);
-    if (S_ISDIR(info.st_mode))
-        return "it is a folder";
-    if (::access(path.c_str(), R_OK) != 0)
-        return std::strerror(errno);
-    if (!diagnostics.lastError().empty())
-        return diagnostics.lastError();
-    return "not a readable TIFF file";
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "; ") + line;
+    return text;
 }
 
 // Why the output cannot go where it was asked, before anything is written.
@@ -70,13 +63,6 @@ void TiffToPdfConverter::setMessage(const std::string& text) {
     std::strncpy(messageText, text.c_str(), sizeof messageText - 1);
 }
 
-int TiffToPdfConverter::fail(int result, const std::string& message, ConversionOutcome& outcome,
-                             const std::string& detail) {
-    setMessage(message);
-    outcome.detail = detail;
-    return result;
-}
-
 int TiffToPdfConverter::convertTiffToPdf(const char* inputPath, const char* outputPath,
                                          const char* creator, const char* creationDate,
                                          const char* author, const char* producer,
@@ -100,73 +86,73 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
     ConversionOutcome outcome;
     try {
         outcome.result = run(request, outcome);
-    } catch (const EngineFailure& failure) {
-        outcome.result =
-            fail(0, std::string("Error in function reason - ") + reasonForCode(failure.code()),
-                 outcome, failure.what());
-    } catch (const OutputFailure& failure) {
-        outcome.result = fail(0, kUnableToWrite, outcome, failure.what());
-    } catch (const ConversionCancelled&) {
-        outcome.cancelled = true;
-        outcome.result = fail(0, kCancelled, outcome);
+    } catch (const ConversionError& error) {
+        outcome.result = error.publicResult();
+        outcome.cancelled = error.isCancellation();
+        outcome.failedSide = error.side();
+        setMessage(error.reason());
+        outcome.detail = error.detail();
     } catch (const std::exception& failure) {
-        outcome.result = fail(0, kGeneralFailure, outcome, failure.what());
-    } catch (...) {
-        outcome.result = fail(0, kGeneralFailure, outcome);
+        outcome.result = 0;
+        outcome.failedSide = FailureSide::Input;
+        setMessage(kGeneralFailure);
+        outcome.detail = failure.what();
     }
-    outcome.message = messageText;
-    if (outcome.ok())
-        outcome.message.clear();
+    outcome.message = outcome.ok() ? std::string() : std::string(messageText);
     return outcome;
 }
 
 // Opens one input (from memory when the request carries its bytes) and
-// readies it: the fax rewrite, the CMYK refusal. Returns 1 or the failure.
-int TiffToPdfConverter::openInput(const ConversionRequest& request, const std::string& input,
-                                  TiffDocument& document, TemporaryFile& faxCopy,
-                                  ConversionOutcome& outcome) {
-    if (request.defaultDpi > 0)
-        document.setDefaultResolution(static_cast<float>(request.defaultDpi));
-    const bool fromMemory = request.inputBytes && input == request.inputPath;
-    if (!(fromMemory ? document.openMemory(request.inputBytes, input.c_str())
-                     : document.open(input.c_str()))) {
-        return fail(-1, kUnableToOpen, outcome,
-                    fromMemory ? document.diagnostics().lastError()
-                               : describeOpenFailure(input, document.diagnostics()));
-    }
-    if (needsFaxRewrite(document)) {
-        if (!isPlausibleFax(document)) {
-            return fail(-1, kInvalidFax, outcome,
-                        "the fax page claims more than one bit per pixel");
+// readies it: the fax rewrite, the CMYK refusal. A page list cut short is
+// added to the warnings.
+void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::string& input,
+                                   TiffDocument& document, TemporaryFile& faxCopy,
+                                   std::vector<std::string>& warnings) {
+    document.setDefaultResolution(static_cast<float>(request.defaultDpi));
+    if (request.inputBytes && input == request.inputPath)
+        document.openMemory(request.inputBytes, input);
+    else
+        document.open(input);
+    if (!document.truncation().empty())
+        warnings.push_back(document.truncation());
+    if (needsFaxRewrite(document.page())) {
+        if (!isPlausibleFax(document.page())) {
+            throw ConversionError::input(Result::Refused, kInvalidFax,
+                                         "the fax page claims more than one bit per pixel");
         }
         std::string reason;
-        if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1) {
-            return fail(-1, kInvalidFax, outcome, reason);
-        }
+        if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1)
+            throw ConversionError::input(Result::Refused, kInvalidFax, reason);
     }
-    if (document.photometric == PHOTOMETRIC_SEPARATED)
-        return fail(0, kCmykRefused, outcome);
-    return 1;
+    if (document.page().photometric == PHOTOMETRIC_SEPARATED)
+        throw ConversionError::input(Result::Failed, kCmykRefused);
 }
 
-// Checks every further input of a merge before anything is written, and
-// counts its pages; each is closed again so that only one is open at a time.
-int TiffToPdfConverter::checkMergedInputs(const ConversionRequest& request,
-                                          std::vector<uint32_t>& pageCounts,
-                                          ConversionOutcome& outcome) {
+// Checks every further input of a merge before anything is written and
+// counts its pages; each is closed again, so only one is open at a time.
+// A failure names the file it is about.
+std::vector<uint32_t> TiffToPdfConverter::checkMergedInputs(const ConversionRequest& request,
+                                                            ConversionOutcome& outcome) {
+    std::vector<uint32_t> pageCounts;
     for (const std::string& path : request.mergedInputs) {
         TemporaryFile faxCopy;
         TiffDocument document;
-        const int opened = openInput(request, path, document, faxCopy, outcome);
-        if (opened != 1) {
+        std::vector<std::string> warnings;
+        try {
+            openInput(request, path, document, faxCopy, warnings);
+        } catch (const ConversionError& error) {
+            if (error.isCancellation())
+                throw;
             outcome.diagnostic = document.diagnostics().text();
-            outcome.detail = path + ": " + (outcome.detail.empty() ? messageText : outcome.detail);
-            return opened;
+            throw ConversionError(error.result(), error.reason(), path + ": " + error.what(),
+                                  error.side());
         }
+        for (const std::string& warning : warnings)
+            outcome.warnings.push_back(path + ": " + warning);
         pageCounts.push_back(static_cast<uint32_t>(document.getPageCount()));
         outcome.pageCount += pageCounts.back();
     }
-    return 1;
+    return pageCounts;
 }
 
 // The objects below are declared in release order: the output is discarded
@@ -175,9 +161,8 @@ int TiffToPdfConverter::checkMergedInputs(const ConversionRequest& request,
 int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome& outcome) {
     const std::string& input = request.inputPath;
     outcome.outputPath = request.outputPath.empty() ? deriveOutputPath(input) : request.outputPath;
-    if (outcome.outputPath.empty()) {
-        return fail(-1, "No file name given.", outcome);
-    }
+    if (outcome.outputPath.empty())
+        throw ConversionError::input(Result::Refused, "No file name given.");
     silenceLibtiffGlobalHandlers();
 
     TemporaryFile faxCopy;
@@ -191,35 +176,36 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
         }
     } keepDiagnostics{outcome, document};
 
-    if (const int opened = openInput(request, input, document, faxCopy, outcome); opened != 1)
-        return opened;
+    openInput(request, input, document, faxCopy, outcome.warnings);
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
-    std::vector<uint32_t> mergedPageCounts;
-    if (const int checked = checkMergedInputs(request, mergedPageCounts, outcome); checked != 1)
-        return checked;
+    std::vector<uint32_t> mergedPageCounts = checkMergedInputs(request, outcome);
 
-    if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty()) {
-        return fail(-1, kUnableToOpen, outcome, obstacle);
-    }
-    std::string error;
-    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath, &error);
-    if (!out)
-        return fail(-1, kUnableToOpen, outcome, error);
+    if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty())
+        throw ConversionError::output(Result::Refused, kUnableToOpen, obstacle);
+    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath);
 
-    const AssemblyHooks hooks{request.cancel, request.onPageDone, request.threads};
+    const AssemblyHooks hooks{request.cancel, request.onPageDone, request.threads,
+                              &outcome.warnings};
     if (request.mergedInputs.empty()) {
         writeDocument(*out, document, request.info, hooks);
     } else {
         MergedPages pages(document, request.mergedInputs, std::move(mergedPageCounts),
                           [&](const std::string& path, TiffDocument& next, TemporaryFile& fax) {
-                              ConversionOutcome ignored;
-                              return openInput(request, path, next, fax, ignored) == 1;
+                              std::vector<std::string> seenBefore;
+                              openInput(request, path, next, fax, seenBefore);
                           });
         writeDocument(*out, pages, request.info, hooks);
     }
+    if (request.strict && outcome.damaged())
+        throw ConversionError::input(Result::Failed, kDamaged, joined(outcome.warnings));
     outcome.bytesWritten = out->position();
     out->commit();
     return 1;
+}
+
+ConversionOutcome convertTiff(const ConversionRequest& request) {
+    TiffToPdfConverter converter;
+    return converter.convert(request);
 }
 
 }  // namespace quorvex

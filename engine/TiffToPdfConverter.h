@@ -1,5 +1,7 @@
 // One conversion run: opens the TIFF, rewrites multi-strip fax files, refuses
 // a CMYK first page, writes the PDF and reports the result and its reason.
+// Failures inside are ConversionErrors; convert() is the one place that turns
+// them into the outcome's result, message and detail.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,9 @@ class TiffDocument;
 
 class TiffToPdfConverter {
   public:
-    // Reason of the last failure; all zero while nothing failed.
+    // Reason of the last failure; all zero while nothing failed. The texts
+    // keep their historic spelling ("memmory", "Finsihed" in the window):
+    // callers match on them.
     char messageText[255] = {};
 
     int convertTiffToPdf(const char* inputPath, const char* outputPath, const char* creator,
@@ -27,12 +31,11 @@ class TiffToPdfConverter {
 
   private:
     int run(const ConversionRequest& request, ConversionOutcome& outcome);
-    int openInput(const ConversionRequest& request, const std::string& input,
-                  TiffDocument& document, TemporaryFile& faxCopy, ConversionOutcome& outcome);
-    int checkMergedInputs(const ConversionRequest& request, std::vector<uint32_t>& pageCounts,
-                          ConversionOutcome& outcome);
-    int fail(int result, const std::string& message, ConversionOutcome& outcome,
-             const std::string& detail = {});
+    void openInput(const ConversionRequest& request, const std::string& input,
+                   TiffDocument& document, TemporaryFile& faxCopy,
+                   std::vector<std::string>& warnings);
+    std::vector<uint32_t> checkMergedInputs(const ConversionRequest& request,
+                                            ConversionOutcome& outcome);
     void setMessage(const std::string& text);
 };
 

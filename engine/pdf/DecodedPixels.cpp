@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "engine/EngineError.h"
-#include "engine/pdf/ImageXObject.h"
+#include "engine/Limits.h"
+#include "engine/pdf/PageDamage.h"
 #include "engine/pdf/SampleRoutes.h"
 #include "engine/pdf/StreamSink.h"
 #include "engine/tiff/TiffDocument.h"
@@ -15,26 +16,16 @@
 namespace quorvex {
 namespace {
 
-constexpr uint16_t kCompressionOldJpeg = 6;
-
-uint64_t checkedProduct(uint64_t a, uint64_t b) {
-    if (a != 0 && b > kMaxBufferBytes / a) {
-        throw EngineFailure(kAllocationFailure, "page too large: its buffers would pass " +
-                                                    std::to_string(kMaxBufferBytes) + " bytes");
-    }
-    return a * b;
-}
-
 uint64_t packedBytes(uint64_t samples, uint64_t bits) {
     return (samples * bits + 7) / 8;
 }
 
-int componentsOf(DecodedColour colour) {
+uint16_t componentsOf(ColourModel colour) {
     switch (colour) {
-        case DecodedColour::Rgb:
-        case DecodedColour::Lab:
+        case ColourModel::Rgb:
+        case ColourModel::Lab:
             return 3;
-        case DecodedColour::Cmyk:
+        case ColourModel::Cmyk:
             return 4;
         default:
             return 1;
@@ -111,33 +102,31 @@ void copyBits(const uint8_t* from, uint8_t* to, uint64_t toBit, uint64_t bits) {
 // and hands out its rows in stored order, one buffer per plane.
 class StoredRows {
   public:
-    StoredRows(TiffDocument& document, const DecodedLayout& layout)
-        : tiff_(document.tiff.get()),
-          width_(document.imageWidth),
-          height_(document.imageLength),
+    StoredRows(const TiffDocument& document, const DecodedLayout& layout)
+        : tiff_(document.handle()),
+          width_(document.page().width),
+          height_(document.page().height),
           bits_(layout.sourceBits),
           planes_(layout.separatePlanes ? layout.samplesPerPixel : 1),
           samplesPerPlaneRow_(layout.separatePlanes ? 1 : layout.samplesPerPixel),
           tiled_(layout.tiled) {
         planeRowBytes_ = packedBytes(uint64_t{width_} * samplesPerPlaneRow_, bits_);
+        const PageLayout& page = document.page();
         if (tiled_) {
-            TIFFGetField(tiff_, TIFFTAG_TILEWIDTH, &tileWidth_);
-            TIFFGetField(tiff_, TIFFTAG_TILELENGTH, &bandRows_);
-            if (tileWidth_ == 0 || bandRows_ == 0) {
-                throw EngineFailure(kImageObjectFailure, "the page's tiles have no size");
-            }
+            tileWidth_ = page.tileWidth;
+            bandRows_ = page.tileLength;
             const tmsize_t tileSize = TIFFTileSize(tiff_);
-            if (tileSize <= 0)
-                throw EngineFailure(kImageObjectFailure, "the page's tiles have no size");
-            tile_.resize(
-                static_cast<std::size_t>(checkedProduct(1, static_cast<uint64_t>(tileSize))));
+            if (tileWidth_ == 0 || bandRows_ == 0 || tileSize <= 0) {
+                throw ConversionError::writer(Result::ImageObject, "the page's tiles have no size");
+            }
+            tile_ = allocateBuffer(static_cast<uint64_t>(tileSize));
         } else {
-            TIFFGetFieldDefaulted(tiff_, TIFFTAG_ROWSPERSTRIP, &bandRows_);
+            // A missing RowsPerStrip means the whole page is one strip.
+            bandRows_ = page.rowsPerStrip == 0 ? height_ : page.rowsPerStrip;
         }
         bandRows_ = std::clamp<uint32_t>(bandRows_, 1, std::max<uint32_t>(height_, 1));
-        const uint64_t bandBytes = checkedProduct(checkedProduct(planes_, bandRows_),
-                                                  std::max<uint64_t>(planeRowBytes_, 1));
-        band_.resize(static_cast<std::size_t>(bandBytes));
+        band_ = allocateBuffer(
+            checkedSize({planes_, bandRows_, std::max<uint64_t>(planeRowBytes_, 1)}));
     }
 
     uint32_t bandRows() const { return bandRows_; }
@@ -199,31 +188,55 @@ class StoredRows {
     std::vector<uint8_t> tile_;
 };
 
+// Lays one pixel's colour over white paper by its alpha, in stored values:
+// paper is the largest value, or 0 where the stored values count ink
+// (min-is-white grey, CMYK).
+class AlphaOverWhite {
+  public:
+    AlphaOverWhite(AlphaMode mode, uint16_t bits, bool paperIsZero)
+        : mode_(mode), full_((uint64_t{1} << bits) - 1), paperIsZero_(paperIsZero) {}
+
+    uint32_t apply(uint32_t colour, uint32_t alpha) const {
+        const uint64_t c = colour;
+        const uint64_t a = std::min<uint64_t>(alpha, full_);
+        if (paperIsZero_) {
+            // Colours stored multiplied by alpha already are ink on paper.
+            return mode_ == AlphaMode::Associated
+                       ? colour
+                       : static_cast<uint32_t>((c * a + full_ / 2) / full_);
+        }
+        if (mode_ == AlphaMode::Associated)
+            return static_cast<uint32_t>(std::min(full_, c + (full_ - a)));
+        return static_cast<uint32_t>((c * a + full_ * (full_ - a) + full_ / 2) / full_);
+    }
+
+  private:
+    AlphaMode mode_;
+    uint64_t full_;
+    bool paperIsZero_;
+};
+
 // Turns stored rows into the layout's output rows.
 class RowConverter {
   public:
     RowConverter(const TiffDocument& document, const DecodedLayout& layout)
-        : layout_(layout), width_(document.imageWidth) {
-        if (layout.paletteToRgb) {
-            uint16_t* red = nullptr;
-            uint16_t* green = nullptr;
-            uint16_t* blue = nullptr;
-            if (!TIFFGetField(document.tiff.get(), TIFFTAG_COLORMAP, &red, &green, &blue)) {
-                throw EngineFailure(kImageObjectFailure, "the palette page has no colour map");
-            }
-            const std::size_t entries = std::size_t{1} << layout.sourceBits;
-            map_[0].assign(red, red + entries);
-            map_[1].assign(green, green + entries);
-            map_[2].assign(blue, blue + entries);
-        }
-        outputComponents_ = layout.paletteToRgb ? 3 : componentsOf(layout.colour);
+        : layout_(layout),
+          width_(document.page().width),
+          alpha_(
+              layout.alpha,
+              static_cast<uint16_t>(layout.paletteToRgb ? layout.bitsPerComponent
+                                                        : layout.sourceBits),
+              !layout.paletteToRgb && (layout.minIsWhite || layout.colour == ColourModel::Cmyk)) {
+        if (layout.paletteToRgb)
+            loadColourMap(document);
+        outputComponents_ = componentsOf(layout.colour);
         rowBytes_ = packedBytes(uint64_t{width_} * outputComponents_,
                                 static_cast<uint64_t>(layout.bitsPerComponent));
         // Rows already in the output's form: one plane, every sample kept,
         // up to 8 bits (16-bit samples must change byte order).
         copiesRowsAsStored_ = !layout.separatePlanes && !layout.paletteToRgb &&
-                              !layout.premultiply && layout.colour != DecodedColour::Lab &&
-                              layout.sourceBits <= 8 &&
+                              layout.alpha == AlphaMode::None &&
+                              layout.colour != ColourModel::Lab && layout.sourceBits <= 8 &&
                               layout.samplesPerPixel == outputComponents_;
     }
 
@@ -242,23 +255,28 @@ class RowConverter {
                        ? readSample(rows.row(c, rowInBand), x, bits)
                        : readSample(rows.row(0, rowInBand), uint64_t{x} * spp + c, bits);
         };
+        const uint64_t alphaFull = (uint64_t{1} << bits) - 1U;
+        const uint64_t outputFull = (uint64_t{1} << layout_.bitsPerComponent) - 1U;
         for (uint32_t x = 0; x < width_; ++x) {
             if (layout_.paletteToRgb) {
-                const uint32_t index = sample(x, 0);
+                // Colours from the map, the alpha scaled to the output's depth.
+                const uint32_t index = std::min<uint32_t>(sample(x, 0), maxIndex_);
+                const auto alpha = static_cast<uint32_t>(
+                    layout_.alpha == AlphaMode::None
+                        ? outputFull
+                        : (sample(x, layout_.alphaSample) * outputFull + alphaFull / 2) /
+                              alphaFull);
                 for (const auto& channel : map_)
-                    packer.put(channel[index]);
-            } else if (layout_.colour == DecodedColour::Lab) {
+                    packer.put(alpha_.apply(channel[index], alpha));
+            } else if (layout_.colour == ColourModel::Lab) {
                 // a* and b* are stored signed; the PDF range maps 0..255 to -128..127.
                 packer.put(sample(x, 0));
                 packer.put(sample(x, 1) ^ 0x80U);
                 packer.put(sample(x, 2) ^ 0x80U);
-            } else if (layout_.premultiply) {
-                const uint32_t alpha = sample(x, layout_.colourSamples);
-                const uint32_t full = (1U << bits) - 1U;
-                for (uint16_t c = 0; c < outputComponents_; ++c) {
-                    packer.put(
-                        static_cast<uint32_t>((uint64_t{sample(x, c)} * alpha + full / 2) / full));
-                }
+            } else if (layout_.alpha != AlphaMode::None) {
+                const uint32_t alpha = sample(x, layout_.alphaSample);
+                for (uint16_t c = 0; c < outputComponents_; ++c)
+                    packer.put(alpha_.apply(sample(x, c), alpha));
             } else {
                 for (uint16_t c = 0; c < outputComponents_; ++c)
                     packer.put(sample(x, c));
@@ -267,138 +285,130 @@ class RowConverter {
     }
 
   private:
+    // The map as 8-bit colours (maps of 8-bit values kept as they are) for
+    // palettes with alpha, or as stored for 16-bit palettes written at 16 bits.
+    void loadColourMap(const TiffDocument& document) {
+        const std::size_t entries = std::size_t{1} << layout_.sourceBits;
+        maxIndex_ = static_cast<uint32_t>(entries - 1);
+        if (layout_.bitsPerComponent == 8) {
+            const ColourSpace palette = ColourSpace::indexed(document.handle(), document.page());
+            for (const PaletteEntry& entry : palette.palette) {
+                map_[0].push_back(static_cast<uint16_t>(entry.red));
+                map_[1].push_back(static_cast<uint16_t>(entry.green));
+                map_[2].push_back(static_cast<uint16_t>(entry.blue));
+            }
+            return;
+        }
+        uint16_t* red = nullptr;
+        uint16_t* green = nullptr;
+        uint16_t* blue = nullptr;
+        if (!TIFFGetField(document.handle(), TIFFTAG_COLORMAP, &red, &green, &blue)) {
+            throw ConversionError::writer(Result::ImageObject,
+                                          "the palette page has no colour map");
+        }
+        map_[0].assign(red, red + entries);
+        map_[1].assign(green, green + entries);
+        map_[2].assign(blue, blue + entries);
+    }
+
     const DecodedLayout& layout_;
     uint32_t width_;
+    AlphaOverWhite alpha_;
     uint16_t outputComponents_ = 1;
     uint64_t rowBytes_ = 0;
     bool copiesRowsAsStored_ = false;
+    uint32_t maxIndex_ = 0;
     std::vector<uint16_t> map_[3];
 };
 
-std::string labColourSpace(const TiffDocument& document) {
-    float* white = nullptr;
-    double x = 0.3127;  // D65, TIFF's default white point
-    double y = 0.3290;
-    if (TIFFGetField(document.tiff.get(), TIFFTAG_WHITEPOINT, &white) && white != nullptr &&
-        white[1] > 0) {
-        x = white[0];
-        y = white[1];
-    }
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "/ColorSpace [ /Lab << /WhitePoint [ %.4f 1 %.4f ] /Range [ -128 127 -128 127 ] "
-                  ">> ]\r",
-                  x / y, (1.0 - x - y) / y);
-    return text;
+AlphaMode alphaModeOf(const PageLayout& page) {
+    if (page.alphaSample() < 0)
+        return AlphaMode::None;
+    return page.alphaIsAssociated() ? AlphaMode::Associated : AlphaMode::Unassociated;
 }
 
 }  // namespace
 
-std::optional<DecodedLayout> decodedLayoutFor(const TiffDocument& document) {
-    TIFF* tiff = document.tiff.get();
-    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
-    TIFFGetField(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
-    if ((sampleFormat != SAMPLEFORMAT_UINT && sampleFormat != SAMPLEFORMAT_VOID) ||
-        document.compression == kCompressionOldJpeg) {
+std::optional<DecodedLayout> decodedLayoutFor(const PageLayout& page) {
+    if ((page.sampleFormat != SAMPLEFORMAT_UINT && page.sampleFormat != SAMPLEFORMAT_VOID) ||
+        page.compression == COMPRESSION_OJPEG) {
         return std::nullopt;
     }
     DecodedLayout layout;
-    layout.sourceBits = document.bitsPerSample == 0 ? 1 : document.bitsPerSample;
-    layout.samplesPerPixel = std::max<uint16_t>(document.samplesPerPixel, 1);
-    uint16_t planar = PLANARCONFIG_CONTIG;
-    TIFFGetField(tiff, TIFFTAG_PLANARCONFIG, &planar);
-    layout.separatePlanes = planar == PLANARCONFIG_SEPARATE && layout.samplesPerPixel > 1;
-    layout.tiled = TIFFIsTiled(tiff) != 0;
-    uint16_t extraCount = 0;
-    uint16_t* extraKinds = nullptr;
-    TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds);
-    const int colourSamples = layout.samplesPerPixel - extraCount;
-    layout.colourSamples = static_cast<uint16_t>(std::max(colourSamples, 1));
+    layout.sourceBits = page.bitsPerSample == 0 ? 1 : page.bitsPerSample;
+    layout.samplesPerPixel = page.samplesPerPixel;
+    layout.separatePlanes = page.separatePlanes;
+    layout.tiled = page.tiled;
+    const int colourSamples =
+        static_cast<int>(page.samplesPerPixel) - static_cast<int>(page.extraSamples.size());
+    layout.colourSamples = page.colourSamples();
+    layout.alpha = alphaModeOf(page);
+    layout.alphaSample = static_cast<uint16_t>(std::max(page.alphaSample(), 0));
     const uint16_t bits = layout.sourceBits;
     layout.bitsPerComponent = bits;
     if (!isSupportedDepth(bits) || colourSamples < 1)
         return std::nullopt;
 
-    switch (document.photometric) {
+    switch (page.photometric) {
         case PHOTOMETRIC_MINISWHITE:
         case PHOTOMETRIC_MINISBLACK:
-            layout.colour = DecodedColour::Gray;
-            layout.minIsWhite = document.photometric == PHOTOMETRIC_MINISWHITE;
+            layout.colour = ColourModel::Gray;
+            layout.minIsWhite = page.photometric == PHOTOMETRIC_MINISWHITE;
             return layout;
         case PHOTOMETRIC_PALETTE:
-            layout.colour = bits == 16 ? DecodedColour::Rgb : DecodedColour::Indexed;
-            layout.paletteToRgb = bits == 16;
+            // Alpha can only be laid over paper in colours, not in indexes.
+            layout.paletteToRgb = bits == 16 || layout.alpha != AlphaMode::None;
+            layout.colour = layout.paletteToRgb ? ColourModel::Rgb : ColourModel::Indexed;
+            layout.bitsPerComponent = bits == 16 ? 16 : (layout.paletteToRgb ? 8 : bits);
             return layout;
         case PHOTOMETRIC_RGB:
             if (colourSamples < 3)
                 return std::nullopt;
-            layout.colour = DecodedColour::Rgb;
-            layout.premultiply = extraCount > 0 && extraKinds != nullptr &&
-                                 extraKinds[0] == EXTRASAMPLE_UNASSALPHA && colourSamples == 3;
+            layout.colour = ColourModel::Rgb;
             return layout;
-        case PHOTOMETRIC_SEPARATED: {
-            uint16_t inkSet = INKSET_CMYK;
-            TIFFGetField(tiff, TIFFTAG_INKSET, &inkSet);
-            if (inkSet != INKSET_CMYK || colourSamples != 4)
+        case PHOTOMETRIC_SEPARATED:
+            if (page.inkSet != INKSET_CMYK || colourSamples != 4)
                 return std::nullopt;
-            layout.colour = DecodedColour::Cmyk;
+            layout.colour = ColourModel::Cmyk;
             return layout;
-        }
         case PHOTOMETRIC_YCBCR:
-            if (document.compression != COMPRESSION_JPEG || bits != 8 || layout.separatePlanes) {
+            if (page.compression != COMPRESSION_JPEG || bits != 8 || layout.separatePlanes)
                 return std::nullopt;
-            }
-            layout.colour = DecodedColour::Rgb;
+            layout.colour = ColourModel::Rgb;
             layout.jpegAsRgb = true;
             return layout;
         case PHOTOMETRIC_CIELAB:
             if (bits != 8 || colourSamples < 3)
                 return std::nullopt;
-            layout.colour = DecodedColour::Lab;
+            layout.colour = ColourModel::Lab;
+            layout.alpha = AlphaMode::None;
             return layout;
         default:
             return std::nullopt;
     }
 }
 
-std::string decodedImageLines(const DecodedLayout& layout, const TiffDocument& document) {
-    std::string lines = "/Filter /FlateDecode\r";
-    if (layout.minIsWhite)
-        lines += "/Decode [ 1 0 ]\r";
-    switch (layout.colour) {
-        case DecodedColour::Gray:
-            return lines + "/ColorSpace /DeviceGray\r";
-        case DecodedColour::Rgb:
-            return lines + "/ColorSpace /DeviceRGB\r";
-        case DecodedColour::Cmyk:
-            return lines + "/ColorSpace /DeviceCMYK\r";
-        case DecodedColour::Indexed:
-            return lines + indexedColourSpace(document);
-        case DecodedColour::Lab:
-            return lines + labColourSpace(document);
-    }
-    return lines;
-}
-
-void writeDecodedPixels(TiffDocument& document, const DecodedLayout& layout, SampleSink& sink,
-                        const std::atomic<bool>* cancel) {
-    if (layout.jpegAsRgb) {
-        TIFFSetField(document.tiff.get(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    }
+void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout) {
+    TiffDocument& document = reading.document;
+    if (layout.jpegAsRgb)
+        TIFFSetField(document.handle(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     StoredRows rows(document, layout);
     const RowConverter converter(document, layout);
-    std::vector<uint8_t> out(static_cast<std::size_t>(checkedProduct(1, converter.rowBytes())));
-    const uint32_t height = document.imageLength;
+    std::vector<uint8_t> out = allocateBuffer(converter.rowBytes());
+    const uint32_t height = document.page().height;
     for (uint32_t top = 0; top < height; top += rows.bandRows()) {
-        throwIfCancelled(cancel);
+        throwIfCancelled(reading.cancel);
+        const uint32_t count = std::min(rows.bandRows(), height - top);
         // A band that cannot be decoded ends the page's data there, so a
         // damaged scan still shows what could be read.
-        if (!rows.read(top))
+        const std::size_t mark = reading.damage.mark();
+        const bool failed = !rows.read(top);
+        reading.damage.check(mark, failed, top, failed ? height - 1 : top + count - 1);
+        if (failed)
             return;
-        const uint32_t count = std::min(rows.bandRows(), height - top);
         for (uint32_t r = 0; r < count; ++r) {
             converter.convert(rows, r, out.data());
-            sink.append(out.data(), out.size());
+            reading.sink.append(out.data(), out.size());
         }
     }
 }

@@ -1,31 +1,31 @@
-// The lossless path for pages whose samples the compression-based routes do
-// not carry faithfully (tiles, separate planes, extra samples, 16-bit samples,
-// packed colour, JPEG in YCbCr, CIE Lab, fax pages split into strips): the
-// page is decoded through libtiff row by row in stored order and written in
-// a PDF colour space and bit depth that match its samples.
+// The lossless decoded path for pages whose samples the compression-based
+// table does not carry as they are (tiles, separate planes, extra samples,
+// 16-bit samples, packed colour, JPEG in YCbCr, CIE Lab, fax pages split
+// into strips): the page is decoded through libtiff band by band in stored
+// order, and each row is converted into the PDF colour space and bit depth
+// that match its samples. Alpha is laid over white paper.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
-#include <string>
+
+#include "engine/pdf/ColourSpace.h"
 
 namespace quorvex {
 
-class SampleSink;
-class TiffDocument;
+struct PageLayout;
+struct PageReading;
 
-enum class DecodedColour { Gray, Rgb, Cmyk, Indexed, Lab };
+enum class AlphaMode { None, Unassociated, Associated };
 
 struct DecodedLayout {
-    DecodedColour colour = DecodedColour::Gray;
-    int bitsPerComponent = 8;   // 1, 2, 4, 8 or 16
+    ColourModel colour = ColourModel::Gray;  // Gray, Rgb, Cmyk, Indexed or Lab
+    int bitsPerComponent = 8;                // 1, 2, 4, 8 or 16
     bool minIsWhite = false;    // grey stored with 0 as white: written with /Decode [1 0]
-    bool paletteToRgb = false;  // 16-bit palette indexes expanded through the colour map
+    bool paletteToRgb = false;  // palette indexes expanded through the colour map
     bool jpegAsRgb = false;     // JPEG YCbCr decoded by libjpeg straight to RGB
-    // RGB with unassociated alpha: colours are multiplied by their alpha, as
-    // libtiff's own RGBA reader shows them (the alpha itself is dropped).
-    bool premultiply = false;
+    AlphaMode alpha = AlphaMode::None;
+    uint16_t alphaSample = 0;      // index of the alpha sample within a pixel
     uint16_t colourSamples = 1;    // stored samples before the extra ones
     uint16_t sourceBits = 8;       // bits per stored sample
     uint16_t samplesPerPixel = 1;  // stored samples per pixel, extra samples included
@@ -33,15 +33,11 @@ struct DecodedLayout {
     bool tiled = false;
 };
 
-// How the selected page decodes, or nothing when only libtiff's RGBA reader
-// can make sense of it.
-std::optional<DecodedLayout> decodedLayoutFor(const TiffDocument& document);
-
-// The image dictionary lines for the layout: filter, /Decode, colour space.
-std::string decodedImageLines(const DecodedLayout& layout, const TiffDocument& document);
+// How the page decodes, or nothing when only libtiff's RGBA reader can make
+// sense of it.
+std::optional<DecodedLayout> decodedLayoutFor(const PageLayout& page);
 
 // Decodes the page and appends its rows in the layout's format to the sink.
-void writeDecodedPixels(TiffDocument& document, const DecodedLayout& layout, SampleSink& sink,
-                        const std::atomic<bool>* cancel);
+void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout);
 
 }  // namespace quorvex

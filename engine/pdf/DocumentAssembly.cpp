@@ -7,8 +7,10 @@
 #include <thread>
 
 #include "engine/EngineError.h"
+#include "engine/Limits.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/ImageXObject.h"
+#include "engine/pdf/PageDamage.h"
 #include "engine/pdf/PagePipeline.h"
 #include "engine/pdf/PdfOutput.h"
 #include "engine/pdf/SampleRoutes.h"
@@ -17,6 +19,8 @@
 namespace quorvex {
 namespace {
 
+// The "z" after the version has always been written; readers take the
+// version from the digits and ignore the rest of the line.
 constexpr char kHeader[] = "%PDF-1.2z\r";
 
 unsigned long asLong(uint64_t value) {
@@ -41,31 +45,36 @@ struct PreparedPage {
 };
 
 // Reads the selected page: its objects' texts, and its samples fed to a
-// stream job (encoded here, or by the pool when it has threads).
+// stream job (encoded here, or by the pool when it has threads). What the
+// page lost is added to the warnings.
 void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
-                 const std::atomic<bool>* cancel, PreparedPage& page) {
+                 const AssemblyHooks& hooks, PreparedPage& page) {
     const uint64_t number = layout::pageObject(index);
     page.index = index;
     PdfText text;
     writePageObject(text, number, layout::kPages, document);
     page.pageObject = text.text();
     PdfText content;
-    writeContentStream(content, number + 1, document);
+    writeContentStream(content, document);
     page.contentStream = content.text();
     PdfText procSet;
-    writeProcSetObject(procSet, number + 2, document);
+    writeProcSetObject(procSet, document);
     page.procSet = procSet.text();
 
-    guardImageObject([&] {
+    guardWriter(Result::ImageObject, [&] {
         const ImagePlan plan = planImage(document);
-        page.imageHeader = imageDictionary(document, plan, number + 3);
-        const bool encodeHere = pool.empty() || plan.encoding == StreamEncoding::Raw;
-        page.stream = std::make_unique<StreamJob>(plan.encoding, encodeHere);
+        page.imageHeader = imageDictionary(plan, document.page(), index, number + 3);
+        const bool encodeHere = pool.empty() || plan.encoding() == StreamEncoding::Raw;
+        page.stream = std::make_unique<StreamJob>(plan.encoding(), encodeHere);
         if (!encodeHere)
             pool.submit([job = page.stream.get()] { job->run(); });
         StreamJobFeeder feeder(*page.stream);
-        writeImageSamples(document, plan, feeder, cancel);
+        PageDamage damage(document.diagnostics());
+        PageReading reading{document, feeder, hooks.cancel, damage};
+        writeImageSamples(reading, plan);
         feeder.finish();
+        if (damage.any() && hooks.warnings != nullptr)
+            hooks.warnings->push_back(damage.describe(index + 1));
     });
 }
 
@@ -80,8 +89,8 @@ void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page
     out.write(page.imageHeader);
     StreamMarks marks;
     marks.streamStart = out.position();
-    const ChunkedBytes& stream =
-        guardImageObject([&]() -> const ChunkedBytes& { return page.stream->result(); });
+    const ChunkedBytes& stream = guardWriter(
+        Result::ImageObject, [&]() -> const ChunkedBytes& { return page.stream->result(); });
     for (const std::vector<uint8_t>& chunk : stream.chunks())
         out.write(chunk.data(), chunk.size());
     marks.streamEnd = out.position();
@@ -129,8 +138,8 @@ class SingleDocument final : public PageSource {
     TiffDocument& selectPage(uint32_t page) override {
         if (document_.getCurrentPage() != static_cast<int32_t>(page) &&
             !document_.selectPage(static_cast<int32_t>(page))) {
-            throw EngineFailure(kImageObjectFailure,
-                                "page " + std::to_string(page + 1) + " cannot be read");
+            throw ConversionError::writer(Result::ImageObject,
+                                          "page " + std::to_string(page + 1) + " cannot be read");
         }
         return document_;
     }
@@ -186,7 +195,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         throwIfCancelled(hooks.cancel);
         TiffDocument& document = source.selectPage(page);
         pages.emplace_back();
-        preparePage(document, page, pool, hooks.cancel, pages.back());
+        preparePage(document, page, pool, hooks, pages.back());
         while (!pages.empty() &&
                (pages.size() > pagesAhead || pages.front().stream->isFinished())) {
             writeOldest();

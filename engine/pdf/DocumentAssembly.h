@@ -5,9 +5,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
-#include "engine/Conversion.h"
+#include "engine/DocumentInfo.h"
 
 namespace quorvex {
 
@@ -34,9 +35,12 @@ class PdfObjectTable {
 struct AssemblyHooks {
     const std::atomic<bool>* cancel = nullptr;
     std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
-    // Threads that compress page images, the reading thread included; 0 is
-    // one per processor. The file is the same whatever the number.
+    // Threads that compress page images while the reading thread reads the
+    // next pages; 1 compresses on the reading thread itself, 0 is one per
+    // processor. The file is the same whatever the number.
     unsigned threads = 1;
+    // Receives one line per page that lost rows (see ConversionOutcome).
+    std::vector<std::string>* warnings = nullptr;
 };
 
 // The pages of one PDF: those of one TIFF, or of several one after another.

@@ -22,7 +22,7 @@ std::string contentText(const TiffDocument& document) {
     char name[40];
     std::snprintf(name, sizeof name, "/Im%lu Do\r",
                   static_cast<unsigned long>(document.getCurrentPage()));
-    return "q\r" + PageGeometry::of(document).matrixText() + name + "Q\r";
+    return "q\r" + PageGeometry::of(document.page()).matrixText() + name + "Q\r";
 }
 
 // A code point's continuation bytes, each carrying six bits.
@@ -132,7 +132,7 @@ std::string pdfTextString(const std::string& text) {
 }
 
 void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
-    guardWriter(kInfoObjectFailure, [&] {
+    guardWriter(Result::InfoObject, [&] {
         out.write("<<\r");
         const std::string date =
             info.creationDate ? *info.creationDate : formatCreationDate(std::time(nullptr));
@@ -152,7 +152,7 @@ void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
 }
 
 void writeCatalogObject(PdfSink& out, uint64_t number) {
-    guardWriter(kCatalogObjectFailure, [&] {
+    guardWriter(Result::CatalogObject, [&] {
         out.write("<<\r");
         out.write("/Type /Catalog\r");
         out.print("/Pages %lu 0 R\r", asLong(number + 1));
@@ -162,7 +162,7 @@ void writeCatalogObject(PdfSink& out, uint64_t number) {
 }
 
 void writePagesObject(PdfSink& out, uint64_t number, uint64_t pageCount) {
-    guardWriter(kPagesObjectFailure, [&] {
+    guardWriter(Result::PagesObject, [&] {
         out.write("<<\r");
         out.write("/Type /Pages\r");
         const uint64_t pages = std::max<uint64_t>(pageCount, 1);
@@ -173,6 +173,8 @@ void writePagesObject(PdfSink& out, uint64_t number, uint64_t pageCount) {
         kids += "]\r";
         out.write(kids);
         out.print("/Count %lu\r", asLong(pages));
+        // The page tree has always carried an empty MediaBox; every page
+        // has its own, which is what readers use.
         out.print("/MediaBox [0 0 %ld %ld]\r", 0L, 0L);
         out.write(">>\r");
         out.write("endobj\r");
@@ -180,8 +182,8 @@ void writePagesObject(PdfSink& out, uint64_t number, uint64_t pageCount) {
 }
 
 void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document) {
-    guardWriter(kPageObjectFailure, [&] {
-        const PageGeometry page = PageGeometry::of(document);
+    guardWriter(Result::PageObject, [&] {
+        const PageGeometry page = PageGeometry::of(document.page());
         out.write("<<\r");
         out.write("/Type /Page\r");
         out.print("/Parent %lu 0 R\r", asLong(parent));
@@ -197,8 +199,8 @@ void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffD
     });
 }
 
-void writeContentStream(PdfSink& out, uint64_t /*number*/, const TiffDocument& document) {
-    guardWriter(kContentStreamFailure, [&] {
+void writeContentStream(PdfSink& out, const TiffDocument& document) {
+    guardWriter(Result::ContentStream, [&] {
         const std::string text = contentText(document);
         out.write("<<\r");
         // The final carriage return ends the line before "endstream".
@@ -211,11 +213,11 @@ void writeContentStream(PdfSink& out, uint64_t /*number*/, const TiffDocument& d
     });
 }
 
-void writeProcSetObject(PdfSink& out, uint64_t /*number*/, const TiffDocument& document) {
-    guardWriter(kProcSetObjectFailure, [&] {
-        if (document.isFullColor) {
+void writeProcSetObject(PdfSink& out, const TiffDocument& document) {
+    guardWriter(Result::ProcSetObject, [&] {
+        if (document.page().isFullColor()) {
             out.write("[ /PDF /ImageC ]\r");
-        } else if (document.isFaxCompressed()) {
+        } else if (document.page().isFax()) {
             out.write("[ /PDF /ImageB ]\r");
         } else {
             out.write("[ /PDF /ImageI ]\r");

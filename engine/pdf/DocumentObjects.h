@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/Conversion.h"
+#include "engine/DocumentInfo.h"
 
 namespace quorvex {
 
@@ -39,8 +39,8 @@ void writeInfoObject(PdfSink& out, const DocumentInfo& info);
 void writeCatalogObject(PdfSink& out, uint64_t number);
 void writePagesObject(PdfSink& out, uint64_t number, uint64_t pageCount);
 void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document);
-void writeContentStream(PdfSink& out, uint64_t number, const TiffDocument& document);
-void writeProcSetObject(PdfSink& out, uint64_t number, const TiffDocument& document);
+void writeContentStream(PdfSink& out, const TiffDocument& document);
+void writeProcSetObject(PdfSink& out, const TiffDocument& document);
 void writeLengthObject(PdfSink& out, const StreamMarks& marks);
 
 // The PDF date of `time` in local time, "D:20070305120000+01'00'"; empty

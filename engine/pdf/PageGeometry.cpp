@@ -6,16 +6,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/tiff/TiffDocument.h"
+#include "engine/tiff/PageLayout.h"
 
 namespace quorvex {
 namespace {
 
 constexpr double kCentimetresPerInch = 2.54;
 constexpr double kFallbackDpi = 200.0;
-// Below this a resolution is damage, not a measurement: it would make pages
-// kilometres wide.
-constexpr double kLowestDpi = 0.01;
 // Beyond this a page size is clamped rather than overflowing PDF numbers.
 constexpr double kLargestPoints = 1e9;
 
@@ -56,20 +53,20 @@ std::array<int64_t, 6> orientationMatrix(uint16_t orientation, int64_t w, int64_
 
 }  // namespace
 
-PageGeometry PageGeometry::of(const TiffDocument& document) {
-    const uint16_t unit = document.resolutionUnit;
-    double across = static_cast<double>(uint64_t{document.imageWidth} * 72) /
-                    dotsPerInch(document.xResolution, unit);
-    double down = static_cast<double>(uint64_t{document.imageLength} * 72) /
-                  dotsPerInch(document.yResolution, unit);
-    if (isTransposed(document.orientation))
+PageGeometry PageGeometry::of(const PageLayout& source) {
+    const uint16_t unit = source.resolutionUnit;
+    double across =
+        static_cast<double>(uint64_t{source.width} * 72) / dotsPerInch(source.xResolution, unit);
+    double down =
+        static_cast<double>(uint64_t{source.height} * 72) / dotsPerInch(source.yResolution, unit);
+    if (isTransposed(source.orientation))
         std::swap(across, down);
 
     PageGeometry page;
     // A page narrower than one point would vanish in every reader.
     page.width = std::max<int64_t>(1, static_cast<int64_t>(std::min(across, kLargestPoints)));
     page.height = std::max<int64_t>(1, static_cast<int64_t>(std::min(down + 0.5, kLargestPoints)));
-    page.matrix = orientationMatrix(document.orientation, page.width, page.height);
+    page.matrix = orientationMatrix(source.orientation, page.width, page.height);
     return page;
 }
 

@@ -8,7 +8,7 @@
 
 namespace quorvex {
 
-class TiffDocument;
+struct PageLayout;
 
 struct PageGeometry {
     int64_t width = 0;   // MediaBox width: pixels x 72 / dpi, fraction dropped
@@ -16,7 +16,7 @@ struct PageGeometry {
     // The "cm" operands that map the image's unit square onto the page.
     std::array<int64_t, 6> matrix{};
 
-    static PageGeometry of(const TiffDocument& document);
+    static PageGeometry of(const PageLayout& source);
 
     // "a b c d e f cm\r"
     std::string matrixText() const;

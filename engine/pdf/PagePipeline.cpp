@@ -64,9 +64,8 @@ void StreamJob::push(std::vector<uint8_t> piece) {
     }
     std::unique_lock lock(mutex_);
     // A worker that failed takes no more pieces: stop waiting for room then.
-    changed_.wait(lock, [this] {
-        return aborted_ || failure_ || queued_.size() < kMaxQueuedPieces;
-    });
+    changed_.wait(lock,
+                  [this] { return aborted_ || failure_ || queued_.size() < kMaxQueuedPieces; });
     if (aborted_)
         return;
     if (failure_)
@@ -136,8 +135,7 @@ void StreamJob::abort() {
     changed_.notify_all();
 }
 
-void StreamJobFeeder::append(const uint8_t* data, std::size_t size) {
-    appended_ += size;
+void StreamJobFeeder::consume(const uint8_t* data, std::size_t size) {
     while (size > 0) {
         const std::size_t piece = std::min(size, kPieceSize - piece_.size());
         piece_.insert(piece_.end(), data, data + piece);

@@ -46,8 +46,6 @@ class StreamJob {
     StreamJob(const StreamJob&) = delete;
     StreamJob& operator=(const StreamJob&) = delete;
 
-    bool encodesWhilePushing() const { return encodeWhilePushing_; }
-
     // Reading thread. push() waits while too many pieces are queued.
     void push(std::vector<uint8_t> piece);
     void close();
@@ -87,8 +85,10 @@ class StreamJob {
 class StreamJobFeeder final : public SampleSink {
   public:
     explicit StreamJobFeeder(StreamJob& job) : job_(job) { piece_.reserve(kPieceSize); }
-    void append(const uint8_t* data, std::size_t size) override;
     void finish() override;
+
+  protected:
+    void consume(const uint8_t* data, std::size_t size) override;
 
   private:
     static constexpr std::size_t kPieceSize = std::size_t{256} << 10;

@@ -58,6 +58,10 @@ std::string describeErrno(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
+ConversionError writeFailure(std::string detail) {
+    return ConversionError::output(Result::Failed, "Unable to write file.", std::move(detail));
+}
+
 // The file a path ends at after its links: a PDF named through a link is
 // written where the link points, and the link stays. A dangling link still
 // names the file to create.
@@ -99,7 +103,7 @@ void setOutputWriteLimitForTesting(int64_t bytes) {
     writeLimitForTesting = bytes;
 }
 
-std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& requestedPath, std::string* error) {
+std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& requestedPath) {
     const std::string finalPath = followLinks(requestedPath);
     const std::string folder = folderOf(finalPath);
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -113,9 +117,8 @@ std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& requestedPath, s
         if (errno != EEXIST)
             break;
     }
-    if (error != nullptr)
-        *error = describeErrno(("cannot create a file in " + folder).c_str());
-    return nullptr;
+    throw ConversionError::output(Result::Refused, "Unable to open file.",
+                                  describeErrno(("cannot create a file in " + folder).c_str()));
 }
 
 PdfOutput::PdfOutput(int fd, std::string temporaryPath, std::string finalPath, CreateKey)
@@ -139,7 +142,7 @@ void PdfOutput::discard() noexcept {
 
 void PdfOutput::write(const void* data, std::size_t size) {
     if (position_ + size > kMaxFileSize) {
-        throw OutputFailure("the PDF would be larger than 9,999,999,999 bytes");
+        throw writeFailure("the PDF would be larger than 9,999,999,999 bytes");
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
     if (buffered_ + size > buffer_.size())
@@ -166,7 +169,7 @@ void PdfOutput::writeAll(const uint8_t* data, std::size_t size) {
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            throw OutputFailure(describeErrno("cannot write the PDF"));
+            throw writeFailure(describeErrno("cannot write the PDF"));
         }
         data += written;
         size -= static_cast<std::size_t>(written);
@@ -180,13 +183,13 @@ void PdfOutput::commit() {
     fd_ = -1;
     if (::close(fd) != 0) {
         discard();
-        throw OutputFailure(describeErrno("cannot close the PDF"));
+        throw writeFailure(describeErrno("cannot close the PDF"));
     }
     if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
         const std::string reason =
             describeErrno(("cannot rename the PDF to " + finalPath_).c_str());
         discard();
-        throw OutputFailure(reason);
+        throw writeFailure(reason);
     }
     committed_ = true;
 }

@@ -20,10 +20,10 @@ class PdfOutput final : public PdfSink {
     static constexpr uint64_t kMaxFileSize = 9'999'999'999ULL;
 
     // Creates the temporary file in the folder of `finalPath` (of the file it
-    // links to, when it is a link). Returns null (with the reason in `error`)
-    // when it cannot be created. An existing file keeps its mode (and, for
-    // root, its owner) when it is replaced.
-    static std::unique_ptr<PdfOutput> create(const std::string& finalPath, std::string* error);
+    // links to, when it is a link). Throws ConversionError (output side)
+    // saying why when it cannot be created. An existing file keeps its mode
+    // (and, for root, its owner) when it is replaced.
+    static std::unique_ptr<PdfOutput> create(const std::string& finalPath);
 
     // Only create() can make the key.
     class CreateKey {
@@ -35,18 +35,16 @@ class PdfOutput final : public PdfSink {
     PdfOutput(const PdfOutput&) = delete;
     PdfOutput& operator=(const PdfOutput&) = delete;
 
-    // Each call appends one piece; throws OutputFailure when the file cannot
-    // take it.
+    // Each call appends one piece; throws ConversionError (output side) when
+    // the file cannot take it.
     using PdfSink::write;
     void write(const void* data, std::size_t size) override;
 
     uint64_t position() const { return position_; }
 
     // Flushes, closes and renames the file over the final name. Throws
-    // OutputFailure when any of that fails; the temporary file is then gone.
+    // ConversionError when any of that fails; the temporary file is then gone.
     void commit();
-
-    const std::string& temporaryPath() const { return temporaryPath_; }
 
   private:
     void flush();

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <string>
 #include <vector>
 
 #include "engine/EngineError.h"
@@ -10,14 +11,19 @@
 namespace quorvex {
 namespace {
 
+// zlib's own words for a failure: its message when it left one, otherwise
+// the text of its status code.
+std::string zlibFailure(int status, const z_stream& stream) {
+    return std::string("zlib: ") + (stream.msg != nullptr ? stream.msg : zError(status));
+}
+
 class RawSink final : public SampleSink {
   public:
     explicit RawSink(PdfSink& out) : out_(out) {}
-    void append(const uint8_t* data, std::size_t size) override {
-        out_.write(data, size);
-        appended_ += size;
-    }
     void finish() override {}
+
+  protected:
+    void consume(const uint8_t* data, std::size_t size) override { out_.write(data, size); }
 
   private:
     PdfSink& out_;
@@ -28,9 +34,9 @@ class FlateSink final : public SampleSink {
     explicit FlateSink(PdfSink& out) : out_(out), chunk_(kChunkSize) {
         const int status = deflateInit(&stream_, Z_DEFAULT_COMPRESSION);
         if (status == Z_MEM_ERROR)
-            throw EngineFailure(kAllocationFailure, "zlib: out of memory");
+            throw ConversionError::writer(Result::Allocation, "zlib: out of memory");
         if (status != Z_OK)
-            throw EngineFailure(kImageObjectFailure, "zlib: cannot start");
+            throw ConversionError::writer(Result::ImageObject, zlibFailure(status, stream_));
         initialised_ = true;
     }
     ~FlateSink() override {
@@ -40,8 +46,14 @@ class FlateSink final : public SampleSink {
     FlateSink(const FlateSink&) = delete;
     FlateSink& operator=(const FlateSink&) = delete;
 
-    void append(const uint8_t* data, std::size_t size) override {
-        appended_ += size;
+    void finish() override {
+        stream_.next_in = nullptr;
+        stream_.avail_in = 0;
+        drain(Z_FINISH);
+    }
+
+  protected:
+    void consume(const uint8_t* data, std::size_t size) override {
         // zlib counts input in 32-bit units: feed large pieces in slices.
         while (size > 0) {
             const std::size_t slice = std::min<std::size_t>(size, kMaxSlice);
@@ -51,12 +63,6 @@ class FlateSink final : public SampleSink {
             data += slice;
             size -= slice;
         }
-    }
-
-    void finish() override {
-        stream_.next_in = nullptr;
-        stream_.avail_in = 0;
-        drain(Z_FINISH);
     }
 
   private:
@@ -69,7 +75,7 @@ class FlateSink final : public SampleSink {
             stream_.avail_out = static_cast<uInt>(chunk_.size());
             const int status = deflate(&stream_, flush);
             if (status == Z_STREAM_ERROR)
-                throw EngineFailure(kImageObjectFailure, "zlib: error");
+                throw ConversionError::writer(Result::ImageObject, zlibFailure(status, stream_));
             const std::size_t produced = chunk_.size() - stream_.avail_out;
             if (produced > 0)
                 out_.write(chunk_.data(), produced);

@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <vector>
 
-#include "engine/EngineError.h"
+#include "engine/Limits.h"
+#include "engine/tiff/PageLayout.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
@@ -36,7 +37,7 @@ int createExclusively(const std::string& sourcePath, std::string& name, std::str
 
 // Tags without which the copied samples would be read as something else: the
 // colours of a palette page, the alpha of an RGBA page, the sample format.
-void copySampleLayoutTags(TIFF* from, const TiffDocument& page, TIFF* to) {
+void copySampleLayoutTags(TIFF* from, const PageLayout& page, TIFF* to) {
     uint16_t* red = nullptr;
     uint16_t* green = nullptr;
     uint16_t* blue = nullptr;
@@ -55,22 +56,20 @@ void copySampleLayoutTags(TIFF* from, const TiffDocument& page, TIFF* to) {
     }
 }
 
-void copyPageTags(TIFF* from, const TiffDocument& page, TIFF* to) {
+void copyPageTags(TIFF* from, const PageLayout& page, TIFF* to) {
     uint16_t planar = PLANARCONFIG_CONTIG;
     TIFFGetField(from, TIFFTAG_PLANARCONFIG, &planar);
     TIFFSetField(to, TIFFTAG_PLANARCONFIG, planar);
     TIFFSetField(to, TIFFTAG_COMPRESSION, page.compression);
-    TIFFSetField(to, TIFFTAG_IMAGEWIDTH, page.imageWidth);
-    TIFFSetField(to, TIFFTAG_IMAGELENGTH, page.imageLength);
+    TIFFSetField(to, TIFFTAG_IMAGEWIDTH, page.width);
+    TIFFSetField(to, TIFFTAG_IMAGELENGTH, page.height);
     TIFFSetField(to, TIFFTAG_SAMPLESPERPIXEL, page.samplesPerPixel);
     TIFFSetField(to, TIFFTAG_BITSPERSAMPLE, page.bitsPerSample);
-    TIFFSetField(to, TIFFTAG_ROWSPERSTRIP, page.imageLength);  // the whole page in one strip
+    TIFFSetField(to, TIFFTAG_ROWSPERSTRIP, page.height);  // the whole page in one strip
     TIFFSetField(to, TIFFTAG_PHOTOMETRIC, page.photometric);
     TIFFSetField(to, TIFFTAG_ORIENTATION, page.orientation);
     TIFFSetField(to, TIFFTAG_XRESOLUTION, static_cast<double>(page.xResolution));
     TIFFSetField(to, TIFFTAG_YRESOLUTION, static_cast<double>(page.yResolution));
-    TIFFSetField(to, TIFFTAG_XPOSITION, static_cast<double>(page.xPosition));
-    TIFFSetField(to, TIFFTAG_YPOSITION, static_cast<double>(page.yPosition));
     copySampleLayoutTags(from, page, to);
     // The unit gives the resolutions their meaning; without it a page
     // measured in centimetres would change size.
@@ -84,7 +83,7 @@ void copyPageTags(TIFF* from, const TiffDocument& page, TIFF* to) {
 // file's encoder. A row that fails to decode is written as the buffer holds
 // it (zeros until a row was read); a row that fails to encode fails the copy.
 bool copyPageRows(TiffDocument& source, TIFF* to, const std::atomic<bool>* cancel) {
-    TIFF* from = source.tiff.get();
+    TIFF* from = source.handle();
     const tmsize_t rowSize = std::max(TIFFScanlineSize(from), TIFFScanlineSize(to));
     if (rowSize <= 0)
         return false;
@@ -94,10 +93,8 @@ bool copyPageRows(TiffDocument& source, TIFF* to, const std::atomic<bool>* cance
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (uint32_t y = 0; y < source.imageLength; ++y) {
-        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
-            throw ConversionCancelled();
-        }
+    for (uint32_t y = 0; y < source.page().height; ++y) {
+        throwIfCancelled(cancel);
         TIFFReadScanline(from, row.data(), y, 0);
         if (TIFFWriteScanline(to, row.data(), y, 0) < 0)
             return false;
@@ -125,15 +122,15 @@ int rewriteAsSingleStrip(TiffDocument& source, const std::string& sourcePath,
     created.adopt(name);
 
     TiffDocument copy;
-    if (!copy.openFd(fd, name.c_str(), "w")) {
+    if (!copy.openForWriting(fd, name, "w")) {
         ::close(fd);  // libtiff only owns the descriptor once the open succeeded
         return -1;
     }
     for (int32_t page = 0; page < source.getPageCount(); ++page) {
         if (source.getCurrentPage() != page)
             source.selectPage(page);
-        TIFF* to = copy.tiff.get();
-        copyPageTags(source.tiff.get(), source, to);
+        TIFF* to = copy.handle();
+        copyPageTags(source.handle(), source.page(), to);
         if (!copyPageRows(source, to, cancel) || !TIFFWriteDirectory(to)) {
             message = "Unable to convert tiff.";
             return -1;  // `copy` closes before `created` removes the file
@@ -142,8 +139,7 @@ int rewriteAsSingleStrip(TiffDocument& source, const std::string& sourcePath,
     copy.close();
 
     source.close();
-    if (!source.open(name.c_str()))
-        return -1;
+    source.open(name);
     temporary.adopt(created.release());
     return 1;
 }

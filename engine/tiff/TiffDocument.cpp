@@ -1,169 +1,155 @@
 #include "engine/tiff/TiffDocument.h"
 
-#include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/EngineError.h"
 
 namespace quorvex {
 namespace {
 
-constexpr uint16_t kPhotometricRgb = 2;
-constexpr uint16_t kPhotometricPalette = 3;
-constexpr uint16_t kPhotometricSeparated = 5;
-constexpr uint16_t kPhotometricYCbCr = 6;
-constexpr uint16_t kPhotometricLogLuv = 32845;
-constexpr uint16_t kPhotometricMinIsBlack = 1;
+constexpr const char* kUnableToOpen = "Unable to open file.";
 
-// Palettes are written inline in the PDF; beyond 16 bits they are meaningless.
-constexpr uint16_t kMaxPaletteBits = 16;
+const char* fileKind(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "it is a folder";
+    if (S_ISFIFO(mode))
+        return "not a regular file (FIFO)";
+    if (S_ISSOCK(mode))
+        return "not a regular file (socket)";
+    if (S_ISCHR(mode))
+        return "not a regular file (character device)";
+    if (S_ISBLK(mode))
+        return "not a regular file (block device)";
+    return "not a regular file";
+}
 
-int roundHalfUp(double value) {
-    return static_cast<int>(value + 0.5);
+[[noreturn]] void refuse(const std::string& detail) {
+    throw ConversionError::input(Result::Refused, kUnableToOpen, detail);
+}
+
+// Opens without blocking (a FIFO with no writer would wait for ever) and
+// lets only regular files through; the descriptor then reads normally.
+int openRegularFile(const std::string& path) {
+    struct stat named {};
+    if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode))
+        refuse(fileKind(named.st_mode));  // sockets cannot even be opened
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        refuse(std::strerror(errno));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const std::string detail =
+            ::fstat(fd, &info) != 0 ? std::strerror(errno) : fileKind(info.st_mode);
+        ::close(fd);
+        refuse(detail);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
 }
 
 }  // namespace
 
-void TiffDocument::reset() {
-    tiff.reset();
-    memory_.reset();
-    imageLength = imageWidth = rowsPerStrip = 0;
-    bitsPerSample = samplesPerPixel = photometric = compression = orientation = 0;
-    xResolution = yResolution = xPosition = yPosition = 0;
-    pageCount = -1;
-    currentPage = 0;
-    isFullColor = 0;
-    resolutionUnit = 0;
+void TiffDocument::open(const std::string& path) {
+    close();
+    const int fd = openRegularFile(path);
+    tiff_ = openTiffFd(fd, path.c_str(), "rb", &diagnostics_);
+    if (!tiff_) {
+        ::close(fd);  // libtiff owns the descriptor only once the open succeeded
+        refuse(diagnostics_.lastError().empty() ? "not a readable TIFF file"
+                                                : diagnostics_.lastError());
+    }
+    finishOpen();
 }
 
-int TiffDocument::open(const char* path, const char* mode) {
-    reset();
-    tiff = openTiff(path, mode != nullptr ? mode : "rb", &diagnostics_);
-    return finishOpen(mode);
-}
-
-int TiffDocument::openFd(int fd, const char* path, const char* mode) {
-    reset();
-    tiff = openTiffFd(fd, path, mode != nullptr ? mode : "rb", &diagnostics_);
-    return finishOpen(mode);
-}
-
-int TiffDocument::openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes, const char* name) {
-    reset();
+void TiffDocument::openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes,
+                              const std::string& name) {
+    close();
     memory_ = std::make_unique<MemoryFile>();
     memory_->bytes = std::move(bytes);
-    tiff = openTiffMemory(memory_.get(), name, &diagnostics_);
-    return finishOpen(nullptr);
+    tiff_ = openTiffMemory(memory_.get(), name.c_str(), &diagnostics_);
+    if (!tiff_) {
+        refuse(diagnostics_.lastError().empty() ? "not a readable TIFF file"
+                                                : diagnostics_.lastError());
+    }
+    finishOpen();
 }
 
-int TiffDocument::finishOpen(const char* mode) {
-    if (!tiff)
-        return 0;
-    if (mode != nullptr)
-        return 1;
+void TiffDocument::finishOpen() {
     countPages();
-    if (!TIFFSetDirectory(tiff.get(), 0))
-        return 0;
-    currentPage = 0;
-    loadPageFields();
-    return 1;
+    if (!TIFFSetDirectory(tiff_.get(), 0))
+        refuse("its first page cannot be read");
+    currentPage_ = 0;
+    loadPage();
 }
 
-// Counts the leading directories that libtiff reads one after another; the
-// first one that fails ends the count. Reading forward from the current
-// directory keeps this linear in the number of pages, and libtiff itself
-// stops on a directory chain that loops back.
+bool TiffDocument::openForWriting(int fd, const std::string& path, const char* mode) {
+    close();
+    tiff_ = openTiffFd(fd, path.c_str(), mode, &diagnostics_);
+    return tiff_ != nullptr;
+}
+
+// Counts the leading directories that libtiff reads one after another.
+// Reading forward from the current directory keeps this linear in the number
+// of pages, and libtiff itself stops on a chain that loops back. A chain that
+// goes on but cannot be read is remembered: the pages after it are lost.
 void TiffDocument::countPages() {
-    pageCount = 1;  // opening succeeded, so directory 0 was read
-    while (pageCount < kMaxPages && TIFFReadDirectory(tiff.get()))
-        ++pageCount;
+    pageCount_ = 1;  // opening succeeded, so directory 0 was read
+    truncation_.clear();
+    while (pageCount_ < kMaxPages && !TIFFLastDirectory(tiff_.get())) {
+        const std::size_t mark = diagnostics_.count();
+        if (!TIFFReadDirectory(tiff_.get())) {
+            truncation_ = "the file ends after page " + std::to_string(pageCount_) +
+                          ": directory " + std::to_string(pageCount_ + 1) + " cannot be read";
+            const std::string said = diagnostics_.firstErrorSince(mark);
+            if (!said.empty())
+                truncation_ += " (" + said + ")";
+            return;
+        }
+        ++pageCount_;
+    }
 }
 
 bool TiffDocument::selectPage(int32_t page) {
-    if (!tiff || page < 0 || page >= pageCount)
+    if (!tiff_ || page < 0 || page >= pageCount_)
         return false;
     bool ok = false;
-    if (page == currentPage + 1 &&
-        static_cast<int32_t>(TIFFCurrentDirectory(tiff.get())) == currentPage) {
-        ok = TIFFReadDirectory(tiff.get()) != 0;
+    if (page == currentPage_ + 1 &&
+        static_cast<int32_t>(TIFFCurrentDirectory(tiff_.get())) == currentPage_) {
+        ok = TIFFReadDirectory(tiff_.get()) != 0;
     } else {
-        ok = TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(page)) != 0;
+        ok = TIFFSetDirectory(tiff_.get(), static_cast<tdir_t>(page)) != 0;
     }
-    currentPage = page;
-    loadPageFields();
+    currentPage_ = page;
+    loadPage();
     return ok;
 }
 
-void TiffDocument::loadPageFields() {
-    imageLength = imageWidth = rowsPerStrip = 0;
-    bitsPerSample = samplesPerPixel = photometric = compression = orientation = 0;
-    xResolution = yResolution = xPosition = yPosition = 0;
-    isFullColor = 0;
-    resolutionUnit = 0;
-
-    TIFF* t = tiff.get();
-    TIFFGetField(t, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &imageWidth);
-    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &imageLength);
-    TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &samplesPerPixel);
-    TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bitsPerSample);
-    TIFFGetField(t, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFGetField(t, TIFFTAG_ORIENTATION, &orientation);
-    TIFFGetField(t, TIFFTAG_XRESOLUTION, &xResolution);
-    TIFFGetField(t, TIFFTAG_YRESOLUTION, &yResolution);
-    TIFFGetField(t, TIFFTAG_XPOSITION, &xPosition);
-    TIFFGetField(t, TIFFTAG_YPOSITION, &yPosition);
-    TIFFGetField(t, TIFFTAG_RESOLUTIONUNIT, &resolutionUnit);
-
-    isFullColor = ((bitsPerSample >= 8 && photometric == kPhotometricRgb) ||
-                   photometric == kPhotometricYCbCr || photometric == kPhotometricSeparated ||
-                   photometric == kPhotometricLogLuv)
-                      ? 1
-                      : 0;
-    if (xResolution == 0)
-        xResolution = defaultResolution_;
-    if (yResolution == 0)
-        yResolution = defaultResolution_;
+void TiffDocument::loadPage() {
+    page_ = readPageLayout(tiff_.get());
+    if (defaultDpi_ <= 0)
+        return;
+    // In the page's own unit, so a centimetre page missing one value stays consistent.
+    const float fill =
+        page_.resolutionUnit == RESUNIT_CENTIMETER ? defaultDpi_ / 2.54F : defaultDpi_;
+    if (page_.xResolution <= 0)
+        page_.xResolution = fill;
+    if (page_.yResolution <= 0)
+        page_.yResolution = fill;
 }
 
 void TiffDocument::close() {
-    tiff.reset();
+    tiff_.reset();
     memory_.reset();
-}
-
-bool TiffDocument::buildPalette(std::vector<PaletteEntry>& palette) const {
-    if (bitsPerSample > kMaxPaletteBits)
-        return false;
-    const std::size_t levels = std::size_t{1} << bitsPerSample;
-    palette.assign(levels, PaletteEntry{});
-    const double highest = levels > 1 ? static_cast<double>(levels - 1) : 1.0;
-
-    if (photometric == kPhotometricPalette) {
-        uint16_t* red = nullptr;
-        uint16_t* green = nullptr;
-        uint16_t* blue = nullptr;
-        if (!TIFFGetField(tiff.get(), TIFFTAG_COLORMAP, &red, &green, &blue) || red == nullptr ||
-            green == nullptr || blue == nullptr) {
-            return false;
-        }
-        // libtiff sizes the colour map at 1 << BitsPerSample entries.
-        bool sixteenBit = false;
-        for (std::size_t i = 0; i < levels && !sixteenBit; ++i) {
-            sixteenBit = red[i] >= 256 || green[i] >= 256 || blue[i] >= 256;
-        }
-        const double scale = sixteenBit ? 65535.0 : 255.0;
-        for (std::size_t i = 0; i < levels; ++i) {
-            palette[i].red = roundHalfUp(red[i] * 255.0 / scale);
-            palette[i].green = roundHalfUp(green[i] * 255.0 / scale);
-            palette[i].blue = roundHalfUp(blue[i] * 255.0 / scale);
-        }
-        return true;
-    }
-    for (std::size_t i = 0; i < levels; ++i) {
-        const double ramp = static_cast<double>(i) * 255.0 / highest;
-        const int value =
-            photometric == kPhotometricMinIsBlack ? roundHalfUp(ramp) : roundHalfUp(255.0 - ramp);
-        palette[i] = PaletteEntry{value, value, value};
-    }
-    return true;
+    page_ = PageLayout{};
+    pageCount_ = 0;
+    currentPage_ = 0;
 }
 
 }  // namespace quorvex

@@ -1,20 +1,16 @@
 // The engine's handle on one TIFF file: counts its pages, keeps one page
-// selected and caches the tag values of that page that the PDF writers use.
+// selected and holds that page's layout, read once when it is selected.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "engine/tiff/PageLayout.h"
 #include "engine/tiff/TiffHandle.h"
 
 namespace quorvex {
-
-struct PaletteEntry {
-    int red = 0;
-    int green = 0;
-    int blue = 0;
-};
 
 class TiffDocument {
   public:
@@ -23,66 +19,54 @@ class TiffDocument {
     static constexpr int32_t kMaxPages = 65535;
 
     TiffDocument() = default;
-    ~TiffDocument() { tiff.reset(); }  // before the bytes it may read from
+    ~TiffDocument() { close(); }  // the handle goes before the bytes it reads
     TiffDocument(const TiffDocument&) = delete;
     TiffDocument& operator=(const TiffDocument&) = delete;
 
-    // Opens `path`. With a null mode the file is opened for reading, its pages
-    // are counted and page 0 is selected; with a mode (e.g. "w") it is opened
-    // as libtiff's mode says and nothing is read. Returns 1 or 0.
-    int open(const char* path, const char* mode = nullptr);
-    // Same, on an already open descriptor (used for files created exclusively).
-    int openFd(int fd, const char* path, const char* mode);
-    // Opens a TIFF held in memory for reading; `name` only names it.
-    int openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes, const char* name);
+    // Opens `path` for reading, counts its pages and selects page 0. Only
+    // regular files are opened: a FIFO, socket, device or folder is refused
+    // without blocking. Throws ConversionError (Refused) saying why not.
+    void open(const std::string& path);
+    // Opens a TIFF held in memory the same way; `name` only names it.
+    void openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes, const std::string& name);
 
-    // Resolution given to pages that carry none (or zero); 200 unless set.
-    void setDefaultResolution(float dotsPerInch) { defaultResolution_ = dotsPerInch; }
+    // Resolution in dots per inch given to pages that carry none; 0 leaves
+    // them to the page geometry's usual 200.
+    void setDefaultResolution(float dotsPerInch) { defaultDpi_ = dotsPerInch; }
+    // Opens `path` for writing with libtiff's `mode` (e.g. "w"); nothing is
+    // read. Returns false when libtiff cannot.
+    bool openForWriting(int fd, const std::string& path, const char* mode);
     void close();
 
-    // Selects page `page` (below getPageCount()) and loads its fields.
+    // Selects page `page` (below getPageCount()) and reads its layout.
     // Returns false when libtiff cannot read that directory.
     bool selectPage(int32_t page);
 
-    int32_t getPageCount() const { return pageCount; }
-    int32_t getCurrentPage() const { return currentPage; }
-    int isFaxCompressed() const { return compression == 3 || compression == 4 ? 1 : 0; }
+    int32_t getPageCount() const { return pageCount_; }
+    int32_t getCurrentPage() const { return currentPage_; }
+    const PageLayout& page() const { return page_; }
+    TIFF* handle() const { return tiff_.get(); }
 
-    // Fills 1 << bitsPerSample entries for the selected page. Returns false
-    // when a palette page has no colour map or the palette would be too large.
-    bool buildPalette(std::vector<PaletteEntry>& palette) const;
+    // Set when the page count stopped at a directory that could not be read
+    // (rather than at the end of the chain): what the file lost, in words.
+    const std::string& truncation() const { return truncation_; }
 
     TiffDiagnostics& diagnostics() { return diagnostics_; }
     const TiffDiagnostics& diagnostics() const { return diagnostics_; }
 
-    // Read by the writers directly, like a plain record.
-    TiffPtr tiff;
-    uint32_t imageLength = 0;
-    uint32_t imageWidth = 0;
-    uint16_t bitsPerSample = 0;
-    uint16_t samplesPerPixel = 0;
-    uint32_t rowsPerStrip = 0;
-    uint16_t photometric = 0;
-    uint16_t compression = 0;
-    uint16_t orientation = 0;
-    float xResolution = 0;
-    float yResolution = 0;
-    float xPosition = 0;
-    float yPosition = 0;
-    int32_t pageCount = -1;
-    int32_t currentPage = 0;
-    int32_t isFullColor = 0;
-    uint16_t resolutionUnit = 0;  // ResolutionUnit (296); 0 when absent
-
   private:
-    void reset();
-    int finishOpen(const char* mode);
+    void finishOpen();
     void countPages();
-    void loadPageFields();
+    void loadPage();
 
+    TiffPtr tiff_;
+    PageLayout page_;
+    int32_t pageCount_ = 0;
+    int32_t currentPage_ = 0;
+    std::string truncation_;
     TiffDiagnostics diagnostics_;
     std::unique_ptr<MemoryFile> memory_;
-    float defaultResolution_ = 200.0F;
+    float defaultDpi_ = 0;
 };
 
 }  // namespace quorvex

@@ -10,6 +10,7 @@ namespace quorvex {
 namespace {
 
 constexpr std::size_t kMaxDiagnosticBytes = 4096;
+constexpr std::size_t kMaxRecentEntries = 64;
 
 std::string formatMessage(const char* format, va_list args) {
     char buffer[512];
@@ -87,28 +88,22 @@ toff_t sizeOfMemory(thandle_t handle) {
     return memoryOf(handle).bytes->size();
 }
 
-// Mapping hands libtiff the bytes themselves: no copy per strip.
-int mapMemory(thandle_t handle, void** base, toff_t* size) {
-    MemoryFile& file = memoryOf(handle);
-    *base = const_cast<uint8_t*>(file.bytes->data());
-    *size = file.bytes->size();
-    return 1;
-}
-
-void unmapNothing(thandle_t, void*, toff_t) {}
-
 }  // namespace
 
-void TiffDiagnostics::add(const char* kind, const char* module, const char* text) {
-    std::string line = kind;
-    line += ": ";
+void TiffDiagnostics::add(bool error, const char* module, const char* text) {
+    std::string said;
     if (module != nullptr && *module != '\0') {
-        line += module;
-        line += ": ";
+        said = module;
+        said += ": ";
     }
-    line += text;
-    if (kind[0] == 'e')
+    said += text;
+    const std::string line = (error ? "error: " : "warning: ") + said;
+    if (error)
         lastError_ = line;
+    ++count_;
+    if (recent_.size() == kMaxRecentEntries)
+        recent_.erase(recent_.begin());
+    recent_.push_back(Entry{error, module != nullptr ? module : "", text});
     if (text_.size() + line.size() + 1 > kMaxDiagnosticBytes)
         return;
     if (!text_.empty())
@@ -116,23 +111,69 @@ void TiffDiagnostics::add(const char* kind, const char* module, const char* text
     text_ += line;
 }
 
+namespace {
+
+// Warnings that decoders give when their data is damaged and rows come out
+// wrong: libtiff's fax decoders name themselves Fax3.../Fax4..., and libjpeg's
+// "Corrupt JPEG data" and "Premature end" come through as JPEGLib.
+bool warningMeansLoss(const std::string& module) {
+    return module.rfind("Fax", 0) == 0 || module == "JPEGLib";
+}
+
+}  // namespace
+
+std::string TiffDiagnostics::describe(const Entry& entry) const {
+    if (entry.module.empty() || entry.module == fileName_)
+        return entry.text;
+    return entry.module + ": " + entry.text;
+}
+
+std::string TiffDiagnostics::firstErrorSince(std::size_t mark) const {
+    const std::size_t first = count_ - recent_.size();
+    for (std::size_t i = std::max(mark, first); i < count_; ++i) {
+        const Entry& entry = recent_[i - first];
+        if (entry.error)
+            return describe(entry);
+    }
+    return {};
+}
+
+std::string TiffDiagnostics::firstLossSince(std::size_t mark) const {
+    const std::size_t first = count_ - recent_.size();
+    for (std::size_t i = std::max(mark, first); i < count_; ++i) {
+        const Entry& entry = recent_[i - first];
+        if (entry.error || warningMeansLoss(entry.module))
+            return describe(entry);
+    }
+    return {};
+}
+
 TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics) {
     OptionsPtr options = makeOptions(diagnostics);
+    if (diagnostics != nullptr)
+        diagnostics->setFileName(path);
     return TiffPtr(TIFFOpenExt(path, mode, options.get()));
 }
 
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics) {
     OptionsPtr options = makeOptions(diagnostics);
+    if (diagnostics != nullptr)
+        diagnostics->setFileName(name);
     return TiffPtr(TIFFFdOpenExt(fd, name, mode, options.get()));
+}
+
+TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
+                       const TiffClientProcs& procs, TiffDiagnostics* diagnostics) {
+    OptionsPtr options = makeOptions(diagnostics);
+    return TiffPtr(TIFFClientOpenExt(name, mode, file, procs.read, procs.write, procs.seek,
+                                     procs.close, procs.size, nullptr, nullptr, options.get()));
 }
 
 TiffPtr openTiffMemory(MemoryFile* file, const char* name, TiffDiagnostics* diagnostics) {
     if (file == nullptr || !file->bytes)
         return nullptr;
-    OptionsPtr options = makeOptions(diagnostics);
-    return TiffPtr(TIFFClientOpenExt(name, "r", file, readMemory, writeNothing, seekMemory,
-                                     closeNothing, sizeOfMemory, mapMemory, unmapNothing,
-                                     options.get()));
+    const TiffClientProcs procs{readMemory, writeNothing, seekMemory, closeNothing, sizeOfMemory};
+    return openTiffClient(name, "rm", file, procs, diagnostics);
 }
 
 // Once per process: conversions run on several threads at a time, and the

@@ -20,23 +20,40 @@ using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
 // Collects libtiff's warning and error texts for one file. libtiff calls the
 // per-handle handlers on whatever thread uses the handle, so each conversion
-// gets its own log and nothing is shared between threads.
+// gets its own log and nothing is shared between threads. Messages are
+// counted, so a reader can ask what was said while it decoded one piece.
 class TiffDiagnostics {
   public:
-    void addError(const char* module, const char* text) { add("error", module, text); }
-    void addWarning(const char* module, const char* text) { add("warning", module, text); }
+    void addError(const char* module, const char* text) { add(true, module, text); }
+    void addWarning(const char* module, const char* text) { add(false, module, text); }
+    // Every message, one per line, "error: MODULE: TEXT" (capped in size).
     const std::string& text() const { return text_; }
     const std::string& lastError() const { return lastError_; }
-    void clear() {
-        text_.clear();
-        lastError_.clear();
-    }
+    // Messages said so far; a mark for the queries below.
+    std::size_t count() const { return count_; }
+    // The first error said after `mark` ("MODULE: TEXT"), or empty.
+    std::string firstErrorSince(std::size_t mark) const;
+    // The first message after `mark` that means pixels were lost: an error,
+    // or a decoder's warning about its data (fax codes, corrupt JPEG data).
+    std::string firstLossSince(std::size_t mark) const;
+    // libtiff names some messages after the file instead of its module.
+    void setFileName(std::string name) { fileName_ = std::move(name); }
 
   private:
-    void add(const char* kind, const char* module, const char* text);
+    struct Entry {
+        bool error = false;
+        std::string module;
+        std::string text;
+    };
+    void add(bool error, const char* module, const char* text);
 
+    std::string describe(const Entry& entry) const;
+
+    std::string fileName_;
     std::string text_;
     std::string lastError_;
+    std::size_t count_ = 0;
+    std::vector<Entry> recent_;  // the latest messages, for the queries
 };
 
 // Largest single allocation libtiff may make for one handle: a file that
@@ -48,14 +65,24 @@ inline constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{2} << 30;
 TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics);
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics);
 
+// The same for a file the caller keeps itself (in memory, for instance).
+struct TiffClientProcs {
+    TIFFReadWriteProc read;
+    TIFFReadWriteProc write;
+    TIFFSeekProc seek;
+    TIFFCloseProc close;
+    TIFFSizeProc size;
+};
+TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
+                       const TiffClientProcs& procs, TiffDiagnostics* diagnostics);
+
 // A TIFF held in memory (read from a pipe) and the read position in it.
 struct MemoryFile {
     std::shared_ptr<const std::vector<uint8_t>> bytes;
     uint64_t position = 0;
 };
 
-// Opens `file` for reading through libtiff's client interface; `file` must
-// outlive the handle.
+// Opens `file` for reading; `file` must outlive the handle.
 TiffPtr openTiffMemory(MemoryFile* file, const char* name, TiffDiagnostics* diagnostics);
 
 // Switches libtiff's process-wide handlers off; per-handle handlers still see

@@ -470,11 +470,9 @@ TEST_F(CliConversionTest, ReadmeExamplesRunAsWritten) {
     expectValidPdf(dir_ / "scan.pdf", 1);
 }
 
-// DISABLED until the engine records damage in ConversionOutcome::warnings
-// (enable it then): a strip of LZW data overwritten with noise converts with
-// exit 3 and a "damaged" line naming page and rows; --strict fails it and
-// keeps the old PDF.
-TEST_F(CliConversionTest, DISABLED_DamagedLzwStripConvertsWithExitThree) {
+// A strip of LZW data overwritten with noise converts with exit 3 and a
+// "damaged" line naming page and rows; --strict fails it and keeps the old PDF.
+TEST_F(CliConversionTest, DamagedLzwStripConvertsWithExitThree) {
     fixtures::PageSpec page;
     page.width = 256;
     page.height = 600;

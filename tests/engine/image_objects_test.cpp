@@ -498,10 +498,7 @@ class StreamData : public ::testing::Test {
   protected:
     std::string written(const std::string& data, quorvex::StreamEncoding encoding) {
         const auto path = dir_ / "stream.bin";
-        std::string error;
-        const auto out = quorvex::PdfOutput::create(path.string(), &error);
-        if (!out)
-            throw std::runtime_error(error);
+        const auto out = quorvex::PdfOutput::create(path.string());
         quorvex::writeStreamData(*out, reinterpret_cast<const uint8_t*>(data.data()), data.size(),
                                  encoding);
         out->commit();

@@ -25,7 +25,7 @@ std::string streamInPieces(const std::vector<uint8_t>& data, std::size_t maxPiec
     support::TempDir dir;
     const auto path = dir / "stream.bin";
     {
-        auto out = quorvex::PdfOutput::create(path.string(), nullptr);
+        auto out = quorvex::PdfOutput::create(path.string());
         auto sink = quorvex::makeStreamSink(*out, encoding);
         std::mt19937 random(7);
         for (std::size_t at = 0; at < data.size();) {

@@ -423,9 +423,11 @@ class RgbaReader {
         out.rgb.resize(pixels * 3);
         for (size_t i = 0; i < pixels; ++i) {
             const uint32_t v = raster.get()[i];
-            out.rgb[i * 3] = static_cast<uint8_t>(TIFFGetR(v));
-            out.rgb[i * 3 + 1] = static_cast<uint8_t>(TIFFGetG(v));
-            out.rgb[i * 3 + 2] = static_cast<uint8_t>(TIFFGetB(v));
+            // Premultiplied colours over white paper.
+            const uint32_t paper = 255U - TIFFGetA(v);
+            out.rgb[i * 3] = static_cast<uint8_t>(std::min(255U, TIFFGetR(v) + paper));
+            out.rgb[i * 3 + 1] = static_cast<uint8_t>(std::min(255U, TIFFGetG(v) + paper));
+            out.rgb[i * 3 + 2] = static_cast<uint8_t>(std::min(255U, TIFFGetB(v) + paper));
         }
         return out;
     }

@@ -84,8 +84,9 @@ RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t
 // (libtiff's own oriented read only flips, so 5 to 8 would come out without
 // their quarter turn; this helper turns them itself, swapping width and
 // height). Without it the stored raster is returned as it is, top row first.
-// Alpha is dropped, not composited: the colour values are those libtiff's RGBA
-// interface yields, which for unassociated alpha are premultiplied.
+// Pixels with alpha are laid over white paper, as a converted page shows them:
+// libtiff's RGBA interface yields premultiplied colours, and the paper shows
+// through by (1 - alpha).
 // Throws std::runtime_error naming the file and libtiff's message.
 RgbImage decodeTiffPage(const std::filesystem::path& tiff, int pageIndex,
                         bool applyOrientation = true);

@@ -1,0 +1,39 @@
+// The colour space of a page image and the text of its /ColorSpace entry.
+#pragma once
+
+#include <tiffio.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvex {
+
+struct PageLayout;
+
+struct PaletteEntry {
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+};
+
+enum class ColourModel { Gray, Rgb, Cmyk, Indexed, Lab };
+
+struct ColourSpace {
+    ColourModel model = ColourModel::Gray;
+    std::vector<PaletteEntry> palette;  // Indexed: written inline, in hexadecimal
+    double whiteX = 0;                  // Lab: the white point, Y being 1
+    double whiteZ = 0;
+
+    static ColourSpace of(ColourModel model) { return ColourSpace{model, {}, 0, 0}; }
+    // The page's colour map (or, for grey pages, a ramp) as an inline palette
+    // of 1 << BitsPerSample entries. Fails the page when a palette page has
+    // no colour map or the palette would be too large.
+    static ColourSpace indexed(TIFF* tiff, const PageLayout& page);
+    // CIE L*a*b* under the page's white point (D65 when it names none).
+    static ColourSpace lab(TIFF* tiff);
+
+    // The whole "/ColorSpace ..." entry with its line ends.
+    std::string text() const;
+};
+
+}  // namespace quorvex

@@ -1,0 +1,61 @@
+// What a page image becomes, decided once from the page's layout record:
+// where its samples come from, the filter they travel under, the colour
+// space, the bit depth and the /Decode array. The dictionary text is written
+// from this value afterwards; nothing here writes PDF.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "engine/pdf/ColourSpace.h"
+#include "engine/pdf/DecodedPixels.h"
+#include "engine/pdf/StreamSink.h"
+
+namespace quorvex {
+
+class TiffDocument;
+
+enum class SampleSource {
+    RawStrips,        // the stored coded strips, joined (CCITT data passed through)
+    Scanlines,        // rows through TIFFReadScanline, expanded to a byte a sample
+    DecodedStrips,    // strips through libtiff's decoder, as decoded
+    DecodedPixels,    // the lossless decoded path: any layout, converted row by row
+    Rgba,             // libtiff's RGBA reader, for what nothing else reads
+    FaxReencode,      // fax rows decoded and coded again as one clean stream
+    JpegPassThrough,  // the page's JPEG data kept as a complete JPEG stream
+};
+
+enum class ImageFilter { Flate, CcittFax, Dct };
+
+struct CcittParameters {
+    int k = -1;             // -1 Group 4, 0 Group 3 one-dimensional, 1 two-dimensional
+    bool blackIs1 = false;  // 1 bits are black (min-is-black data)
+};
+
+struct ImagePlan {
+    SampleSource source = SampleSource::RawStrips;
+    ImageFilter filter = ImageFilter::Flate;
+    CcittParameters ccitt;
+    ColourSpace colourSpace;
+    int bitsPerComponent = 8;
+    std::optional<std::array<int, 2>> decode;
+    // Grey Group 4 pages that are not 1-bit have always had their /Decode on
+    // the filter's line; kept so that such files stay byte for byte.
+    bool decodeOnFilterLine = false;
+    DecodedLayout decoded;  // how the DecodedPixels source converts the rows
+
+    StreamEncoding encoding() const {
+        return filter == ImageFilter::Flate ? StreamEncoding::Flate : StreamEncoding::Raw;
+    }
+};
+
+// Decides the selected page's plan. Fails the page (ConversionError) when it
+// is too large to convert or its colour map is missing.
+ImagePlan planImage(const TiffDocument& document);
+
+// Whether the compression-based table plan carries the page's samples as
+// they are (its source, bit depth and colour space agree with the layout).
+bool planIsFaithful(const PageLayout& page, const ImagePlan& plan);
+
+}  // namespace quorvex

@@ -1,0 +1,57 @@
+// The layout of one TIFF page, read from its directory once when the page is
+// selected: the record the image planner decides from and the sample readers
+// follow. Nothing else reads these tags again.
+#pragma once
+
+#include <tiffio.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvex {
+
+struct PageLayout {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t samplesPerPixel = 1;  // at least 1
+    uint16_t bitsPerSample = 0;    // 0 when the page has no BitsPerSample tag
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    uint16_t photometric = PHOTOMETRIC_MINISWHITE;
+    bool photometricMissing = false;  // photometric then says how libtiff reads it
+    uint16_t compression = COMPRESSION_NONE;
+    bool separatePlanes = false;         // PlanarConfig 2 with more than one sample
+    std::vector<uint16_t> extraSamples;  // ExtraSamples kinds, the last samples of a pixel
+    bool tiled = false;
+    uint32_t tileWidth = 0;
+    uint32_t tileLength = 0;
+    uint32_t rowsPerStrip = 0;  // 0 when the tag is absent
+    uint32_t strips = 0;        // strips or tiles, over all planes
+    uint16_t fillOrder = FILLORDER_MSB2LSB;
+    uint32_t group3Options = 0;
+    uint16_t inkSet = INKSET_CMYK;
+    uint16_t orientation = 0;  // 0 when absent
+    float xResolution = 0;     // 0 when absent or unusable
+    float yResolution = 0;
+    uint16_t resolutionUnit = 0;  // 0 when absent
+    // Signs that the stored coded data must not be passed on as it is: the
+    // page carries a Wang page-control tag, is old-style JPEG, or its Group 4
+    // data comes from a writer known to store data readers reject.
+    bool codedDataUntrusted = false;
+
+    // Samples that carry colour, before the extra ones (at least 1).
+    uint16_t colourSamples() const;
+    bool isFax() const {
+        return compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4;
+    }
+    // Colour pages in the sense of the object writers' tables (ProcSet
+    // /ImageC, three bytes a pixel on the scanline route).
+    bool isFullColor() const;
+    // Index of the first alpha extra sample among a pixel's samples, or -1.
+    int alphaSample() const;
+    bool alphaIsAssociated() const;
+};
+
+// Reads the layout of the current directory of `tiff`.
+PageLayout readPageLayout(TIFF* tiff);
+
+}  // namespace quorvex

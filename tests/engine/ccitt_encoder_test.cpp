@@ -1,0 +1,153 @@
+// The CCITT encoder's data, wrapped back into a TIFF, decodes through libtiff
+// to the bitmap it was given; as a PDF image under /CCITTFaxDecode, MuPDF
+// draws the same pixels.
+#include "engine/tiff/CcittEncoder.h"
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fixtures/TiffFixture.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quorvex::BitmapPolarity;
+using quorvex::CcittGroup;
+
+struct Case {
+    const char* name;
+    CcittGroup group;
+    BitmapPolarity polarity;
+    uint32_t width;
+    uint32_t height;
+    bool byteAligned = false;
+};
+
+fixtures::PageSpec bitmapPage(const Case& c) {
+    return {.width = c.width,
+            .height = c.height,
+            .photometric = static_cast<uint16_t>(c.polarity == BitmapPolarity::ZeroIsWhite
+                                                     ? PHOTOMETRIC_MINISWHITE
+                                                     : PHOTOMETRIC_MINISBLACK),
+            .bitsPerSample = 1,
+            .variant = c.width % 5};
+}
+
+std::vector<uint8_t> encode(const Case& c, const std::vector<uint8_t>& samples) {
+    quorvex::CcittEncoder encoder(c.width, c.height, c.group, c.polarity,
+                                  {.byteAlignedRows = c.byteAligned});
+    const std::size_t rowBytes = (c.width + 7) / 8;
+    for (uint32_t y = 0; y < c.height; ++y)
+        encoder.addRow(samples.data() + y * rowBytes);
+    return encoder.finish();
+}
+
+uint32_t group3Options(const Case& c) {
+    uint32_t options = c.group == CcittGroup::Group3TwoD ? GROUP3OPT_2DENCODING : 0;
+    return c.byteAligned ? options | GROUP3OPT_FILLBITS : options;
+}
+
+// A one-strip min-is-white TIFF around the coded data, as a fax file holds it.
+void wrapInTiff(const fs::path& path, const Case& c, std::vector<uint8_t> data) {
+    std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(TIFFOpen(path.c_str(), "w"), &TIFFClose);
+    ASSERT_TRUE(tiff);
+    TIFF* t = tiff.get();
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, c.width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, c.height);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, c.height);
+    const bool g4 = c.group == CcittGroup::Group4;
+    TIFFSetField(t, TIFFTAG_COMPRESSION, g4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3);
+    if (!g4)
+        TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, group3Options(c));
+    ASSERT_GE(TIFFWriteRawStrip(t, 0, data.data(), static_cast<tmsize_t>(data.size())), 0);
+}
+
+// One page showing the coded data as a 1-bit image, one unit per pixel.
+void writePdf(const fs::path& path, const Case& c, const std::vector<uint8_t>& data) {
+    const std::string w = std::to_string(c.width);
+    const std::string h = std::to_string(c.height);
+    const int k = c.group == CcittGroup::Group4 ? -1 : c.group == CcittGroup::Group3TwoD ? 1 : 0;
+    const std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q";
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + w + " " + h +
+            "] /Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+        "<< /Type /XObject /Subtype /Image /Width " + w + " /Height " + h +
+            " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode"
+            " /DecodeParms << /K " +
+            std::to_string(k) + " /Columns " + w + " /Rows " + h +
+            (c.byteAligned ? " /EncodedByteAlign true /EndOfLine true" : "") + " >> /Length " +
+            std::to_string(data.size()) + " >>\nstream\n" + std::string(data.begin(), data.end()) +
+            "\nendstream"};
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char entry[21];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    std::ofstream(path, std::ios::binary) << pdf;
+}
+
+std::string caseName(const ::testing::TestParamInfo<Case>& tested) {
+    return tested.param.name;
+}
+
+class CcittEncoderRoundTrip : public ::testing::TestWithParam<Case> {};
+
+TEST_P(CcittEncoderRoundTrip, DecodesToTheSameBitmapInLibtiffAndMupdf) {
+    const Case& c = GetParam();
+    support::TempDir dir;
+    const fixtures::PageSpec page = bitmapPage(c);
+    fixtures::writeTiff(dir / "source.tif", {page});
+    const std::vector<uint8_t> data = encode(c, fixtures::pageSamples(page));
+    ASSERT_FALSE(data.empty());
+    const support::RgbImage expected = support::decodeTiffPage(dir / "source.tif", 0);
+
+    wrapInTiff(dir / "coded.tif", c, data);
+    EXPECT_TRUE(support::imagesMatch(expected, support::decodeTiffPage(dir / "coded.tif", 0), 0));
+
+    writePdf(dir / "coded.pdf", c, data);
+    EXPECT_TRUE(support::imagesMatch(
+        expected, support::renderPdfPage(dir / "coded.pdf", 0, c.width, c.height), 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bitmaps, CcittEncoderRoundTrip,
+    ::testing::Values(
+        Case{"G4MinIsWhite", CcittGroup::Group4, BitmapPolarity::ZeroIsWhite, 203, 61},
+        Case{"G4MinIsBlack", CcittGroup::Group4, BitmapPolarity::ZeroIsBlack, 203, 61},
+        Case{"G4FaxWidth", CcittGroup::Group4, BitmapPolarity::ZeroIsWhite, 1728, 40},
+        Case{"G4OnePixel", CcittGroup::Group4, BitmapPolarity::ZeroIsBlack, 1, 1},
+        Case{"G3OneD", CcittGroup::Group3OneD, BitmapPolarity::ZeroIsWhite, 203, 61},
+        Case{"G3TwoD", CcittGroup::Group3TwoD, BitmapPolarity::ZeroIsBlack, 99, 33},
+        Case{"G3TwoDAligned", CcittGroup::Group3TwoD, BitmapPolarity::ZeroIsWhite, 99, 33, true}),
+    caseName);
+
+TEST(CcittEncoder, RefusesRowsBeyondTheHeightAndAnIncompleteBitmap) {
+    const std::vector<uint8_t> row(2, 0);
+    quorvex::CcittEncoder encoder(16, 2, CcittGroup::Group4, BitmapPolarity::ZeroIsWhite);
+    encoder.addRow(row.data());
+    EXPECT_THROW(encoder.finish(), std::logic_error);
+    encoder.addRow(row.data());
+    EXPECT_THROW(encoder.addRow(row.data()), std::logic_error);
+}
+
+}  // namespace
