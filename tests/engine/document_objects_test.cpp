@@ -144,7 +144,7 @@ TEST(DocumentInformation, TextStrings) {
         {"\xE5\xB1\xA5(", "<FEFF5C650028>"},
         {"\xF0\x9F\x93\x84", "<FEFFD83DDCC4>"},
         {"caf\xE9", "<FEFF006300610066FFFD>"},  // Latin-1, not UTF-8
-        {"\xE2\x82", "<FEFFFFFDFFFD>"},     // a cut sequence
+        {"\xE2\x82", "<FEFFFFFDFFFD>"},         // a cut sequence
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(quorvex::pdfTextString(text), expected) << text;
