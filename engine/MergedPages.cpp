@@ -28,7 +28,7 @@ TiffDocument& MergedPages::documentOf(std::size_t input) {
         // The previous file is done with: its descriptor goes before the next opens.
         first_.close();
         other_.close();
-        opener_(others_[input - 1], other_, otherFax_);
+        opener_(others_[input - 1], other_);
         openInput_ = input;
     }
     return other_;

@@ -8,16 +8,15 @@
 #include <vector>
 
 #include "engine/pdf/DocumentAssembly.h"
-#include "engine/tiff/FaxRewrite.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
 
 class MergedPages final : public PageSource {
   public:
-    // Opens one input as the converter does (checks and fax rewrite
-    // included); throws ConversionError when it cannot.
-    using Opener = std::function<void(const std::string& path, TiffDocument&, TemporaryFile&)>;
+    // Opens one input as the converter does (its checks included); throws
+    // ConversionError when it cannot.
+    using Opener = std::function<void(const std::string& path, TiffDocument&)>;
 
     // `first` is open on the first input; `others` follow it with the page
     // counts found when they were checked.
@@ -36,7 +35,6 @@ class MergedPages final : public PageSource {
     uint32_t total_ = 0;
     Opener opener_;
     std::size_t openInput_ = 0;  // 0: the first input; n: others_[n - 1]
-    TemporaryFile otherFax_;     // declared before other_: removed after it closes
     TiffDocument other_;
 };
 

@@ -11,27 +11,15 @@
 #include "engine/MergedPages.h"
 #include "engine/pdf/DocumentAssembly.h"
 #include "engine/pdf/PdfOutput.h"
-#include "engine/tiff/FaxRewrite.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
 namespace {
 
 constexpr const char* kUnableToOpen = "Unable to open file.";
-constexpr const char* kInvalidFax = "Unable to convert tiff. invalid fax format.";
 constexpr const char* kCmykRefused = "CMYK File Format not accepted";
 constexpr const char* kDamaged = "Damaged TIFF file.";
 constexpr const char* kGeneralFailure = "Error in convertTiffToPdf";
-
-// A fax page has one 1-bit sample per pixel; anything else is damage that
-// the rewrite would only spend time and memory on.
-bool isPlausibleFax(const PageLayout& page) {
-    return page.samplesPerPixel <= 1 && page.bitsPerSample <= 1;
-}
-
-bool needsFaxRewrite(const PageLayout& page) {
-    return page.isFax() && !page.tiled && page.strips > 1 && page.bitsPerSample != 0;
-}
 
 std::string joined(const std::vector<std::string>& lines) {
     std::string text;
@@ -103,11 +91,9 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
 }
 
 // Opens one input (from memory when the request carries its bytes) and
-// readies it: the fax rewrite, the CMYK refusal. A page list cut short is
-// added to the warnings.
+// refuses a CMYK first page. A page list cut short is added to the warnings.
 void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::string& input,
-                                   TiffDocument& document, TemporaryFile& faxCopy,
-                                   std::vector<std::string>& warnings) {
+                                   TiffDocument& document, std::vector<std::string>& warnings) {
     document.setDefaultResolution(static_cast<float>(request.defaultDpi));
     if (request.inputBytes && input == request.inputPath)
         document.openMemory(request.inputBytes, input);
@@ -115,15 +101,6 @@ void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::
         document.open(input);
     if (!document.truncation().empty())
         warnings.push_back(document.truncation());
-    if (needsFaxRewrite(document.page())) {
-        if (!isPlausibleFax(document.page())) {
-            throw ConversionError::input(Result::Refused, kInvalidFax,
-                                         "the fax page claims more than one bit per pixel");
-        }
-        std::string reason;
-        if (rewriteAsSingleStrip(document, input, faxCopy, reason, request.cancel) != 1)
-            throw ConversionError::input(Result::Refused, kInvalidFax, reason);
-    }
     if (document.page().photometric == PHOTOMETRIC_SEPARATED)
         throw ConversionError::input(Result::Failed, kCmykRefused);
 }
@@ -135,11 +112,10 @@ std::vector<uint32_t> TiffToPdfConverter::checkMergedInputs(const ConversionRequ
                                                             ConversionOutcome& outcome) {
     std::vector<uint32_t> pageCounts;
     for (const std::string& path : request.mergedInputs) {
-        TemporaryFile faxCopy;
         TiffDocument document;
         std::vector<std::string> warnings;
         try {
-            openInput(request, path, document, faxCopy, warnings);
+            openInput(request, path, document, warnings);
         } catch (const ConversionError& error) {
             if (error.isCancellation())
                 throw;
@@ -156,8 +132,7 @@ std::vector<uint32_t> TiffToPdfConverter::checkMergedInputs(const ConversionRequ
 }
 
 // The objects below are declared in release order: the output is discarded
-// (unless committed) first, then the document closes, then the temporary fax
-// file it had open is removed.
+// (unless committed) before the document closes.
 int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome& outcome) {
     const std::string& input = request.inputPath;
     outcome.outputPath = request.outputPath.empty() ? deriveOutputPath(input) : request.outputPath;
@@ -165,7 +140,6 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
         throw ConversionError::input(Result::Refused, "No file name given.");
     silenceLibtiffGlobalHandlers();
 
-    TemporaryFile faxCopy;
     TiffDocument document;
     struct DiagnosticsCopy {
         ConversionOutcome& outcome;
@@ -176,7 +150,7 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
         }
     } keepDiagnostics{outcome, document};
 
-    openInput(request, input, document, faxCopy, outcome.warnings);
+    openInput(request, input, document, outcome.warnings);
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
     std::vector<uint32_t> mergedPageCounts = checkMergedInputs(request, outcome);
 
@@ -190,9 +164,9 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
         writeDocument(*out, document, request.info, hooks);
     } else {
         MergedPages pages(document, request.mergedInputs, std::move(mergedPageCounts),
-                          [&](const std::string& path, TiffDocument& next, TemporaryFile& fax) {
+                          [&](const std::string& path, TiffDocument& next) {
                               std::vector<std::string> seenBefore;
-                              openInput(request, path, next, fax, seenBefore);
+                              openInput(request, path, next, seenBefore);
                           });
         writeDocument(*out, pages, request.info, hooks);
     }

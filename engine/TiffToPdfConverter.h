@@ -1,5 +1,5 @@
-// One conversion run: opens the TIFF, rewrites multi-strip fax files, refuses
-// a CMYK first page, writes the PDF and reports the result and its reason.
+// One conversion run: opens the TIFF, refuses a CMYK first page, writes the
+// PDF and reports the result, its reason and the damage found.
 // Failures inside are ConversionErrors; convert() is the one place that turns
 // them into the outcome's result, message and detail.
 #pragma once
@@ -12,7 +12,6 @@
 
 namespace quorvex {
 
-class TemporaryFile;
 class TiffDocument;
 
 class TiffToPdfConverter {
@@ -32,8 +31,7 @@ class TiffToPdfConverter {
   private:
     int run(const ConversionRequest& request, ConversionOutcome& outcome);
     void openInput(const ConversionRequest& request, const std::string& input,
-                   TiffDocument& document, TemporaryFile& faxCopy,
-                   std::vector<std::string>& warnings);
+                   TiffDocument& document, std::vector<std::string>& warnings);
     std::vector<uint32_t> checkMergedInputs(const ConversionRequest& request,
                                             ConversionOutcome& outcome);
     void setMessage(const std::string& text);

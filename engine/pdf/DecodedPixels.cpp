@@ -10,15 +10,12 @@
 #include "engine/Limits.h"
 #include "engine/pdf/PageDamage.h"
 #include "engine/pdf/SampleRoutes.h"
+#include "engine/pdf/StoredRows.h"
 #include "engine/pdf/StreamSink.h"
 #include "engine/tiff/TiffDocument.h"
 
 namespace quorvex {
 namespace {
-
-uint64_t packedBytes(uint64_t samples, uint64_t bits) {
-    return (samples * bits + 7) / 8;
-}
 
 uint16_t componentsOf(ColourModel colour) {
     switch (colour) {
@@ -82,110 +79,6 @@ class RowPacker {
     int bits_;
     std::size_t at_ = 0;
     unsigned bitInByte_ = 0;
-};
-
-void copyBits(const uint8_t* from, uint8_t* to, uint64_t toBit, uint64_t bits) {
-    if ((toBit & 7U) == 0 && (bits & 7U) == 0) {
-        std::memcpy(to + (toBit >> 3), from, bits >> 3);
-        return;
-    }
-    for (uint64_t i = 0; i < bits; ++i) {
-        const int bit = (from[i >> 3] >> (7 - (i & 7U))) & 1;
-        const uint64_t target = toBit + i;
-        const auto mask = static_cast<uint8_t>(0x80U >> (target & 7U));
-        to[target >> 3] =
-            static_cast<uint8_t>(bit ? (to[target >> 3] | mask) : (to[target >> 3] & ~mask));
-    }
-}
-
-// Decodes the page band by band (a strip's or a row of tiles' worth of rows)
-// and hands out its rows in stored order, one buffer per plane.
-class StoredRows {
-  public:
-    StoredRows(const TiffDocument& document, const DecodedLayout& layout)
-        : tiff_(document.handle()),
-          width_(document.page().width),
-          height_(document.page().height),
-          bits_(layout.sourceBits),
-          planes_(layout.separatePlanes ? layout.samplesPerPixel : 1),
-          samplesPerPlaneRow_(layout.separatePlanes ? 1 : layout.samplesPerPixel),
-          tiled_(layout.tiled) {
-        planeRowBytes_ = packedBytes(uint64_t{width_} * samplesPerPlaneRow_, bits_);
-        const PageLayout& page = document.page();
-        if (tiled_) {
-            tileWidth_ = page.tileWidth;
-            bandRows_ = page.tileLength;
-            const tmsize_t tileSize = TIFFTileSize(tiff_);
-            if (tileWidth_ == 0 || bandRows_ == 0 || tileSize <= 0) {
-                throw ConversionError::writer(Result::ImageObject, "the page's tiles have no size");
-            }
-            tile_ = allocateBuffer(static_cast<uint64_t>(tileSize));
-        } else {
-            // A missing RowsPerStrip means the whole page is one strip.
-            bandRows_ = page.rowsPerStrip == 0 ? height_ : page.rowsPerStrip;
-        }
-        bandRows_ = std::clamp<uint32_t>(bandRows_, 1, std::max<uint32_t>(height_, 1));
-        band_ = allocateBuffer(
-            checkedSize({planes_, bandRows_, std::max<uint64_t>(planeRowBytes_, 1)}));
-    }
-
-    uint32_t bandRows() const { return bandRows_; }
-
-    // Decodes the band that starts at `top`; false when libtiff cannot.
-    bool read(uint32_t top) {
-        const uint32_t rows = std::min(bandRows_, height_ - top);
-        for (uint16_t plane = 0; plane < planes_; ++plane) {
-            if (!(tiled_ ? readTiles(top, rows, plane) : readStrip(top, rows, plane)))
-                return false;
-        }
-        return true;
-    }
-
-    const uint8_t* row(uint16_t plane, uint32_t rowInBand) const {
-        return band_.data() + (uint64_t{plane} * bandRows_ + rowInBand) * planeRowBytes_;
-    }
-
-  private:
-    uint8_t* planeStart(uint16_t plane) {
-        return band_.data() + uint64_t{plane} * bandRows_ * planeRowBytes_;
-    }
-
-    bool readStrip(uint32_t top, uint32_t rows, uint16_t plane) {
-        const uint32_t strip = TIFFComputeStrip(tiff_, top, plane);
-        const auto size = static_cast<tmsize_t>(uint64_t{rows} * planeRowBytes_);
-        return TIFFReadEncodedStrip(tiff_, strip, planeStart(plane), size) >= 0;
-    }
-
-    bool readTiles(uint32_t top, uint32_t rows, uint16_t plane) {
-        const uint64_t tileRowBytes = static_cast<uint64_t>(TIFFTileRowSize64(tiff_));
-        const uint64_t bitsPerPixel = uint64_t{samplesPerPlaneRow_} * bits_;
-        for (uint32_t left = 0; left < width_; left += tileWidth_) {
-            const uint32_t tile = TIFFComputeTile(tiff_, left, top, 0, plane);
-            if (TIFFReadEncodedTile(tiff_, tile, tile_.data(),
-                                    static_cast<tmsize_t>(tile_.size())) < 0) {
-                return false;
-            }
-            const uint64_t columns = std::min(tileWidth_, width_ - left);
-            for (uint32_t r = 0; r < rows; ++r) {
-                copyBits(tile_.data() + r * tileRowBytes, planeStart(plane) + r * planeRowBytes_,
-                         left * bitsPerPixel, columns * bitsPerPixel);
-            }
-        }
-        return true;
-    }
-
-    TIFF* tiff_;
-    uint32_t width_;
-    uint32_t height_;
-    uint16_t bits_;
-    uint16_t planes_;
-    uint16_t samplesPerPlaneRow_;
-    bool tiled_;
-    uint64_t planeRowBytes_ = 0;
-    uint32_t bandRows_ = 0;
-    uint32_t tileWidth_ = 0;
-    std::vector<uint8_t> band_;
-    std::vector<uint8_t> tile_;
 };
 
 // Lays one pixel's colour over white paper by its alpha, in stored values:
@@ -392,7 +285,7 @@ void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout) {
     TiffDocument& document = reading.document;
     if (layout.jpegAsRgb)
         TIFFSetField(document.handle(), TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    StoredRows rows(document, layout);
+    StoredRows rows(document);
     const RowConverter converter(document, layout);
     std::vector<uint8_t> out = allocateBuffer(converter.rowBytes());
     const uint32_t height = document.page().height;

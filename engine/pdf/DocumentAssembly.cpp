@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
 #include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/FaxPage.h"
 #include "engine/pdf/ImageXObject.h"
 #include "engine/pdf/PageDamage.h"
 #include "engine/pdf/PagePipeline.h"
@@ -62,16 +64,28 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
     page.procSet = procSet.text();
 
     guardWriter(Result::ImageObject, [&] {
-        const ImagePlan plan = planImage(document);
+        ImagePlan plan = planImage(document);
+        PageDamage damage(document.diagnostics());
+        // Fax data goes into the PDF only when libtiff decodes it cleanly;
+        // otherwise its decode is coded again (rows lost stay white).
+        std::optional<FaxBitmap> fax;
+        if (plan.filter == ImageFilter::CcittFax) {
+            fax = FaxBitmap::decode(document, damage, hooks.cancel);
+            if (!fax->clean())
+                plan = cleanFaxPlan(plan);
+        }
         page.imageHeader = imageDictionary(plan, document.page(), index, number + 3);
         const bool encodeHere = pool.empty() || plan.encoding() == StreamEncoding::Raw;
         page.stream = std::make_unique<StreamJob>(plan.encoding(), encodeHere);
         if (!encodeHere)
             pool.submit([job = page.stream.get()] { job->run(); });
         StreamJobFeeder feeder(*page.stream);
-        PageDamage damage(document.diagnostics());
-        PageReading reading{document, feeder, hooks.cancel, damage};
-        writeImageSamples(reading, plan);
+        if (plan.source == SampleSource::FaxReencode) {
+            fax->writeCoded(feeder, ccittGroupOf(plan.ccitt));
+        } else {
+            PageReading reading{document, feeder, hooks.cancel, damage};
+            writeImageSamples(reading, plan);
+        }
         feeder.finish();
         if (damage.any() && hooks.warnings != nullptr)
             hooks.warnings->push_back(damage.describe(index + 1));

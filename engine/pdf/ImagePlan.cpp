@@ -38,7 +38,31 @@ ImagePlan faxPlan(const PageLayout& page, uint16_t compression) {
     plan.ccitt.k = compression == COMPRESSION_CCITTFAX4
                        ? -1
                        : ((page.group3Options & GROUP3OPT_2DENCODING) != 0 ? 1 : 0);
+    plan.colourSpace = ColourSpace::of(ColourModel::Gray);
     plan.bitsPerComponent = 1;
+    return plan;
+}
+
+// Fax data a PDF can carry: one bit a pixel, grey either way round. Group 4
+// pages without BitsPerSample keep the decoded route they always had.
+bool isCarriableFax(const PageLayout& page) {
+    const bool bilevel = page.samplesPerPixel == 1 && page.extraSamples.empty() &&
+                         isGreyOrBilevel(page.photometric) &&
+                         (page.bitsPerSample == 1 ||
+                          (page.bitsPerSample == 0 && page.compression == COMPRESSION_CCITTFAX3));
+    return page.isFax() && !page.codedDataUntrusted && bilevel;
+}
+
+// Fax pages keep their coded data: as stored when it is one strip, coded
+// again on its own, in memory, when it is split into strips or tiles.
+// Min-is-black data is drawn with 1 bits black.
+ImagePlan carriedFaxPlan(const PageLayout& page) {
+    ImagePlan plan = faxPlan(page, page.compression);
+    if (page.tiled || page.strips != 1) {
+        plan.source = SampleSource::FaxReencode;
+        return plan;
+    }
+    plan.ccitt.blackIs1 = page.photometric == PHOTOMETRIC_MINISBLACK;
     return plan;
 }
 
@@ -186,6 +210,19 @@ void refuseGiganticPage(const PageLayout& page, int32_t index) {
     }
 }
 
+// CCITT coding knows one 1-bit sample per pixel; a page claiming more is
+// damaged, and decoding it would only churn through time and memory.
+void refuseImpossibleFax(const PageLayout& page, int32_t index) {
+    const bool ccitt = page.isFax() || page.compression == COMPRESSION_CCITTRLE;
+    if (ccitt && (page.samplesPerPixel > 1 || page.bitsPerSample > 1)) {
+        throw ConversionError::input(Result::Refused, "Unable to convert tiff. invalid fax format.",
+                                     "page " + std::to_string(index + 1) +
+                                         " is fax-coded but claims " +
+                                         std::to_string(page.samplesPerPixel) + " samples of " +
+                                         std::to_string(page.bitsPerSample) + " bits per pixel");
+    }
+}
+
 }  // namespace
 
 bool planIsFaithful(const PageLayout& page, const ImagePlan& plan) {
@@ -209,9 +246,25 @@ bool planIsFaithful(const PageLayout& page, const ImagePlan& plan) {
     }
 }
 
+ImagePlan cleanFaxPlan(const ImagePlan& plan) {
+    ImagePlan clean = plan;
+    clean.source = SampleSource::FaxReencode;
+    clean.ccitt = CcittParameters{};
+    return clean;
+}
+
+CcittGroup ccittGroupOf(const CcittParameters& ccitt) {
+    if (ccitt.k < 0)
+        return CcittGroup::Group4;
+    return ccitt.k == 0 ? CcittGroup::Group3OneD : CcittGroup::Group3TwoD;
+}
+
 ImagePlan planImage(const TiffDocument& document) {
     const PageLayout& page = document.page();
     refuseGiganticPage(page, document.getCurrentPage());
+    refuseImpossibleFax(page, document.getCurrentPage());
+    if (isCarriableFax(page))
+        return carriedFaxPlan(page);
     // A page the table would misdraw takes the lossless decoded path; the
     // table's colour space is only built when the table plan stands.
     if (page.bitsPerSample > 8)

@@ -11,6 +11,7 @@
 #include "engine/pdf/ColourSpace.h"
 #include "engine/pdf/DecodedPixels.h"
 #include "engine/pdf/StreamSink.h"
+#include "engine/tiff/CcittEncoder.h"
 
 namespace quorvex {
 
@@ -53,6 +54,13 @@ struct ImagePlan {
 // Decides the selected page's plan. Fails the page (ConversionError) when it
 // is too large to convert or its colour map is missing.
 ImagePlan planImage(const TiffDocument& document);
+
+// The plan for a fax page whose data is coded again because libtiff could
+// not decode it cleanly: one clean Group 4 stream, white coded as white.
+ImagePlan cleanFaxPlan(const ImagePlan& plan);
+
+// The CCITT coding a fax plan's parameters name.
+CcittGroup ccittGroupOf(const CcittParameters& ccitt);
 
 // Whether the compression-based table plan carries the page's samples as
 // they are (its source, bit depth and colour space agree with the layout).

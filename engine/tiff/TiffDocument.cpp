@@ -89,12 +89,6 @@ void TiffDocument::finishOpen() {
     loadPage();
 }
 
-bool TiffDocument::openForWriting(int fd, const std::string& path, const char* mode) {
-    close();
-    tiff_ = openTiffFd(fd, path.c_str(), mode, &diagnostics_);
-    return tiff_ != nullptr;
-}
-
 // Counts the leading directories that libtiff reads one after another.
 // Reading forward from the current directory keeps this linear in the number
 // of pages, and libtiff itself stops on a chain that loops back. A chain that

@@ -33,9 +33,6 @@ class TiffDocument {
     // Resolution in dots per inch given to pages that carry none; 0 leaves
     // them to the page geometry's usual 200.
     void setDefaultResolution(float dotsPerInch) { defaultDpi_ = dotsPerInch; }
-    // Opens `path` for writing with libtiff's `mode` (e.g. "w"); nothing is
-    // read. Returns false when libtiff cannot.
-    bool openForWriting(int fd, const std::string& path, const char* mode);
     void close();
 
     // Selects page `page` (below getPageCount()) and reads its layout.

@@ -187,7 +187,7 @@ TEST_F(CliConversionTest, BrokenFileFailsAloneAndLeavesNothingBehind) {
 
 TEST_F(CliConversionTest, FailureOnALaterPageLeavesNoPartialPdfAndKeepsTheOldOne) {
     // Page two is a fax page whose data lies past the end of the file: page
-    // one is written, then the run fails part-way through the PDF.
+    // one is written, then, strict, the run fails part-way through the PDF.
     fixtures::PageSpec colour;
     colour.photometric = PHOTOMETRIC_RGB;
     colour.compression = COMPRESSION_LZW;
@@ -201,7 +201,7 @@ TEST_F(CliConversionTest, FailureOnALaterPageLeavesNoPartialPdfAndKeepsTheOldOne
     clitest::pointPageStripsPastEnd(dir_ / "torn.tif", 1);
     std::ofstream(dir_ / "torn.pdf") << "previous version";
 
-    const support::CommandResult result = runCli({path("torn.tif")});
+    const support::CommandResult result = runCli({"--strict", path("torn.tif")});
     EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
     EXPECT_EQ(filesUnder(dir_.path()), (std::set<std::string>{"torn.tif", "torn.pdf"}));
     EXPECT_TRUE(support::readFile(dir_ / "torn.pdf") == "previous version");

@@ -28,6 +28,9 @@ struct PageKind {
     // The pixels a page should show, for pages libtiff's RGBA reader refuses;
     // empty means libtiff's decode.
     std::function<support::RgbImage(const PageSpec&)> expectedPixels;
+    // The encoding `pdfimages -list` must show for every image ("ccitt",
+    // "jpeg", "image"); empty: not checked.
+    std::string encoding;
 };
 
 void PrintTo(const PageKind& kind, std::ostream* out) {
@@ -58,7 +61,7 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         const support::QpdfCheck check = support::qpdfCheck(outcome.outputPath);
         ASSERT_TRUE(check.ok) << check.output;
         ASSERT_EQ(support::pdfPageCount(outcome.outputPath), static_cast<int>(kind.pages.size()));
-        expectOneImagePerPage(outcome.outputPath, kind.pages);
+        expectOneImagePerPage(outcome.outputPath, kind.pages, kind.encoding);
 
         for (std::size_t index = 0; index < kind.pages.size(); ++index) {
             const int page = static_cast<int>(index);
@@ -72,13 +75,16 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         }
     }
 
-    static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageSpec>& pages) {
+    static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageSpec>& pages,
+                                      const std::string& encoding) {
         const std::vector<support::PdfImageInfo> images = support::extractImageInfo(pdf);
         ASSERT_EQ(images.size(), pages.size());
         for (std::size_t i = 0; i < pages.size(); ++i) {
             EXPECT_EQ(images[i].page, static_cast<int>(i + 1));
             EXPECT_EQ(images[i].width, pages[i].width) << "page " << i;
             EXPECT_EQ(images[i].height, pages[i].height) << "page " << i;
+            if (!encoding.empty())
+                EXPECT_EQ(images[i].encoding, encoding) << "page " << i;
         }
     }
 
@@ -100,6 +106,11 @@ PageSpec fax(uint16_t compression, uint32_t variant = 0) {
 
 PageSpec withStrips(PageSpec page, uint32_t rowsPerStrip) {
     page.rowsPerStrip = rowsPerStrip;
+    return page;
+}
+
+PageSpec withTiles(PageSpec page) {
+    page.tiles = fixtures::TileSize{64, 64};
     return page;
 }
 
@@ -189,11 +200,23 @@ std::vector<PageKind> faxKinds() {
     fax4.yResolution = 98.0f;
     PageSpec noBits = fax(COMPRESSION_CCITTFAX4);
     noBits.bitsPerSample = std::nullopt;
+    PageSpec minIsBlackFax = fax(COMPRESSION_CCITTFAX4);
+    minIsBlackFax.photometric = PHOTOMETRIC_MINISBLACK;
     return {
         {"Group4ThreePagesManyStrips",
          {withStrips(fax(COMPRESSION_CCITTFAX4, 0), 32),
           withStrips(fax(COMPRESSION_CCITTFAX4, 1), 50),
-          withStrips(fax(COMPRESSION_CCITTFAX4, 2), 7)}},
+          withStrips(fax(COMPRESSION_CCITTFAX4, 2), 7)},
+         0,
+         {},
+         "ccitt"},
+        {"Group4MinIsBlack", {minIsBlackFax}, 0, {}, "ccitt"},
+        {"Group4MinIsBlackManyStrips", {withStrips(minIsBlackFax, 30)}, 0, {}, "ccitt"},
+        {"Group4TiledOnASecondPage",
+         {fax(COMPRESSION_CCITTFAX4), withTiles(fax(COMPRESSION_CCITTFAX4, 1))},
+         0,
+         {},
+         "ccitt"},
         {"Group4OneStripFaxResolution", {fax4}},
         {"Group4FillOrder2", {withFillOrder2(fax(COMPRESSION_CCITTFAX4))}},
         {"Group4WithoutBitsPerSample", {noBits}},
@@ -206,7 +229,10 @@ std::vector<PageKind> faxKinds() {
          {withFillOrder2(withG3Options(fax(COMPRESSION_CCITTFAX3), GROUP3OPT_2DENCODING))}},
         {"Group3TwoDimensionalManyStrips",
          {withStrips(withG3Options(fax(COMPRESSION_CCITTFAX3, 3), GROUP3OPT_2DENCODING), 40),
-          withStrips(withG3Options(fax(COMPRESSION_CCITTFAX3, 4), GROUP3OPT_2DENCODING), 40)}},
+          withStrips(withG3Options(fax(COMPRESSION_CCITTFAX3, 4), GROUP3OPT_2DENCODING), 40)},
+         0,
+         {},
+         "ccitt"},
         {"Group4WithUntrustedWriterSoftwareTag",
          {withSoftware(fax(COMPRESSION_CCITTFAX4), "Oi/GFS, writer v00.06.02")}},
         {"Group4WithOtherSoftwareTag",
@@ -483,8 +509,7 @@ std::vector<PageKind> everyDecodableKind() {
         {"JpegYCbCr1x1Tiled", {tiled(jpegYCbCr(1, 1))}, 2},
         {"TiledGroup4Fax", {tiledFax}},
         {"TiledBilevelMinIsWhite", {tiled(grey(COMPRESSION_PACKBITS, kMinIsWhite, 1))}},
-        {"TiledPalette8Bit",
-         {tiled(palette(kDeflate, 8, fixtures::ColorMapMode::Auto16Bit))}},
+        {"TiledPalette8Bit", {tiled(palette(kDeflate, 8, fixtures::ColorMapMode::Auto16Bit))}},
         {"TiledPalette4BitPartialTiles",
          {tiled(palette(COMPRESSION_NONE, 4, fixtures::ColorMapMode::Auto16Bit), 32, 16)}},
         {"TiledRgb16Bit", {tiled(rgb(COMPRESSION_LZW, 16))}, 1},
@@ -493,7 +518,9 @@ std::vector<PageKind> everyDecodableKind() {
         {"SeparatePlanesRgbWithAlpha", {rgbAlphaSeparate}},
         {"SeparatePlanesGreyWithAlpha", {greyAlphaSeparate}},
         {"SeparatePlanesRgbStrips", {withStrips(separate(rgb(COMPRESSION_LZW)), 7)}},
-        {"Palette16Bit", {palette(COMPRESSION_NONE, 16, fixtures::ColorMapMode::Auto16Bit)}, 1,
+        {"Palette16Bit",
+         {palette(COMPRESSION_NONE, 16, fixtures::ColorMapMode::Auto16Bit)},
+         1,
          paletteColours},
         {"Grey16BitMinIsWhite", {grey(COMPRESSION_NONE, kMinIsWhite, 16)}, 1},
         {"Rgb16BitWithAlpha", {withAlpha(rgb(COMPRESSION_NONE, 16), EXTRASAMPLE_UNASSALPHA)}, 1},
@@ -501,17 +528,23 @@ std::vector<PageKind> everyDecodableKind() {
         {"GreyZstd", {grey(kZstd, kMinIsBlack, 8)}},
         {"RgbWebp", {rgb(kWebp)}},
         {"LogLuv",
-         {{.width = 40, .height = 30, .compression = COMPRESSION_SGILOG,
-           .photometric = PHOTOMETRIC_LOGLUV, .bitsPerSample = 16,
+         {{.width = 40,
+           .height = 30,
+           .compression = COMPRESSION_SGILOG,
+           .photometric = PHOTOMETRIC_LOGLUV,
+           .bitsPerSample = 16,
            .sgilogDataFormat = SGILOGDATAFMT_16BIT}}},
         {"LogL",
-         {{.width = 40, .height = 30, .compression = COMPRESSION_SGILOG,
-           .photometric = PHOTOMETRIC_LOGL, .bitsPerSample = 16,
+         {{.width = 40,
+           .height = 30,
+           .compression = COMPRESSION_SGILOG,
+           .photometric = PHOTOMETRIC_LOGL,
+           .bitsPerSample = 16,
            .sgilogDataFormat = SGILOGDATAFMT_16BIT}}},
         {"MixedKindsInOneFile",
          {fax(COMPRESSION_CCITTFAX4), tiled(rgb(COMPRESSION_LZW, 16)), jpegYCbCr(2, 2),
-          separate(rgb(COMPRESSION_NONE)), palette(COMPRESSION_NONE, 1,
-                                                    fixtures::ColorMapMode::Auto8Bit)},
+          separate(rgb(COMPRESSION_NONE)),
+          palette(COMPRESSION_NONE, 1, fixtures::ColorMapMode::Auto8Bit)},
          2},
     };
 }
@@ -526,11 +559,13 @@ std::vector<PageKind> orientedKinds() {
     for (uint16_t orientation = ORIENTATION_TOPRIGHT; orientation <= ORIENTATION_LEFTBOT;
          ++orientation) {
         const std::string suffix = std::to_string(orientation);
-        kinds.push_back({"RgbScanlines" + suffix, {withOrientation(rgb(COMPRESSION_NONE), orientation)}});
+        kinds.push_back(
+            {"RgbScanlines" + suffix, {withOrientation(rgb(COMPRESSION_NONE), orientation)}});
         kinds.push_back({"FaxPassThrough" + suffix,
                          {withOrientation(fax(COMPRESSION_CCITTFAX4), orientation)}});
-        kinds.push_back({"TiledDecoded" + suffix,
-                         {withOrientation(tiled(grey(COMPRESSION_LZW, kMinIsWhite, 4)), orientation)}});
+        kinds.push_back(
+            {"TiledDecoded" + suffix,
+             {withOrientation(tiled(grey(COMPRESSION_LZW, kMinIsWhite, 4)), orientation)}});
         kinds.push_back({"RgbaRoute" + suffix,
                          {withOrientation(withAlpha(rgb(COMPRESSION_LZW), EXTRASAMPLE_ASSOCALPHA),
                                           orientation)}});

@@ -16,6 +16,7 @@
 
 #include "engine/Conversion.h"
 #include "engine/pdf/PdfOutput.h"
+#include "fixtures/TiffFixture.h"
 #include "hostile/IsolatedConversion.h"
 #include "hostile/SampleCorpus.h"
 #include "support/TestSupport.h"
@@ -157,23 +158,55 @@ TEST_F(Faults, ReadOnlyOutputFolderFailsAndKeepsTheOldPdf) {
 
 // The rewrite of a fax split into strips needs a temporary file beside the
 // input; in a read-only folder it cannot have one.
-TEST_F(Faults, MultiStripFaxInReadOnlyFolderFailsCleanly) {
-    write("g4-multi-strip-3-pages.tif", work_ / "in");
+// A striped fax first page is coded again in memory, page by page: nothing
+// is written beside the input, and the pages after it keep their own kinds.
+TEST_F(Faults, StripedFaxFirstPageConvertsFromAReadOnlyFolder) {
+    using fixtures::PageSpec;
+    const PageSpec fax{.width = 300,
+                       .height = 90,
+                       .compression = COMPRESSION_CCITTFAX4,
+                       .photometric = PHOTOMETRIC_MINISWHITE,
+                       .bitsPerSample = 1,
+                       .rowsPerStrip = 20};
+    PageSpec group3 = fax;
+    group3.compression = COMPRESSION_CCITTFAX3;
+    group3.group3Options = GROUP3OPT_2DENCODING;
+    const std::vector<PageSpec> pages = {
+        fax,
+        {.compression = COMPRESSION_ADOBE_DEFLATE, .tiles = fixtures::TileSize{16, 16}},
+        {.photometric = PHOTOMETRIC_RGB, .planarConfig = PLANARCONFIG_SEPARATE},
+        {.compression = COMPRESSION_JPEG, .photometric = PHOTOMETRIC_YCBCR},
+        {.photometric = PHOTOMETRIC_PALETTE},
+        {.bitsPerSample = 16},
+        {.photometric = PHOTOMETRIC_RGB,
+         .extraSamples = {EXTRASAMPLE_UNASSALPHA},
+         .alphaFill = fixtures::AlphaFill::Varying},
+        fax,
+        group3,
+    };
+    fs::create_directories(work_ / "in");
+    fixtures::writeTiff(work_ / "in" / "mixed.tif", pages);
     fs::create_directories(work_ / "out");
-    writeText(work_ / "out" / "fax.pdf", kOldPdf);
     ScopedMount mount;
     if (const std::string why = mount.readOnlyView(work_ / "in", work_ / "in-ro"); !why.empty()) {
         GTEST_SKIP() << "no read-only folder: " << why;
     }
 
-    const quorvex::ConversionOutcome outcome =
-        convert(work_ / "in-ro" / "g4-multi-strip-3-pages.tif", work_ / "out" / "fax.pdf");
+    const fs::path pdf = work_ / "out" / "mixed.pdf";
+    const quorvex::ConversionOutcome outcome = convert(work_ / "in-ro" / "mixed.tif", pdf);
 
-    EXPECT_FALSE(outcome.ok());
-    EXPECT_FALSE(outcome.message.empty());
-    EXPECT_EQ(namesIn(work_ / "in"), std::set<std::string>{"g4-multi-strip-3-pages.tif"});
-    EXPECT_EQ(namesIn(work_ / "out"), std::set<std::string>{"fax.pdf"});
-    EXPECT_EQ(support::readFile(work_ / "out" / "fax.pdf"), kOldPdf);
+    ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
+    EXPECT_TRUE(outcome.warnings.empty());
+    EXPECT_EQ(namesIn(work_ / "in"), std::set<std::string>{"mixed.tif"});
+    for (int page = 0; page < static_cast<int>(pages.size()); ++page) {
+        const support::RgbImage expected =
+            support::decodeTiffPage(work_ / "in" / "mixed.tif", page);
+        const int tolerance = pages[page].compression == COMPRESSION_JPEG ? 2 : 0;
+        EXPECT_TRUE(support::imagesMatch(
+            expected, support::renderPdfPage(pdf, page, expected.width, expected.height),
+            tolerance))
+            << "page " << page;
+    }
 }
 
 // Writes cut off after every few hundred bytes of the PDF, through the

@@ -514,8 +514,30 @@ int pdfPageCount(const std::filesystem::path& pdf) {
     throw std::runtime_error("pdfinfo printed no page count for " + pdf.string());
 }
 
+namespace {
+
+// Poppler smooths the edges of image pixels drawn at their own size; drawn
+// larger, the centre of each pixel's block is its true colour.
+constexpr uint32_t kPopplerScale = 4;
+
+RgbImage centresOf(const RgbImage& large, uint32_t scale) {
+    RgbImage image;
+    image.width = large.width / scale;
+    image.height = large.height / scale;
+    image.rgb.resize(std::size_t{image.width} * image.height * 3);
+    for (uint32_t y = 0; y < image.height; ++y) {
+        for (uint32_t x = 0; x < image.width; ++x) {
+            const uint8_t* from = large.pixel(x * scale + scale / 2, y * scale + scale / 2);
+            std::copy(from, from + 3, image.rgb.begin() + (std::size_t{y} * image.width + x) * 3);
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
 RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t width,
-                       uint32_t height) {
+                       uint32_t height, Renderer renderer) {
     // mutool quietly draws the last page for a page number past the end.
     const int pages = pdfPageCount(pdf);
     if (pageIndex < 0 || pageIndex >= pages) {
@@ -524,12 +546,18 @@ RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t
     }
     const TempDir scratch("quorvex-render");
     const std::filesystem::path output = scratch / "page.ppm";
+    const std::string page = std::to_string(pageIndex + 1);
     const CommandResult result =
-        runCommand({"mutool", "draw", "-q", "-N", "-f", "-w", std::to_string(width), "-h",
-                    std::to_string(height), "-c", "rgb", "-F", "pnm", "-o", output.string(),
-                    pdf.string(), std::to_string(pageIndex + 1)});
+        renderer == Renderer::MuPdf
+            ? runCommand({"mutool", "draw", "-q", "-N", "-f", "-w", std::to_string(width), "-h",
+                          std::to_string(height), "-c", "rgb", "-F", "pnm", "-o", output.string(),
+                          pdf.string(), page})
+            : runCommand({"pdftoppm", "-f", page, "-l", page, "-singlefile", "-scale-to-x",
+                          std::to_string(width * kPopplerScale), "-scale-to-y",
+                          std::to_string(height * kPopplerScale), "-aa", "no", "-aaVector", "no",
+                          pdf.string(), (scratch / "page").string()});
     if (!result.succeeded() || !fileExists(output)) {
-        throw toolFailure("mutool draw", pdf, result);
+        throw toolFailure(renderer == Renderer::MuPdf ? "mutool draw" : "pdftoppm", pdf, result);
     }
     RgbImage image;
     try {
@@ -537,6 +565,8 @@ RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t
     } catch (const std::exception& e) {
         throw std::runtime_error("mutool draw output for " + pdf.string() + ": " + e.what());
     }
+    if (renderer == Renderer::Poppler)
+        image = centresOf(image, kPopplerScale);
     if (image.width != width || image.height != height) {
         throw std::runtime_error("mutool draw rendered page " + std::to_string(pageIndex) + " of " +
                                  pdf.string() + " at " + std::to_string(image.width) + "x" +

@@ -76,8 +76,12 @@ struct RgbImage {
 // (no colour management, stretched to exactly W x H pixels). For a page whose
 // image fills it, W x H equal to the image's pixel size maps image pixels
 // one to one onto output pixels. Throws on failure.
+// With Renderer::Poppler the page is drawn by `pdftoppm` without
+// anti-aliasing, four times as large, and the centre of each pixel's block
+// taken (Poppler smooths image edges at 1:1).
+enum class Renderer { MuPdf, Poppler };
 RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t width,
-                       uint32_t height);
+                       uint32_t height, Renderer renderer = Renderer::MuPdf);
 
 // libtiff's decode of one page (counted from 0) through its RGBA interface.
 // With applyOrientation the Orientation tag is applied, all of 2 to 8
