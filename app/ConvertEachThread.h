@@ -4,21 +4,29 @@
 #pragma once
 
 #include <QObject>
-#include <atomic>
+#include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "app/ConversionJob.h"
+#include "app/JobReport.h"
 
 namespace quorvex::gui {
+
+class ProcessorBudget;
 
 class ConvertEachThread : public QObject {
     Q_OBJECT
 
   public:
+    // How long the destructor waits for a stopped batch to end before it
+    // leaves the thread behind (an input that blocks, say).
+    static constexpr std::chrono::milliseconds kStopGrace{1000};
+
     ConvertEachThread(std::vector<ConversionJob> jobs, ConvertFunction convert,
-                      QObject* parent = nullptr);
-    // Stops the batch and waits for its thread.
+                      std::shared_ptr<ProcessorBudget> budget, QObject* parent = nullptr);
+    // Stops the batch and waits for its thread, at most kStopGrace.
     ~ConvertEachThread() override;
 
     ConvertEachThread(const ConvertEachThread&) = delete;
@@ -30,23 +38,31 @@ class ConvertEachThread : public QObject {
     void requestStop();
     // Blocks until the thread has ended.
     void wait();
+    // Waits until the thread has ended or the deadline has passed. A thread
+    // still running then is left to end on its own: it no longer reports to
+    // this object, and the process may exit without it. Returns whether the
+    // thread ended.
+    bool finishBy(std::chrono::steady_clock::time_point deadline);
+
+    // Threads left behind by finishBy in this process that may still run.
+    static int threadsLeftBehind();
 
   signals:
+    // The conversion of the row's file has begun (it holds its processors).
     void jobStarted(quorvex::gui::RowId row);
-    // shownPath: the PDF written on success, the TIFF otherwise.
-    // reason: the engine's explanation of a failure, empty on success.
-    void jobFinished(quorvex::gui::RowId row, bool succeeded, const QString& shownPath,
-                     const QString& reason);
+    void jobFinished(quorvex::gui::RowId row, const quorvex::gui::JobReport& report);
     // The last signal of a batch that ran to its end; not sent after a stop.
     void batchFinished();
 
   private:
-    void run();
-    ConversionOutcome convertOne(const ConversionJob& job) const;
+    // Everything the thread uses; it outlives this object when the thread is
+    // left behind.
+    struct Shared;
+    static void run(const std::shared_ptr<Shared>& shared);
+    // Returns whether every job ran (no stop).
+    static bool runJobs(Shared& shared);
 
-    std::vector<ConversionJob> m_jobs;
-    ConvertFunction m_convert;
-    std::atomic<bool> m_stopRequested{false};
+    std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
 };
 

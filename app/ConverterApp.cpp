@@ -1,10 +1,12 @@
 #include "app/ConverterApp.h"
 
 #include <QDir>
+#include <QProcessEnvironment>
 #include <QUrl>
 
 #include "app/AppIcon.h"
 #include "app/ConverterDialog.h"
+#include "app/InstanceChannel.h"
 
 namespace quorvex::gui {
 
@@ -17,12 +19,24 @@ ConverterApp::ConverterApp(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(applicationIcon());
 }
 
+QString ConverterApp::instanceName() const {
+    return InstanceChannel::serverName(QProcessEnvironment::systemEnvironment(), platformName());
+}
+
 int ConverterApp::InitInstance(const QStringList& files) {
+    InstanceChannel channel(instanceName());
+    if (channel.handOver(files)) {
+        return 0;  // the window already open took the files
+    }
     ConverterDialog dialog;
     emit windowCreated(&dialog);
     if (!files.isEmpty()) {
         dialog.OnDropFiles(files);
     }
+    // Without the name later launches open windows of their own, as before.
+    channel.listen();
+    connect(&channel, &InstanceChannel::filesHandedOver, &dialog,
+            &ConverterDialog::OnFilesHandedOver);
     // Shown as an ordinary window rather than an application-modal one, so
     // that window managers treat it as the main window it is (taskbar button,
     // minimising). Closing it, the last window, ends the event loop.

@@ -21,10 +21,15 @@ class ConverterApp : public QApplication {
 
     ConverterApp(int& argc, char** argv);
 
-    // Shows the main window and runs until it closes. files
-    // are taken in as if they had been dropped on the window (none: an empty
-    // list). Returns the process exit code.
+    // Hands the files to the window already open for this user and display
+    // and returns 0 when it takes them. Otherwise shows the main window,
+    // takes the files in as if they had been dropped on it (none: an empty
+    // list), takes the files later launches hand over, and runs until it
+    // closes. Returns the process exit code.
     int InitInstance(const QStringList& files = {});
+
+    // The name later launches find this program's window by.
+    QString instanceName() const;
 
     // The files named on the command line, after Qt has taken out its own
     // options: what a file manager's "Open With" passes.

@@ -13,11 +13,15 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScreen>
+#include <QSet>
+#include <QSpacerItem>
+#include <QStyle>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <utility>
@@ -29,6 +33,7 @@
 #include "app/DialogUnits.h"
 #include "app/DragOut.h"
 #include "app/FileListWidget.h"
+#include "app/ProcessorBudget.h"
 
 namespace quorvex::gui {
 
@@ -41,6 +46,7 @@ constexpr int kMargin = 7;
 constexpr int kHintIndent = 3;
 constexpr int kGapBelowList = 8;
 constexpr int kGapBetweenHints = 2;
+constexpr int kGapBesideAbout = 4;
 
 QLabel* instructionLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -71,6 +77,12 @@ QIcon dimmedIcon(const QIcon& icon) {
         dimmed.addPixmap(faded);
     }
     return dimmed;
+}
+
+// A path as the duplicate test compares it: absolute and clean, letter case
+// kept, as the file system tells names apart.
+QString absoluteCleanPath(const QString& path) {
+    return QDir::toNativeSeparators(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
 }
 
 // The dropped paths, as local file names without a trailing separator.
@@ -105,7 +117,10 @@ bool removesDraggedRows(Qt::DropAction action) {
 }  // namespace
 
 ConverterDialog::ConverterDialog(QWidget* parent, DesktopActions desktop, ConvertFunction convert)
-    : QDialog(parent), m_desktop(std::move(desktop)), m_convert(std::move(convert)) {
+    : QDialog(parent),
+      m_desktop(std::move(desktop)),
+      m_convert(std::move(convert)),
+      m_budget(std::make_shared<ProcessorBudget>()) {
     setObjectName(QStringLiteral("ConverterDialog"));
     setWindowTitle(QStringLiteral("Quorvex Tiff to Pdf Converter"));
     setWindowIcon(applicationIcon());
@@ -118,19 +133,25 @@ ConverterDialog::ConverterDialog(QWidget* parent, DesktopActions desktop, Conver
     setAcceptDrops(true);
     buildWidgets();
     buildActions();
-    setFixedSize(DialogUnits(*this).size(kWindowWidth, kWindowHeight));
+    applyDialogUnits();
 }
 
 ConverterDialog::~ConverterDialog() {
+    // All workers stop at once and share one grace period, so closing never
+    // takes longer than that however many batches were running.
     stopWorkers();
+    const auto deadline = std::chrono::steady_clock::now() + ConvertEachThread::kStopGrace;
     for (ConvertEachThread* worker : m_workers) {
-        worker->wait();
+        worker->finishBy(deadline);
     }
 }
 
-void ConverterDialog::buildWidgets() {
-    const DialogUnits units(*this);
+void ConverterDialog::setProcessorBudget(unsigned processors) {
+    // Running workers keep the budget they started with.
+    m_budget = std::make_shared<ProcessorBudget>(processors);
+}
 
+void ConverterDialog::buildWidgets() {
     m_list = new FileListWidget(this);
     m_list->setObjectName(QStringLiteral("m_list"));
     m_list->setAccessibleName(QStringLiteral("Files"));
@@ -158,25 +179,45 @@ void ConverterDialog::buildWidgets() {
     about->setAccessibleName(QStringLiteral("About Tessaly"));
     connect(about, &QToolButton::clicked, this, &ConverterDialog::OnAbout);
 
-    auto* firstHintRow = new QHBoxLayout;
-    firstHintRow->setSpacing(units.x(4));
-    firstHintRow->addSpacing(units.x(kHintIndent));
-    firstHintRow->addWidget(m_dropHint, 1);
-    firstHintRow->addWidget(about, 0, Qt::AlignRight | Qt::AlignVCenter);
+    // The spacings are set in dialog units by applyDialogUnits.
+    m_firstHintIndent = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
+    m_firstHintRow = new QHBoxLayout;
+    m_firstHintRow->addSpacerItem(m_firstHintIndent);
+    m_firstHintRow->addWidget(m_dropHint, 1);
+    m_firstHintRow->addWidget(about, 0, Qt::AlignRight | Qt::AlignVCenter);
 
-    auto* secondHintRow = new QHBoxLayout;
-    secondHintRow->setSpacing(0);
-    secondHintRow->addSpacing(units.x(kHintIndent));
-    secondHintRow->addWidget(m_outputHint, 1);
+    m_secondHintIndent = new QSpacerItem(0, 0, QSizePolicy::Fixed, QSizePolicy::Minimum);
+    m_secondHintRow = new QHBoxLayout;
+    m_secondHintRow->setSpacing(0);
+    m_secondHintRow->addSpacerItem(m_secondHintIndent);
+    m_secondHintRow->addWidget(m_outputHint, 1);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(units.margins(kMargin, kMargin, kMargin, kMargin / 2));
-    layout->setSpacing(0);
-    layout->addWidget(m_list, 1);
-    layout->addSpacing(units.y(kGapBelowList) / 2);
-    layout->addLayout(firstHintRow);
-    layout->addSpacing(units.y(kGapBetweenHints));
-    layout->addLayout(secondHintRow);
+    m_gapBelowList = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    m_gapBetweenHints = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    m_layout = new QVBoxLayout(this);
+    m_layout->setSpacing(0);
+    m_layout->addWidget(m_list, 1);
+    m_layout->addSpacerItem(m_gapBelowList);
+    m_layout->addLayout(m_firstHintRow);
+    m_layout->addSpacerItem(m_gapBetweenHints);
+    m_layout->addLayout(m_secondHintRow);
+}
+
+void ConverterDialog::applyDialogUnits() {
+    const DialogUnits units(*this);
+    m_firstHintRow->setSpacing(units.x(kGapBesideAbout));
+    m_firstHintIndent->changeSize(units.x(kHintIndent), 0, QSizePolicy::Fixed,
+                                  QSizePolicy::Minimum);
+    m_secondHintIndent->changeSize(units.x(kHintIndent), 0, QSizePolicy::Fixed,
+                                   QSizePolicy::Minimum);
+    m_gapBelowList->changeSize(0, units.y(kGapBelowList) / 2, QSizePolicy::Minimum,
+                               QSizePolicy::Fixed);
+    m_gapBetweenHints->changeSize(0, units.y(kGapBetweenHints), QSizePolicy::Minimum,
+                                  QSizePolicy::Fixed);
+    m_layout->setContentsMargins(units.margins(kMargin, kMargin, kMargin, kMargin / 2));
+    m_layout->invalidate();
+    setFixedSize(units.size(kWindowWidth, kWindowHeight));
+    m_list->fitColumnsToContents();
 }
 
 void ConverterDialog::buildActions() {
@@ -189,6 +230,8 @@ void ConverterDialog::buildActions() {
     m_removeFromList =
         addCommand(QStringLiteral("&Remove From List"), QKeySequence(Qt::CTRL | Qt::Key_R),
                    &ConverterDialog::OnRemoveFromList);
+    // Delete is where file managers put removal; Ctrl+R stays the one shown.
+    m_removeFromList->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_R), QKeySequence::Delete});
     m_clearList = addCommand(QStringLiteral("&Clear List"), QKeySequence(Qt::CTRL | Qt::Key_L),
                              &ConverterDialog::OnClearList);
     m_convertAgain =
@@ -275,6 +318,14 @@ void ConverterDialog::keyPressEvent(QKeyEvent* event) {
     }
 }
 
+void ConverterDialog::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // The desktop's font changed: the dialog units change with it.
+    if (event->type() == QEvent::FontChange && m_layout != nullptr) {
+        applyDialogUnits();
+    }
+}
+
 void ConverterDialog::done(int result) {
     stopWorkers();
     QDialog::done(result);
@@ -311,25 +362,33 @@ void ConverterDialog::dropEvent(QDropEvent* event) {
 
 void ConverterDialog::OnDropFiles(const QStringList& paths) {
     std::vector<ConversionJob> jobs;
-    for (const QString& path : paths) {
-        // The only test of a file's type is its name: folders named x.tif
-        // pass and fail later in the converter.
-        if (path.isEmpty() || !path.toLower().contains(QStringLiteral(".tif"))) {
+    QSet<QString> taken;
+    for (const QString& dropped : paths) {
+        // The only test of a file's type is its name: folders, FIFOs and the
+        // like named x.tif pass and are refused by the converter.
+        if (dropped.isEmpty() || !dropped.toLower().contains(QStringLiteral(".tif"))) {
             continue;
         }
-        if (listShows(path)) {
+        const QString path = absoluteCleanPath(dropped);
+        if (taken.contains(path) || isBusyDuplicate(path)) {
             continue;
         }
-        QTreeWidgetItem* row = addRow(path);
-        jobs.push_back({row->data(kFilenameColumn, kRowIdRole).value<RowId>(), path});
+        taken.insert(path);
+        jobs.push_back(jobFor(addRow(path)));
     }
     m_list->fitColumnsToContents();
     if (const int count = m_list->topLevelItemCount(); count > 0) {
         m_list->scrollToItem(m_list->topLevelItem(count - 1));
     }
-    if (!jobs.empty()) {
-        startWorker(std::move(jobs));
-    }
+    schedule(std::move(jobs));
+}
+
+void ConverterDialog::OnFilesHandedOver(const QStringList& paths) {
+    OnDropFiles(paths);
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
 }
 
 QTreeWidgetItem* ConverterDialog::addRow(const QString& path) {
@@ -364,14 +423,21 @@ QTreeWidgetItem* ConverterDialog::findRow(RowId row) const {
     return nullptr;
 }
 
-bool ConverterDialog::listShows(const QString& path) const {
+bool ConverterDialog::isBusyDuplicate(const QString& path) const {
+    // A row that shows its result no longer holds its file: dropping the file
+    // again converts it again.
     for (int index = 0; index < m_list->topLevelItemCount(); ++index) {
-        if (m_list->topLevelItem(index)->text(kFilenameColumn).compare(path, Qt::CaseInsensitive) ==
-            0) {
+        const ConversionJob job = jobFor(m_list->topLevelItem(index));
+        if (job.path == path && m_ledger.isBusy(job.row)) {
             return true;
         }
     }
     return false;
+}
+
+ConversionJob ConverterDialog::jobFor(const QTreeWidgetItem* row) {
+    return {row->data(kFilenameColumn, kRowIdRole).value<RowId>(),
+            row->data(kFilenameColumn, kTiffPathRole).toString()};
 }
 
 std::vector<QTreeWidgetItem*> ConverterDialog::selectedRows() const {
@@ -386,6 +452,11 @@ std::vector<QTreeWidgetItem*> ConverterDialog::selectedRows() const {
 }
 
 void ConverterDialog::removeRows(const std::vector<QTreeWidgetItem*>& rows) {
+    std::vector<RowId> ids;
+    for (const QTreeWidgetItem* row : rows) {
+        ids.push_back(jobFor(row).row);
+    }
+    m_ledger.forgetWaits(ids);
     for (QTreeWidgetItem* row : rows) {
         const std::unique_ptr<QTreeWidgetItem> removed(
             m_list->takeTopLevelItem(m_list->indexOfTopLevelItem(row)));
@@ -395,6 +466,7 @@ void ConverterDialog::removeRows(const std::vector<QTreeWidgetItem*>& rows) {
 void ConverterDialog::setPending(QTreeWidgetItem* row) {
     row->setText(kStatusColumn, QString::fromLatin1(kStatusPending));
     row->setToolTip(kStatusColumn, {});
+    row->setIcon(kStatusColumn, {});
 }
 
 void ConverterDialog::OnSelectAll() {
@@ -417,6 +489,7 @@ void ConverterDialog::OnRemoveFromList() {
 }
 
 void ConverterDialog::OnClearList() {
+    m_ledger.forgetAllWaits();
     m_list->clear();
 }
 
@@ -429,13 +502,15 @@ void ConverterDialog::OnOpen() {
 void ConverterDialog::OnConvertAgain() {
     std::vector<ConversionJob> jobs;
     for (QTreeWidgetItem* row : selectedRows()) {
-        setPending(row);
-        jobs.push_back({row->data(kFilenameColumn, kRowIdRole).value<RowId>(),
-                        row->data(kFilenameColumn, kTiffPathRole).toString()});
+        const ConversionJob job = jobFor(row);
+        // A row in work keeps showing its progress; it converts once more
+        // after that.
+        if (!m_ledger.isBusy(job.row)) {
+            setPending(row);
+        }
+        jobs.push_back(job);
     }
-    if (!jobs.empty()) {
-        startWorker(std::move(jobs));
-    }
+    schedule(std::move(jobs));
 }
 
 void ConverterDialog::OnAbout() {
@@ -472,8 +547,37 @@ void ConverterDialog::OnBegindragList() {
     }
 }
 
+void ConverterDialog::schedule(std::vector<ConversionJob> jobs) {
+    std::vector<ConversionJob> now;
+    for (ConversionJob& job : jobs) {
+        if (m_ledger.isBusy(job.row) || m_ledger.fileInWork(job.path)) {
+            m_ledger.wait(job);
+        } else {
+            now.push_back(std::move(job));
+        }
+    }
+    if (!now.empty()) {
+        startWorker(std::move(now));
+    }
+}
+
+void ConverterDialog::startReadyWaits() {
+    std::vector<ConversionJob> ready = m_ledger.takeReady();
+    for (const ConversionJob& job : ready) {
+        if (QTreeWidgetItem* row = findRow(job.row)) {
+            setPending(row);
+        }
+    }
+    if (!ready.empty()) {
+        startWorker(std::move(ready));
+    }
+}
+
 void ConverterDialog::startWorker(std::vector<ConversionJob> jobs) {
-    auto* worker = new ConvertEachThread(std::move(jobs), m_convert, this);
+    for (const ConversionJob& job : jobs) {
+        m_ledger.workStarted(job);
+    }
+    auto* worker = new ConvertEachThread(std::move(jobs), m_convert, m_budget, this);
     connect(worker, &ConvertEachThread::jobStarted, this, &ConverterDialog::onJobStarted,
             Qt::QueuedConnection);
     connect(worker, &ConvertEachThread::jobFinished, this, &ConverterDialog::onJobFinished,
@@ -490,18 +594,23 @@ void ConverterDialog::onJobStarted(RowId row) {
     if (QTreeWidgetItem* item = findRow(row)) {
         item->setText(kStatusColumn, QString::fromLatin1(kStatusConverting));
         item->setToolTip(kStatusColumn, {});
+        item->setIcon(kStatusColumn, {});
     }
 }
 
-void ConverterDialog::onJobFinished(RowId row, bool succeeded, const QString& shownPath,
-                                    const QString& reason) {
-    QTreeWidgetItem* item = findRow(row);
-    if (item == nullptr) {
-        return;
+void ConverterDialog::onJobFinished(RowId row, const JobReport& report) {
+    m_ledger.workEnded(row);
+    if (QTreeWidgetItem* item = findRow(row)) {
+        item->setText(kStatusColumn,
+                      QString::fromLatin1(report.succeeded ? kStatusFinished : kStatusFailed));
+        item->setToolTip(kStatusColumn, report.toolTip);
+        // Damage keeps the status text; the icon tells such rows apart.
+        item->setIcon(kStatusColumn, report.damaged
+                                         ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
+                                         : QIcon());
+        item->setText(kFilenameColumn, report.shownPath);
     }
-    item->setText(kStatusColumn, QString::fromLatin1(succeeded ? kStatusFinished : kStatusFailed));
-    item->setToolTip(kStatusColumn, reason);
-    item->setText(kFilenameColumn, shownPath);
+    startReadyWaits();
 }
 
 void ConverterDialog::onBatchFinished(ConvertEachThread* worker) {

@@ -1,28 +1,35 @@
 // The main window: a small, fixed-size, always-on-top dialog in the corner of
 // the screen holding the file list. Files dropped on it are converted at once
-// by one worker per drop; a context menu and shortcuts act on the list, and
-// rows can be dragged out to other programs as files.
+// by one worker per drop, all workers sharing one processor budget; a context
+// menu and shortcuts act on the list, and rows can be dragged out to other
+// programs as files.
 #pragma once
 
 #include <QDialog>
 #include <QFileIconProvider>
 #include <QMargins>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 #include "app/ConversionJob.h"
+#include "app/ConversionLedger.h"
 #include "app/DesktopActions.h"
+#include "app/JobReport.h"
 
 class QAction;
+class QBoxLayout;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSpacerItem;
 class QTreeWidgetItem;
 
 namespace quorvex::gui {
 
 class ConvertEachThread;
 class FileListWidget;
+class ProcessorBudget;
 
 // The status texts a row passes through.
 inline constexpr const char* kStatusPending = "pending convert";
@@ -37,14 +44,26 @@ class ConverterDialog : public QDialog {
     explicit ConverterDialog(QWidget* parent = nullptr,
                              DesktopActions desktop = DesktopActions::system(),
                              ConvertFunction convert = convertTiff);
-    // Stops running workers and waits for them; they never reach a destroyed
-    // window.
+    // Stops running workers and waits for them, together at most
+    // ConvertEachThread::kStopGrace; a worker stuck in its input is left
+    // behind. None reaches a destroyed window.
     ~ConverterDialog() override;
 
-    // File intake, for dropped files and files named when the program starts:
-    // keeps paths containing ".tif" (any letter case) that no row shows yet,
-    // adds a row for each and converts them as one batch on a new worker.
+    // File intake, for dropped files, files named when the program starts and
+    // files a second launch hands over: keeps paths containing ".tif" (any
+    // letter case), made absolute and clean, except those a pending or
+    // converting row is already made for (compared exactly, as the file
+    // system does), adds a row for each and converts them as one batch on a
+    // new worker.
     void OnDropFiles(const QStringList& paths);
+    // Files a second launch handed over: taken as one drop, and the window
+    // comes to the front.
+    void OnFilesHandedOver(const QStringList& paths);
+
+    // The processors the conversions started from now on share (0: one per
+    // processor of the machine).
+    void setProcessorBudget(unsigned processors);
+    const std::shared_ptr<ProcessorBudget>& processorBudget() const { return m_budget; }
 
     FileListWidget* list() const { return m_list; }
     // The list's context menu, freshly built; the caller owns it.
@@ -73,6 +92,7 @@ class ConverterDialog : public QDialog {
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
@@ -82,20 +102,27 @@ class ConverterDialog : public QDialog {
   private:
     void buildWidgets();
     void buildActions();
+    // Sizes the window and spaces its parts in dialog units of its font.
+    void applyDialogUnits();
     QAction* addCommand(const QString& text, const QKeySequence& shortcut,
                         void (ConverterDialog::*handler)());
     void placeInCorner();
 
     QTreeWidgetItem* addRow(const QString& path);
     QTreeWidgetItem* findRow(RowId row) const;
-    bool listShows(const QString& path) const;
+    bool isBusyDuplicate(const QString& path) const;
     std::vector<QTreeWidgetItem*> selectedRows() const;
     void removeRows(const std::vector<QTreeWidgetItem*>& rows);
     void setPending(QTreeWidgetItem* row);
+    static ConversionJob jobFor(const QTreeWidgetItem* row);
 
+    // Starts the jobs on a new worker, except those whose row or file is in
+    // work: they wait for it and convert after it.
+    void schedule(std::vector<ConversionJob> jobs);
+    void startReadyWaits();
     void startWorker(std::vector<ConversionJob> jobs);
     void onJobStarted(RowId row);
-    void onJobFinished(RowId row, bool succeeded, const QString& shownPath, const QString& reason);
+    void onJobFinished(RowId row, const JobReport& report);
     void onBatchFinished(ConvertEachThread* worker);
     void stopWorkers();
 
@@ -105,7 +132,13 @@ class ConverterDialog : public QDialog {
     FileListWidget* m_list = nullptr;
     QLabel* m_dropHint = nullptr;
     QLabel* m_outputHint = nullptr;
-    QPushButton* m_aboutButton = nullptr;
+    QBoxLayout* m_layout = nullptr;
+    QBoxLayout* m_firstHintRow = nullptr;
+    QBoxLayout* m_secondHintRow = nullptr;
+    QSpacerItem* m_gapBelowList = nullptr;
+    QSpacerItem* m_gapBetweenHints = nullptr;
+    QSpacerItem* m_firstHintIndent = nullptr;
+    QSpacerItem* m_secondHintIndent = nullptr;
     QFileIconProvider m_iconProvider;
 
     QAction* m_open = nullptr;
@@ -117,6 +150,8 @@ class ConverterDialog : public QDialog {
     QAction* m_about = nullptr;
 
     RowId m_nextRowId = 1;
+    ConversionLedger m_ledger;
+    std::shared_ptr<ProcessorBudget> m_budget;
     std::vector<ConvertEachThread*> m_workers;  // children of this window
     QMargins m_frameMarginsAtPlacement;
     bool m_placed = false;

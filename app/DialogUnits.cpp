@@ -1,21 +1,34 @@
 #include "app/DialogUnits.h"
 
+#include <QFontMetricsF>
+#include <QString>
 #include <QWidget>
 #include <cmath>
 
 namespace quorvex::gui {
 
 namespace {
-constexpr double kReferenceDpi = 96.0;
-constexpr double kPixelsPerUnitXAtReference = 1.5;
-constexpr double kPixelsPerUnitYAtReference = 1.625;
+
+// The average character width is measured over the letters, as for dialog
+// base units.
+constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+constexpr double kAlphabetLength = 52.0;
+constexpr double kQuartersPerCharWidth = 4.0;
+constexpr double kEighthsPerCharHeight = 8.0;
+
+double averageCharWidth(const QFontMetricsF& metrics) {
+    return metrics.horizontalAdvance(QString::fromLatin1(kAlphabet)) / kAlphabetLength;
+}
+
 }  // namespace
 
-DialogUnits::DialogUnits(const QWidget& widget) : DialogUnits(widget.logicalDpiX()) {}
+DialogUnits::DialogUnits(const QWidget& widget)
+    : DialogUnits(averageCharWidth(QFontMetricsF(widget.font(), &widget)),
+                  QFontMetricsF(widget.font(), &widget).height()) {}
 
-DialogUnits::DialogUnits(double logicalDpi)
-    : m_pixelsPerUnitX(kPixelsPerUnitXAtReference * logicalDpi / kReferenceDpi),
-      m_pixelsPerUnitY(kPixelsPerUnitYAtReference * logicalDpi / kReferenceDpi) {}
+DialogUnits::DialogUnits(double averageCharWidth, double charHeight)
+    : m_pixelsPerUnitX(averageCharWidth / kQuartersPerCharWidth),
+      m_pixelsPerUnitY(charHeight / kEighthsPerCharHeight) {}
 
 int DialogUnits::x(int horizontalUnits) const {
     return static_cast<int>(std::lround(horizontalUnits * m_pixelsPerUnitX));

@@ -1,7 +1,8 @@
 // Converts the dialog units in which the window's layout is drawn up into
-// pixels. The layout was designed for an 8-point dialog font, where one
-// horizontal unit is 1.5 pixels and one vertical unit 1.625 pixels at 96 dpi;
-// on other screens both grow with the screen's logical resolution.
+// pixels. As dialog templates define them, a horizontal unit is a quarter of
+// the dialog font's average character width and a vertical unit an eighth of
+// its height, so the layout grows with the font the desktop gives the window
+// (for an 8-point font at 96 dpi one unit is about 1.5 by 1.625 pixels).
 #pragma once
 
 #include <QMargins>
@@ -13,10 +14,10 @@ namespace quorvex::gui {
 
 class DialogUnits {
   public:
-    // Uses the logical resolution of the screen the widget is on.
+    // From the font the widget really uses, on its screen.
     explicit DialogUnits(const QWidget& widget);
-    // For a given logical resolution in dots per inch.
-    explicit DialogUnits(double logicalDpi);
+    // From a font's average character width and height, in pixels.
+    DialogUnits(double averageCharWidth, double charHeight);
 
     int x(int horizontalUnits) const;
     int y(int verticalUnits) const;

@@ -31,9 +31,23 @@ FileListWidget::FileListWidget(QWidget* parent) : QTreeWidget(parent) {
     setItemDelegate(new TruncatedTextToolTipDelegate(this));
 }
 
+int FileListWidget::contentWidth(int column) const {
+    return std::max(sizeHintForColumn(column), header()->sectionSizeHint(column));
+}
+
 void FileListWidget::fitColumnsToContents() {
-    resizeColumnToContents(kFilenameColumn);
-    resizeColumnToContents(kStatusColumn);
+    const int status = contentWidth(kStatusColumn);
+    header()->resizeSection(kStatusColumn, status);
+    const int room = viewport()->width() - status - contentWidth(kSizeColumn);
+    const int filename = std::max(header()->sectionSizeHint(kFilenameColumn),
+                                  std::min(contentWidth(kFilenameColumn), room));
+    header()->resizeSection(kFilenameColumn, filename);
+}
+
+void FileListWidget::resizeEvent(QResizeEvent* event) {
+    QTreeWidget::resizeEvent(event);
+    // The room for the file names depends on the width the window got.
+    fitColumnsToContents();
 }
 
 QPoint FileListWidget::keyboardMenuPosition() const {

@@ -26,8 +26,10 @@ class FileListWidget : public QTreeWidget {
   public:
     explicit FileListWidget(QWidget* parent = nullptr);
 
-    // Sizes "Filename" and "Status" to fit their header and contents; "Size"
-    // fills the rest of the width.
+    // Sizes "Status" to fit its header and contents and "Filename" to fit
+    // its own, but never so wide that "Size" (which fills the rest) loses
+    // room for its header and contents: a long path is cut short instead and
+    // shows whole in its tooltip.
     void fitColumnsToContents();
 
     // Where a context menu opened from the keyboard appears, in viewport
@@ -38,8 +40,13 @@ class FileListWidget : public QTreeWidget {
   signals:
     void dragRequested();
 
+  private:
+    // The width a column needs for its header and the rows in sight.
+    int contentWidth(int column) const;
+
   protected:
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void startDrag(Qt::DropActions supportedActions) override;
 };

@@ -29,8 +29,8 @@ unsigned long asLong(uint64_t value) {
     return static_cast<unsigned long>(value);
 }
 
-uint64_t beginObject(PdfOutput& out, PdfObjectTable& table) {
-    const uint64_t number = table.begin(out.position());
+uint64_t beginObject(PdfOutput& out, PdfObjectTable& table, uint64_t number) {
+    table.place(number, out.position());
     out.print("%lu 0 obj\r", asLong(number));
     return number;
 }
@@ -93,13 +93,14 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
 }
 
 void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page) {
-    beginObject(out, table);
+    const uint64_t number = layout::pageObject(page.index);
+    beginObject(out, table, number);
     out.write(page.pageObject);
-    beginObject(out, table);
+    beginObject(out, table, number + 1);
     out.write(page.contentStream);
-    beginObject(out, table);
+    beginObject(out, table, number + 2);
     out.write(page.procSet);
-    beginObject(out, table);
+    beginObject(out, table, number + 3);
     out.write(page.imageHeader);
     StreamMarks marks;
     marks.streamStart = out.position();
@@ -109,7 +110,7 @@ void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page
         out.write(chunk.data(), chunk.size());
     marks.streamEnd = out.position();
     out.write(kImageObjectEnd);
-    beginObject(out, table);
+    beginObject(out, table, number + 4);
     writeLengthObject(out, marks);
 }
 
@@ -176,10 +177,11 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
     PdfObjectTable table(layout::objectCount(pageCount));
     out.write(kHeader, sizeof kHeader - 1);
 
-    beginObject(out, table);
+    beginObject(out, table, layout::kInfo);
     writeInfoObject(out, info);
-    writeCatalogObject(out, beginObject(out, table));
-    writePagesObject(out, beginObject(out, table), pageCount);
+    writeCatalogObject(out, beginObject(out, table, layout::kCatalog));
+    beginObject(out, table, layout::kPages);
+    writePagesObject(out, pageCount);
 
     // The reading thread decodes while the pool compresses; a few pages ahead
     // at most, so memory stays bounded.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,10 +21,13 @@ class PdfObjectTable {
   public:
     explicit PdfObjectTable(uint64_t expectedObjects) { positions_.reserve(expectedObjects); }
 
-    // Records where the next object begins and returns its number.
-    uint64_t begin(uint64_t position) {
+    // Records where object `number` begins. Numbers come from the fixed
+    // layout (DocumentObjects.h) and objects are written in their order; a
+    // number out of turn is a fault in the writer, not in the input.
+    void place(uint64_t number, uint64_t position) {
+        if (number != positions_.size() + 1)
+            throw std::logic_error("PDF object " + std::to_string(number) + " written out of turn");
         positions_.push_back(position);
-        return positions_.size();
     }
     uint64_t count() const { return positions_.size(); }
     uint64_t position(uint64_t number) const { return positions_.at(number - 1); }

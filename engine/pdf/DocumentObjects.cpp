@@ -161,15 +161,14 @@ void writeCatalogObject(PdfSink& out, uint64_t number) {
     });
 }
 
-void writePagesObject(PdfSink& out, uint64_t number, uint64_t pageCount) {
+void writePagesObject(PdfSink& out, uint64_t pageCount) {
     guardWriter(Result::PagesObject, [&] {
         out.write("<<\r");
         out.write("/Type /Pages\r");
         const uint64_t pages = std::max<uint64_t>(pageCount, 1);
-        std::string kids = "/Kids [" + std::to_string(number + 1) + " 0 R ";
-        for (uint64_t k = 1; k < pages; ++k) {
-            kids += std::to_string(number + 1 + layout::kObjectsPerPage * k) + " 0 R ";
-        }
+        std::string kids = "/Kids [";
+        for (uint64_t k = 0; k < pages; ++k)
+            kids += std::to_string(layout::pageObject(k)) + " 0 R ";
         kids += "]\r";
         out.write(kids);
         out.print("/Count %lu\r", asLong(pages));

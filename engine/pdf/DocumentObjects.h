@@ -37,7 +37,7 @@ struct StreamMarks {
 
 void writeInfoObject(PdfSink& out, const DocumentInfo& info);
 void writeCatalogObject(PdfSink& out, uint64_t number);
-void writePagesObject(PdfSink& out, uint64_t number, uint64_t pageCount);
+void writePagesObject(PdfSink& out, uint64_t pageCount);
 void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document);
 void writeContentStream(PdfSink& out, const TiffDocument& document);
 void writeProcSetObject(PdfSink& out, const TiffDocument& document);

@@ -1,14 +1,17 @@
 // Batch workers with a scripted engine: the order in which rows change, two
-// batches at once, rows removed while their batch runs, closing the window
-// mid-batch and paths too long for the engine.
+// batches sharing the processors, rows removed while their batch runs,
+// closing the window mid-batch (also with a worker stuck in its input) and
+// paths too long for the engine.
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 #include <optional>
 
 #include "GuiTestSupport.h"
+#include "app/ConvertEachThread.h"
 #include "app/ConverterDialog.h"
 #include "app/FileListWidget.h"
+#include "app/ProcessorBudget.h"
 #include "engine/Conversion.h"
 
 using namespace quorvex::gui;
@@ -27,6 +30,7 @@ class BatchConversionTest : public QObject {
         m_desktop = std::make_unique<guitest::RecordingDesktop>();
         m_dialog =
             std::make_unique<ConverterDialog>(nullptr, m_desktop->actions(), m_engine->function());
+        m_dialog->setProcessorBudget(kProcessors);
     }
 
     void cleanup() {
@@ -76,7 +80,7 @@ class BatchConversionTest : public QObject {
         QCOMPARE(m_desktop->beeps, 1);
     }
 
-    void twoDropsRunTwoWorkersSideBySide() {
+    void twoDropsRunSideBySideWithinOneProcessorBudget() {
         m_engine->hold();
         const QString a = makeFile(*m_dir, "a.tif");
         const QString b = makeFile(*m_dir, "b.tif");
@@ -84,24 +88,35 @@ class BatchConversionTest : public QObject {
         const QString d = makeFile(*m_dir, "d.tif");
         QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
         QVERIFY(dropPaths(m_dialog.get(), {a, b}));
-        QVERIFY(dropPaths(m_dialog.get(), {c, d}));
+        // Alone, a conversion compresses on every processor.
+        QTRY_COMPARE(m_engine->threads(), QList<unsigned>({kProcessors}));
 
-        // Both batches are inside the engine at the same time.
-        QTRY_COMPARE(m_engine->waitingCount(), 2);
-        QTRY_COMPARE(statuses(), QStringList({"Converting", "pending convert", "Converting",
+        // The second drop's worker waits for a processor to come free.
+        QVERIFY(dropPaths(m_dialog.get(), {c, d}));
+        QTRY_COMPARE(m_dialog->processorBudget()->batches(), 2U);
+        QTRY_COMPARE(statuses(), QStringList({"Converting", "pending convert", "pending convert",
                                               "pending convert"}));
+        QCOMPARE(m_engine->waitingCount(), 1);
+
+        // Then both batches are inside the engine, sharing the processors.
+        m_engine->release("a.tif");
+        QTRY_COMPARE(m_engine->waitingCount(), 2);
+        QTRY_COMPARE(statuses(),
+                     QStringList({"Finsihed", "Converting", "Converting", "pending convert"}));
+        QCOMPARE(m_engine->threads().mid(1), QList<unsigned>({1, 1}));
 
         m_engine->release("c.tif");
         m_engine->release("d.tif");
         QTRY_COMPARE(finished.count(), 1);
-        QCOMPARE(statuses(),
-                 QStringList({"Converting", "pending convert", "Finsihed", "Finsihed"}));
+        QCOMPARE(statuses(), QStringList({"Finsihed", "Converting", "Finsihed", "Finsihed"}));
         QCOMPARE(m_desktop->beeps, 1);
 
         m_engine->releaseAll();
         QTRY_COMPARE(finished.count(), 2);
         QCOMPARE(statuses(), QStringList({"Finsihed", "Finsihed", "Finsihed", "Finsihed"}));
         QCOMPARE(m_desktop->beeps, 2);
+        QCOMPARE(m_engine->peakThreads(), kProcessors);
+        QCOMPARE(m_dialog->processorBudget()->inUse(), 0U);
     }
 
     void removingRowsMidBatchNeverRedirectsUpdates() {
@@ -113,14 +128,16 @@ class BatchConversionTest : public QObject {
         QVERIFY(dropPaths(m_dialog.get(), {a, b}));
         QTRY_COMPARE(m_engine->callCount(), 1);
 
-        // Remove the first batch's rows; a new file now sits at row 0.
+        // Remove the first batch's rows; a new file now sits at row 0, and
+        // converts once a.tif gives back its processors.
         guitest::selectPositions(list(), {0, 1});
         m_dialog->OnRemoveFromList();
         QVERIFY(dropPaths(m_dialog.get(), {x}));
-        QTRY_COMPARE(statuses(), QStringList({"Converting"}));
+        QCOMPARE(statuses(), QStringList({"pending convert"}));
 
         m_engine->release("a.tif");
         QTRY_COMPARE(m_engine->callCount(), 3);  // the first batch went on to b.tif
+        QTRY_COMPARE(statuses(), QStringList({"Converting"}));
         m_engine->release("b.tif");
         QTRY_COMPARE(finished.count(), 1);
         QCOMPARE(columnTexts(list(), kFilenameColumn), QStringList({x}));
@@ -192,6 +209,23 @@ class BatchConversionTest : public QObject {
         QCOMPARE(m_engine->callCount(), 1);
     }
 
+    void closingNeverWaitsForAWorkerStuckInItsInput() {
+        m_engine->hold();
+        QVERIFY(
+            dropPaths(m_dialog.get(), {makeFile(*m_dir, "stuck.tif"), makeFile(*m_dir, "b.tif")}));
+        QTRY_COMPARE(m_engine->waitingCount(), 1);
+        // The engine call ignores the stop; the window goes all the same.
+        m_dialog.reset();
+        QCOMPARE(m_engine->waitingCount(), 1);
+        QCOMPARE(ConvertEachThread::threadsLeftBehind(), 1);
+
+        // The thread left behind ends on its own and starts nothing more.
+        m_engine->releaseAll();
+        QTRY_COMPARE(ConvertEachThread::threadsLeftBehind(), 0);
+        QCOMPARE(m_engine->callCount(), 1);
+        QCOMPARE(m_desktop->beeps, 0);
+    }
+
     void longPathsReachTheEngineWhole() {
         const QString longPathName = longPath(1000);
         QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
@@ -202,6 +236,8 @@ class BatchConversionTest : public QObject {
     }
 
   private:
+    static constexpr unsigned kProcessors = 2;
+
     QTreeWidget* list() const { return m_dialog->list(); }
     QTreeWidgetItem* row(int position) const { return list()->topLevelItem(position); }
     QStringList statuses() const { return columnTexts(list(), kStatusColumn); }

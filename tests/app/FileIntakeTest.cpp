@@ -75,27 +75,38 @@ class FileIntakeTest : public QObject {
         QCOMPARE(m_engine->callCount(), 0);
     }
 
-    void duplicatesInAnotherLetterCaseAreSkipped() {
+    void duplicatesAreTheSamePathExactlyOnceAbsoluteAndClean() {
         m_engine->hold();
-        const QString path = makeFile(*m_dir, "Scan.tif", 10);
-        const QString otherCase = m_dir->path().toUpper() + "/SCAN.TIF";
-        QVERIFY(dropPaths(m_dialog.get(), {path, otherCase}));
-        QCOMPARE(columnTexts(list(), kFilenameColumn), QStringList({path}));
-
-        QVERIFY(dropPaths(m_dialog.get(), {m_dir->path() + "/scan.TIF"}));
-        QCOMPARE(list()->topLevelItemCount(), 1);
+        const QString upper = makeFile(*m_dir, "Case.tif", 10);
+        const QString lower = makeFile(*m_dir, "case.tif", 10);
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        m_dialog->OnDropFiles({upper, lower, "./Case.tif", "sub/../Case.tif",
+                               m_dir->path() + "//Case.tif", "CASE.TIF"});
+        QVERIFY(QDir::setCurrent(before));
+        // Linux file systems tell letter case apart, so three files.
+        QCOMPARE(columnTexts(list(), kFilenameColumn),
+                 QStringList({upper, lower, m_dir->filePath("CASE.TIF")}));
         QCOMPARE(workerCount(), 1);
     }
 
-    void convertedRowNoLongerMatchesItsTiff() {
-        const QString path = makeFile(*m_dir, "a.tif", 10);
-        QVERIFY(dropPaths(m_dialog.get(), {path}));
-        QTRY_COMPARE(m_desktop->beeps, 1);
-        QCOMPARE(list()->topLevelItem(0)->text(kFilenameColumn), m_dir->filePath("a.pdf"));
+    void aRowHoldsItsFileOnlyWhilePendingOrConverting() {
+        m_engine->hold();
+        const QString good = makeFile(*m_dir, "a.tif", 10);
+        const QString broken = makeFile(*m_dir, "broken.tif", 10);
+        QVERIFY(dropPaths(m_dialog.get(), {good, broken}));
+        QTRY_COMPARE(m_engine->callCount(), 1);
+        QVERIFY(dropPaths(m_dialog.get(), {good, broken}));
+        QCOMPARE(list()->topLevelItemCount(), 2);
 
-        QVERIFY(dropPaths(m_dialog.get(), {path}));
+        m_engine->releaseAll();
+        QTRY_COMPARE(m_desktop->beeps, 1);
+        QCOMPARE(columnTexts(list(), kStatusColumn), QStringList({"Finsihed", "Failed"}));
+        // Finished or failed, the rows no longer hold their files.
+        QVERIFY(dropPaths(m_dialog.get(), {good, broken}));
         QCOMPARE(columnTexts(list(), kFilenameColumn),
-                 QStringList({m_dir->filePath("a.pdf"), path}));
+                 QStringList({m_dir->filePath("a.pdf"), broken, good, broken}));
+        QTRY_COMPARE(m_desktop->beeps, 2);
     }
 
     void laterDropsAppendInDropOrder() {

@@ -28,6 +28,18 @@ quorvex::gui::ConvertFunction ScriptedEngine::function() const {
         outcome.outputPath = quorvex::deriveOutputPath(request.inputPath);
         std::unique_lock lock(state->mutex);
         state->calls.push_back(request.inputPath);
+        state->threads.push_back(request.threads);
+        state->threadsInside += request.threads;
+        state->peakThreads = std::max(state->peakThreads, state->threadsInside);
+        state->oneFileTwice =
+            state->oneFileTwice || std::find(state->inside.begin(), state->inside.end(),
+                                             request.inputPath) != state->inside.end();
+        state->inside.push_back(request.inputPath);
+        const auto leave = [&state, &request] {
+            state->threadsInside -= request.threads;
+            state->inside.erase(
+                std::find(state->inside.begin(), state->inside.end(), request.inputPath));
+        };
         ++state->waiting;
         state->changed.notify_all();
         const std::string fileName =
@@ -36,9 +48,11 @@ quorvex::gui::ConvertFunction ScriptedEngine::function() const {
             return std::find(state->released.begin(), state->released.end(), fileName) !=
                    state->released.end();
         };
+        const bool stuck = request.inputPath.find("stuck") != std::string::npos;
         while (state->holding && !isReleased()) {
-            if (request.cancel != nullptr && request.cancel->load()) {
+            if (!stuck && request.cancel != nullptr && request.cancel->load()) {
                 --state->waiting;
+                leave();
                 state->cancelSeen = true;
                 outcome.cancelled = true;
                 outcome.message = "Cancelled.";
@@ -51,6 +65,7 @@ quorvex::gui::ConvertFunction ScriptedEngine::function() const {
                 std::find(state->released.begin(), state->released.end(), fileName));
         }
         --state->waiting;
+        leave();
         if (request.inputPath.find("broken") != std::string::npos) {
             outcome.result = 0;
             outcome.message = kFailureReason;
@@ -100,6 +115,21 @@ int ScriptedEngine::waitingCount() const {
 bool ScriptedEngine::sawCancel() const {
     std::lock_guard lock(m_state->mutex);
     return m_state->cancelSeen;
+}
+
+QList<unsigned> ScriptedEngine::threads() const {
+    std::lock_guard lock(m_state->mutex);
+    return QList<unsigned>(m_state->threads.begin(), m_state->threads.end());
+}
+
+unsigned ScriptedEngine::peakThreads() const {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->peakThreads;
+}
+
+bool ScriptedEngine::sawOneFileTwice() const {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->oneFileTwice;
 }
 
 quorvex::gui::DesktopActions RecordingDesktop::actions() {
@@ -190,9 +220,30 @@ quorvex::ConversionOutcome pretendConversion(const quorvex::ConversionRequest& r
         outcome.cancelled = true;
         return outcome;
     }
-    if (request.inputPath.find("invoice") != std::string::npos) {
-        outcome.message = "Unable to open file.";
+    const auto named = [&request](const char* part) {
+        return request.inputPath.find(part) != std::string::npos;
+    };
+    if (named("invoice")) {
+        outcome.message = pretend::kUnableToOpen;
+        outcome.detail = pretend::kNotTiffDetail;
+        outcome.diagnostic = pretend::kNotTiffLibtiff;
+        outcome.failedSide = quorvex::FailureSide::Input;
         return outcome;
+    }
+    if (named("readonly")) {
+        outcome.message = pretend::kUnableToOpen;
+        outcome.detail = pretend::kReadOnlyDetail;
+        outcome.failedSide = quorvex::FailureSide::Output;
+        return outcome;
+    }
+    if (named("fifo")) {
+        outcome.message = pretend::kUnableToOpen;
+        outcome.detail = pretend::kFifoDetail;
+        outcome.failedSide = quorvex::FailureSide::Input;
+        return outcome;
+    }
+    if (named("fax")) {
+        outcome.warnings.push_back(pretend::kDamage);
     }
     outcome.result = 1;
     return outcome;

@@ -25,8 +25,10 @@ namespace guitest {
 
 // Converts nothing: every call is recorded and, while the engine holds, waits
 // until the test releases its file by name (or all files, or the caller
-// cancels). Files whose name contains "broken" fail with kFailureReason; the
-// rest succeed and report the output path the real engine would derive.
+// cancels; files whose name contains "stuck" do not listen to that, like an
+// input that blocks). Files whose name contains "broken" fail with
+// kFailureReason; the rest succeed and report the output path the real engine
+// would derive.
 class ScriptedEngine {
   public:
     static constexpr const char* kFailureReason = "Scripted failure: not a TIFF file.";
@@ -49,6 +51,12 @@ class ScriptedEngine {
     int waitingCount() const;
     // Whether any call ended because its caller cancelled it.
     bool sawCancel() const;
+    // The threads each call was given, in call order.
+    QList<unsigned> threads() const;
+    // The most threads the calls inside the engine held at one time.
+    unsigned peakThreads() const;
+    // Whether two calls for one file were ever inside the engine at once.
+    bool sawOneFileTwice() const;
 
   private:
     struct State {
@@ -59,6 +67,11 @@ class ScriptedEngine {
         int waiting = 0;
         bool cancelSeen = false;
         std::vector<std::string> calls;
+        std::vector<unsigned> threads;
+        unsigned threadsInside = 0;
+        unsigned peakThreads = 0;
+        std::vector<std::string> inside;  // input paths of the calls running
+        bool oneFileTwice = false;
     };
     std::shared_ptr<State> m_state;
 };
@@ -90,9 +103,21 @@ QStringList columnTexts(const QTreeWidget* list, int column);
 QList<int> selectedPositions(const QTreeWidget* list);
 void selectPositions(QTreeWidget* list, const QList<int>& positions);
 
-// The engine the screenshot tools use: succeeds at once, fails "invoice"
-// files the way the engine reports an unreadable file, and keeps "contract"
-// files converting until the window stops it.
+// The engine the screenshot tools and the outcome tests use: succeeds at once,
+// except for files named after what goes wrong with them: "invoice" is no
+// TIFF, "readonly" sits in a folder the PDF cannot be written to, "fifo" is
+// not a regular file, "fax" is converted with damage, and "contract"
+// keeps converting until the window stops it.
+namespace pretend {
+inline constexpr const char* kUnableToOpen = "Unable to open file.";
+inline constexpr const char* kNotTiffDetail = "not a readable TIFF file";
+inline constexpr const char* kNotTiffLibtiff = "Not a TIFF or MDI file, bad magic number 20617";
+inline constexpr const char* kReadOnlyDetail =
+    "cannot create a file in readonly: Permission denied";
+inline constexpr const char* kFifoDetail = "not a regular file (FIFO)";
+inline constexpr const char* kDamage =
+    "page 1, rows 54-600 unreadable (LZW: Using code not yet in table)";
+}  // namespace pretend
 quorvex::ConversionOutcome pretendConversion(const quorvex::ConversionRequest& request);
 
 // Creates a file of the given size (bytes of 'x') and returns its path.

@@ -175,6 +175,32 @@ class ListCommandsTest : public QObject {
         QCOMPARE(m_desktop->beeps, beepsBefore + 1);
     }
 
+    void convertAgainDuringAConversionWaitsThenConvertsOnceMore() {
+        m_engine->hold();
+        const QString a = makeFile(*m_dir, "a.tif", 10);
+        const QString b = makeFile(*m_dir, "b.tif", 10);
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        QVERIFY(dropPaths(m_dialog.get(), {a, b}));
+        QTRY_COMPARE(columnTexts(list(), kStatusColumn).first(), QString("Converting"));
+
+        // a.tif is converting and b.tif pending; asking twice still means
+        // once more.
+        selectPositions(list(), {0, 1});
+        m_dialog->OnConvertAgain();
+        m_dialog->OnConvertAgain();
+        QCOMPARE(columnTexts(list(), kStatusColumn),
+                 QStringList({"Converting", "pending convert"}));
+        QCOMPARE(m_engine->callCount(), 1);
+
+        // Each file converts twice, one conversion after the other.
+        m_engine->releaseAll();
+        QTRY_COMPARE(finished.count(), 3);
+        QCOMPARE(m_engine->calls().count(a), 2);
+        QCOMPARE(m_engine->calls().count(b), 2);
+        QCOMPARE(columnTexts(list(), kStatusColumn), QStringList({"Finsihed", "Finsihed"}));
+        QVERIFY(!m_engine->sawOneFileTwice());
+    }
+
     void shortcutsRunTheirCommands() {
         addRows({"a.tif", "b.tif", "c.tif", "d.tif"});
         showAndActivate();
@@ -190,6 +216,10 @@ class ListCommandsTest : public QObject {
         QTest::keyClick(list(), Qt::Key_R, Qt::ControlModifier);
         QCOMPARE(columnTexts(list(), kFilenameColumn),
                  QStringList({m_dir->filePath("a.pdf"), m_dir->filePath("b.pdf")}));
+
+        selectPositions(list(), {0});
+        QTest::keyClick(list(), Qt::Key_Delete);
+        QCOMPARE(columnTexts(list(), kFilenameColumn), QStringList({m_dir->filePath("b.pdf")}));
 
         QTest::keyClick(list(), Qt::Key_L, Qt::ControlModifier);
         QCOMPARE(list()->topLevelItemCount(), 0);

@@ -1,13 +1,16 @@
 // The window with the real engine: TIFF files written by the fixture builder
 // go through a whole batch, PDFs are checked with qpdf, Convert Again writes
 // a PDF once more, and closing the window mid-file leaves nothing behind.
+#include <sys/stat.h>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+
 #include <atomic>
 #include <chrono>
 #include <optional>
@@ -27,6 +30,8 @@ using guitest::dropPaths;
 namespace {
 
 constexpr int kBatchTimeoutMs = 60000;
+// Refusing a file that is no regular file takes no reading; well within this.
+constexpr int kRefusalTimeoutMs = 10000;
 
 void writeGreyTiff(const QString& path, int pages = 1) {
     std::vector<fixtures::PageSpec> specs;
@@ -36,9 +41,9 @@ void writeGreyTiff(const QString& path, int pages = 1) {
     fixtures::writeTiff(QFile::encodeName(path).toStdString(), specs);
 }
 
-void writeRgbTiff(const QString& path) {
-    fixtures::writeTiff(QFile::encodeName(path).toStdString(), {{.width = 90,
-                                                                 .height = 60,
+void writeRgbTiff(const QString& path, uint32_t width = 90, uint32_t height = 60) {
+    fixtures::writeTiff(QFile::encodeName(path).toStdString(), {{.width = width,
+                                                                 .height = height,
                                                                  .compression = COMPRESSION_LZW,
                                                                  .photometric = PHOTOMETRIC_RGB}});
 }
@@ -98,6 +103,59 @@ class RealConversionTest : public QObject {
         const QString reason = list->topLevelItem(2)->toolTip(kStatusColumn);
         QVERIFY2(!reason.isEmpty(), "a failed row explains why in its tooltip");
         QCOMPARE(list->topLevelItem(0)->toolTip(kStatusColumn), QString());
+    }
+
+    // A FIFO, a socket, a device and a folder named like TIFFs are refused at
+    // once with the reason, and the files after them still convert.
+    void namesThatAreNoRegularFilesFailWithTheReason() {
+        QVERIFY(::mkfifo(QFile::encodeName(path("fifo.tif")).constData(), 0600) == 0);
+        QLocalServer socket;
+        QVERIFY(socket.listen(path("socket.tif")));
+        QVERIFY(QFile::link("/dev/null", path("device.tif")));
+        QVERIFY(QDir(m_dir->path()).mkdir("folder.tif"));
+        writeGreyTiff(path("a.tif"));
+        writeGreyTiff(path("b.tif"));
+
+        ConverterDialog dialog(nullptr, m_desktop->actions());
+        QSignalSpy finished(&dialog, &ConverterDialog::batchFinished);
+        dialog.OnDropFiles({path("fifo.tif"), path("a.tif"), path("socket.tif"), path("device.tif"),
+                            path("folder.tif"), path("b.tif")});
+        QVERIFY2(finished.wait(kRefusalTimeoutMs), "a file that is no regular file blocked");
+
+        QTreeWidget* list = dialog.list();
+        QCOMPARE(columnTexts(list, kStatusColumn),
+                 QStringList({"Failed", "Finsihed", "Failed", "Failed", "Failed", "Finsihed"}));
+        for (int row : {0, 2, 3, 4}) {
+            // The reason, and on a line of its own what the file is instead.
+            const QString toolTip = list->topLevelItem(row)->toolTip(kStatusColumn);
+            QVERIFY2(toolTip.contains('\n'), qPrintable(toolTip));
+        }
+        QVERIFY(QFile::exists(path("b.pdf")));
+    }
+
+    // A page whose LZW data is damaged still converts, says "Finsihed", and
+    // its row carries a warning icon and the damage in its tooltip.
+    void damagedFileFinishesWithAWarning() {
+        const QString damaged = path("damaged.tif");
+        writeRgbTiff(damaged, 240, 200);
+        QFile file(damaged);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        for (qsizetype at = bytes.size() / 3; at < bytes.size() / 3 + 400; ++at) {
+            bytes[at] = static_cast<char>(bytes[at] ^ 0x5a);
+        }
+        QVERIFY(file.seek(0) && file.write(bytes) == bytes.size());
+        file.close();
+
+        ConverterDialog dialog(nullptr, m_desktop->actions());
+        QSignalSpy finished(&dialog, &ConverterDialog::batchFinished);
+        dialog.OnDropFiles({damaged});
+        QVERIFY(finished.wait(kBatchTimeoutMs));
+        QTreeWidgetItem* row = dialog.list()->topLevelItem(0);
+        QCOMPARE(row->text(kStatusColumn), QString("Finsihed"));
+        QVERIFY(!row->icon(kStatusColumn).isNull());
+        QVERIFY2(row->toolTip(kStatusColumn).contains("page 1"),
+                 qPrintable(row->toolTip(kStatusColumn)));
     }
 
     void convertAgainWritesThePdfAgain() {

@@ -1,5 +1,5 @@
 // Renders the main window with rows in every state (finished, failed, hidden
-// file, converting, waiting) into a PNG, for the README, and optionally the
+// file, damaged, converting, waiting) into a PNG, for the README, and optionally the
 // About box into a second one.
 //   QT_QPA_PLATFORM=offscreen quorvex-gui-screenshot docs/screenshot.png [about.png]
 #include <QApplication>
@@ -55,8 +55,10 @@ int main(int argc, char** argv) {
     QDir folder(QDir::temp().filePath(QStringLiteral("Scans")));
     const bool madeFolder = !folder.exists();
     folder.mkpath(QStringLiteral("."));
-    const QStringList done = writeSamples(
-        folder, {{"letter.tif", 53248}, {".draft.tif", 1258291}, {"invoice.tif", 7340}});
+    const QStringList done = writeSamples(folder, {{"letter.tif", 53248},
+                                                   {".draft.tif", 1258291},
+                                                   {"invoice.tif", 7340},
+                                                   {"fax-0427.tif", 96800}});
     const QStringList running = writeSamples(
         folder, {{"contract.tif", 2400000}, {"receipt.TIF", 812000}, {"photo.tiff", 356}});
 
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
     dialog.OnDropFiles(running);
     QTreeWidget* list = dialog.list();
     const bool converting = QTest::qWaitFor(
-        [list] { return list->topLevelItem(3)->text(kStatusColumn) == kStatusConverting; });
+        [list] { return list->topLevelItem(4)->text(kStatusColumn) == kStatusConverting; });
     if (!converting) {
         return 1;
     }

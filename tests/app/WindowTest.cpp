@@ -1,6 +1,7 @@
 // The main window itself: size, flags, placement, texts, icon, tooltips and
 // the About entry.
 #include <QApplication>
+#include <QFont>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
@@ -46,9 +47,20 @@ class WindowTest : public QObject {
         QCOMPARE(m_dialog->maximumSize(), designed);
     }
 
-    void dialogUnitsFollowTheScreenResolution() {
-        QCOMPARE(DialogUnits(96.0).size(306, 190), QSize(459, 309));
-        QCOMPARE(DialogUnits(192.0).size(306, 190), QSize(918, 618));
+    void dialogUnitsFollowTheFontsCharacterSize() {
+        // The 8-point dialog font the layout was drawn up for, at 96 dpi:
+        // 6 pixels wide on average and 13 high; then the same font doubled.
+        QCOMPARE(DialogUnits(6.0, 13.0).size(306, 190), QSize(459, 309));
+        QCOMPARE(DialogUnits(12.0, 26.0).size(306, 190), QSize(918, 618));
+    }
+
+    void followsADesktopFontChange() {
+        const QSize before = m_dialog->size();
+        QFont larger = m_dialog->font();
+        larger.setPointSizeF(larger.pointSizeF() * 1.5);
+        m_dialog->setFont(larger);
+        QCOMPARE(m_dialog->size(), DialogUnits(*m_dialog).size(306, 190));
+        QVERIFY(m_dialog->width() > before.width() && m_dialog->height() > before.height());
     }
 
     void staysOnTopMinimisesButNeverMaximises() {
@@ -133,14 +145,43 @@ class WindowTest : public QObject {
         QCOMPARE(toolTipAt(list->topLevelItem(1), kSizeColumn), QString());
     }
 
-    void failedStatusTooltipIsTheReason() {
+    void statusTooltipSaysWhatWentWrong_data() {
+        using namespace guitest::pretend;
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("toolTip");
+        QTest::addColumn<bool>("warningIcon");
+        const QString unable = QString(kUnableToOpen) + "\n";
+        QTest::newRow("no TIFF") << "invoice.tif" << kStatusFailed
+                                 << unable + kNotTiffDetail + "\nlibtiff: " + kNotTiffLibtiff
+                                 << false;
+        QTest::newRow("read-only folder")
+            << "readonly/scan.tif" << kStatusFailed << unable + kReadOnlyDetail << false;
+        QTest::newRow("not a regular file")
+            << "fifo.tif" << kStatusFailed << unable + kFifoDetail << false;
+        QTest::newRow("damaged") << "fax.tif" << kStatusFinished
+                                 << QString(
+                                        "Converted, but parts of the TIFF could not be "
+                                        "read:\n") +
+                                        kDamage
+                                 << true;
+        QTest::newRow("clean") << "letter.tif" << kStatusFinished << QString() << false;
+    }
+
+    void statusTooltipSaysWhatWentWrong() {
+        QFETCH(QString, file);
+        m_dialog = std::make_unique<ConverterDialog>(nullptr, m_desktop->actions(),
+                                                     guitest::pretendConversion);
         m_dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
         QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
-        m_dialog->OnDropFiles({"/tmp/no-such-dir/broken.tif"});
+        m_dialog->OnDropFiles({"/tmp/outcomes/" + file});
         QVERIFY(finished.wait(10000));
-        QCOMPARE(toolTipAt(m_dialog->list()->topLevelItem(0), kStatusColumn),
-                 QString(guitest::ScriptedEngine::kFailureReason));
+
+        QTreeWidgetItem* row = m_dialog->list()->topLevelItem(0);
+        QTEST(row->text(kStatusColumn), "status");
+        QTEST(toolTipAt(row, kStatusColumn), "toolTip");
+        QTEST(!row->icon(kStatusColumn).isNull(), "warningIcon");
     }
 
     void aboutEntryIsReachableByMouseAndKeyboard() {

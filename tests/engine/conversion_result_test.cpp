@@ -161,20 +161,6 @@ TEST(ConversionResult, FullDiskFailsCleanly) {
     EXPECT_TRUE(fs::is_empty(small));
 }
 
-TEST(ConversionResult, FailurePartWayLeavesNoPartialPdf) {
-    support::TempDir dir;
-    const fs::path tiff = dir / "palette.tif";
-    // A palette page without a colour map fails while its image is written.
-    fixtures::writeTiff(
-        tiff,
-        {{}, {.photometric = PHOTOMETRIC_PALETTE, .colorMapMode = fixtures::ColorMapMode::Omit}});
-    quorvex::ConversionOutcome outcome = convert(tiff);
-    if (outcome.ok())
-        GTEST_SKIP() << "libtiff accepted the page without a colour map";
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_TRUE(leftovers(dir.path(), {"palette.tif"}).empty());
-}
-
 TEST(ConversionResult, CancelledRunLeavesNothingBehind) {
     support::TempDir dir;
     const auto tiff = dir / "pages.tif";

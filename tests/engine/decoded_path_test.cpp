@@ -83,7 +83,7 @@ TEST(DecodedPath, CieLabNeutralsShowAsGreys) {
     support::TempDir dir;
     // Four blocks of ten pixels: poppler smooths across block edges.
     std::vector<uint8_t> samples;
-    for (const uint8_t lightness : {0, 64, 160, 255}) {
+    for (const uint8_t lightness : {uint8_t{0}, uint8_t{64}, uint8_t{160}, uint8_t{255}}) {
         for (int i = 0; i < 10; ++i)
             samples.insert(samples.end(), {lightness, 0, 0});
     }
@@ -110,8 +110,9 @@ TEST(DecodedPath, CieLabNeutralsShowAsGreys) {
     for (int x = 0; x < 4; ++x) {
         EXPECT_NEAR(row[x * 3], row[x * 3 + 1], 3) << "pixel " << x << " is not grey";
         EXPECT_NEAR(row[x * 3 + 1], row[x * 3 + 2], 3) << "pixel " << x << " is not grey";
-        if (x > 0)
+        if (x > 0) {
             EXPECT_GT(row[x * 3], row[x * 3 - 3]) << "L* rises along the row";
+        }
     }
     EXPECT_LE(row[0], 5);
     EXPECT_GE(row[9], 250);

@@ -83,8 +83,9 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
             EXPECT_EQ(images[i].page, static_cast<int>(i + 1));
             EXPECT_EQ(images[i].width, pages[i].width) << "page " << i;
             EXPECT_EQ(images[i].height, pages[i].height) << "page " << i;
-            if (!encoding.empty())
+            if (!encoding.empty()) {
                 EXPECT_EQ(images[i].encoding, encoding) << "page " << i;
+            }
         }
     }
 

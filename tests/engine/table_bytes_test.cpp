@@ -131,6 +131,6 @@ TEST_P(TableBytes, AreUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, TableBytes, ::testing::ValuesIn(tableKinds()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace

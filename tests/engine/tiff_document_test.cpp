@@ -133,7 +133,7 @@ TEST(TiffDocument, SelectingAgainForgetsTheOtherPagesTags) {
 TEST(TiffDocument, MissingPhotometricReadsAsLibtiffDoes) {
     support::TempDir dir;
     const fs::path path = dir / "nophotometric.tif";
-    for (const uint16_t samples : {1, 3}) {
+    for (const uint16_t samples : {uint16_t{1}, uint16_t{3}}) {
         TIFF* tiff = TIFFOpen(path.c_str(), "w");
         TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 4);
         TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 2);

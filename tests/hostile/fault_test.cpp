@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include "fixtures/TiffFixture.h"
 #include "hostile/IsolatedConversion.h"
 #include "hostile/SampleCorpus.h"
+#include "hostile/TiffPatch.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -207,6 +209,31 @@ TEST_F(Faults, StripedFaxFirstPageConvertsFromAReadOnlyFolder) {
             tolerance))
             << "page " << page;
     }
+}
+
+// The second page claims more pixels than any page may have: the first page
+// is already written when the run fails, and none of it may stay.
+TEST_F(Faults, FailurePartWayLeavesNoPartialPdf) {
+    const fs::path clean = work_ / "two.tif";
+    fixtures::writeTiff(clean, {{}, {}});
+    hostile::TiffBytes file = hostile::TiffBytes::load(clean);
+    file.setAll(1, TIFFTAG_IMAGEWIDTH, 0x10001);
+    file.setAll(1, TIFFTAG_IMAGELENGTH, 0x10001);
+    writeText(clean, file.bytes());
+    const fs::path pdf = work_ / "two.pdf";
+    writeText(pdf, kOldPdf);
+    int pagesWritten = 0;
+    quorvex::ConversionRequest request;
+    request.inputPath = clean.string();
+    request.outputPath = pdf.string();
+    request.threads = 1;  // page 1 is written before page 2 is read
+    request.onPageDone = [&](uint32_t done, uint32_t) { pagesWritten = static_cast<int>(done); };
+    const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(pagesWritten, 1);
+    EXPECT_NE(outcome.detail.find("page 2"), std::string::npos) << outcome.detail;
+    EXPECT_EQ(namesIn(work_.path()), (std::set<std::string>{"two.pdf", "two.tif"}));
+    EXPECT_EQ(support::readFile(pdf), kOldPdf);
 }
 
 // Writes cut off after every few hundred bytes of the PDF, through the

@@ -2,7 +2,8 @@
 // with whatever palette the platform gives (light or dark, no colours of its
 // own), keeps its designed size in device-independent pixels, renders sharp
 // at the scale QT_SCALE_FACTOR sets (CTest runs this at 1x and 2x), uses the
-// icon drawn for the pixel size it needs, and clips no text.
+// icon drawn for the pixel size it needs, and clips no text at desktop fonts
+// from 8 to 14 points.
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
@@ -53,6 +54,21 @@ QRect toDevice(const QRect& logical, qreal scale) {
             QSize(qRound(logical.width() * scale), qRound(logical.height() * scale))};
 }
 
+// Whether the list draws the cell's text whole, as the list's tooltip
+// delegate judges it.
+bool cellTextFits(const QTreeWidget* list, const QModelIndex& index) {
+    const auto* delegate = qobject_cast<TruncatedTextToolTipDelegate*>(list->itemDelegate());
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    option.widget = list;
+    option.font = list->font();
+    option.fontMetrics = list->fontMetrics();
+    const int side = list->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, list);
+    option.decorationSize = QSize(side, side);
+    option.rect = list->visualRect(index);
+    return delegate != nullptr && !delegate->isTextTruncated(option, index);
+}
+
 // Where a widget, or a rectangle in its coordinates, lies in the window.
 QRect inWindow(const QWidget* widget, const QWidget* window, const QRect& area) {
     return {widget->mapTo(window, area.topLeft()), area.size()};
@@ -71,6 +87,7 @@ class AppearanceTest : public QObject {
             m_scale = 1.0;
         }
         m_platformPalette = QApplication::palette();
+        m_platformFont = QApplication::font();
     }
 
     void init() {
@@ -84,6 +101,7 @@ class AppearanceTest : public QObject {
         m_engine.reset();
         m_desktop.reset();
         QApplication::setPalette(m_platformPalette);
+        QApplication::setFont(m_platformFont);
     }
 
     void keepsItsSizeAndDrawsAtTheScreenScale() {
@@ -130,9 +148,26 @@ class AppearanceTest : public QObject {
         QCOMPARE(rowIcon.pixmap(iconSize, m_scale).size(), iconSize * m_scale);
     }
 
-    void noTextIsClipped() {
+    void noTextIsClippedAtTheDesktopFontSize_data() {
+        QTest::addColumn<int>("points");
+        for (int points : {8, 11, 14}) {
+            QTest::addRow("%d pt", points) << points;
+        }
+    }
+
+    void noTextIsClippedAtTheDesktopFontSize() {
+        QFETCH(int, points);
+        QFont font = m_platformFont;
+        font.setPointSize(points);
+        QApplication::setFont(font);
         showWindow();
-        m_dialog->OnDropFiles({QStringLiteral("/tmp/appearance/scan.tif")});
+        // The window is drawn up in units of the font it really uses.
+        QCOMPARE(m_dialog->font().pointSize(), points);
+        QCOMPARE(m_dialog->size(), DialogUnits(*m_dialog).size(306, 190));
+
+        // A typical row: a scan in a folder of its own, a megabyte or so.
+        QTemporaryDir folder;
+        m_dialog->OnDropFiles({guitest::makeFile(folder, "invoice-0042.tif", 1258291)});
         for (const char* name : {"dropHint", "outputHint"}) {
             const auto* label = m_dialog->findChild<QLabel*>(name);
             QVERIFY2(label->height() >= label->heightForWidth(label->width()), name);
@@ -141,15 +176,19 @@ class AppearanceTest : public QObject {
         const auto* about = m_dialog->findChild<QToolButton*>("aboutButton");
         QVERIFY(about->width() >= about->sizeHint().width());
         QVERIFY(m_dialog->rect().contains(about->geometry()));
-        // The columns sized to their contents hold their header and row texts.
+        // Every column lies within the list and holds its header and the
+        // row's text.
         QTreeWidget* list = m_dialog->list();
-        for (int column : {kFilenameColumn, kStatusColumn}) {
-            const int width = list->header()->sectionSize(column);
+        const QHeaderView* header = list->header();
+        for (int column : {kFilenameColumn, kStatusColumn, kSizeColumn}) {
             const QString title = list->headerItem()->text(column);
-            QVERIFY2(width > list->header()->fontMetrics().horizontalAdvance(title),
+            const int left = header->sectionViewportPosition(column);
+            const int width = header->sectionSize(column);
+            QVERIFY2(left >= 0 && left + width <= list->viewport()->width(), qPrintable(title));
+            QVERIFY2(width >= header->sectionSizeHint(column), qPrintable(title));
+            const QModelIndex cell = list->model()->index(0, column);
+            QVERIFY2(!cell.data().toString().isEmpty() && cellTextFits(list, cell),
                      qPrintable(title));
-            const QString cell = list->topLevelItem(0)->text(column);
-            QVERIFY2(width > list->fontMetrics().horizontalAdvance(cell), qPrintable(cell));
         }
     }
 
@@ -235,6 +274,7 @@ class AppearanceTest : public QObject {
 
     qreal m_scale = 1.0;
     QPalette m_platformPalette;
+    QFont m_platformFont;
     std::unique_ptr<guitest::ScriptedEngine> m_engine;
     std::unique_ptr<guitest::RecordingDesktop> m_desktop;
     std::unique_ptr<ConverterDialog> m_dialog;

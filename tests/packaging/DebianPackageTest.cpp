@@ -129,7 +129,7 @@ TEST_F(DebianPackageTest, ControlNamesThePackageVersionAndArchitecture) {
 TEST_F(DebianPackageTest, DependsOnTheLibrariesTheProgramsLink) {
     const std::vector<std::string> depends = packaging::relationPackages(control().at("Depends"));
     for (const char* library : {"libc6", "libstdc++6", "libtiff6", "zlib1g", "libqt6core6",
-                                "libqt6gui6", "libqt6widgets6"}) {
+                                "libqt6gui6", "libqt6widgets6", "libqt6network6"}) {
         EXPECT_NE(std::find(depends.begin(), depends.end(), library), depends.end())
             << library << " missing from Depends: " << control().at("Depends");
     }

@@ -1,6 +1,6 @@
 // The window started the way main() starts it, with files on its command line
 // as a file manager's "Open With" passes them: they are taken in exactly like
-// a drop (only ".tif" names, no duplicates in any letter case, one batch) and
+// a drop (only ".tif" names, exact duplicates dropped, one batch) and
 // converted; started without files it is the empty window.
 #include <QDir>
 #include <QElapsedTimer>
@@ -75,7 +75,7 @@ class StartupFilesTest : public QObject {
         // names are resolved against the folder the program started in.
         QCOMPARE(m_app.commandLineFiles(),
                  QStringList({inFolder("a.tif"), inFolder("second-scan.TIF"), inFolder("notes.txt"),
-                              inFolder("A.TIF")}));
+                              inFolder("a.tif"), inFolder("A.TIF")}));
     }
 
     void argumentsBecomeAbsoluteCleanLocalPaths() {
@@ -97,9 +97,11 @@ class StartupFilesTest : public QObject {
         QVERIFY(!run.timedOut);
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.shown);
-        // notes.txt is filtered out, A.TIF is a.tif again.
-        QCOMPARE(run.filenames, QStringList({inFolder("a.pdf"), inFolder("second-scan.pdf")}));
-        QCOMPARE(run.statuses, QStringList({kStatusFinished, kStatusFinished}));
+        // notes.txt is filtered out, ./a.tif is a.tif again, and A.TIF is
+        // another file (one that does not exist).
+        QCOMPARE(run.filenames,
+                 QStringList({inFolder("a.pdf"), inFolder("second-scan.pdf"), inFolder("A.TIF")}));
+        QCOMPARE(run.statuses, QStringList({kStatusFinished, kStatusFinished, kStatusFailed}));
         QCOMPARE(run.batches, 1);
         // The columns were fitted to the paths taken in, as after a drop.
         QVERIFY(run.tiffPathsFit);
@@ -188,14 +190,13 @@ int main(int argc, char** argv) {
     QDir::setCurrent(folder);
 
     // The window's command line: a Qt option, an absolute path, a relative
-    // one, a file that is no TIFF and a duplicate in another letter case.
-    std::vector<QByteArray> arguments = {argv[0],
-                                         "-platform",
-                                         "offscreen",
-                                         QFile::encodeName(folder + "/a.tif"),
-                                         "second-scan.TIF",
-                                         QFile::encodeName(folder + "/notes.txt"),
-                                         QFile::encodeName(folder + "/A.TIF")};
+    // one, a file that is no TIFF, a duplicate and a name in another letter
+    // case.
+    std::vector<QByteArray> arguments = {
+        argv[0],           "-platform",
+        "offscreen",       QFile::encodeName(folder + "/a.tif"),
+        "second-scan.TIF", QFile::encodeName(folder + "/notes.txt"),
+        "./a.tif",         QFile::encodeName(folder + "/A.TIF")};
     std::vector<char*> windowArgv;
     for (QByteArray& argument : arguments) {
         windowArgv.push_back(argument.data());

@@ -1,0 +1,62 @@
+#include "app/JobReport.h"
+
+#include <QFile>
+#include <QStringList>
+
+namespace quorvex::gui {
+
+namespace {
+
+QString fromEngine(const std::string& text) {
+    return QString::fromStdString(text).trimmed();
+}
+
+// The reason first, then what exactly went wrong, then libtiff's own words:
+// a read-only folder, a PNG named .tif and a truncated TIFF all fail to open,
+// and only the lines after the first tell them apart.
+QString failureText(const ConversionOutcome& outcome) {
+    QStringList lines;
+    const QString reason = fromEngine(outcome.message);
+    lines.append(reason.isEmpty() ? QStringLiteral("The conversion failed.") : reason);
+    const QString detail = fromEngine(outcome.detail);
+    if (!detail.isEmpty() && detail != reason) {
+        lines.append(detail);
+    }
+    const QStringList diagnostics =
+        fromEngine(outcome.diagnostic).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : diagnostics) {
+        // The engine often quotes libtiff's last error as the detail already.
+        if (line.trimmed() != detail) {
+            lines.append(QStringLiteral("libtiff: ") + line.trimmed());
+        }
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString damageText(const ConversionOutcome& outcome) {
+    QStringList lines{QStringLiteral("Converted, but parts of the TIFF could not be read:")};
+    for (const std::string& warning : outcome.warnings) {
+        lines.append(fromEngine(warning));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+JobReport reportOutcome(const ConversionOutcome& outcome, const QString& tiffPath) {
+    JobReport report;
+    report.succeeded = outcome.ok();
+    if (!report.succeeded) {
+        report.shownPath = tiffPath;
+        report.toolTip = failureText(outcome);
+        return report;
+    }
+    report.shownPath = QFile::decodeName(outcome.outputPath.c_str());
+    report.damaged = outcome.damaged();
+    if (report.damaged) {
+        report.toolTip = damageText(outcome);
+    }
+    return report;
+}
+
+}  // namespace quorvex::gui
