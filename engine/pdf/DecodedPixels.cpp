@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
 #include "engine/pdf/PageDamage.h"
+#include "engine/pdf/SampleFormats.h"
 #include "engine/pdf/SampleRoutes.h"
 #include "engine/pdf/StoredRows.h"
 #include "engine/pdf/StreamSink.h"
@@ -303,6 +305,69 @@ void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout) {
             converter.convert(rows, r, out.data());
             reading.sink.append(out.data(), out.size());
         }
+    }
+}
+
+namespace {
+
+// Hands each stored row's planes to `use`; a band that cannot be decoded
+// ends the page there, as on the decoded path, and is recorded as damage
+// when `recordDamage` (a page read twice reports it once).
+template <typename Use>
+void forEachStoredRow(PageReading& reading, bool recordDamage, Use&& use) {
+    StoredRows rows(reading.document);
+    const PageLayout& page = reading.document.page();
+    std::vector<const uint8_t*> planes(page.separatePlanes ? page.samplesPerPixel : 1);
+    const uint32_t height = reading.document.page().height;
+    for (uint32_t top = 0; top < height; top += rows.bandRows()) {
+        throwIfCancelled(reading.cancel);
+        const uint32_t count = std::min(rows.bandRows(), height - top);
+        const std::size_t mark = reading.damage.mark();
+        const bool failed = !rows.read(top);
+        if (recordDamage)
+            reading.damage.check(mark, failed, top, failed ? height - 1 : top + count - 1);
+        if (failed)
+            return;
+        for (uint32_t r = 0; r < count; ++r) {
+            for (std::size_t plane = 0; plane < planes.size(); ++plane)
+                planes[plane] = rows.row(static_cast<uint16_t>(plane), r);
+            use(std::span<const uint8_t* const>(planes));
+        }
+    }
+}
+
+}  // namespace
+
+// A float page without SMin/SMaxSampleValue is read for its range first;
+// KeptRows decides whether its rows are kept or decoded again.
+void writeMappedSamples(PageReading& reading, SampleFormatPlan plan) {
+    const uint32_t width = reading.document.page().width;
+    RowSamples samples(plan, width);
+    KeptRows kept(plan, width, reading.document.page().height);
+    const bool keep = plan.rangeFromPage && kept.keeping();
+    if (plan.rangeFromPage) {
+        SampleRange range(plan);
+        forEachStoredRow(reading, true, [&](std::span<const uint8_t* const> planes) {
+            range.observe(samples.read(planes));
+            if (keep)
+                kept.keep(planes);
+        });
+        range.applyTo(plan);
+    }
+    const SampleMapper mapper(plan, reading.document, width);
+    std::vector<uint8_t> out = allocateBuffer(mapper.rowBytes());
+    const auto write = [&](std::span<const uint8_t* const> planes) {
+        mapper.convert(samples.read(planes), out.data());
+        reading.sink.append(out.data(), out.size());
+    };
+    if (!keep) {
+        forEachStoredRow(reading, !plan.rangeFromPage, write);
+        return;
+    }
+    for (uint32_t y = 0; y < kept.rows(); ++y) {
+        if (y % 256 == 0)
+            throwIfCancelled(reading.cancel);
+        write(kept.row(y));
     }
 }
 

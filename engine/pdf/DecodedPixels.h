@@ -15,6 +15,7 @@ namespace quorvex {
 
 struct PageLayout;
 struct PageReading;
+struct SampleFormatPlan;
 
 enum class AlphaMode { None, Unassociated, Associated };
 
@@ -39,5 +40,9 @@ std::optional<DecodedLayout> decodedLayoutFor(const PageLayout& page);
 
 // Decodes the page and appends its rows in the layout's format to the sink.
 void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout);
+
+// Decodes a page of the other sample formats (SampleFormats.h) and appends
+// its rows mapped to the plan's output.
+void writeMappedSamples(PageReading& reading, SampleFormatPlan plan);
 
 }  // namespace quorvex

@@ -200,6 +200,27 @@ ImagePlan decodedPlan(TIFF* tiff, const PageLayout& page) {
     return plan;
 }
 
+// Pages whose sample format no other source draws: mapped by the engine.
+ImagePlan mappedPlan(TIFF* tiff, const PageLayout& page, SampleFormatPlan mapped) {
+    ImagePlan plan;
+    plan.source = SampleSource::MappedSamples;
+    plan.filter = ImageFilter::Flate;
+    plan.bitsPerComponent = mapped.outputBits;
+    switch (mapped.outputColour) {
+        case ColourModel::Indexed:
+            plan.colourSpace = ColourSpace::indexed(tiff, page);
+            break;
+        case ColourModel::Lab:
+            plan.colourSpace = ColourSpace::lab(tiff);
+            break;
+        default:
+            plan.colourSpace = ColourSpace::of(mapped.outputColour);
+            break;
+    }
+    plan.mapped = std::move(mapped);
+    return plan;
+}
+
 void refuseGiganticPage(const PageLayout& page, int32_t index) {
     const uint64_t pixels = uint64_t{page.width} * page.height;
     if (pixels == 0 || pixels > kMaxPagePixels) {
@@ -265,6 +286,8 @@ ImagePlan planImage(const TiffDocument& document) {
     refuseImpossibleFax(page, document.getCurrentPage());
     if (isCarriableFax(page))
         return carriedFaxPlan(page);
+    if (std::optional<SampleFormatPlan> mapped = sampleFormatPlanFor(page))
+        return mappedPlan(document.handle(), page, std::move(*mapped));
     // A page the table would misdraw takes the lossless decoded path; the
     // table's colour space is only built when the table plan stands.
     if (page.bitsPerSample > 8)

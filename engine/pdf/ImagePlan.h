@@ -10,6 +10,7 @@
 
 #include "engine/pdf/ColourSpace.h"
 #include "engine/pdf/DecodedPixels.h"
+#include "engine/pdf/SampleFormats.h"
 #include "engine/pdf/StreamSink.h"
 #include "engine/tiff/CcittEncoder.h"
 
@@ -22,6 +23,7 @@ enum class SampleSource {
     Scanlines,        // rows through TIFFReadScanline, expanded to a byte a sample
     DecodedStrips,    // strips through libtiff's decoder, as decoded
     DecodedPixels,    // the lossless decoded path: any layout, converted row by row
+    MappedSamples,    // other sample formats, mapped by the engine (SampleFormats.h)
     Rgba,             // libtiff's RGBA reader, for what nothing else reads
     FaxReencode,      // fax rows decoded and coded again as one clean stream
     JpegPassThrough,  // the page's JPEG data kept as a complete JPEG stream
@@ -44,7 +46,8 @@ struct ImagePlan {
     // Grey Group 4 pages that are not 1-bit have always had their /Decode on
     // the filter's line; kept so that such files stay byte for byte.
     bool decodeOnFilterLine = false;
-    DecodedLayout decoded;  // how the DecodedPixels source converts the rows
+    DecodedLayout decoded;    // how the DecodedPixels source converts the rows
+    SampleFormatPlan mapped;  // how the MappedSamples source maps the samples
 
     StreamEncoding encoding() const {
         return filter == ImageFilter::Flate ? StreamEncoding::Flate : StreamEncoding::Raw;

@@ -66,6 +66,8 @@ void writeImageSamples(PageReading& reading, const ImagePlan& plan) {
             return writeDecodedStrips(reading);
         case SampleSource::DecodedPixels:
             return writeDecodedPixels(reading, plan.decoded);
+        case SampleSource::MappedSamples:
+            return writeMappedSamples(reading, plan.mapped);
         case SampleSource::Rgba:
             return writeRgbaSamples(reading);
         case SampleSource::FaxReencode:

@@ -57,6 +57,24 @@ void readSamples(TIFF* tiff, PageLayout& page) {
     }
 }
 
+// libtiff hands out the lowest minimum and the highest maximum unless asked
+// for each sample's.
+void readSampleLimits(TIFF* tiff, PageLayout& page) {
+    TIFFSetField(tiff, TIFFTAG_PERSAMPLE, PERSAMPLE_MULTI);
+    double* low = nullptr;
+    double* high = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_SMINSAMPLEVALUE, &low) &&
+        TIFFGetField(tiff, TIFFTAG_SMAXSAMPLEVALUE, &high) && low != nullptr && high != nullptr) {
+        page.sampleMin.assign(low, low + page.samplesPerPixel);
+        page.sampleMax.assign(high, high + page.samplesPerPixel);
+    }
+    TIFFSetField(tiff, TIFFTAG_PERSAMPLE, PERSAMPLE_MERGED);
+    if (page.photometric == PHOTOMETRIC_YCBCR) {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_YCBCRSUBSAMPLING, &page.ycbcrHorizontal,
+                              &page.ycbcrVertical);
+    }
+}
+
 void readPlacement(TIFF* tiff, PageLayout& page) {
     TIFFGetField(tiff, TIFFTAG_ORIENTATION, &page.orientation);
     TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &page.xResolution);
@@ -101,6 +119,7 @@ PageLayout readPageLayout(TIFF* tiff) {
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &page.width);
     TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &page.height);
     readSamples(tiff, page);
+    readSampleLimits(tiff, page);
     readStorage(tiff, page);
     readPlacement(tiff, page);
     page.codedDataUntrusted = isUntrusted(tiff, page);

@@ -29,6 +29,12 @@ struct PageLayout {
     uint16_t fillOrder = FILLORDER_MSB2LSB;
     uint32_t group3Options = 0;
     uint16_t inkSet = INKSET_CMYK;
+    // SMinSampleValue and SMaxSampleValue, one value a sample; both empty
+    // unless the page has both.
+    std::vector<double> sampleMin;
+    std::vector<double> sampleMax;
+    uint16_t ycbcrHorizontal = 2;  // YCbCrSubsampling of YCbCr pages
+    uint16_t ycbcrVertical = 2;
     uint16_t orientation = 0;  // 0 when absent
     float xResolution = 0;     // 0 when absent or unusable
     float yResolution = 0;

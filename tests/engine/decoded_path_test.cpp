@@ -118,6 +118,61 @@ TEST(DecodedPath, CieLabNeutralsShowAsGreys) {
     EXPECT_GE(row[9], 250);
 }
 
+// Sample formats no route draws are refused with a reason that names them.
+struct RefusedFormat {
+    const char* name;
+    PageSpec page;
+    const char* reason;
+};
+
+PageSpec withSamples(PageSpec page) {
+    page.width = 8;
+    page.height = 4;
+    const uint64_t rowBytes = (uint64_t{page.width} * fixtures::effectiveSamplesPerPixel(page) *
+                                   fixtures::effectiveBitsPerSample(page) +
+                               7) /
+                              8;
+    page.samples.assign(rowBytes * page.height, 0);
+    return page;
+}
+
+std::string refusedName(const ::testing::TestParamInfo<RefusedFormat>& kind) {
+    return kind.param.name;
+}
+
+class RefusedSampleFormat : public ::testing::TestWithParam<RefusedFormat> {};
+
+TEST_P(RefusedSampleFormat, ReasonNamesTheSampleFormat) {
+    support::TempDir dir;
+    const fs::path tiff = dir / "refused.tif";
+    fixtures::writeTiff(tiff, {withSamples(GetParam().page)});
+    quorvex::ConversionRequest request;
+    request.inputPath = tiff.string();
+    const auto outcome = quorvex::convertTiff(request);
+    ASSERT_FALSE(outcome.ok());
+    EXPECT_EQ(outcome.detail, GetParam().reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SampleFormats, RefusedSampleFormat,
+    ::testing::Values(RefusedFormat{"ComplexIntegers",
+                                    {.bitsPerSample = 32, .sampleFormat = SAMPLEFORMAT_COMPLEXINT},
+                                    "32-bit complex integer samples are not supported"},
+                      RefusedFormat{
+                          "ComplexFloats",
+                          {.bitsPerSample = 64, .sampleFormat = SAMPLEFORMAT_COMPLEXIEEEFP},
+                          "64-bit complex floating-point samples are not supported"},
+                      RefusedFormat{"EightBitFloats",
+                                    {.bitsPerSample = 8, .sampleFormat = SAMPLEFORMAT_IEEEFP},
+                                    "8-bit floating-point samples are not supported"},
+                      RefusedFormat{"SixtyFourBitIntegers",
+                                    {.bitsPerSample = 64, .sampleFormat = SAMPLEFORMAT_INT},
+                                    "64-bit signed integer samples are not supported"},
+                      RefusedFormat{"YCbCrOf16Bits",
+                                    {.photometric = PHOTOMETRIC_YCBCR, .bitsPerSample = 16},
+                                    "YCbCr in 16-bit unsigned integer samples is not supported"}),
+    refusedName);
+
 TEST(PageGeometry, CentimetreResolutionsAreConvertedToInches) {
     support::TempDir dir;
     const std::string pdf = convertToBytes(dir, {{.width = 2480,

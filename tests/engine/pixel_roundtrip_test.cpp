@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "PdfBytes.h"
 #include "engine/Conversion.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
@@ -31,6 +34,9 @@ struct PageKind {
     // The encoding `pdfimages -list` must show for every image ("ccitt",
     // "jpeg", "image"); empty: not checked.
     std::string encoding;
+    // Pages of the engine's own sample mapping: expected is libtiff's
+    // decompressed samples mapped as mappedPicture() says.
+    bool mappedSamples = false;
 };
 
 void PrintTo(const PageKind& kind, std::ostream* out) {
@@ -65,6 +71,10 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
 
         for (std::size_t index = 0; index < kind.pages.size(); ++index) {
             const int page = static_cast<int>(index);
+            if (kind.mappedSamples) {
+                compareMapped(tiff, outcome.outputPath, kind.pages[index], page);
+                continue;
+            }
             const support::RgbImage expected = kind.expectedPixels
                                                    ? kind.expectedPixels(kind.pages[index])
                                                    : support::decodeTiffPage(tiff, page, true);
@@ -74,6 +84,9 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
                 << "page " << page << " of " << kind.name;
         }
     }
+
+    static void compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
+                              const PageSpec& spec, int page);
 
     static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageSpec>& pages,
                                       const std::string& encoding) {
@@ -575,5 +588,291 @@ std::vector<PageKind> orientedKinds() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Oriented, PixelRoundTrip, ::testing::ValuesIn(orientedKinds()), kindName);
+
+// ---------------------------------------------------------------------------
+// Sample formats only the engine's own mapping draws. What the page should
+// show is worked out here from libtiff's decompressed samples: integers over
+// their range, SMin/SMaxSampleValue when given, floats as they are when the
+// page stays within 0..1 and over its finite range otherwise, then
+// min-is-white inverted, palettes looked up and alpha put on white paper.
+
+using fixtures::ValueRange;
+
+double unitValue(double value, const ValueRange& range) {
+    if (std::isnan(value))
+        return 0;
+    if (std::isinf(value))
+        return value > 0 ? 1 : 0;
+    if (range.high <= range.low)
+        return 0;
+    return std::clamp((value - range.low) / (range.high - range.low), 0.0, 1.0);
+}
+
+// The value range each sample maps from.
+std::vector<ValueRange> sampleRanges(const support::TiffSamples& samples, const PageSpec& page,
+                                     std::size_t colours) {
+    const uint16_t bits = fixtures::effectiveBitsPerSample(page);
+    const uint16_t format = page.sampleFormat.value_or(SAMPLEFORMAT_UINT);
+    const double levels = std::ldexp(1.0, bits);
+    std::vector<ValueRange> ranges(samples.samplesPerPixel,
+                                   format == SAMPLEFORMAT_INT
+                                       ? ValueRange{-levels / 2, levels / 2 - 1}
+                                       : ValueRange{0, levels - 1});
+    if (page.sampleLimits && page.photometric != PHOTOMETRIC_PALETTE) {
+        ranges.assign(ranges.size(), *page.sampleLimits);
+    } else if (format == SAMPLEFORMAT_IEEEFP) {
+        double low = INFINITY;
+        double high = -INFINITY;
+        for (std::size_t i = 0; i < samples.values.size(); ++i) {
+            const double value = samples.values[i];
+            if (i % samples.samplesPerPixel < colours && std::isfinite(value)) {
+                low = std::min(low, value);
+                high = std::max(high, value);
+            }
+        }
+        const bool inUnit = low >= 0 && high <= 1;
+        ranges.assign(ranges.size(), ValueRange{0, 1});
+        std::fill_n(ranges.begin(), colours, inUnit ? ValueRange{0, 1} : ValueRange{low, high});
+    }
+    return ranges;
+}
+
+// Each pixel's colour components (0..1) and alpha, before white paper.
+struct MappedPixel {
+    double colour[3] = {};
+    double alpha = 1;
+};
+
+std::vector<MappedPixel> mappedPixels(const std::filesystem::path& tiff, int index,
+                                      const PageSpec& page) {
+    const support::TiffSamples samples = support::readTiffSamples(tiff, index);
+    const std::size_t colours = samples.samplesPerPixel - page.extraSamples.size();
+    const std::vector<ValueRange> ranges = sampleRanges(samples, page, colours);
+    const uint16_t bits = fixtures::effectiveBitsPerSample(page);
+    const fixtures::ColorMap map = page.photometric == PHOTOMETRIC_PALETTE
+                                       ? fixtures::generatedColorMap(bits, page.colorMapMode)
+                                       : fixtures::ColorMap{};
+    std::vector<MappedPixel> pixels;
+    for (uint32_t y = 0; y < samples.height; ++y) {
+        for (uint32_t x = 0; x < samples.width; ++x) {
+            const double* sample = samples.pixel(x, y);
+            MappedPixel pixel;
+            if (!page.extraSamples.empty())
+                pixel.alpha = unitValue(sample[colours], ranges[colours]);
+            if (page.photometric == PHOTOMETRIC_PALETTE) {
+                const auto entry = static_cast<std::size_t>(sample[0]);
+                pixel.colour[0] = map.red[entry] / 65535.0;
+                pixel.colour[1] = map.green[entry] / 65535.0;
+                pixel.colour[2] = map.blue[entry] / 65535.0;
+            } else if (page.photometric == PHOTOMETRIC_CIELAB) {
+                // L* over its range; a* and b* signed, as -128..127 at 8 bits.
+                const double step = bits == 8 ? 1.0 : 1.0 / 256;
+                const double half = std::ldexp(1.0, bits - 1);
+                pixel.colour[0] = unitValue(sample[0], ranges[0]);
+                for (int c = 1; c < 3; ++c)
+                    pixel.colour[c] = (sample[c] >= half ? sample[c] - 2 * half : sample[c]) * step;
+            } else {
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const std::size_t from = std::min(c, colours - 1);  // grey fills all three
+                    pixel.colour[c] = unitValue(sample[from], ranges[from]);
+                }
+                if (page.photometric == PHOTOMETRIC_MINISWHITE)
+                    pixel.colour[0] = pixel.colour[1] = pixel.colour[2] = 1 - pixel.colour[0];
+            }
+            pixels.push_back(pixel);
+        }
+    }
+    return pixels;
+}
+
+bool associated(const PageSpec& page) {
+    return !page.extraSamples.empty() && page.extraSamples[0] == EXTRASAMPLE_ASSOCALPHA;
+}
+
+double onWhite(double colour, double alpha, bool premultiplied) {
+    return std::min(premultiplied ? colour + 1 - alpha : colour * alpha + 1 - alpha, 1.0);
+}
+
+support::RgbImage mappedPicture(const std::filesystem::path& tiff, int index,
+                                const PageSpec& page) {
+    support::RgbImage image{page.width, page.height, {}};
+    for (const MappedPixel& pixel : mappedPixels(tiff, index, page)) {
+        for (const double colour : pixel.colour) {
+            const double shown = onWhite(colour, pixel.alpha, associated(page));
+            image.rgb.push_back(static_cast<uint8_t>(std::lround(shown * 255)));
+        }
+    }
+    return image;
+}
+
+// The Lab components a CIE Lab page's image stream should hold (0..1 of the
+// PDF Lab range): on white paper L* goes toward 100, a* and b* toward 0.
+std::vector<double> mappedLab(const std::filesystem::path& tiff, int index, const PageSpec& page) {
+    std::vector<double> components;
+    for (const MappedPixel& pixel : mappedPixels(tiff, index, page)) {
+        const bool premultiplied = associated(page);
+        components.push_back(onWhite(pixel.colour[0], pixel.alpha, premultiplied));
+        for (int c = 1; c < 3; ++c) {
+            const double value = premultiplied ? pixel.colour[c] : pixel.colour[c] * pixel.alpha;
+            components.push_back(std::clamp((value + 128) / 255, 0.0, 1.0));
+        }
+    }
+    return components;
+}
+
+// MuPDF draws Lab only with colour management, so Lab pages are checked in
+// their image stream instead of a rendering.
+void PixelRoundTrip::compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
+                                   const PageSpec& spec, int page) {
+    if (spec.photometric != PHOTOMETRIC_CIELAB) {
+        const support::RgbImage expected = mappedPicture(tiff, page, spec);
+        const support::RgbImage shown =
+            support::renderPdfPage(pdf, page, expected.width, expected.height);
+        EXPECT_TRUE(support::imagesMatch(expected, shown, 1)) << "page " << page;
+        return;
+    }
+    const std::vector<double> expected = mappedLab(tiff, page, spec);
+    const pdfbytes::PdfBytes bytes = pdfbytes::PdfBytes::load(pdf);
+    const std::string stream = pdfbytes::inflate(bytes.streamData(pdfbytes::imageObject(page)));
+    const std::size_t width = stream.size() / expected.size();
+    ASSERT_TRUE(width == 1 || width == 2) << stream.size() << " bytes for " << expected.size();
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        double value = static_cast<uint8_t>(stream[i * width]);
+        if (width == 2)
+            value = value * 256 + static_cast<uint8_t>(stream[i * 2 + 1]);
+        const double full = width == 2 ? 65535 : 255;
+        ASSERT_NEAR(value / full, expected[i], 1.0 / 255 + 1e-9) << "component " << i;
+    }
+}
+
+PageSpec samplePage(uint16_t photometric, uint16_t bits, uint16_t format = SAMPLEFORMAT_UINT,
+                    uint16_t compression = COMPRESSION_NONE) {
+    return {.width = 29,
+            .height = 19,
+            .compression = compression,
+            .photometric = photometric,
+            .bitsPerSample = bits,
+            .sampleFormat = format};
+}
+
+PageSpec limited(PageSpec page, double low, double high) {
+    page.sampleLimits = ValueRange{low, high};
+    return page;
+}
+
+PageSpec floatsIn(PageSpec page, double low, double high) {
+    page.floatRange = ValueRange{low, high};
+    return page;
+}
+
+PageSpec predicted(PageSpec page, uint16_t compression) {
+    page.compression = compression;
+    page.predictor = PREDICTOR_FLOATINGPOINT;
+    return page;
+}
+
+PageKind mapped(const std::string& name, std::vector<PageSpec> pages) {
+    return {name, std::move(pages), 1, {}, {}, true};
+}
+
+// Grey, RGB and RGB in separate planes of one sample format.
+std::vector<PageSpec> threeLayouts(PageSpec page) {
+    PageSpec rgbPage = page;
+    rgbPage.photometric = PHOTOMETRIC_RGB;
+    return {page, withStrips(rgbPage, 5), separate(rgbPage)};
+}
+
+std::vector<PageKind> integerKinds() {
+    const uint16_t codecs[] = {COMPRESSION_NONE, COMPRESSION_LZW, kDeflate, kPackBits};
+    std::vector<PageKind> kinds;
+    for (uint16_t bits = 2; bits <= 32; ++bits) {
+        PageSpec page = samplePage(bits % 3 == 0 ? kMinIsWhite : kMinIsBlack, bits,
+                                   SAMPLEFORMAT_UINT, codecs[bits % 4]);
+        std::vector<PageSpec> pages = threeLayouts(page);
+        if (bits % 5 == 0)
+            pages.push_back(tiled(pages[2]));
+        kinds.push_back(mapped("Unsigned" + std::to_string(bits) + "Bit", pages));
+    }
+    for (const uint16_t bits : {uint16_t{8}, uint16_t{16}, uint16_t{32}}) {
+        const std::string name = "Signed" + std::to_string(bits) + "Bit";
+        const PageSpec page = samplePage(kMinIsBlack, bits, SAMPLEFORMAT_INT, COMPRESSION_LZW);
+        const double quarter = std::ldexp(1.0, bits - 2);
+        kinds.push_back(mapped(name, threeLayouts(page)));
+        kinds.push_back(
+            mapped(name + "WithLimits", threeLayouts(limited(page, -quarter, quarter))));
+    }
+    kinds.push_back(mapped("Unsigned12BitWithLimits",
+                           threeLayouts(limited(samplePage(kMinIsBlack, 12), 500, 3000))));
+    kinds.push_back(mapped("Unsigned8BitNarrowedLimits",
+                           threeLayouts(limited(samplePage(kMinIsWhite, 8), 40, 200))));
+    return kinds;
+}
+
+std::vector<PageKind> floatKinds() {
+    std::vector<PageKind> kinds;
+    for (const uint16_t bits : {uint16_t{16}, uint16_t{24}, uint16_t{32}, uint16_t{64}}) {
+        const std::string name = "Float" + std::to_string(bits) + "Bit";
+        const PageSpec unit = samplePage(kMinIsBlack, bits, SAMPLEFORMAT_IEEEFP);
+        const PageSpec wide = floatsIn(unit, -300, 4100);
+        kinds.push_back(mapped(name + "InUnitRange", threeLayouts(unit)));
+        kinds.push_back(mapped(name + "OutsideUnitRange", threeLayouts(wide)));
+        kinds.push_back(mapped(name + "WithLimits", threeLayouts(limited(wide, 0, 2000))));
+        kinds.push_back(
+            mapped(name + "UnitRangeWithLimits", threeLayouts(limited(unit, 0.2, 0.7))));
+        std::vector<PageSpec> pages = threeLayouts(floatsIn(unit, -1, 2));
+        pages[1] = predicted(pages[1], COMPRESSION_LZW);
+        pages[2] = tiled(predicted(pages[2], kDeflate));
+        kinds.push_back(mapped(name + "Predictor3", pages));
+    }
+    PageSpec specials = floatsIn(samplePage(kMinIsBlack, 32, SAMPLEFORMAT_IEEEFP), -5, 5);
+    specials.floatSpecials = true;
+    PageSpec unitSpecials = samplePage(kMinIsWhite, 32, SAMPLEFORMAT_IEEEFP);
+    unitSpecials.floatSpecials = true;
+    kinds.push_back(mapped("Float32NanAndInfinities", {specials, unitSpecials}));
+    kinds.push_back(
+        mapped("Float32ConstantOutsideUnitRange",
+               threeLayouts(floatsIn(samplePage(kMinIsBlack, 32, SAMPLEFORMAT_IEEEFP), 7.5, 7.5))));
+    return kinds;
+}
+
+std::vector<PageKind> alphaAndColourKinds() {
+    const PageSpec rgba4444 = samplePage(PHOTOMETRIC_RGB, 4);
+    const PageSpec lab = samplePage(PHOTOMETRIC_CIELAB, 8);
+    return {
+        mapped("Rgba4444Unassociated", {withAlpha(rgba4444, EXTRASAMPLE_UNASSALPHA),
+                                        separate(withAlpha(rgba4444, EXTRASAMPLE_UNASSALPHA))}),
+        mapped("Rgba4444Associated", {withAlpha(rgba4444, EXTRASAMPLE_ASSOCALPHA)}),
+        mapped("Grey2BitWithAlpha",
+               {withAlpha(samplePage(kMinIsBlack, 2), EXTRASAMPLE_UNASSALPHA)}),
+        mapped("Float32RgbWithAlpha",
+               {withAlpha(samplePage(PHOTOMETRIC_RGB, 32, SAMPLEFORMAT_IEEEFP),
+                          EXTRASAMPLE_UNASSALPHA),
+                withAlpha(floatsIn(samplePage(PHOTOMETRIC_RGB, 32, SAMPLEFORMAT_IEEEFP), 0, 9),
+                          EXTRASAMPLE_ASSOCALPHA)}),
+        mapped(
+            "Signed16BitRgbWithAlpha",
+            {withAlpha(samplePage(PHOTOMETRIC_RGB, 16, SAMPLEFORMAT_INT), EXTRASAMPLE_UNASSALPHA)}),
+        mapped("LabWithAlpha", {withAlpha(lab, EXTRASAMPLE_UNASSALPHA),
+                                separate(withAlpha(lab, EXTRASAMPLE_ASSOCALPHA))}),
+        mapped("Lab16Bit", {samplePage(PHOTOMETRIC_CIELAB, 16)}),
+        mapped("Palette3Bit", {samplePage(PHOTOMETRIC_PALETTE, 3)}),
+        // Fax pages coded again leave the next page's sample limits alone.
+        mapped("StripedFaxThenFloatWithLimits",
+               {withStrips(fax(COMPRESSION_CCITTFAX4), 20),
+                limited(floatsIn(samplePage(PHOTOMETRIC_RGB, 32, SAMPLEFORMAT_IEEEFP), -9, 9), -2,
+                        5)}),
+        mapped("Palette12Bit", {samplePage(PHOTOMETRIC_PALETTE, 12, SAMPLEFORMAT_UINT, kDeflate)}),
+    };
+}
+
+std::vector<PageKind> sampleFormatKinds() {
+    std::vector<PageKind> kinds = integerKinds();
+    for (auto more : {floatKinds(), alphaAndColourKinds()})
+        kinds.insert(kinds.end(), more.begin(), more.end());
+    return kinds;
+}
+
+INSTANTIATE_TEST_SUITE_P(SampleFormats, PixelRoundTrip, ::testing::ValuesIn(sampleFormatKinds()),
+                         kindName);
 
 }  // namespace

@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -576,9 +578,10 @@ RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t
     return image;
 }
 
-RgbImage decodeTiffPage(const std::filesystem::path& tiff, int pageIndex, bool applyOrientation) {
-    const std::string context = tiff.string() + " page " + std::to_string(pageIndex);
-    std::string errors;
+namespace {
+
+std::unique_ptr<TIFF, TiffCloser> openTiffPage(const std::filesystem::path& tiff, int pageIndex,
+                                               const std::string& context, std::string& errors) {
     std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), collectError, &errors);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), ignoreWarning, nullptr);
@@ -589,6 +592,165 @@ RgbImage decodeTiffPage(const std::filesystem::path& tiff, int pageIndex, bool a
     if (pageIndex < 0 || TIFFSetDirectory(tif.get(), static_cast<tdir_t>(pageIndex)) == 0) {
         throw std::runtime_error(context + ": no such page (" + errors + ")");
     }
+    return tif;
+}
+
+// A float of 1 sign bit, `exponentBits` and `mantissaBits`, biased by half
+// the exponent's range.
+double smallFloat(uint64_t bits, int exponentBits, int mantissaBits) {
+    const uint64_t mantissa = bits & ((uint64_t{1} << mantissaBits) - 1);
+    const auto exponent = static_cast<int>((bits >> mantissaBits) & ((1U << exponentBits) - 1));
+    const bool negative = ((bits >> (exponentBits + mantissaBits)) & 1U) != 0;
+    const int bias = (1 << (exponentBits - 1)) - 1;
+    double value = 0;
+    if (exponent == (1 << exponentBits) - 1) {
+        value = mantissa != 0 ? std::nan("") : HUGE_VAL;
+    } else {
+        const double fraction = static_cast<double>(mantissa) / std::ldexp(1.0, mantissaBits);
+        value = exponent == 0 ? std::ldexp(fraction, 1 - bias)
+                              : std::ldexp(1.0 + fraction, exponent - bias);
+    }
+    return negative ? -value : value;
+}
+
+// Sample `index` of a decoded row: whole bytes in host order, other widths
+// packed from the most significant bit.
+double sampleValue(const uint8_t* row, uint64_t index, uint16_t bits, uint16_t format) {
+    uint64_t raw = 0;
+    if (bits % 8 == 0) {
+        const uint64_t bytes = bits / 8;
+        for (uint64_t b = 0; b < bytes; ++b) {
+            const uint64_t shift = std::endian::native == std::endian::little ? b : bytes - 1 - b;
+            raw |= uint64_t{row[index * bytes + b]} << (8 * shift);
+        }
+    } else {
+        for (uint64_t bit = index * bits; bit < (index + 1) * bits; ++bit) {
+            raw = (raw << 1) | ((row[bit / 8] >> (7 - bit % 8)) & 1U);
+        }
+    }
+    if (format == SAMPLEFORMAT_IEEEFP) {
+        switch (bits) {
+            case 16:
+                return smallFloat(raw, 5, 10);
+            case 24:
+                return smallFloat(raw, 7, 16);
+            case 32:
+                return std::bit_cast<float>(static_cast<uint32_t>(raw));
+            default:
+                return std::bit_cast<double>(raw);
+        }
+    }
+    if (format == SAMPLEFORMAT_INT && ((raw >> (bits - 1)) & 1U) != 0) {
+        return static_cast<double>(raw) - std::ldexp(1.0, bits);
+    }
+    return static_cast<double>(raw);
+}
+
+// Reads the page one strip or tile at a time into `samples`.
+class SampleReader {
+  public:
+    SampleReader(TIFF* tif, const std::string& context) : tif_(tif), context_(context) {
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &samples_.width);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &samples_.height);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples_.samplesPerPixel);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits_);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format_);
+        uint16_t planar = PLANARCONFIG_CONTIG;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+        separate_ = planar == PLANARCONFIG_SEPARATE;
+        samples_.values.resize(static_cast<size_t>(samples_.width) * samples_.height *
+                               samples_.samplesPerPixel);
+    }
+
+    TiffSamples read() {
+        const uint16_t planes = separate_ ? samples_.samplesPerPixel : 1;
+        for (uint16_t plane = 0; plane < planes; ++plane) {
+            if (TIFFIsTiled(tif_)) {
+                readTiles(plane);
+            } else {
+                readStrips(plane);
+            }
+        }
+        return std::move(samples_);
+    }
+
+  private:
+    uint16_t samplesInRow() const { return separate_ ? 1 : samples_.samplesPerPixel; }
+
+    void readStrips(uint16_t plane) {
+        uint32_t rowsPerStrip = 0;
+        TIFFGetFieldDefaulted(tif_, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        rowsPerStrip = std::min(rowsPerStrip, samples_.height);
+        std::vector<uint8_t> strip(static_cast<size_t>(TIFFStripSize(tif_)));
+        const uint64_t rowBytes = (uint64_t{samples_.width} * samplesInRow() * bits_ + 7) / 8;
+        for (uint32_t top = 0; top < samples_.height; top += rowsPerStrip) {
+            const uint32_t index = TIFFComputeStrip(tif_, top, plane);
+            if (TIFFReadEncodedStrip(tif_, index, strip.data(), -1) < 0) {
+                throw std::runtime_error(context_ + ": strip " + std::to_string(index));
+            }
+            for (uint32_t y = top; y < std::min(top + rowsPerStrip, samples_.height); ++y) {
+                store(strip.data() + (y - top) * rowBytes, y, 0, samples_.width, plane);
+            }
+        }
+    }
+
+    void readTiles(uint16_t plane) {
+        uint32_t tileWidth = 0;
+        uint32_t tileHeight = 0;
+        TIFFGetField(tif_, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tif_, TIFFTAG_TILELENGTH, &tileHeight);
+        std::vector<uint8_t> tile(static_cast<size_t>(TIFFTileSize(tif_)));
+        const uint64_t rowBytes = (uint64_t{tileWidth} * samplesInRow() * bits_ + 7) / 8;
+        for (uint32_t top = 0; top < samples_.height; top += tileHeight) {
+            for (uint32_t left = 0; left < samples_.width; left += tileWidth) {
+                const uint32_t index = TIFFComputeTile(tif_, left, top, 0, plane);
+                if (TIFFReadEncodedTile(tif_, index, tile.data(), -1) < 0) {
+                    throw std::runtime_error(context_ + ": tile " + std::to_string(index));
+                }
+                const uint32_t columns = std::min(tileWidth, samples_.width - left);
+                for (uint32_t y = top; y < std::min(top + tileHeight, samples_.height); ++y) {
+                    store(tile.data() + (y - top) * rowBytes, y, left, columns, plane);
+                }
+            }
+        }
+    }
+
+    void store(const uint8_t* row, uint32_t y, uint32_t left, uint32_t columns, uint16_t plane) {
+        const uint16_t spp = samples_.samplesPerPixel;
+        for (uint32_t x = 0; x < columns; ++x) {
+            double* pixel =
+                samples_.values.data() + (static_cast<size_t>(y) * samples_.width + left + x) * spp;
+            if (separate_) {
+                pixel[plane] = sampleValue(row, x, bits_, format_);
+                continue;
+            }
+            for (uint16_t s = 0; s < spp; ++s) {
+                pixel[s] = sampleValue(row, uint64_t{x} * spp + s, bits_, format_);
+            }
+        }
+    }
+
+    TIFF* tif_;
+    std::string context_;
+    TiffSamples samples_;
+    uint16_t bits_ = 1;
+    uint16_t format_ = SAMPLEFORMAT_UINT;
+    bool separate_ = false;
+};
+
+}  // namespace
+
+TiffSamples readTiffSamples(const std::filesystem::path& tiff, int pageIndex) {
+    const std::string context = tiff.string() + " page " + std::to_string(pageIndex);
+    std::string errors;
+    const auto tif = openTiffPage(tiff, pageIndex, context, errors);
+    return SampleReader(tif.get(), context).read();
+}
+
+RgbImage decodeTiffPage(const std::filesystem::path& tiff, int pageIndex, bool applyOrientation) {
+    const std::string context = tiff.string() + " page " + std::to_string(pageIndex);
+    std::string errors;
+    const auto tif = openTiffPage(tiff, pageIndex, context, errors);
     RgbImage stored = RgbaReader(tif.get(), context, errors).readStoredOrder();
     uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);

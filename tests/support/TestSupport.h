@@ -95,6 +95,22 @@ RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t
 RgbImage decodeTiffPage(const std::filesystem::path& tiff, int pageIndex,
                         bool applyOrientation = true);
 
+// One page's samples (counted from 0) as libtiff decompresses them
+// (TIFFReadEncodedStrip or TIFFReadEncodedTile), each read as a number:
+// integers by their value, signed ones as such, floats of 16, 24, 32 and 64
+// bits decoded. Pixel by pixel, top row first, in stored order.
+struct TiffSamples {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t samplesPerPixel = 0;
+    std::vector<double> values;
+
+    const double* pixel(uint32_t x, uint32_t y) const {
+        return values.data() + (static_cast<size_t>(y) * width + x) * samplesPerPixel;
+    }
+};
+TiffSamples readTiffSamples(const std::filesystem::path& tiff, int pageIndex);
+
 struct ImageDiff {
     bool sameSize = false;
     uint64_t mismatchedPixels = 0;  // pixels with a channel off by more than the tolerance
