@@ -48,14 +48,6 @@ ConversionOutcome convertOne(const ConversionJob& job, const ConvertFunction& co
     request.inputPath = QFile::encodeName(job.path).toStdString();
     request.cancel = &stop;
     request.threads = threads;
-    // The engine holds paths of limited length; a longer one is refused here
-    // with a reason rather than cut short.
-    if (request.inputPath.size() > kMaxPathLength) {
-        ConversionOutcome refused;
-        refused.message = "The path is longer than " + std::to_string(kMaxPathLength) +
-                          " bytes, the most the converter accepts.";
-        return refused;
-    }
     return convert(request);
 }
 

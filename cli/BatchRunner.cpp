@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "cli/InputCollector.h"
+#include "cli/StandardStreams.h"
+
 namespace quorvex::cli {
 namespace {
 
@@ -16,6 +19,18 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 bool outputExists(const std::string& output) {
     std::error_code ignored;
     return !output.empty() && std::filesystem::exists(output, ignored);
+}
+
+// Makes the folder a mirrored PDF goes into; empty or the reason it failed.
+std::string makeOutputFolder(const std::string& output) {
+    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error))
+        return {};
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        return "cannot create the folder " + folder.string() + " (" + error.message() + ")";
+    return {};
 }
 
 }  // namespace
@@ -61,10 +76,17 @@ JobResult BatchRunner::runJob(std::size_t index, const PlannedJob& job) {
         result.reason = job.refusal;
         return result;
     }
-    if (settings_.noClobber && outputExists(job.output)) {
+    if (settings_.noClobber && job.output != kStandardStream && outputExists(job.output)) {
         result.status = JobStatus::Skipped;
         result.reason = "skipped, " + job.output + " already exists";
         return result;
+    }
+    if (job.createFolder) {
+        if (std::string problem = makeOutputFolder(job.output); !problem.empty()) {
+            result.side = FailureSide::Output;
+            result.detail = std::move(problem);
+            return result;
+        }
     }
     try {
         return convert(index, job);
@@ -74,34 +96,71 @@ JobResult BatchRunner::runJob(std::size_t index, const PlannedJob& job) {
     }
 }
 
-JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
+ConversionRequest BatchRunner::requestFor(std::size_t index, const PlannedJob& job) const {
     ConversionRequest request;
     request.inputPath = job.input;
+    request.mergedInputs = job.mergedInputs;
+    if (job.input == kStandardStream)
+        request.inputBytes = settings_.standardInput;
     request.outputPath = job.output;
     request.info = settings_.info;
+    if (!settings_.titleGiven)
+        request.info.title = job.title;
     request.cancel = settings_.cancel;
     request.threads = threadsPerFile_;
+    request.strict = settings_.strict;
+    request.defaultDpi = settings_.dpi.value_or(0);
     request.flateLevel = settings_.flateLevel;
     request.compact = settings_.compact;
     request.onPageDone = [this, index](uint32_t done, uint32_t count) {
         observer_.pageDone(index, done, count);
     };
+    return request;
+}
+
+// The PDF is finished in a private folder first, so standard output gets
+// nothing at all when the conversion fails.
+ConversionOutcome BatchRunner::convertToStandardOutput(ConversionRequest& request) const {
+    const TemporaryFolder folder;
+    request.outputPath = (folder.path() / "out.pdf").string();
+    ConversionOutcome outcome = converter_(request);
+    outcome.outputPath = kStandardStream;
+    if (!outcome.ok())
+        return outcome;
+    const std::string error =
+        copyFileToStream(folder.path() / "out.pdf", settings_.standardOutputFd, settings_.cancel);
+    if (!error.empty()) {
+        outcome.result = 0;
+        outcome.cancelled = cancelled();
+        outcome.message = "cannot write the PDF to standard output";
+        outcome.detail = error;
+        outcome.failedSide = FailureSide::Output;
+    }
+    return outcome;
+}
+
+JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
+    ConversionRequest request = requestFor(index, job);
     const auto start = std::chrono::steady_clock::now();
-    const ConversionOutcome outcome = converter_(request);
+    const ConversionOutcome outcome =
+        job.output == kStandardStream ? convertToStandardOutput(request) : converter_(request);
 
     JobResult result;
     result.seconds = secondsSince(start);
     result.input = job.input;
+    result.mergedCount = job.mergedInputs.size();
     result.output = outcome.outputPath.empty() ? job.output : outcome.outputPath;
     result.pageCount = outcome.pageCount;
     result.bytesWritten = outcome.bytesWritten;
     result.detail = outcome.detail;
     result.diagnostic = outcome.diagnostic;
+    result.warnings = outcome.warnings;
     if (outcome.ok()) {
         result.status = JobStatus::Converted;
     } else {
         result.status = outcome.cancelled ? JobStatus::Cancelled : JobStatus::Failed;
         result.reason = outcome.message.empty() ? "conversion failed" : outcome.message;
+        result.side = outcome.failedSide;
     }
     return result;
 }
@@ -116,6 +175,7 @@ BatchCounts countResults(const std::vector<std::optional<JobResult>>& results) {
         switch (result->status) {
             case JobStatus::Converted:
                 ++counts.converted;
+                counts.damaged += result->warnings.empty() ? 0 : 1;
                 break;
             case JobStatus::Failed:
                 ++counts.failed;

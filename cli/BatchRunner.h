@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,10 +22,13 @@ enum class JobStatus { Converted, Failed, Skipped, Cancelled };
 struct JobResult {
     JobStatus status = JobStatus::Failed;
     std::string input;
-    std::string output;      // the PDF written, or the one that would have been
-    std::string reason;      // why it failed or was skipped
-    std::string detail;      // what exactly went wrong, when the engine knows
-    std::string diagnostic;  // libtiff's own text for a failure, if any
+    std::size_t mergedCount = 0;           // --merge: inputs whose pages followed input's
+    std::string output;                    // the PDF written, or the one that would have been
+    std::string reason;                    // why it failed or was skipped
+    std::string detail;                    // what exactly went wrong, when the engine knows
+    std::string diagnostic;                // libtiff's own text for a failure, if any
+    FailureSide side = FailureSide::None;  // None: refused by the command line itself
+    std::vector<std::string> warnings;     // damage in a converted file
     uint32_t pageCount = 0;
     uint64_t bytesWritten = 0;
     double seconds = 0.0;
@@ -46,9 +50,16 @@ struct BatchSettings {
     // (a lone big file compresses its pages on all of them).
     unsigned processors = 1;
     bool noClobber = false;
+    bool strict = false;
+    std::optional<double> dpi;
     std::optional<int> flateLevel;  // see ConversionRequest
     bool compact = false;
     DocumentInfo info = DocumentInfo::applicationDefaults();
+    bool titleGiven = false;  // otherwise each job's own title replaces info.title
+    // The TIFF read from standard input, for the job whose input is "-".
+    std::shared_ptr<const std::vector<uint8_t>> standardInput;
+    // Where a job whose output is "-" sends its finished PDF.
+    int standardOutputFd = 1;
     const std::atomic<bool>* cancel = nullptr;  // stops the batch when set
 };
 
@@ -56,6 +67,7 @@ using Converter = std::function<ConversionOutcome(const ConversionRequest&)>;
 
 struct BatchCounts {
     std::size_t converted = 0;
+    std::size_t damaged = 0;  // converted, with parts of the TIFF unreadable
     std::size_t failed = 0;
     std::size_t skipped = 0;
     std::size_t cancelled = 0;   // stopped part-way by the cancel flag
@@ -72,6 +84,8 @@ class BatchRunner {
   private:
     JobResult runJob(std::size_t index, const PlannedJob& job);
     JobResult convert(std::size_t index, const PlannedJob& job);
+    ConversionRequest requestFor(std::size_t index, const PlannedJob& job) const;
+    ConversionOutcome convertToStandardOutput(ConversionRequest& request) const;
     bool cancelled() const;
 
     BatchSettings settings_;

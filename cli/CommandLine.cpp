@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <system_error>
 
 #include "cli/ExitCodes.h"
@@ -9,20 +11,22 @@
 #include "cli/InputCollector.h"
 #include "cli/Options.h"
 #include "cli/OutputPlanner.h"
+#include "cli/ReportFormat.h"
 #include "cli/Reporter.h"
+#include "cli/StandardStreams.h"
 
 namespace quorvex::cli {
 namespace {
 
 int usageError(const CommandLineEnvironment& env, const std::string& message) {
-    std::fprintf(env.err, "%s: %s (try '%s --help')\n", kProgramName, message.c_str(),
+    std::fprintf(env.err, "%s: %s (try '%s --help')\n", kProgramName, printable(message).c_str(),
                  kProgramName);
     return kExitUsage;
 }
 
 std::string noInputMessage(const CollectedInputs& inputs) {
     if (inputs.emptyFolders.size() == 1) {
-        return "no TIFF files found in '" + inputs.emptyFolders.front() + "'";
+        return "no TIFF files found in '" + printable(inputs.emptyFolders.front()) + "'";
     }
     return "no TIFF files found in the folders given";
 }
@@ -33,7 +37,7 @@ bool createOutputFolder(const CommandLineEnvironment& env, const std::string& fo
     if (error || !std::filesystem::is_directory(folder)) {
         const std::string reason = error ? error.message() : "not a folder";
         std::fprintf(env.err, "%s: cannot create output folder '%s' (%s)\n", kProgramName,
-                     folder.c_str(), reason.c_str());
+                     printable(folder).c_str(), reason.c_str());
         return false;
     }
     return true;
@@ -51,6 +55,10 @@ ReporterSettings reporterSettingsFor(const CliOptions& options, const CommandLin
     return settings;
 }
 
+bool writesStandardOutput(const CliOptions& options) {
+    return options.outputFile == std::string(kStandardStream);
+}
+
 BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvironment& env) {
     BatchSettings settings;
     settings.workers = effectiveJobCount(options, env.hardwareThreads);
@@ -58,9 +66,13 @@ BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvir
     // (or with fewer files than -j) compresses its pages on the rest.
     settings.processors = settings.workers;
     settings.noClobber = options.noClobber;
+    settings.strict = options.strict;
+    settings.dpi = options.dpi;
     settings.flateLevel = options.flateLevel;
     settings.compact = options.compact;
     settings.info = options.info;
+    settings.titleGiven = options.titleGiven;
+    settings.standardOutputFd = fileno(env.out);
     settings.cancel = env.cancel;
     return settings;
 }
@@ -76,18 +88,31 @@ void reportCollection(const CollectedInputs& inputs, const CliOptions& options,
         return;
     }
     for (const std::string& folder : inputs.emptyFolders) {
-        reporter.reportNotice(std::string(kProgramName) + ": no TIFF files in '" + folder + "'");
+        reporter.reportNotice(std::string(kProgramName) + ": no TIFF files in '" +
+                              printable(folder) + "'");
     }
 }
 
+int exitStatusFor(const BatchCounts& counts) {
+    if (counts.failed > 0)
+        return kExitFailure;
+    return counts.damaged > 0 ? kExitDamaged : kExitSuccess;
+}
+
 int runBatch(const CliOptions& options, const CollectedInputs& inputs,
-             const std::vector<PlannedJob>& jobs, const CommandLineEnvironment& env) {
+             const std::vector<PlannedJob>& jobs, const CommandLineEnvironment& env,
+             std::shared_ptr<const std::vector<uint8_t>> standardInput) {
     const auto start = std::chrono::steady_clock::now();
     const std::size_t totalFiles = jobs.size() + inputs.problems.size();
-    Reporter reporter(env.out, env.err, reporterSettingsFor(options, env), totalFiles);
+    // With the PDF on standard output, every line goes to stderr.
+    std::FILE* lines = writesStandardOutput(options) ? env.err : env.out;
+    std::fflush(env.out);
+    Reporter reporter(lines, env.err, reporterSettingsFor(options, env), totalFiles);
     reportCollection(inputs, options, reporter);
 
-    BatchRunner runner(batchSettingsFor(options, env), env.converter, reporter);
+    BatchSettings settings = batchSettingsFor(options, env);
+    settings.standardInput = std::move(standardInput);
+    BatchRunner runner(std::move(settings), env.converter, reporter);
     BatchCounts counts = countResults(runner.run(jobs));
     counts.failed += inputs.problems.size();
 
@@ -103,7 +128,22 @@ int runBatch(const CliOptions& options, const CollectedInputs& inputs,
     if (interrupted) {
         return env.cancelExitStatus();
     }
-    return counts.failed == 0 ? kExitSuccess : kExitFailure;
+    return exitStatusFor(counts);
+}
+
+// The whole of standard input, read before the run starts; null when the
+// input is not "-". A read that fails or is interrupted ends the run.
+std::optional<std::shared_ptr<const std::vector<uint8_t>>> readStandardInput(
+    const CliOptions& options, const CommandLineEnvironment& env) {
+    if (options.paths.size() != 1 || options.paths.front() != kStandardStream)
+        return nullptr;
+    StreamRead read = readWholeStream(env.in, kMaxStandardInputBytes, env.cancel);
+    if (!read.error.empty()) {
+        if (!cancelRequested(env))
+            std::fprintf(env.err, "-: cannot read the TIFF: %s\n", read.error.c_str());
+        return std::nullopt;
+    }
+    return std::make_shared<const std::vector<uint8_t>>(std::move(read.bytes));
 }
 
 }  // namespace
@@ -133,8 +173,11 @@ int runCommandLine(const std::vector<std::string>& args, const CommandLineEnviro
         return usageError(env, plan.error);
     if (options.outputDir && !createOutputFolder(env, *options.outputDir))
         return kExitFailure;
+    auto standardInput = readStandardInput(options, env);
+    if (!standardInput)
+        return cancelRequested(env) ? env.cancelExitStatus() : kExitFailure;
 
-    return runBatch(options, inputs, plan.jobs, env);
+    return runBatch(options, inputs, plan.jobs, env, std::move(*standardInput));
 }
 
 }  // namespace quorvex::cli

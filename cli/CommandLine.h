@@ -17,6 +17,7 @@ namespace quorvex::cli {
 struct CommandLineEnvironment {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
+    int in = 0;  // standard input, read when the input is "-"
     Converter converter = convertTiff;
     bool stderrIsTerminal = false;
     std::function<std::size_t()> terminalWidth = [] { return std::size_t{80}; };

@@ -10,17 +10,27 @@ std::string helpText() {
     return R"help(Usage: quorvex-tiff2pdf [OPTIONS] PATH...
 
 Converts TIFF files to PDF files, one PDF per TIFF. Each PDF is written beside
-its TIFF: "scan.tif" gives "scan.pdf", "scan.tiff" gives "scan.pdf". A folder
-converts the files in it whose name contains ".tif" (any letter case), in
-sorted order. An existing PDF is replaced unless -n is given.
+its TIFF: "scan.tif" and "scan.TIFF" give "scan.pdf"; a name without that
+extension gets ".pdf" added ("image" gives "image.pdf"). A folder converts
+the files in it ending in ".tif" or ".tiff" (any letter case), in sorted
+order; hidden files and folders (names starting with ".") are left out.
+Files named on the command line are always taken. An existing PDF is
+replaced (keeping its permissions, and a link stays a link) unless -n is
+given. PATH "-" reads the TIFF from standard input (needs -o).
 
 Input and output:
   -r, --recursive         also convert the TIFF files in sub-folders of folders
-  -o, --output FILE       write the PDF to FILE (only with a single input)
-  -d, --output-dir DIR    write every PDF into DIR (created when missing)
+  -o, --output FILE       write the PDF to FILE (a single input, or --merge);
+                          "-o -" writes it to standard output once complete
+  -d, --output-dir DIR    write the PDFs into DIR, sub-folders mirrored with -r
+                          (created when missing)
+  -m, --merge             with -o: the pages of every input, in order, in one PDF
   -n, --no-clobber        skip inputs whose PDF already exists
   -j, --jobs N            use N processors: up to N files at once, a lone file
                           compresses its pages on them (default: one per CPU)
+      --dpi N             resolution for pages that carry none (default: 200)
+      --strict            fail damaged files instead of converting what can
+                          be read (no PDF is written, an old one is kept)
 
 Size:
       --level N           Flate level of decoded page images, 0 (none) to 12
@@ -29,35 +39,51 @@ Size:
                           keep their JPEG data, bilevel pages are coded as
                           CCITT Group 4, Flate at level 12
 
-Document information (defaults: the values the window writes):
+Document information (Creator and Producer default to "quorvex-tiff2pdf
+VERSION", the title to the file's name without its extension, for --merge
+the output's; the others are empty):
       --title TEXT
       --author TEXT
       --subject TEXT
       --keywords TEXT
       --creator TEXT
-      --creation-date TEXT  date text written as is (default: today)
+      --creation-date DATE  ISO 8601: 2024-05-01, 2024-05-01T14:30[:SS] with
+                            an optional Z or +02:00 (default: now)
 
 Messages:
-  -q, --quiet             print failures only
+  -q, --quiet             print failures and damage only
   -v, --verbose           also print the time per file and libtiff's own
                           message for a failed file
   -h, --help              print this help and exit
   -V, --version           print the version and exit
 
-Each file gives one line, "IN -> OUT (N pages, SIZE)" or "IN: REASON", and a
-summary line ends the run. On a terminal a progress line shows on stderr.
+Each file gives one line, "IN -> OUT (N pages, SIZE)" on stdout or
+"IN: cannot read the TIFF: DETAIL" / "IN: cannot create the PDF: DETAIL" on
+stderr; a file converted with unreadable parts adds "IN: damaged: WHAT" on
+stderr (the PDF shows the rest). Control characters in names are escaped
+("\n", "\033"). A summary line ends the run; with "-o -" all lines go to
+stderr. On a terminal a progress line shows on stderr.
+
+Pages with an alpha channel are placed on white paper. CMYK files are refused.
+Standard input is read into memory, at most 2 GiB.
 
 Examples:
   quorvex-tiff2pdf scan.tif                 writes scan.pdf
   quorvex-tiff2pdf -o report.pdf page.tiff  writes report.pdf
-  quorvex-tiff2pdf -r -d pdfs/ scans/       every TIFF under scans/ into pdfs/
+  quorvex-tiff2pdf -r -d pdfs/ scans/       every TIFF under scans/ into pdfs/,
+                                            sub-folders mirrored
+  quorvex-tiff2pdf -m -o book.pdf p1.tif p2.tif p3.tif
+                                            three files' pages in one PDF
+  cat scan.tif | quorvex-tiff2pdf - -o - > scan.pdf
+                                            from a pipe into a pipe
   quorvex-tiff2pdf -n -j 4 *.tif            four at a time, keep existing PDFs
-  quorvex-tiff2pdf --title "Invoice 42" --creation-date "2024-05-01" inv.tif
+  quorvex-tiff2pdf --title "Invoice 42" --creation-date 2024-05-01 inv.tif
 
 Exit status:
-  0    every file converted (or skipped with -n)
+  0    every file converted whole (or skipped with -n)
   1    at least one file failed
   2    usage error; nothing was converted
+  3    every file converted, but some were damaged (see the "damaged" lines)
   130  interrupted by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP
        (the PDF being written is removed: no partial file remains)
 )help";

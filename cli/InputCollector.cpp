@@ -40,8 +40,10 @@ void listFolder(const fs::path& folder, bool recursive, std::vector<fs::path>& f
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         std::error_code ignored;
-        if (recursive && it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            subFolders.push_back(it->path());
+        if (it->is_directory(ignored)) {
+            if (recursive && !it->is_symlink(ignored) &&
+                !isHiddenName(it->path().filename().string()))
+                subFolders.push_back(it->path());
         } else if (isTiffFileEntry(*it)) {
             found.push_back(it->path());
         }
@@ -64,6 +66,8 @@ std::vector<fs::path> listFolderSorted(const fs::path& folder, bool recursive,
 
 // Identity of a file for spotting the same file named twice.
 std::string identityOf(const fs::path& path) {
+    if (path == kStandardStream)
+        return kStandardStream;
     std::error_code error;
     const fs::path canonical = fs::weakly_canonical(path, error);
     return error ? path.lexically_normal().string() : canonical.string();
@@ -71,20 +75,25 @@ std::string identityOf(const fs::path& path) {
 
 }  // namespace
 
+bool isHiddenName(const std::string& name) {
+    return name.starts_with('.');
+}
+
 bool hasTiffName(const std::string& fileName) {
-    return lowerCased(fileName).find(".tif") != std::string::npos;
+    const std::string name = lowerCased(fileName);
+    return !isHiddenName(name) && (name.ends_with(".tif") || name.ends_with(".tiff"));
 }
 
 CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive) {
     CollectedInputs collected;
     std::set<std::string> seen;
-    auto keep = [&](const fs::path& file) {
+    auto keep = [&](const fs::path& file, std::string subFolder) {
         if (seen.insert(identityOf(file)).second)
-            collected.files.push_back(file.string());
+            collected.files.push_back({file.string(), std::move(subFolder)});
     };
     for (const std::string& argument : paths) {
-        if (!isFolder(argument)) {
-            keep(argument);
+        if (argument == kStandardStream || !isFolder(argument)) {
+            keep(argument, {});
             continue;
         }
         const std::size_t problemsBefore = collected.problems.size();
@@ -92,8 +101,10 @@ CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recurs
         if (found.empty() && collected.problems.size() == problemsBefore) {
             collected.emptyFolders.push_back(argument);
         }
-        for (const fs::path& file : found)
-            keep(file);
+        for (const fs::path& file : found) {
+            const fs::path relative = file.parent_path().lexically_relative(argument);
+            keep(file, relative == "." ? std::string() : relative.string());
+        }
     }
     return collected;
 }

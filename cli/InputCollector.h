@@ -8,9 +8,23 @@
 
 namespace quorvex::cli {
 
-// The filter the window applies to dropped files: the lower-cased name
-// contains ".tif" (so .tif, .TIF, .tiff, .Tiff all pass).
+// The folder scan's name rule: ends in ".tif" or ".tiff" (any letter case)
+// and is not hidden (macOS "._scan.tif" files are resource forks, not TIFFs).
 bool hasTiffName(const std::string& fileName);
+
+// Folders a scan does not enter: hidden ones (".git", ".Trash-1000").
+bool isHiddenName(const std::string& name);
+
+// The name standard input goes by on the command line.
+inline constexpr const char* kStandardStream = "-";
+
+struct InputFile {
+    std::string path;
+    // Where the file sits under the folder argument it was found in ("2023"
+    // for scans/2023/page1.tif), so -d can mirror the tree; empty for files
+    // named directly and for those at a folder argument's top.
+    std::string subFolder;
+};
 
 struct InputProblem {
     std::string path;
@@ -18,7 +32,7 @@ struct InputProblem {
 };
 
 struct CollectedInputs {
-    std::vector<std::string> files;  // command-line order; each folder's files sorted
+    std::vector<InputFile> files;  // command-line order; each folder's files sorted
     std::vector<InputProblem> problems;
     std::vector<std::string> emptyFolders;  // folder arguments that held no TIFF file
 };

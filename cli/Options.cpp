@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <regex>
 #include <string_view>
+
+#include "cli/HelpText.h"
+#include "cli/InputCollector.h"
 
 namespace quorvex::cli {
 namespace {
@@ -16,6 +20,9 @@ enum class OptionId {
     OutputDir,
     NoClobber,
     Jobs,
+    Merge,
+    Strict,
+    Dpi,
     Quiet,
     Verbose,
     Title,
@@ -43,6 +50,9 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::OutputDir, 'd', "output-dir", true},
     OptionDef{OptionId::NoClobber, 'n', "no-clobber", false},
     OptionDef{OptionId::Jobs, 'j', "jobs", true},
+    OptionDef{OptionId::Merge, 'm', "merge", false},
+    OptionDef{OptionId::Strict, '\0', "strict", false},
+    OptionDef{OptionId::Dpi, '\0', "dpi", true},
     OptionDef{OptionId::Quiet, 'q', "quiet", false},
     OptionDef{OptionId::Verbose, 'v', "verbose", false},
     OptionDef{OptionId::Title, '\0', "title", true},
@@ -96,6 +106,21 @@ std::optional<int> parseFlateLevel(const std::string& text) {
         return std::nullopt;
     }
     return value;
+}
+
+std::optional<double> parseDpi(const std::string& text) {
+    double value = 0;
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || !(value >= 1 && value <= kMaxDpi))
+        return std::nullopt;
+    return value;
+}
+
+int daysInMonth(int year, int month) {
+    static constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[static_cast<std::size_t>(month - 1)];
 }
 
 class Parser {
@@ -212,6 +237,15 @@ class Parser {
             case OptionId::Jobs:
                 setJobs(value, option, typedLong);
                 break;
+            case OptionId::Merge:
+                options.merge = true;
+                break;
+            case OptionId::Strict:
+                options.strict = true;
+                break;
+            case OptionId::Dpi:
+                setDpi(value, option, typedLong);
+                break;
             case OptionId::Quiet:
                 setVerbosity(Verbosity::Quiet);
                 break;
@@ -220,6 +254,7 @@ class Parser {
                 break;
             case OptionId::Title:
                 info.title = value;
+                options.titleGiven = true;
                 break;
             case OptionId::Author:
                 info.author = value;
@@ -234,7 +269,7 @@ class Parser {
                 info.creator = value;
                 break;
             case OptionId::CreationDate:
-                info.creationDate = value;
+                setCreationDate(value, option, typedLong);
                 break;
             case OptionId::Level:
                 options.flateLevel = parseFlateLevel(value);
@@ -269,6 +304,26 @@ class Parser {
         result_.options.jobs = *jobs;
     }
 
+    void setDpi(const std::string& value, const OptionDef& option, bool typedLong) {
+        const std::optional<double> dpi = parseDpi(value);
+        if (!dpi) {
+            fail("invalid value '" + value + "' for '" + displayName(option, typedLong) +
+                 "': expected a resolution from 1 to " + std::to_string(int(kMaxDpi)));
+            return;
+        }
+        result_.options.dpi = dpi;
+    }
+
+    void setCreationDate(const std::string& value, const OptionDef& option, bool typedLong) {
+        std::optional<std::string> date = pdfDateFromIso8601(value);
+        if (!date) {
+            fail("invalid value '" + value + "' for '" + displayName(option, typedLong) +
+                 "': expected a date like 2024-05-01 or 2024-05-01T14:30:00+02:00");
+            return;
+        }
+        result_.options.info.creationDate = std::move(date);
+    }
+
     void setVerbosity(Verbosity wanted) {
         Verbosity& current = result_.options.verbosity;
         if (current != Verbosity::Normal && current != wanted) {
@@ -284,10 +339,29 @@ class Parser {
             fail("no input files given");
         } else if (options.outputFile && options.outputDir) {
             fail("options '--output' and '--output-dir' cannot be used together");
-        } else if (options.outputFile && options.paths.size() > 1) {
+        } else if (options.merge && !options.outputFile) {
+            fail("option '--merge' needs '--output FILE'");
+        } else if (options.outputFile && options.paths.size() > 1 && !options.merge) {
             fail("option '--output' needs a single input, but " +
                  std::to_string(options.paths.size()) +
-                 " were given; use '--output-dir' for several");
+                 " were given; use '--output-dir' for several, or '--merge'");
+        } else if (readsStandardInput()) {
+            checkStandardInput();
+        }
+    }
+
+    bool readsStandardInput() const {
+        const std::vector<std::string>& paths = result_.options.paths;
+        return std::find(paths.begin(), paths.end(), kStandardStream) != paths.end();
+    }
+
+    // The TIFF on standard input has no name to derive a PDF name from, and
+    // is read into memory once, so it stands alone.
+    void checkStandardInput() {
+        if (result_.options.paths.size() > 1) {
+            fail("standard input ('-') must be the only input");
+        } else if (!result_.options.outputFile) {
+            fail("reading standard input ('-') needs '--output FILE' (or '-o -')");
         }
     }
 
@@ -297,6 +371,37 @@ class Parser {
 };
 
 }  // namespace
+
+DocumentInfo commandLineDocumentInfo() {
+    DocumentInfo info;
+    info.creator = versionText();
+    info.producer = versionText();
+    return info;
+}
+
+std::optional<std::string> pdfDateFromIso8601(const std::string& text) {
+    static const std::regex kIso(
+        R"((\d{4})-(\d{2})-(\d{2})(?:T(\d{2}):(\d{2})(?::(\d{2}))?(Z|[+-](\d{2}):(\d{2}))?)?)");
+    std::smatch m;
+    if (!std::regex_match(text, m, kIso))
+        return std::nullopt;
+    const auto number = [&](int group) { return m[group].matched ? std::stoi(m[group]) : 0; };
+    const int year = number(1);
+    const int month = number(2);
+    const int day = number(3);
+    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || number(4) > 23 ||
+        number(5) > 59 || number(6) > 59 || number(8) > 23 || number(9) > 59)
+        return std::nullopt;
+    std::string date = "D:" + m[1].str() + m[2].str() + m[3].str();
+    if (!m[4].matched)
+        return date;
+    date += m[4].str() + m[5].str() + (m[6].matched ? m[6].str() : "00");
+    if (m[7] == "Z")
+        date += "Z";
+    else if (m[7].matched)
+        date += m[7].str().substr(0, 1) + m[8].str() + "'" + m[9].str() + "'";
+    return date;
+}
 
 ParseResult parseOptions(const std::vector<std::string>& args) {
     return Parser(args).run();

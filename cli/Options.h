@@ -12,6 +12,14 @@ namespace quorvex::cli {
 
 enum class Verbosity { Quiet, Normal, Verbose };
 
+// Creator and Producer name this program and its version; the rest is empty
+// until an option sets it (the title is the file's name, see titleGiven).
+DocumentInfo commandLineDocumentInfo();
+
+// "2024-05-01", "2024-05-01T12:30", "2024-05-01T12:30:15+02:00" (or "Z") as
+// a PDF date ("D:20240501123015+02'00'"); nullopt for anything else.
+std::optional<std::string> pdfDateFromIso8601(const std::string& text);
+
 struct CliOptions {
     std::vector<std::string> paths;         // files and folders, in command-line order
     bool recursive = false;                 // descend into sub-folders of folder arguments
@@ -19,13 +27,18 @@ struct CliOptions {
     std::optional<std::string> outputDir;   // -d: folder for every PDF
     bool noClobber = false;                 // -n: skip inputs whose PDF exists
     unsigned jobs = 0;                      // 0: one per CPU
+    bool merge = false;                     // -m: every input's pages into -o's PDF
+    bool strict = false;                    // damaged input fails instead of warning
+    std::optional<double> dpi;              // resolution for pages that carry none
     Verbosity verbosity = Verbosity::Normal;
     std::optional<int> flateLevel;  // --level: 0 to kMaxFlateLevel; unset: the engine's default
     bool compact = false;           // --compact: the smallest PDF that keeps the content
-    DocumentInfo info = DocumentInfo::applicationDefaults();
+    DocumentInfo info = commandLineDocumentInfo();
+    bool titleGiven = false;  // otherwise each PDF is titled after its file
 };
 
 inline constexpr unsigned kMaxJobs = 256;
+inline constexpr double kMaxDpi = 100000.0;
 
 struct ParseResult {
     enum class Action { Run, ShowHelp, ShowVersion, UsageError };

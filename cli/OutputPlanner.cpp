@@ -19,20 +19,29 @@ std::string fileIdentity(const std::string& path) {
     return fs::absolute(path, error).lexically_normal().string();
 }
 
-PlannedJob planOne(const std::string& input, const CliOptions& options) {
-    PlannedJob job{input, {}, {}};
+PlannedJob planOne(const InputFile& input, const CliOptions& options) {
+    PlannedJob job;
+    job.input = input.path;
     if (options.outputFile) {
         job.output = *options.outputFile;
     } else if (options.outputDir) {
-        const std::string name = deriveOutputPath(fs::path(input).filename().string());
-        if (name.empty()) {
-            job.refusal = "cannot derive an output file name from this name";
-        } else {
-            job.output = (fs::path(*options.outputDir) / name).string();
-        }
+        const std::string name = deriveOutputPath(fs::path(input.path).filename().string());
+        job.output = (fs::path(*options.outputDir) / input.subFolder / name).lexically_normal();
+        job.createFolder = true;
     } else {
-        job.output = deriveOutputPath(input);
+        job.output = deriveOutputPath(input.path);
     }
+    job.title = titleFor(input.path == kStandardStream ? job.output : input.path);
+    return job;
+}
+
+PlannedJob planMerge(const std::vector<InputFile>& files, const CliOptions& options) {
+    PlannedJob job;
+    job.input = files.front().path;
+    for (std::size_t i = 1; i < files.size(); ++i)
+        job.mergedInputs.push_back(files[i].path);
+    job.output = *options.outputFile;
+    job.title = titleFor(job.output);
     return job;
 }
 
@@ -40,35 +49,58 @@ std::string inQuotes(const std::string& text) {
     return "'" + text + "'";
 }
 
+bool replacesAnInput(const PlannedJob& job, const std::string& outputKey) {
+    if (outputKey == fileIdentity(job.input))
+        return true;
+    for (const std::string& merged : job.mergedInputs) {
+        if (outputKey == fileIdentity(merged))
+            return true;
+    }
+    return false;
+}
+
+// Fails the later of two jobs writing one PDF, and a job whose PDF would
+// replace one of its inputs, so each mistake costs one file, not the batch.
+void refuseCollisions(std::vector<PlannedJob>& jobs) {
+    std::map<std::string, std::string> inputByOutput;
+    for (PlannedJob& job : jobs) {
+        if (job.output == kStandardStream)
+            continue;
+        const std::string key = fileIdentity(job.output);
+        if (replacesAnInput(job, key)) {
+            job.refusal = "would be replaced by its own PDF";
+            continue;
+        }
+        const auto [it, inserted] = inputByOutput.emplace(key, job.input);
+        if (!inserted) {
+            job.refusal = "not converted: " + inQuotes(it->second) + " already writes " +
+                          inQuotes(job.output);
+        }
+    }
+}
+
 }  // namespace
 
-OutputPlan planOutputs(const std::vector<std::string>& files, const CliOptions& options) {
+std::string titleFor(const std::string& path) {
+    if (path == kStandardStream)
+        return {};
+    return fs::path(path).stem().string();
+}
+
+OutputPlan planOutputs(const std::vector<InputFile>& files, const CliOptions& options) {
     OutputPlan plan;
-    if (options.outputFile && files.size() != 1) {
+    if (options.outputFile && files.size() != 1 && !options.merge) {
         plan.error = "option '--output' needs a single input, but " + std::to_string(files.size()) +
-                     " files were found; use '--output-dir' for several";
+                     " files were found; use '--output-dir' for several, or '--merge'";
         return plan;
     }
-    std::map<std::string, std::string> inputByOutput;
-    for (const std::string& file : files) {
-        PlannedJob job = planOne(file, options);
-        if (!job.output.empty()) {
-            const std::string key = fileIdentity(job.output);
-            if (key == fileIdentity(job.input)) {
-                plan.error = inQuotes(job.input) + " would be replaced by its own PDF";
-                plan.jobs.clear();
-                return plan;
-            }
-            const auto [it, inserted] = inputByOutput.emplace(key, job.input);
-            if (!inserted) {
-                plan.error = inQuotes(it->second) + " and " + inQuotes(job.input) +
-                             " would both be written to " + inQuotes(job.output);
-                plan.jobs.clear();
-                return plan;
-            }
-        }
-        plan.jobs.push_back(std::move(job));
+    if (options.merge && !files.empty()) {
+        plan.jobs.push_back(planMerge(files, options));
+    } else {
+        for (const InputFile& file : files)
+            plan.jobs.push_back(planOne(file, options));
     }
+    refuseCollisions(plan.jobs);
     return plan;
 }
 

@@ -36,7 +36,55 @@ std::string indentedDiagnostic(const std::string& diagnostic) {
     return text;
 }
 
+// The failure's own text, said as which side of the conversion failed.
+std::string failureText(const JobResult& result) {
+    const std::string& what = result.detail.empty() ? result.reason : result.detail;
+    switch (result.side) {
+        case FailureSide::Output:
+            return "cannot create the PDF: " + printable(what);
+        case FailureSide::Input:
+            return "cannot read the TIFF: " + printable(what);
+        case FailureSide::None:
+            break;
+    }
+    std::string text = printable(result.reason);
+    if (!result.detail.empty())
+        text += " (" + printable(result.detail) + ")";
+    return text;
+}
+
 }  // namespace
+
+std::string printable(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\r') {
+            shown += "\\r";
+        } else if (c == '\t') {
+            shown += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", byte);
+            shown += octal;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+std::string formatDamage(const JobResult& result) {
+    if (result.status != JobStatus::Converted || result.warnings.empty())
+        return {};
+    std::string line = printable(result.input) + ": damaged: ";
+    for (std::size_t i = 0; i < result.warnings.size(); ++i)
+        line += (i == 0 ? "" : "; ") + printable(result.warnings[i]);
+    return line;
+}
 
 std::string formatSize(uint64_t bytes) {
     constexpr std::array<const char*, 4> kUnits{"KiB", "MiB", "GiB", "TiB"};
@@ -59,29 +107,33 @@ std::string formatResult(const JobResult& result, Verbosity verbosity) {
     const bool verbose = verbosity == Verbosity::Verbose;
     switch (result.status) {
         case JobStatus::Converted: {
-            std::string line = result.input + " -> " + result.output + " (" +
-                               plural(result.pageCount, "page", "pages") + ", " +
+            const std::string more =
+                result.mergedCount > 0 ? " (+" + std::to_string(result.mergedCount) + " more)" : "";
+            std::string line = printable(result.input) + more + " -> " + printable(result.output) +
+                               " (" + plural(result.pageCount, "page", "pages") + ", " +
                                formatSize(result.bytesWritten) + ")";
             return verbose ? line + " in " + secondsText(result.seconds) : line;
         }
         case JobStatus::Skipped:
-            return result.input + ": " + result.reason;
+            return printable(result.input) + ": " + printable(result.reason);
         case JobStatus::Cancelled:
-            return result.input + ": cancelled";
+            return printable(result.input) + ": cancelled";
         case JobStatus::Failed:
             break;
     }
-    std::string line = result.input + ": " + result.reason;
-    if (!result.detail.empty())
-        line += " (" + result.detail + ")";
+    std::string line = printable(result.input) + ": " + failureText(result);
+    if (verbose && result.side != FailureSide::None && !result.detail.empty())
+        line += " [" + printable(result.reason) + "]";
     if (verbose)
         line += " in " + secondsText(result.seconds) + indentedDiagnostic(result.diagnostic);
     return line;
 }
 
 std::string formatSummary(const BatchCounts& counts, std::size_t totalFiles, double seconds) {
+    const std::string damaged =
+        counts.damaged > 0 ? " (" + std::to_string(counts.damaged) + " damaged)" : "";
     return "converted " + std::to_string(counts.converted) + " of " +
-           plural(totalFiles, "file", "files") + ", " + std::to_string(counts.failed) +
+           plural(totalFiles, "file", "files") + damaged + ", " + std::to_string(counts.failed) +
            " failed, " + std::to_string(counts.skipped) + " skipped in " +
            printfString("%.1f s", seconds);
 }
@@ -90,7 +142,7 @@ std::string formatProgress(const ProgressState& state, std::size_t width) {
     std::string line =
         "[" + std::to_string(state.filesDone) + "/" + std::to_string(state.totalFiles) + "]";
     if (!state.currentFile.empty()) {
-        line += " " + std::filesystem::path(state.currentFile).filename().string();
+        line += " " + printable(std::filesystem::path(state.currentFile).filename().string());
         if (state.pageCount > 0) {
             line += ": " + std::to_string(state.pagesDone) + " of " +
                     std::to_string(state.pageCount) + " pages";

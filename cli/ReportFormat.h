@@ -11,18 +11,28 @@
 
 namespace quorvex::cli {
 
+// The name with control characters escaped ("\n", "\t", "\033"), so a
+// file name can neither break the one line per file nor reach the terminal
+// as an escape sequence.
+std::string printable(const std::string& text);
+
 // "812 bytes", "1.5 KiB", "12.0 MiB", "2.3 GiB".
 std::string formatSize(uint64_t bytes);
 
-// "IN -> OUT (3 pages, 1.2 MiB)", "IN: REASON (DETAIL)" or "IN: cancelled"; verbose
-// adds the time taken and, for failures, libtiff's diagnostic on indented
+// "IN -> OUT (3 pages, 1.2 MiB)" ("IN (+2 more) -> OUT" for a merge), "IN: REASON (DETAIL)" or "IN:
+// cancelled"; verbose adds the time taken and, for failures, libtiff's diagnostic on indented
 // lines. No trailing newline.
 std::string formatResult(const JobResult& result, Verbosity verbosity);
+
+// "IN: damaged: WARNING; WARNING" for a converted file the TIFF of which
+// could only partly be read; empty when nothing was lost.
+std::string formatDamage(const JobResult& result);
 
 // True when the line belongs on stderr (failures) rather than stdout.
 bool isErrorResult(const JobResult& result);
 
-// "converted X of Y files, Z failed, W skipped in T s"
+// "converted X of Y files, Z failed, W skipped in T s", with "(D damaged)"
+// after the files when some were.
 std::string formatSummary(const BatchCounts& counts, std::size_t totalFiles, double seconds);
 
 struct ProgressState {

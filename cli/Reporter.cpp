@@ -18,7 +18,7 @@ Reporter::Reporter(std::FILE* out, std::FILE* err, ReporterSettings settings,
 
 void Reporter::reportProblem(const InputProblem& problem) {
     std::lock_guard lock(mutex_);
-    writeLine(err_, problem.path + ": " + problem.reason);
+    writeLine(err_, printable(problem.path) + ": " + problem.reason);
     ++progress_.filesDone;
 }
 
@@ -77,9 +77,10 @@ void Reporter::printReadyResults() {
 
 void Reporter::printResult(const JobResult& result) {
     const bool isError = isErrorResult(result);
-    if (settings_.verbosity == Verbosity::Quiet && !isError)
-        return;
-    writeLine(isError ? err_ : out_, formatResult(result, settings_.verbosity));
+    if (settings_.verbosity != Verbosity::Quiet || isError)
+        writeLine(isError ? err_ : out_, formatResult(result, settings_.verbosity));
+    if (const std::string damage = formatDamage(result); !damage.empty())
+        writeLine(err_, damage);
 }
 
 void Reporter::writeLine(std::FILE* stream, const std::string& text) {

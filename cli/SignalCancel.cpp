@@ -1,6 +1,11 @@
 #include "cli/SignalCancel.h"
 
+#include <semaphore.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 #include "cli/ExitCodes.h"
 
@@ -13,11 +18,14 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 std::atomic<bool> gCancelRequested{false};
 std::atomic<int> gSignalNumber{0};
+// Posted by the handler (sem_post is async-signal-safe) to wake the watchdog.
+sem_t gSignalArrived;
 
 extern "C" void onCancelSignal(int signalNumber) {
     int none = 0;
     gSignalNumber.compare_exchange_strong(none, signalNumber);
     gCancelRequested.store(true);
+    sem_post(&gSignalArrived);
 }
 
 void installHandler(int signalNumber) {
@@ -33,6 +41,7 @@ void installHandler(int signalNumber) {
 
 const std::atomic<bool>& SignalCancel::install() {
     static const bool installed = [] {
+        sem_init(&gSignalArrived, 0, 0);
         installHandler(SIGINT);
         installHandler(SIGTERM);
         installHandler(SIGHUP);  // the terminal went away: stop as for Ctrl-C
@@ -44,6 +53,18 @@ const std::atomic<bool>& SignalCancel::install() {
     }();
     (void)installed;
     return gCancelRequested;
+}
+
+void SignalCancel::startWatchdog(std::chrono::milliseconds grace) {
+    std::thread([grace] {
+        while (sem_wait(&gSignalArrived) != 0) {
+        }
+        std::this_thread::sleep_for(grace);
+        // Still running: something blocks that polls no flag (a terminal or
+        // pipe that takes no more output). The PDF being written is removed
+        // by its worker long before this; end as the signal asks.
+        _exit(exitStatusForSignal(gSignalNumber.load()));
+    }).detach();
 }
 
 int SignalCancel::receivedSignal() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 namespace quorvex::cli {
 
@@ -11,6 +12,10 @@ class SignalCancel {
   public:
     // Installs the handlers (once per process) and returns the flag they set.
     static const std::atomic<bool>& install();
+
+    // Ends the process `grace` after the first signal if it has not ended by
+    // itself, so that no blocked write keeps it alive.
+    static void startWatchdog(std::chrono::milliseconds grace);
 
     // The signal that set the flag, or 0 when none arrived.
     static int receivedSignal();

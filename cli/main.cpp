@@ -2,6 +2,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
     using quorvex::cli::SignalCancel;
     quorvex::cli::CommandLineEnvironment env;
     env.cancel = &SignalCancel::install();
+    // Signals end the run within a second, whatever it is waiting on.
+    SignalCancel::startWatchdog(std::chrono::milliseconds(900));
     env.cancelExitStatus = [] {
         return SignalCancel::exitStatusForSignal(SignalCancel::receivedSignal());
     };

@@ -1,6 +1,8 @@
 #include "engine/Conversion.h"
 
+#include <algorithm>
 #include <cctype>
+#include <string_view>
 
 namespace quorvex {
 
@@ -16,14 +18,18 @@ DocumentInfo DocumentInfo::applicationDefaults() {
 }
 
 std::string deriveOutputPath(const std::string& inputPath) {
-    if (inputPath.size() < 3 || inputPath.size() > kMaxPathLength)
+    if (inputPath.empty())
         return {};
-    std::string suffix = inputPath.size() >= 5 ? inputPath.substr(inputPath.size() - 5) : "";
-    for (char& c : suffix)
+    std::string lower = inputPath;
+    for (char& c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (suffix == ".tiff")
-        return inputPath.substr(0, inputPath.size() - 5) + ".pdf";
-    return inputPath.substr(0, inputPath.size() - 3) + "pdf";
+    for (const std::string_view extension : {".tiff", ".tif"}) {
+        // "x/.tif" is a hidden file named ".tif", not an extension of nothing.
+        const std::size_t stem = inputPath.size() - std::min(extension.size(), inputPath.size());
+        if (lower.ends_with(extension) && stem > 0 && inputPath[stem - 1] != '/')
+            return inputPath.substr(0, stem) + ".pdf";
+    }
+    return inputPath + ".pdf";
 }
 
 }  // namespace quorvex

@@ -42,6 +42,9 @@ struct ConversionRequest {
     // 0 is one per processor. The PDF is the same whatever the number.
     unsigned threads = 0;
 
+    // Dots per inch for pages that carry no resolution; 0 keeps the usual 200.
+    double defaultDpi = 0;
+
     // Damage fails the conversion instead of being reported as warnings: no
     // PDF is written and an existing one stays as it was.
     bool strict = false;
@@ -85,12 +88,9 @@ struct ConversionOutcome {
 // Converts one file. Never throws; every failure is reported in the outcome.
 ConversionOutcome convertTiff(const ConversionRequest& request);
 
-// The output name the engine derives for an input: "<stem>.pdf" for inputs
-// ending in ".tiff" (any case), otherwise the input with its last three
-// characters replaced by "pdf". Returns an empty string for inputs it refuses
-// (longer than kMaxPathLength or shorter than three characters).
+// The output name the engine derives for an input: ".tif" or ".tiff" (any
+// case) is replaced by ".pdf" ("SCAN.TIF" -> "SCAN.pdf"); any other name gets
+// ".pdf" appended ("image" -> "image.pdf"). Empty only for an empty input.
 std::string deriveOutputPath(const std::string& inputPath);
-
-inline constexpr std::size_t kMaxPathLength = 255;
 
 }  // namespace quorvex

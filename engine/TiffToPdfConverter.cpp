@@ -8,6 +8,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
+#include "engine/MergedPages.h"
 #include "engine/pdf/DocumentAssembly.h"
 #include "engine/pdf/PdfOutput.h"
 #include "engine/tiff/TiffDocument.h"
@@ -89,32 +90,69 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
     return outcome;
 }
 
+// Opens one input (from memory when the request carries its bytes) and
+// refuses a CMYK first page. A page list cut short is added to the warnings.
+void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::string& input,
+                                   TiffDocument& document, std::vector<std::string>& warnings) {
+    document.setDefaultResolution(static_cast<float>(request.defaultDpi));
+    if (request.inputBytes && input == request.inputPath)
+        document.openMemory(request.inputBytes, input);
+    else
+        document.open(input);
+    if (!document.truncation().empty())
+        warnings.push_back(document.truncation());
+    if (document.page().photometric == PHOTOMETRIC_SEPARATED)
+        throw ConversionError::input(Result::Failed, kCmykRefused);
+}
+
+// Checks every further input of a merge before anything is written and
+// counts its pages; each is closed again, so only one is open at a time.
+// A failure names the file it is about.
+std::vector<uint32_t> TiffToPdfConverter::checkMergedInputs(const ConversionRequest& request,
+                                                            ConversionOutcome& outcome) {
+    std::vector<uint32_t> pageCounts;
+    for (const std::string& path : request.mergedInputs) {
+        TiffDocument document;
+        std::vector<std::string> warnings;
+        try {
+            openInput(request, path, document, warnings);
+        } catch (const ConversionError& error) {
+            if (error.isCancellation())
+                throw;
+            outcome.diagnostic = document.diagnostics().text();
+            throw ConversionError(error.result(), error.reason(), path + ": " + error.what(),
+                                  error.side());
+        }
+        for (const std::string& warning : warnings)
+            outcome.warnings.push_back(path + ": " + warning);
+        pageCounts.push_back(static_cast<uint32_t>(document.getPageCount()));
+        outcome.pageCount += pageCounts.back();
+    }
+    return pageCounts;
+}
+
 // The objects below are declared in release order: the output is discarded
 // (unless committed) before the document closes.
 int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome& outcome) {
     const std::string& input = request.inputPath;
-    if (input.size() > kMaxPathLength || request.outputPath.size() > kMaxPathLength)
-        throw ConversionError::input(Result::Refused, "Path is longer than 255 characters.");
     outcome.outputPath = request.outputPath.empty() ? deriveOutputPath(input) : request.outputPath;
-    if (outcome.outputPath.empty()) {
-        throw ConversionError::input(Result::Refused,
-                                     "Path is too short to name the PDF after it.");
-    }
+    if (outcome.outputPath.empty())
+        throw ConversionError::input(Result::Refused, "No file name given.");
     silenceLibtiffGlobalHandlers();
 
     TiffDocument document;
     struct DiagnosticsCopy {
         ConversionOutcome& outcome;
         TiffDocument& document;
-        ~DiagnosticsCopy() { outcome.diagnostic = document.diagnostics().text(); }
+        ~DiagnosticsCopy() {
+            if (outcome.diagnostic.empty())
+                outcome.diagnostic = document.diagnostics().text();
+        }
     } keepDiagnostics{outcome, document};
 
-    document.open(input);
+    openInput(request, input, document, outcome.warnings);
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
-    if (!document.truncation().empty())
-        outcome.warnings.push_back(document.truncation());
-    if (document.page().photometric == PHOTOMETRIC_SEPARATED)
-        throw ConversionError::input(Result::Failed, kCmykRefused);
+    std::vector<uint32_t> mergedPageCounts = checkMergedInputs(request, outcome);
 
     if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty())
         throw ConversionError::output(Result::Refused, kUnableToOpen, obstacle);
@@ -122,9 +160,19 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
 
     const int level =
         request.flateLevel.value_or(request.compact ? kCompactFlateLevel : kDefaultFlateLevel);
-    writeDocument(*out, document, request.info,
-                  AssemblyHooks{request.cancel, request.onPageDone, request.threads,
-                                &outcome.warnings, level, request.compact});
+    const AssemblyHooks hooks{request.cancel,  request.onPageDone,
+                              request.threads, &outcome.warnings,
+                              level,           request.compact};
+    if (request.mergedInputs.empty()) {
+        writeDocument(*out, document, request.info, hooks);
+    } else {
+        MergedPages pages(document, request.mergedInputs, std::move(mergedPageCounts),
+                          [&](const std::string& path, TiffDocument& next) {
+                              std::vector<std::string> seenBefore;
+                              openInput(request, path, next, seenBefore);
+                          });
+        writeDocument(*out, pages, request.info, hooks);
+    }
     if (request.strict && outcome.damaged())
         throw ConversionError::input(Result::Failed, kDamaged, joined(outcome.warnings));
     outcome.bytesWritten = out->position();

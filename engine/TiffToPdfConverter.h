@@ -4,11 +4,15 @@
 // them into the outcome's result, message and detail.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/Conversion.h"
 
 namespace quorvex {
+
+class TiffDocument;
 
 class TiffToPdfConverter {
   public:
@@ -26,6 +30,10 @@ class TiffToPdfConverter {
 
   private:
     int run(const ConversionRequest& request, ConversionOutcome& outcome);
+    void openInput(const ConversionRequest& request, const std::string& input,
+                   TiffDocument& document, std::vector<std::string>& warnings);
+    std::vector<uint32_t> checkMergedInputs(const ConversionRequest& request,
+                                            ConversionOutcome& outcome);
     void setMessage(const std::string& text);
 };
 

@@ -149,11 +149,36 @@ void writeCrossReference(PdfOutput& out, const PdfObjectTable& table) {
     out.write("%%EOF\r");
 }
 
+class SingleDocument final : public PageSource {
+  public:
+    explicit SingleDocument(TiffDocument& document) : document_(document) {}
+    uint32_t pageCount() const override {
+        return static_cast<uint32_t>(std::max(document_.getPageCount(), 0));
+    }
+    TiffDocument& selectPage(uint32_t page) override {
+        if (document_.getCurrentPage() != static_cast<int32_t>(page) &&
+            !document_.selectPage(static_cast<int32_t>(page))) {
+            throw ConversionError::writer(Result::ImageObject,
+                                          "page " + std::to_string(page + 1) + " cannot be read");
+        }
+        return document_;
+    }
+
+  private:
+    TiffDocument& document_;
+};
+
 }  // namespace
 
 void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& info,
                    const AssemblyHooks& hooks) {
-    const auto pageCount = static_cast<uint32_t>(document.getPageCount());
+    SingleDocument source(document);
+    writeDocument(out, source, info, hooks);
+}
+
+void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
+                   const AssemblyHooks& hooks) {
+    const uint32_t pageCount = source.pageCount();
     PdfObjectTable table(layout::objectCount(pageCount));
     out.write(kHeader, sizeof kHeader - 1);
 
@@ -161,7 +186,7 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
     writeInfoObject(out, info);
     writeCatalogObject(out, beginObject(out, table, layout::kCatalog));
     beginObject(out, table, layout::kPages);
-    writePagesObject(out, document);
+    writePagesObject(out, pageCount);
 
     // The reading thread decodes while the pool compresses; a few pages ahead
     // at most, so memory stays bounded.
@@ -189,11 +214,7 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
     };
     for (uint32_t page = 0; page < pageCount; ++page) {
         throwIfCancelled(hooks.cancel);
-        if (document.getCurrentPage() != static_cast<int32_t>(page) &&
-            !document.selectPage(static_cast<int32_t>(page))) {
-            throw ConversionError::writer(Result::ImageObject,
-                                          "page " + std::to_string(page + 1) + " cannot be read");
-        }
+        TiffDocument& document = source.selectPage(page);
         pages.emplace_back();
         preparePage(document, page, pool, hooks, pages.back());
         while (!pages.empty() &&

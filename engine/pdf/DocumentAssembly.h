@@ -52,6 +52,19 @@ struct AssemblyHooks {
     bool compact = false;
 };
 
+// The pages of one PDF: those of one TIFF, or of several one after another.
+class PageSource {
+  public:
+    virtual ~PageSource() = default;
+    virtual uint32_t pageCount() const = 0;
+    // Selects page `page` (counted across the whole PDF) and returns the
+    // document it is selected in. Throws when it cannot be read.
+    virtual TiffDocument& selectPage(uint32_t page) = 0;
+};
+
+void writeDocument(PdfOutput& out, PageSource& pages, const DocumentInfo& info,
+                   const AssemblyHooks& hooks);
+// The usual case: every page of one TIFF.
 void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& info,
                    const AssemblyHooks& hooks);
 

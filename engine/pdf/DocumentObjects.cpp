@@ -1,7 +1,10 @@
 #include "engine/pdf/DocumentObjects.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <string>
 
 #include "engine/EngineError.h"
 #include "engine/pdf/PageGeometry.h"
@@ -22,23 +25,62 @@ std::string contentText(const TiffDocument& document) {
     return "q\r" + PageGeometry::of(document.page()).matrixText() + name + "Q\r";
 }
 
+// A code point's continuation bytes, each carrying six bits.
+bool readContinuation(const std::string& text, std::size_t& at, int count, char32_t& point) {
+    for (int i = 0; i < count; ++i, ++at) {
+        if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80)
+            return false;
+        point = (point << 6) | (static_cast<unsigned char>(text[at]) & 0x3F);
+    }
+    return true;
+}
+
+// Code points of UTF-8 text; a byte that starts no valid sequence (Latin-1
+// text, a cut sequence, a surrogate, an overlong form) becomes U+FFFD.
+std::u32string decodeUtf8(const std::string& text) {
+    constexpr char32_t kReplacement = 0xFFFD;
+    std::u32string points;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[at++]);
+        int count = 0;
+        char32_t point = lead;
+        char32_t lowest = 0;
+        if (lead >= 0xF0 && lead < 0xF5) {
+            count = 3, point = lead & 0x07, lowest = 0x10000;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            count = 2, point = lead & 0x0F, lowest = 0x800;
+        } else if (lead >= 0xC2 && lead < 0xE0) {
+            count = 1, point = lead & 0x1F, lowest = 0x80;
+        } else if (lead >= 0x80) {
+            points += kReplacement;
+            continue;
+        }
+        const std::size_t start = at;
+        if (!readContinuation(text, at, count, point) || point < lowest || point > 0x10FFFF ||
+            (point >= 0xD800 && point <= 0xDFFF)) {
+            at = start;
+            point = kReplacement;
+        }
+        points += point;
+    }
+    return points;
+}
+
 }  // namespace
 
 std::string formatCreationDate(int64_t time) {
-    static constexpr const char* kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                            "Thursday", "Friday", "Saturday"};
-    static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
-                                              "May",       "June",     "July",     "August",
-                                              "September", "October",  "November", "December"};
     const std::time_t seconds = static_cast<std::time_t>(time);
     std::tm local{};
-    if (localtime_r(&seconds, &local) == nullptr || local.tm_wday < 0 || local.tm_wday > 6 ||
-        local.tm_mon < 0 || local.tm_mon > 11) {
+    if (localtime_r(&seconds, &local) == nullptr)
         return {};
-    }
-    char text[128];
-    std::snprintf(text, sizeof text, "%s, %s %02d, %04d", kDays[local.tm_wday],
-                  kMonths[local.tm_mon], local.tm_mday, local.tm_year + 1900);
+    const long offsetMinutes = local.tm_gmtoff / 60;
+    const long absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    char text[64];
+    std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02d%c%02ld'%02ld'",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec, offsetMinutes < 0 ? '-' : '+', absolute / 60,
+                  absolute % 60);
     return text;
 }
 
@@ -46,11 +88,47 @@ std::string escapePdfString(const std::string& text) {
     std::string escaped;
     escaped.reserve(text.size());
     for (const char c : text) {
-        if (c == '(' || c == ')' || c == '\\')
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '(' || c == ')' || c == '\\') {
             escaped += '\\';
-        escaped += c;
+            escaped += c;
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (c == '\r') {
+            escaped += "\\r";
+        } else if (c == '\t') {
+            escaped += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", byte);
+            escaped += octal;
+        } else {
+            escaped += c;
+        }
     }
     return escaped;
+}
+
+std::string pdfTextString(const std::string& text) {
+    const bool ascii = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii)
+        return "(" + escapePdfString(text) + ")";
+    std::string hex = "<FEFF";
+    const auto unit = [&hex](uint32_t value) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(value));
+        hex += digits;
+    };
+    for (const char32_t point : decodeUtf8(text)) {
+        if (point < 0x10000) {
+            unit(point);
+        } else {
+            unit(0xD800 + ((point - 0x10000) >> 10));
+            unit(0xDC00 + ((point - 0x10000) & 0x3FF));
+        }
+    }
+    return hex + ">";
 }
 
 void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
@@ -59,7 +137,7 @@ void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
         const std::string date =
             info.creationDate ? *info.creationDate : formatCreationDate(std::time(nullptr));
         const auto line = [&](const char* key, const std::string& value) {
-            out.write(std::string("/") + key + " (" + escapePdfString(value) + ")\r");
+            out.write(std::string("/") + key + " " + pdfTextString(value) + "\r");
         };
         line("Creator", info.creator);
         line("CreationDate", date);
@@ -83,11 +161,11 @@ void writeCatalogObject(PdfSink& out, uint64_t number) {
     });
 }
 
-void writePagesObject(PdfSink& out, const TiffDocument& document) {
+void writePagesObject(PdfSink& out, uint64_t pageCount) {
     guardWriter(Result::PagesObject, [&] {
         out.write("<<\r");
         out.write("/Type /Pages\r");
-        const auto pages = static_cast<uint64_t>(std::max(document.getPageCount(), 1));
+        const uint64_t pages = std::max<uint64_t>(pageCount, 1);
         std::string kids = "/Kids [";
         for (uint64_t k = 0; k < pages; ++k)
             kids += std::to_string(layout::pageObject(k)) + " 0 R ";

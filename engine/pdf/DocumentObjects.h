@@ -37,17 +37,23 @@ struct StreamMarks {
 
 void writeInfoObject(PdfSink& out, const DocumentInfo& info);
 void writeCatalogObject(PdfSink& out, uint64_t number);
-void writePagesObject(PdfSink& out, const TiffDocument& document);
+void writePagesObject(PdfSink& out, uint64_t pageCount);
 void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document);
 void writeContentStream(PdfSink& out, const TiffDocument& document);
 void writeProcSetObject(PdfSink& out, const TiffDocument& document);
 void writeLengthObject(PdfSink& out, const StreamMarks& marks);
 
-// "Monday, March 05, 2007" for the local date of `time`, in English whatever
-// the process locale; empty when the local time cannot be had.
+// The PDF date of `time` in local time, "D:20070305120000+01'00'"; empty
+// when the local time cannot be had.
 std::string formatCreationDate(int64_t time);
 
-// Escapes the characters a PDF literal string treats specially.
+// Escapes the characters a PDF literal string treats specially, and control
+// characters ("\n", "\033"), so no reader sees a raw line break.
 std::string escapePdfString(const std::string& text);
+
+// A text string for the information dictionary: ASCII as an escaped literal
+// "(...)"; anything else, read as UTF-8, as UTF-16BE with a byte-order mark
+// in hex "<FEFF...>", which every reader shows in any script.
+std::string pdfTextString(const std::string& text);
 
 }  // namespace quorvex

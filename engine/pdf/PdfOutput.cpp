@@ -1,6 +1,7 @@
 #include "engine/pdf/PdfOutput.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -61,13 +62,49 @@ ConversionError writeFailure(std::string detail) {
     return ConversionError::output(Result::Failed, "Unable to write file.", std::move(detail));
 }
 
+// The file a path ends at after its links: a PDF named through a link is
+// written where the link points, and the link stays. A dangling link still
+// names the file to create.
+std::string followLinks(const std::string& path) {
+    constexpr int kMaxLinks = 40;  // the kernel's own limit (ELOOP)
+    std::string current = path;
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return current;
+        std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= target.size())
+            return current;
+        target.resize(static_cast<std::size_t>(length));
+        const auto slash = current.find_last_of('/');
+        current = target.starts_with('/') || slash == std::string::npos
+                      ? target
+                      : current.substr(0, slash + 1) + target;
+    }
+    return current;
+}
+
+// A replaced PDF keeps its permissions, and (for root, who may) its owner
+// and group: a private 0640 file must not become world-readable.
+void keepAttributesOf(const std::string& existing, int fd) {
+    struct stat info {};
+    if (::stat(existing.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    if (::geteuid() == 0 && ::fchown(fd, info.st_uid, info.st_gid) != 0) {
+        // Keeping the owner is best effort; the file is still written.
+    }
+    ::fchmod(fd, info.st_mode & 07777);
+}
+
 }  // namespace
 
 void setOutputWriteLimitForTesting(int64_t bytes) {
     writeLimitForTesting = bytes;
 }
 
-std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& finalPath) {
+std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& requestedPath) {
+    const std::string finalPath = followLinks(requestedPath);
     const std::string folder = folderOf(finalPath);
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string temporaryPath = temporaryNameIn(folder);
@@ -141,6 +178,7 @@ void PdfOutput::writeAll(const uint8_t* data, std::size_t size) {
 
 void PdfOutput::commit() {
     flush();
+    keepAttributesOf(finalPath_, fd_);
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) {

@@ -19,8 +19,10 @@ class PdfOutput final : public PdfSink {
     // Cross-reference entries hold ten decimal digits.
     static constexpr uint64_t kMaxFileSize = 9'999'999'999ULL;
 
-    // Creates the temporary file in the folder of `finalPath`. Throws
-    // ConversionError (output side) saying why when it cannot be created.
+    // Creates the temporary file in the folder of `finalPath` (of the file it
+    // links to, when it is a link). Throws ConversionError (output side)
+    // saying why when it cannot be created. An existing file keeps its mode
+    // (and, for root, its owner) when it is replaced.
     static std::unique_ptr<PdfOutput> create(const std::string& finalPath);
 
     // Only create() can make the key.

@@ -69,6 +69,23 @@ void TiffDocument::open(const std::string& path) {
         refuse(diagnostics_.lastError().empty() ? "not a readable TIFF file"
                                                 : diagnostics_.lastError());
     }
+    finishOpen();
+}
+
+void TiffDocument::openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes,
+                              const std::string& name) {
+    close();
+    memory_ = std::make_unique<MemoryFile>();
+    memory_->bytes = std::move(bytes);
+    tiff_ = openTiffMemory(memory_.get(), name.c_str(), &diagnostics_);
+    if (!tiff_) {
+        refuse(diagnostics_.lastError().empty() ? "not a readable TIFF file"
+                                                : diagnostics_.lastError());
+    }
+    finishOpen();
+}
+
+void TiffDocument::finishOpen() {
     countPages();
     if (!TIFFSetDirectory(tiff_.get(), 0))
         refuse("its first page cannot be read");
@@ -114,10 +131,20 @@ bool TiffDocument::selectPage(int32_t page) {
 
 void TiffDocument::loadPage() {
     page_ = readPageLayout(tiff_.get());
+    if (defaultDpi_ <= 0)
+        return;
+    // In the page's own unit, so a centimetre page missing one value stays consistent.
+    const float fill =
+        page_.resolutionUnit == RESUNIT_CENTIMETER ? defaultDpi_ / 2.54F : defaultDpi_;
+    if (page_.xResolution <= 0)
+        page_.xResolution = fill;
+    if (page_.yResolution <= 0)
+        page_.yResolution = fill;
 }
 
 void TiffDocument::close() {
     tiff_.reset();
+    memory_.reset();
     page_ = PageLayout{};
     pageCount_ = 0;
     currentPage_ = 0;

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/tiff/PageLayout.h"
 #include "engine/tiff/TiffHandle.h"
@@ -17,7 +19,7 @@ class TiffDocument {
     static constexpr int32_t kMaxPages = 65535;
 
     TiffDocument() = default;
-    ~TiffDocument() = default;
+    ~TiffDocument() { close(); }  // the handle goes before the bytes it reads
     TiffDocument(const TiffDocument&) = delete;
     TiffDocument& operator=(const TiffDocument&) = delete;
 
@@ -25,6 +27,12 @@ class TiffDocument {
     // regular files are opened: a FIFO, socket, device or folder is refused
     // without blocking. Throws ConversionError (Refused) saying why not.
     void open(const std::string& path);
+    // Opens a TIFF held in memory the same way; `name` only names it.
+    void openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes, const std::string& name);
+
+    // Resolution in dots per inch given to pages that carry none; 0 leaves
+    // them to the page geometry's usual 200.
+    void setDefaultResolution(float dotsPerInch) { defaultDpi_ = dotsPerInch; }
     void close();
 
     // Selects page `page` (below getPageCount()) and reads its layout.
@@ -44,6 +52,7 @@ class TiffDocument {
     const TiffDiagnostics& diagnostics() const { return diagnostics_; }
 
   private:
+    void finishOpen();
     void countPages();
     void loadPage();
 
@@ -53,6 +62,8 @@ class TiffDocument {
     int32_t currentPage_ = 0;
     std::string truncation_;
     TiffDiagnostics diagnostics_;
+    std::unique_ptr<MemoryFile> memory_;
+    float defaultDpi_ = 0;
 };
 
 }  // namespace quorvex

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace quorvex {
@@ -46,6 +47,45 @@ OptionsPtr makeOptions(TiffDiagnostics* diagnostics) {
         TIFFOpenOptionsSetWarningHandlerExtR(options.get(), recordWarning, diagnostics);
     }
     return options;
+}
+
+MemoryFile& memoryOf(thandle_t handle) {
+    return *static_cast<MemoryFile*>(handle);
+}
+
+tmsize_t readMemory(thandle_t handle, void* buffer, tmsize_t size) {
+    MemoryFile& file = memoryOf(handle);
+    const uint64_t total = file.bytes->size();
+    if (size <= 0 || file.position >= total)
+        return 0;
+    const uint64_t count = std::min<uint64_t>(static_cast<uint64_t>(size), total - file.position);
+    std::memcpy(buffer, file.bytes->data() + file.position, count);
+    file.position += count;
+    return static_cast<tmsize_t>(count);
+}
+
+tmsize_t writeNothing(thandle_t, void*, tmsize_t) {
+    return 0;  // read only
+}
+
+toff_t seekMemory(thandle_t handle, toff_t offset, int whence) {
+    MemoryFile& file = memoryOf(handle);
+    uint64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = file.position;
+    else if (whence == SEEK_END)
+        base = file.bytes->size();
+    // toff_t is unsigned: a negative relative offset arrives wrapped around.
+    file.position = base + offset;
+    return file.position;
+}
+
+int closeNothing(thandle_t) {
+    return 0;
+}
+
+toff_t sizeOfMemory(thandle_t handle) {
+    return memoryOf(handle).bytes->size();
 }
 
 }  // namespace
@@ -127,6 +167,13 @@ TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
     OptionsPtr options = makeOptions(diagnostics);
     return TiffPtr(TIFFClientOpenExt(name, mode, file, procs.read, procs.write, procs.seek,
                                      procs.close, procs.size, nullptr, nullptr, options.get()));
+}
+
+TiffPtr openTiffMemory(MemoryFile* file, const char* name, TiffDiagnostics* diagnostics) {
+    if (file == nullptr || !file->bytes)
+        return nullptr;
+    const TiffClientProcs procs{readMemory, writeNothing, seekMemory, closeNothing, sizeOfMemory};
+    return openTiffClient(name, "rm", file, procs, diagnostics);
 }
 
 // Once per process: conversions run on several threads at a time, and the

@@ -3,6 +3,7 @@
 
 #include <tiffio.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,15 @@ struct TiffClientProcs {
 };
 TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
                        const TiffClientProcs& procs, TiffDiagnostics* diagnostics);
+
+// A TIFF held in memory (read from a pipe) and the read position in it.
+struct MemoryFile {
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+    uint64_t position = 0;
+};
+
+// Opens `file` for reading; `file` must outlive the handle.
+TiffPtr openTiffMemory(MemoryFile* file, const char* name, TiffDiagnostics* diagnostics);
 
 // Switches libtiff's process-wide handlers off; per-handle handlers still see
 // every message.

@@ -49,11 +49,19 @@ ConversionOutcome convertedOutcome(const ConversionRequest& request, uint32_t pa
     return outcome;
 }
 
+PlannedJob plannedJob(const std::string& input, const std::string& output) {
+    PlannedJob job;
+    job.input = input;
+    job.output = output;
+    job.title = "title of " + input;
+    return job;
+}
+
 std::vector<PlannedJob> plannedJobs(std::size_t count) {
     std::vector<PlannedJob> jobs;
     for (std::size_t i = 0; i < count; ++i) {
         const std::string stem = "in" + std::to_string(i);
-        jobs.push_back({stem + ".tif", stem + ".pdf", {}});
+        jobs.push_back(plannedJob(stem + ".tif", stem + ".pdf"));
     }
     return jobs;
 }
@@ -63,6 +71,7 @@ TEST(BatchRunnerTest, ResultsComeBackInJobOrderWithTheEnginesFigures) {
     BatchSettings settings;
     settings.workers = 3;
     settings.info.title = "Custom title";
+    settings.titleGiven = true;
     settings.flateLevel = 9;
     settings.compact = true;
     std::mutex seenMutex;
@@ -146,8 +155,8 @@ TEST(BatchRunnerTest, WorkersConvertAtTheSameTime) {
 TEST(BatchRunnerTest, NoClobberSkipsExistingPdfsWithoutCallingTheEngine) {
     support::TempDir dir;
     std::vector<PlannedJob> jobs = {
-        {(dir / "a.tif").string(), (dir / "a.pdf").string(), {}},
-        {(dir / "b.tif").string(), (dir / "b.pdf").string(), {}},
+        plannedJob((dir / "a.tif").string(), (dir / "a.pdf").string()),
+        plannedJob((dir / "b.tif").string(), (dir / "b.pdf").string()),
     };
     {
         std::FILE* existing = std::fopen(jobs[0].output.c_str(), "w");
@@ -223,6 +232,47 @@ TEST(BatchRunnerTest, CancelStopsTheRunningFileAndStartsNoOther) {
     EXPECT_EQ(counts.cancelled, 1u);
     EXPECT_EQ(counts.notStarted, 2u);
     EXPECT_EQ(observer.started, (std::vector<std::size_t>{0, 1}));
+}
+
+TEST(BatchRunnerTest, RequestsCarryTheRunsSettingsAndEachJobsTitle) {
+    RecordingObserver observer;
+    BatchSettings settings;
+    settings.strict = true;
+    settings.dpi = 300;
+    std::vector<ConversionRequest> requests;
+    PlannedJob merged = plannedJob("a.tif", "all.pdf");
+    merged.mergedInputs = {"b.tif", "c.tif"};
+    BatchRunner(
+        settings,
+        [&](const ConversionRequest& request) {
+            requests.push_back(request);
+            return convertedOutcome(request, 1);
+        },
+        observer)
+        .run({merged});
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].strict);
+    EXPECT_EQ(requests[0].defaultDpi, 300);
+    EXPECT_EQ(requests[0].mergedInputs, merged.mergedInputs);
+    EXPECT_EQ(requests[0].info.title, "title of a.tif");
+}
+
+// Damage stays with a converted file; the failed side comes from the engine.
+TEST(BatchRunnerTest, DamageAndTheFailedSideComeBackFromTheOutcome) {
+    ConversionOutcome damaged;
+    damaged.result = 1;
+    damaged.warnings = {"page 1, rows 54-600 unreadable (LZW: Using code not yet in table)"};
+    ConversionOutcome cannotWrite;
+    cannotWrite.failedSide = FailureSide::Output;
+    for (const ConversionOutcome& outcome : {damaged, cannotWrite}) {
+        RecordingObserver observer;
+        BatchRunner runner(
+            BatchSettings{}, [&](const ConversionRequest&) { return outcome; }, observer);
+        const auto results = runner.run(plannedJobs(1));
+        EXPECT_EQ(results[0]->side, outcome.failedSide);
+        EXPECT_EQ(results[0]->warnings, outcome.warnings);
+        EXPECT_EQ(countResults(results).damaged, outcome.warnings.size());
+    }
 }
 
 }  // namespace

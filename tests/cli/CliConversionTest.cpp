@@ -1,10 +1,13 @@
 // The real binary converting real files: where PDFs go, what is printed, and
 // that a failure leaves nothing behind. Every PDF is checked with qpdf.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,7 +53,7 @@ class CliConversionTest : public ::testing::Test {
     support::TempDir dir_;
 };
 
-TEST_F(CliConversionTest, SingleFileGoesBesideItsInputWithTheWindowsDocumentInfo) {
+TEST_F(CliConversionTest, SingleFileGoesBesideItsInputTitledAfterIt) {
     writeSampleTiff(dir_ / "scan.tif", 3);
     const support::CommandResult result = runCli({path("scan.tif")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -62,10 +65,12 @@ converted 1 of 1 file, 0 failed, 0 skipped in [0-9.]+ s
 )"))) << result.out;
     EXPECT_EQ(result.err, "");
 
-    const quorvex::DocumentInfo defaults = quorvex::DocumentInfo::applicationDefaults();
-    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Title"), defaults.title);
-    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Author"), defaults.author);
-    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Creator"), defaults.creator);
+    const std::string program = "quorvex-tiff2pdf " QUORVEX_EXPECTED_VERSION;
+    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Title"), "scan");
+    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Creator"), program);
+    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Producer"), program);
+    for (const char* empty : {"Author", "Subject", "Keywords"})
+        EXPECT_EQ(infoField(dir_ / "scan.pdf", empty), "") << empty;
 }
 
 TEST_F(CliConversionTest, DocumentInfoOptionsReachThePdf) {
@@ -182,7 +187,7 @@ TEST_F(CliConversionTest, BrokenFileFailsAloneAndLeavesNothingBehind) {
 
 TEST_F(CliConversionTest, FailureOnALaterPageLeavesNoPartialPdfAndKeepsTheOldOne) {
     // Page two is a fax page whose data lies past the end of the file: page
-    // one is written, then the run fails part-way through the PDF.
+    // one is written, then, strict, the run fails part-way through the PDF.
     fixtures::PageSpec colour;
     colour.photometric = PHOTOMETRIC_RGB;
     colour.compression = COMPRESSION_LZW;
@@ -196,7 +201,7 @@ TEST_F(CliConversionTest, FailureOnALaterPageLeavesNoPartialPdfAndKeepsTheOldOne
     clitest::pointPageStripsPastEnd(dir_ / "torn.tif", 1);
     std::ofstream(dir_ / "torn.pdf") << "previous version";
 
-    const support::CommandResult result = runCli({path("torn.tif")});
+    const support::CommandResult result = runCli({"--strict", path("torn.tif")});
     EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
     EXPECT_EQ(filesUnder(dir_.path()), (std::set<std::string>{"torn.tif", "torn.pdf"}));
     EXPECT_TRUE(support::readFile(dir_ / "torn.pdf") == "previous version");
@@ -230,7 +235,7 @@ TEST_F(CliConversionTest, ParallelRunWritesTheSameBytesAndLinesAsASequentialOne)
     }
     writeNotATiff(dir_ / "in/zz-broken.tif");
     auto runWithJobs = [&](const std::string& jobs) {
-        return runCli({"-j", jobs, "--creation-date", "D:20240501120000", "-d", path("out" + jobs),
+        return runCli({"-j", jobs, "--creation-date", "2024-05-01T12:00", "-d", path("out" + jobs),
                        path("in")});
     };
     const support::CommandResult sequential = runWithJobs("1");
@@ -275,6 +280,229 @@ TEST_F(CliConversionTest, ProgressLineOnATerminalIsErasedAtTheEnd) {
     ASSERT_GE(summary, 4u);
     EXPECT_EQ(run.output.substr(summary - 4, 4), "\r\033[K") << run.output;
     EXPECT_EQ(run.output.find('\033', summary), std::string::npos) << run.output;
+}
+
+TEST_F(CliConversionTest, RecursiveOutputDirMirrorsTheTreeAndACollisionFailsOneFile) {
+    fs::create_directories(dir_ / "scans/2023");
+    fs::create_directories(dir_ / "scans/2024");
+    writeSampleTiff(dir_ / "scans/2023/page1.tif", 1);
+    writeSampleTiff(dir_ / "scans/2024/page1.tif", 2, 1);
+    const support::CommandResult mirrored = runCli({"-r", "-d", path("pdfs/"), path("scans/")});
+    ASSERT_EQ(mirrored.exitCode, 0) << mirrored.err;
+    expectValidPdf(dir_ / "pdfs/2023/page1.pdf", 1);
+    expectValidPdf(dir_ / "pdfs/2024/page1.pdf", 2);
+
+    // Named side by side, both would land on one PDF: the first wins.
+    const support::CommandResult clash =
+        runCli({"-d", path("flat"), path("scans/2023/page1.tif"), path("scans/2024/page1.tif")});
+    EXPECT_EQ(clash.exitCode, 1) << clash.err;
+    expectValidPdf(dir_ / "flat/page1.pdf", 1);
+    EXPECT_EQ(clash.err, path("scans/2024/page1.tif") + ": not converted: '" +
+                             path("scans/2023/page1.tif") + "' already writes '" +
+                             path("flat/page1.pdf") + "'\n");
+}
+
+TEST_F(CliConversionTest, FolderScanTakesOnlyVisibleTiffFiles) {
+    fs::create_directories(dir_ / "in/.git");
+    writeSampleTiff(dir_ / "in/a.tif", 1);
+    writeSampleTiff(dir_ / "in/._x.tif", 1);
+    writeSampleTiff(dir_ / "in/.git/y.tif", 1);
+    std::ofstream(dir_ / "in/x.tif.md5") << "d41d8cd98f00b204e9800998ecf8427e  x.tif\n";
+    std::ofstream(dir_ / "in/b.tif.pdf") << "%PDF-1.4 not really";
+    const support::CommandResult result = runCli({"-r", path("in")});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(filesUnder(dir_ / "in"),
+              (std::set<std::string>{"a.tif", "a.pdf", "._x.tif", ".git/y.tif", "x.tif.md5",
+                                     "b.tif.pdf"}));
+}
+
+TEST_F(CliConversionTest, DeepPathsAndNamesWithoutExtensionConvert) {
+    fs::path deep = dir_.path();
+    while (deep.string().size() < dir_.path().string().size() + 300)
+        deep /= std::string(40, 'd');
+    fs::create_directories(deep);
+    writeSampleTiff(deep / "scan.tif", 1);
+    writeSampleTiff(dir_ / "image", 1, 1);
+    const support::CommandResult result = runCli({(deep / "scan.tif").string(), path("image")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectValidPdf(deep / "scan.pdf", 1);
+    expectValidPdf(dir_ / "image.pdf", 1);
+}
+
+TEST_F(CliConversionTest, MergeWritesEveryInputsPagesInArgumentOrder) {
+    writeSampleTiff(dir_ / "c.tif", 1, 0);
+    writeSampleTiff(dir_ / "a.tif", 2, 1);
+    writeSampleTiff(dir_ / "b.tif", 1, 2);
+    const std::vector<std::pair<std::string, int>> order{{"c.tif", 1}, {"a.tif", 2}, {"b.tif", 1}};
+    const support::CommandResult result = runCli(
+        {"-j2", "--merge", "-o", path("all.pdf"), path("c.tif"), path("a.tif"), path("b.tif")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    expectValidPdf(dir_ / "all.pdf", 4);
+    EXPECT_EQ(infoField(dir_ / "all.pdf", "Title"), "all");
+    int page = 0;
+    for (const auto& [name, pages] : order) {
+        for (int inner = 0; inner < pages; ++inner, ++page) {
+            const support::RgbImage expected = support::decodeTiffPage(dir_ / name, inner);
+            EXPECT_TRUE(support::imagesMatch(
+                expected,
+                support::renderPdfPage(dir_ / "all.pdf", page, expected.width, expected.height), 0))
+                << name << " page " << inner;
+        }
+    }
+}
+
+TEST_F(CliConversionTest, PipeInPipeOutAndNothingOnStdoutWhenItFails) {
+    writeSampleTiff(dir_ / "a.tif", 2);
+    const std::string command = "cat '" + path("a.tif") + "' | '" + clitest::cliPath() +
+                                "' - -o - > '" + path("out.pdf") + "'";
+    const support::CommandResult piped = support::runCommand({"sh", "-c", command});
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    expectValidPdf(dir_ / "out.pdf", 2);
+    EXPECT_NE(piped.err.find("converted 1 of 1 file"), std::string::npos) << piped.err;
+
+    const support::CommandResult failed =
+        support::runCommand({clitest::cliPath(), "-", "-o", "-"}, std::string("not a TIFF"));
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_TRUE(failed.err.starts_with("-: cannot read the TIFF: ")) << failed.err;
+}
+
+TEST_F(CliConversionTest, NameWithControlCharactersPrintsOnOneLine) {
+    writeSampleTiff(dir_ / "two\nlines\033[31m.tif", 1);
+    const support::CommandResult normal = runCli({path("two\nlines\033[31m.tif")});
+    ASSERT_EQ(normal.exitCode, 0) << normal.err;
+    EXPECT_EQ(std::count(normal.out.begin(), normal.out.end(), '\n'), 2) << normal.out;
+    EXPECT_NE(normal.out.find("two\\nlines\\033[31m.tif -> "), std::string::npos) << normal.out;
+    EXPECT_EQ(normal.out.find('\033'), std::string::npos);
+}
+
+TEST_F(CliConversionTest, DocumentInformationInAnyScriptAndIsoDatesReadBack) {
+    writeSampleTiff(dir_ / "r.tif", 1);
+    const support::CommandResult result =
+        runCli({"--title", "Rêsumé — 履歴書", "--author", "Zoë", "--creation-date",
+                "2024-05-01T14:30:00+02:00", path("r.tif")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(infoField(dir_ / "r.pdf", "Title"), "Rêsumé — 履歴書");
+    EXPECT_EQ(infoField(dir_ / "r.pdf", "Author"), "Zoë");
+    const support::CommandResult iso = support::runCommand({"pdfinfo", "-isodates", path("r.pdf")});
+    EXPECT_TRUE(std::regex_search(iso.out, std::regex("CreationDate: +2024-05-01T14:30:00\\+02")))
+        << iso.out;
+    // Without the option: now, as a date readers understand.
+    ASSERT_EQ(runCli({"-o", path("today.pdf"), path("r.tif")}).exitCode, 0);
+    const support::CommandResult today =
+        support::runCommand({"pdfinfo", "-isodates", path("today.pdf")});
+    EXPECT_TRUE(std::regex_search(today.out, std::regex("CreationDate: +20\\d\\d-\\d\\d-\\d\\dT")))
+        << today.out;
+
+    EXPECT_EQ(runCli({"--creation-date", "May 1st", path("r.tif")}).exitCode, 2);
+}
+
+TEST_F(CliConversionTest, ReplacingKeepsTheModeAndALinkStaysALink) {
+    writeSampleTiff(dir_ / "a.tif", 1);
+    std::ofstream(dir_ / "private.pdf") << "old";
+    fs::permissions(dir_ / "private.pdf",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const bool root = geteuid() == 0;  // only root can hand a file to someone else
+    if (root) {
+        ASSERT_EQ(chown(path("private.pdf").c_str(), 1234, 5678), 0);
+    }
+    ASSERT_EQ(runCli({"-o", path("private.pdf"), path("a.tif")}).exitCode, 0);
+    expectValidPdf(dir_ / "private.pdf", 1);
+    EXPECT_EQ(fs::status(dir_ / "private.pdf").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    struct stat owner {};
+    ASSERT_EQ(stat(path("private.pdf").c_str(), &owner), 0);
+    if (root) {
+        EXPECT_EQ(owner.st_uid, 1234u);
+        EXPECT_EQ(owner.st_gid, 5678u);
+    }
+
+    fs::create_directories(dir_ / "store");
+    std::ofstream(dir_ / "store/real.pdf") << "old";
+    fs::create_symlink("store/real.pdf", dir_ / "link.pdf");
+    ASSERT_EQ(runCli({"-o", path("link.pdf"), path("a.tif")}).exitCode, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.pdf"));
+    expectValidPdf(dir_ / "store/real.pdf", 1);
+    EXPECT_EQ(filesUnder(dir_ / "store"), std::set<std::string>{"real.pdf"});
+}
+
+TEST_F(CliConversionTest, DpiSizesPagesWithoutAResolution) {
+    fixtures::PageSpec page;
+    page.width = 300;
+    page.height = 150;
+    page.photometric = PHOTOMETRIC_MINISBLACK;
+    page.xResolution.reset();
+    page.yResolution.reset();
+    page.resolutionUnit.reset();
+    fixtures::writeTiff(dir_ / "bare.tif", {page});
+    ASSERT_EQ(runCli({"--dpi", "100", path("bare.tif")}).exitCode, 0);
+    EXPECT_EQ(infoField(dir_ / "bare.pdf", "Page size"), "216 x 108 pts");
+    ASSERT_EQ(runCli({path("bare.tif")}).exitCode, 0);
+    EXPECT_EQ(infoField(dir_ / "bare.pdf", "Page size"), "108 x 54 pts");
+}
+
+// The README's examples, run by a shell in a folder holding the files they name.
+TEST_F(CliConversionTest, ReadmeExamplesRunAsWritten) {
+    const std::string readme = support::readFile(fs::path(QUORVEX_SOURCE_DIR) / "README.md");
+    const std::size_t start = readme.find("```sh\n", readme.find("Examples (each runs"));
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t end = readme.find("```", start + 6);
+    std::vector<std::string> commands;
+    std::istringstream lines(readme.substr(start + 6, end - start - 6));
+    for (std::string line; std::getline(lines, line);)
+        commands.push_back(line.substr(0, line.find("  #")));
+    ASSERT_GE(commands.size(), 7u);
+
+    fs::create_directories(dir_ / "scans/2023");
+    fs::create_directories(dir_ / "scans/2024");
+    for (const char* name : {"scan.tif", "page.tiff", "p1.tif", "p2.tif", "p3.tif", "inv.tif",
+                             "scans/2023/page1.tif", "scans/2024/page1.tif"})
+        writeSampleTiff(dir_ / name, 1);
+    const std::string bin = fs::path(clitest::cliPath()).parent_path().string();
+    for (const std::string& command : commands) {
+        const support::CommandResult result = support::runCommand(
+            {"sh", "-c",
+             "cd '" + dir_.path().string() + "' && PATH='" + bin + "':$PATH && " + command});
+        EXPECT_EQ(result.exitCode, 0) << command << "\n" << result.err;
+    }
+    expectValidPdf(dir_ / "pdfs/2024/page1.pdf", 1);
+    expectValidPdf(dir_ / "book.pdf", 3);
+    expectValidPdf(dir_ / "scan.pdf", 1);
+}
+
+// A strip of LZW data overwritten with noise converts with exit 3 and a
+// "damaged" line naming page and rows; --strict fails it and keeps the old PDF.
+TEST_F(CliConversionTest, DamagedLzwStripConvertsWithExitThree) {
+    fixtures::PageSpec page;
+    page.width = 256;
+    page.height = 600;
+    page.photometric = PHOTOMETRIC_MINISBLACK;
+    page.compression = COMPRESSION_LZW;
+    page.rowsPerStrip = 600;
+    fixtures::writeTiff(dir_ / "hurt.tif", {page});
+    std::string bytes = support::readFile(dir_ / "hurt.tif");
+    // libtiff writes the strip right after the 8-byte header and the
+    // directory after it: noise from byte 72 on lands in the LZW codes.
+    ASSERT_GT(bytes.size(), 600u);
+    for (std::size_t i = 72; i < std::min<std::size_t>(472, bytes.size() / 2); ++i)
+        bytes[i] = static_cast<char>((i * 97) & 0xFF);
+    std::ofstream(dir_ / "hurt.tif", std::ios::binary) << bytes;
+    // libtiff itself stumbles on it.
+    const support::CommandResult copy =
+        support::runCommand({"tiffcp", path("hurt.tif"), path("copy.tif")});
+    ASSERT_NE(copy.err.find("can't read"), std::string::npos) << copy.err;
+
+    const support::CommandResult result = runCli({path("hurt.tif")});
+    EXPECT_EQ(result.exitCode, 3) << result.err;
+    expectValidPdf(dir_ / "hurt.pdf", 1);
+    EXPECT_TRUE(std::regex_search(result.err,
+                                  std::regex(path("hurt.tif") + ": damaged: page 1, rows [0-9]+")))
+        << result.err;
+    EXPECT_NE(result.out.find("(1 damaged)"), std::string::npos) << result.out;
+
+    std::ofstream(dir_ / "hurt.pdf") << "previous";
+    EXPECT_EQ(runCli({"--strict", path("hurt.tif")}).exitCode, 1);
+    EXPECT_EQ(support::readFile(dir_ / "hurt.pdf"), "previous");
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
 // Ctrl-C, SIGTERM and SIGHUP in the middle of a large conversion: the run stops,
 // reports, and leaves neither a partial PDF nor a temporary file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CliProcess.h"
 #include "fixtures/TiffFixture.h"
@@ -100,6 +105,41 @@ TEST_P(CliInterruptTest, StopsAndLeavesNoPdfAndNoTemporaryFile) {
     // The big file was stopped part-way, the others never started.
     EXPECT_NE(err.find(bigInput().string() + ": cancelled\n"), std::string::npos) << err;
     EXPECT_NE(err.find("interrupted, 3 file(s) not converted"), std::string::npos) << err;
+}
+
+// A pipe that never delivers the TIFF, or never takes the PDF: the signal
+// still ends the run (within a second; the bound below leaves room for a
+// loaded machine), and nothing is left behind.
+TEST_P(CliInterruptTest, StalledPipesDoNotHoldTheSignal) {
+    const fs::path fifo = work_ / "pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Held open for reading and writing here, so the child's open returns at
+    // once and the pipe neither ends nor drains.
+    const int held = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    fcntl(held, F_SETPIPE_SZ, 4096);
+    struct Case {
+        std::vector<std::string> args;
+        fs::path in;
+        fs::path out;
+    };
+    const Case cases[] = {
+        {{"-o", (work_ / "x.pdf").string(), "-"}, fifo, work_ / "stdout.txt"},
+        {{"-o", "-", (inputs_->path() / "small-1.tif").string()}, "/dev/null", fifo},
+    };
+    for (const Case& c : cases) {
+        clitest::BackgroundCli cli(c.args, c.out, work_ / "stderr.txt", c.in);
+        std::this_thread::sleep_for(500ms);
+        ASSERT_TRUE(cli.running()) << support::readFile(work_ / "stderr.txt");
+        cli.sendSignal(GetParam().signalNumber);
+        const auto start = std::chrono::steady_clock::now();
+        const std::optional<int> status = cli.waitForExit(5s);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << c.args[2];
+        EXPECT_EQ(status, GetParam().expectedExit) << c.args[2];
+    }
+    ::close(held);
+    EXPECT_EQ(clitest::filesUnder(work_.path()),
+              (std::set<std::string>{"pipe", "stdout.txt", "stderr.txt"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest,

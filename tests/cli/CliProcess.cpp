@@ -82,14 +82,14 @@ TerminalRun runCliOnTerminal(const std::vector<std::string>& args, unsigned shor
 }
 
 BackgroundCli::BackgroundCli(const std::vector<std::string>& args, const fs::path& outFile,
-                             const fs::path& errFile) {
+                             const fs::path& errFile, const fs::path& inFile) {
     std::vector<std::string> storage{cliPath()};
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv = argvFor(storage);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inFile.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),

@@ -32,7 +32,8 @@ TerminalRun runCliOnTerminal(const std::vector<std::string>& args, unsigned shor
 class BackgroundCli {
   public:
     BackgroundCli(const std::vector<std::string>& args, const std::filesystem::path& outFile,
-                  const std::filesystem::path& errFile);
+                  const std::filesystem::path& errFile,
+                  const std::filesystem::path& inFile = "/dev/null");
     ~BackgroundCli();  // kills the child if it is still running
     BackgroundCli(const BackgroundCli&) = delete;
     BackgroundCli& operator=(const BackgroundCli&) = delete;

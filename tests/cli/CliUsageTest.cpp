@@ -25,10 +25,6 @@ class CliUsageTest : public ::testing::Test {
     void SetUp() override {
         clitest::writeNotATiff(dir_ / "a.tif");
         clitest::writeNotATiff(dir_ / "b.tif");
-        fs::create_directories(dir_ / "same1");
-        fs::create_directories(dir_ / "same2");
-        clitest::writeNotATiff(dir_ / "same1/x.tif");
-        clitest::writeNotATiff(dir_ / "same2/x.tif");
         fs::create_directories(dir_ / "empty");
         clitest::writeNotATiff(dir_ / "empty/readme.txt");
     }
@@ -51,9 +47,11 @@ TEST_F(CliUsageTest, EachUsageErrorExitsTwoWithOneLineAndAHintToHelp) {
          {"-o", path("out.pdf"), dir_.path().string()},
          "needs a single input, but 2 files were found"},
         {"folder without TIFF files", {path("empty")}, "no TIFF files found in"},
-        {"two inputs for one output",
-         {"-d", path("pdfs"), path("same1/x.tif"), path("same2/x.tif")},
-         "would both be written to"},
+        {"merge without an output", {"-m", path("a.tif"), path("b.tif")}, "needs '--output FILE'"},
+        {"standard input without an output", {"-"}, "needs '--output FILE'"},
+        {"creation date not ISO 8601",
+         {"--creation-date", "01/05/2024", path("a.tif")},
+         "invalid value '01/05/2024' for '--creation-date'"},
     };
     const std::set<std::string> before = clitest::filesUnder(dir_.path());
     for (const UsageCase& c : cases) {

@@ -64,14 +64,40 @@ class CommandLineTest : public ::testing::Test {
     CommandLineEnvironment env_;
 };
 
-TEST_F(CommandLineTest, DuplicateOutputsAreAUsageErrorAndTheOutputDirIsNotCreated) {
+TEST_F(CommandLineTest, DuplicateOutputsFailTheSecondFileAndTheRunGoesOn) {
     const fs::path a = touch("a/x.tif");
     const fs::path b = touch("b/x.tif");
     const fs::path outDir = dir_ / "pdfs";
-    EXPECT_EQ(run({"-d", outDir.string(), a.string(), b.string()}), kExitUsage);
-    EXPECT_TRUE(requests_.empty());
-    EXPECT_FALSE(fs::exists(outDir));
-    EXPECT_NE(err().find("would both be written to"), std::string::npos);
+    EXPECT_EQ(run({"-d", outDir.string(), a.string(), b.string()}), kExitFailure);
+    EXPECT_EQ(requests_.size(), 1u);
+    EXPECT_EQ(err(), b.string() + ": not converted: '" + a.string() + "' already writes '" +
+                         (outDir / "x.pdf").string() + "'\n");
+}
+
+// 3 when every file converted but some with damage; a failure still wins.
+TEST_F(CommandLineTest, DamageEndsWithStatusThreeAndStrictReachesTheEngine) {
+    const fs::path damaged = touch("damaged.tif");
+    const fs::path broken = touch("broken.tif");
+    std::vector<bool> strict;
+    env_.converter = [&](const ConversionRequest& request) {
+        strict.push_back(request.strict);
+        ConversionOutcome outcome;
+        outcome.result = request.inputPath == broken.string() ? 0 : 1;
+        outcome.failedSide = FailureSide::Input;
+        outcome.outputPath = request.outputPath;
+        if (request.inputPath == damaged.string())
+            outcome.warnings = {
+                "page 1, rows 54-600 unreadable (LZW: Using code not yet in table)"};
+        return outcome;
+    };
+    EXPECT_EQ(run({damaged.string()}), kExitDamaged);
+    EXPECT_NE(err().find(damaged.string() +
+                         ": damaged: page 1, rows 54-600 unreadable (LZW: Using code not yet in "
+                         "table)\n"),
+              std::string::npos);
+    EXPECT_NE(out().find("converted 1 of 1 file (1 damaged), 0 failed"), std::string::npos);
+    EXPECT_EQ(run({"-j1", "--strict", damaged.string(), broken.string()}), kExitFailure);
+    EXPECT_EQ(strict, (std::vector<bool>{false, true, true}));
 }
 
 TEST_F(CommandLineTest, OutputDirIsCreatedAndEachRequestNamesItsPdf) {
@@ -122,9 +148,10 @@ TEST_F(CommandLineTest, HelpListsEveryOptionAndExamples) {
     EXPECT_EQ(run({"--help"}), kExitSuccess);
     const std::string help = out();
     for (const char* option :
-         {"--recursive", "--output", "--output-dir", "--no-clobber", "--jobs", "--title",
-          "--author", "--subject", "--keywords", "--creator", "--creation-date", "--quiet",
-          "--verbose", "--help", "--version", "Examples:", "Exit status:"}) {
+         {"--recursive", "--output",   "--output-dir", "--no-clobber",    "--jobs",
+          "--merge",     "--strict",   "--dpi",        "--title",         "--author",
+          "--subject",   "--keywords", "--creator",    "--creation-date", "--quiet",
+          "--verbose",   "--help",     "--version",    "Examples:",       "Exit status:"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(err(), "");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,28 +21,52 @@ void touch(const fs::path& path) {
     std::ofstream(path) << "x";
 }
 
-std::vector<std::string> relativeTo(const fs::path& base, const std::vector<std::string>& files) {
+std::vector<std::string> relativeTo(const fs::path& base, const std::vector<InputFile>& files) {
     std::vector<std::string> relative;
-    for (const std::string& file : files) {
-        relative.push_back(fs::path(file).lexically_relative(base).generic_string());
+    for (const InputFile& file : files) {
+        relative.push_back(fs::path(file.path).lexically_relative(base).generic_string());
     }
     return relative;
 }
 
-TEST(InputCollectorTest, NameFilterIsTheWindowsCaseInsensitiveTifTest) {
-    EXPECT_TRUE(hasTiffName("scan.tif"));
-    EXPECT_TRUE(hasTiffName("SCAN.TIF"));
-    EXPECT_TRUE(hasTiffName("scan.Tiff"));
-    EXPECT_TRUE(hasTiffName("scan.tif.bak"));
-    EXPECT_FALSE(hasTiffName("scan.tf"));
-    EXPECT_FALSE(hasTiffName("scantif"));
-    EXPECT_FALSE(hasTiffName("scan.pdf"));
+// The scan rules: which entries of a scanned folder are taken.
+TEST(InputCollectorTest, ScanTakesVisibleRegularFilesEndingInTifOrTiff) {
+    struct Case {
+        const char* entry;  // relative to the scanned folder; a trailing '/' makes a folder
+        bool taken;
+    };
+    const Case cases[] = {
+        {"scan.tif", true},          {"SCAN.TIF", true},
+        {"scan.Tiff", true},         {"x.tif.md5", false},
+        {"b.tif.pdf", false},        {"scan.tf", false},
+        {"scantif", false},          {"._x.tif", false},
+        {".hidden.tiff", false},     {".git/y.tif", false},
+        {"sub/.cache/z.tif", false}, {"sub/deep.TIFF", true},
+        {"folder.tif/", false},      {"image", false},
+    };
+    support::TempDir dir;
+    std::vector<std::string> expected;
+    for (const Case& c : cases) {
+        const std::string entry = c.entry;
+        if (entry.ends_with('/'))
+            fs::create_directories(dir.path() / entry);
+        else
+            touch(dir.path() / entry);
+        if (c.taken)
+            expected.push_back(entry);
+    }
+    std::sort(expected.begin(), expected.end());
+    const CollectedInputs inputs = collectInputs({dir.path().string()}, true);
+    EXPECT_EQ(relativeTo(dir.path(), inputs.files), expected);
+    // Named explicitly, any file is taken.
+    const std::string named = (dir.path() / "x.tif.md5").string();
+    ASSERT_EQ(collectInputs({named}, false).files.size(), 1u);
 }
 
 class InputCollectorFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const char* name : {"b.tif", "a.TIFF", "c.txt", "notes.tif.txt", "sub/d.tif",
+        for (const char* name : {"b.tif", "a.TIFF", "c.txt", "notes.tif", "sub/d.tif",
                                  "sub/deeper/e.tiff", "sub/f.jpg", "z-sub/g.tif"}) {
             touch(root() / name);
         }
@@ -56,7 +81,7 @@ class InputCollectorFolderTest : public ::testing::Test {
 TEST_F(InputCollectorFolderTest, FolderGivesItsTiffFilesSortedWithoutSubFolders) {
     const CollectedInputs inputs = collectInputs({root().string()}, false);
     EXPECT_EQ(relativeTo(root(), inputs.files),
-              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif.txt"}));
+              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif"}));
     EXPECT_TRUE(inputs.problems.empty());
     EXPECT_TRUE(inputs.emptyFolders.empty());
 }
@@ -64,7 +89,7 @@ TEST_F(InputCollectorFolderTest, FolderGivesItsTiffFilesSortedWithoutSubFolders)
 TEST_F(InputCollectorFolderTest, RecursiveKeepsEachFoldersFilesTogetherInSortedOrder) {
     const CollectedInputs inputs = collectInputs({root().string()}, true);
     EXPECT_EQ(relativeTo(root(), inputs.files),
-              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif.txt", "sub/d.tif",
+              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif", "sub/d.tif",
                                         "sub/deeper/e.tiff", "z-sub/g.tif"}));
 }
 
@@ -75,7 +100,7 @@ TEST_F(InputCollectorFolderTest, NamedFilesAreKeptAsGivenAndDuplicatesDropped) {
     const CollectedInputs inputs = collectInputs({named, root().string(), missing, again}, false);
     EXPECT_EQ(
         relativeTo(root(), inputs.files),
-        (std::vector<std::string>{"sub/f.jpg", "a.TIFF", "b.tif", "notes.tif.txt", "missing.tif"}));
+        (std::vector<std::string>{"sub/f.jpg", "a.TIFF", "b.tif", "notes.tif", "missing.tif"}));
 }
 
 TEST_F(InputCollectorFolderTest, FolderWithoutTiffFilesIsReportedAsEmpty) {
@@ -104,7 +129,7 @@ TEST_F(InputCollectorFolderTest, UnreadableSubFolderIsReportedAndTheRestStillLis
     EXPECT_EQ(inputs.problems[0].path, locked.string());
     EXPECT_NE(inputs.problems[0].reason.find("cannot read folder"), std::string::npos);
     EXPECT_EQ(relativeTo(root(), inputs.files),
-              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif.txt", "z-sub/g.tif"}));
+              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif", "z-sub/g.tif"}));
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvex::cli {
@@ -20,7 +22,7 @@ CliOptions parseOk(std::vector<std::string> args) {
     return result.options;
 }
 
-TEST(OptionsTest, PathsKeepCommandLineOrderAndDefaultsMatchTheWindow) {
+TEST(OptionsTest, PathsKeepCommandLineOrderAndDocumentInfoNamesThisProgram) {
     const CliOptions options = parseOk({"b.tif", "a.tif", "dir"});
     EXPECT_EQ(options.paths, (std::vector<std::string>{"b.tif", "a.tif", "dir"}));
     EXPECT_FALSE(options.recursive);
@@ -32,14 +34,14 @@ TEST(OptionsTest, PathsKeepCommandLineOrderAndDefaultsMatchTheWindow) {
     EXPECT_FALSE(options.flateLevel);
     EXPECT_FALSE(options.compact);
 
-    const DocumentInfo defaults = DocumentInfo::applicationDefaults();
-    EXPECT_EQ(options.info.title, defaults.title);
-    EXPECT_EQ(options.info.author, defaults.author);
-    EXPECT_EQ(options.info.subject, defaults.subject);
-    EXPECT_EQ(options.info.keywords, defaults.keywords);
-    EXPECT_EQ(options.info.creator, defaults.creator);
-    EXPECT_EQ(options.info.producer, defaults.producer);
+    EXPECT_FALSE(options.titleGiven);
+    EXPECT_EQ(options.info.author, "");
+    EXPECT_EQ(options.info.subject, "");
+    EXPECT_EQ(options.info.keywords, "");
+    EXPECT_EQ(options.info.creator, "quorvex-tiff2pdf " QUORVEX_EXPECTED_VERSION);
+    EXPECT_EQ(options.info.producer, options.info.creator);
     EXPECT_FALSE(options.info.creationDate);
+    EXPECT_FALSE(options.merge || options.strict || options.dpi);
 }
 
 TEST(OptionsTest, EveryWayOfGivingAJobCountIsAccepted) {
@@ -89,21 +91,48 @@ TEST(OptionsTest, OutputOptionsTakeAttachedOrSeparateValues) {
 TEST(OptionsTest, DocumentInformationReplacesOnlyTheFieldsGiven) {
     const CliOptions options =
         parseOk({"--title", "Invoice", "--author=Ann", "--subject", "", "--keywords", "k1 k2",
-                 "--creator", "scanner", "--creation-date", "D:20240501120000", "a.tif"});
+                 "--creator", "scanner", "--creation-date", "2024-05-01T12:00", "a.tif"});
     EXPECT_EQ(options.info.title, "Invoice");
+    EXPECT_TRUE(options.titleGiven);
     EXPECT_EQ(options.info.author, "Ann");
     EXPECT_EQ(options.info.subject, "");
     EXPECT_EQ(options.info.keywords, "k1 k2");
     EXPECT_EQ(options.info.creator, "scanner");
     EXPECT_EQ(options.info.creationDate, "D:20240501120000");
-    EXPECT_EQ(options.info.producer, DocumentInfo::applicationDefaults().producer);
+    EXPECT_EQ(options.info.producer, commandLineDocumentInfo().producer);
+}
+
+TEST(OptionsTest, CreationDatesAreIso8601WrittenAsPdfDates) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"2024-05-01", "D:20240501"},
+        {"2024-05-01T14:30", "D:20240501143000"},
+        {"2024-05-01T14:30:15Z", "D:20240501143015Z"},
+        {"2024-05-01T14:30:15+02:00", "D:20240501143015+02'00'"},
+        {"2024-02-29T00:00-05:30", "D:20240229000000-05'30'"},
+        {"2023-02-29", std::nullopt},
+        {"2024-13-01", std::nullopt},
+        {"2024-05-01T24:00", std::nullopt},
+        {"2024-05-01 14:30", std::nullopt},
+        {"D:20240501120000", std::nullopt},
+        {"Tuesday, May 01, 2024", std::nullopt},
+        {"2024-5-1", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(pdfDateFromIso8601(text), expected) << text;
+}
+
+TEST(OptionsTest, MergeStrictAndDpi) {
+    const CliOptions options = parseOk({"-m", "--strict", "--dpi=72.5", "-o", "all.pdf", "a", "b"});
+    EXPECT_TRUE(options.merge && options.strict);
+    EXPECT_EQ(options.dpi, 72.5);
 }
 
 TEST(OptionsTest, DoubleDashEndsOptionsAndLoneDashIsAPath) {
-    const CliOptions options = parseOk({"-r", "--", "-n.tif", "--help", "-"});
+    const CliOptions options = parseOk({"-r", "--", "-n.tif", "--help"});
     EXPECT_TRUE(options.recursive);
     EXPECT_FALSE(options.noClobber);
-    EXPECT_EQ(options.paths, (std::vector<std::string>{"-n.tif", "--help", "-"}));
+    EXPECT_EQ(options.paths, (std::vector<std::string>{"-n.tif", "--help"}));
+    EXPECT_EQ(parseOk({"-o", "x.pdf", "-"}).paths, std::vector<std::string>{"-"});
 }
 
 TEST(OptionsTest, HelpAndVersionWinOverMissingPaths) {
@@ -143,6 +172,13 @@ TEST(OptionsTest, UsageErrorsNameTheProblem) {
         {{"-q", "-v", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "-d", "out", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "a.tif", "b.tif"}, "needs a single input, but 2 were given"},
+        {{"--merge", "a.tif", "b.tif"}, "option '--merge' needs '--output FILE'"},
+        {{"-"}, "reading standard input ('-') needs '--output FILE'"},
+        {{"-o", "x.pdf", "-m", "-", "b.tif"}, "standard input ('-') must be the only input"},
+        {{"--dpi", "0", "a.tif"}, "invalid value '0' for '--dpi'"},
+        {{"--dpi", "abc", "a.tif"}, "invalid value 'abc' for '--dpi'"},
+        {{"--creation-date", "yesterday", "a.tif"},
+         "invalid value 'yesterday' for '--creation-date'"},
     };
     for (const UsageErrorCase& c : cases) {
         const ParseResult result = parseOptions(c.args);

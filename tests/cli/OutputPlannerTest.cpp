@@ -8,75 +8,103 @@
 namespace quorvex::cli {
 namespace {
 
+std::vector<InputFile> named(const std::vector<std::string>& paths) {
+    std::vector<InputFile> files;
+    for (const std::string& path : paths)
+        files.push_back({path, {}});
+    return files;
+}
+
 CliOptions withOutputDir(const std::string& dir) {
     CliOptions options;
     options.outputDir = dir;
     return options;
 }
 
-TEST(OutputPlannerTest, PdfGoesBesideItsInputUnderTheEnginesName) {
-    const OutputPlan plan = planOutputs({"scans/a.tif", "scans/B.TIFF", "c.TIF"}, CliOptions{});
-    ASSERT_TRUE(plan.error.empty()) << plan.error;
-    ASSERT_EQ(plan.jobs.size(), 3u);
-    EXPECT_EQ(plan.jobs[0].output, "scans/a.pdf");
-    EXPECT_EQ(plan.jobs[1].output, "scans/B.pdf");
-    EXPECT_EQ(plan.jobs[2].output, "c.pdf");
+// The name rules: where each input's PDF goes and what it is titled.
+TEST(OutputPlannerTest, NameRules) {
+    struct Case {
+        InputFile input;
+        std::optional<std::string> outputDir;
+        const char* output;
+        const char* title;
+    };
+    const std::string deep(300, 'd');
+    const Case cases[] = {
+        {{"scans/a.tif", ""}, {}, "scans/a.pdf", "a"},
+        {{"scans/B.TIFF", ""}, {}, "scans/B.pdf", "B"},
+        {{"SCAN.TIF", ""}, {}, "SCAN.pdf", "SCAN"},
+        {{"scan.TiF", ""}, {}, "scan.pdf", "scan"},
+        {{"image", ""}, {}, "image.pdf", "image"},
+        {{"abc", ""}, {}, "abc.pdf", "abc"},
+        {{"ab", ""}, {}, "ab.pdf", "ab"},
+        {{"x.tif.md5", ""}, {}, "x.tif.md5.pdf", "x.tif"},
+        {{"dir/.tif", ""}, {}, "dir/.tif.pdf", ".tif"},
+        {{"already.pdf", ""}, {}, "already.pdf.pdf", "already"},
+        {{deep + "/a.tif", ""}, {}, (deep + "/a.pdf").c_str(), "a"},
+        {{"in/a.tif", ""}, "pdfs", "pdfs/a.pdf", "a"},
+        {{"scans/2023/page1.tif", "2023"}, "pdfs/", "pdfs/2023/page1.pdf", "page1"},
+        {{"scans/2024/x/p.tiff", "2024/x"}, "pdfs", "pdfs/2024/x/p.pdf", "p"},
+    };
+    for (const Case& c : cases) {
+        CliOptions options;
+        options.outputDir = c.outputDir;
+        const OutputPlan plan = planOutputs({c.input}, options);
+        ASSERT_EQ(plan.jobs.size(), 1u) << c.input.path;
+        EXPECT_EQ(plan.jobs[0].output, c.output) << c.input.path;
+        EXPECT_EQ(plan.jobs[0].title, c.title) << c.input.path;
+        EXPECT_EQ(plan.jobs[0].refusal, "") << c.input.path;
+        EXPECT_EQ(plan.jobs[0].createFolder, c.outputDir.has_value());
+    }
 }
 
-TEST(OutputPlannerTest, OutputDirTakesTheDerivedFileName) {
-    const OutputPlan plan = planOutputs({"scans/a.tif", "deep/er/b.tiff"}, withOutputDir("pdfs"));
-    ASSERT_TRUE(plan.error.empty()) << plan.error;
-    EXPECT_EQ(plan.jobs[0].output, "pdfs/a.pdf");
-    EXPECT_EQ(plan.jobs[1].output, "pdfs/b.pdf");
-}
-
-TEST(OutputPlannerTest, OutputFileNeedsExactlyOneInput) {
+TEST(OutputPlannerTest, OutputFileNeedsExactlyOneInputUnlessMerging) {
     CliOptions options;
     options.outputFile = "report.pdf";
-    const OutputPlan single = planOutputs({"x.tif"}, options);
+    const OutputPlan single = planOutputs(named({"x.tif"}), options);
     ASSERT_EQ(single.jobs.size(), 1u);
     EXPECT_EQ(single.jobs[0].output, "report.pdf");
+    EXPECT_EQ(single.jobs[0].title, "x");
 
     // A folder can expand to several files although one path was named.
-    const OutputPlan several = planOutputs({"f/x.tif", "f/y.tif"}, options);
+    const OutputPlan several = planOutputs(named({"f/x.tif", "f/y.tif"}), options);
     EXPECT_TRUE(several.jobs.empty());
     EXPECT_NE(several.error.find("needs a single input, but 2 files were found"),
               std::string::npos);
+
+    options.merge = true;
+    const OutputPlan merged = planOutputs(named({"f/x.tif", "f/y.tif", "z.tif"}), options);
+    ASSERT_EQ(merged.jobs.size(), 1u);
+    EXPECT_EQ(merged.jobs[0].input, "f/x.tif");
+    EXPECT_EQ(merged.jobs[0].mergedInputs, (std::vector<std::string>{"f/y.tif", "z.tif"}));
+    EXPECT_EQ(merged.jobs[0].title, "report");
 }
 
-TEST(OutputPlannerTest, TwoInputsForOnePdfAreRefusedBeforeAnythingRuns) {
-    const OutputPlan sameName = planOutputs({"a/x.tif", "b/x.tif"}, withOutputDir("out"));
-    EXPECT_TRUE(sameName.jobs.empty());
-    EXPECT_EQ(sameName.error, "'a/x.tif' and 'b/x.tif' would both be written to 'out/x.pdf'");
+TEST(OutputPlannerTest, TwoInputsForOnePdfFailTheSecondOnly) {
+    const OutputPlan sameName =
+        planOutputs(named({"a/x.tif", "b/x.tif", "c/y.tif"}), withOutputDir("out"));
+    ASSERT_TRUE(sameName.error.empty());
+    EXPECT_EQ(sameName.jobs[0].refusal, "");
+    EXPECT_EQ(sameName.jobs[1].refusal, "not converted: 'a/x.tif' already writes 'out/x.pdf'");
+    EXPECT_EQ(sameName.jobs[2].refusal, "");
 
     // Beside their inputs, scan.tif and scan.tiff both derive scan.pdf.
-    const OutputPlan besides = planOutputs({"scan.tif", "scan.tiff"}, CliOptions{});
-    EXPECT_NE(besides.error.find("would both be written to 'scan.pdf'"), std::string::npos);
+    const OutputPlan besides = planOutputs(named({"scan.tif", "scan.tiff"}), CliOptions{});
+    EXPECT_NE(besides.jobs[1].refusal.find("already writes 'scan.pdf'"), std::string::npos);
 
     // Different spellings of one output folder are the same place.
-    const OutputPlan spelled = planOutputs({"a/x.tif", "b/x.tif"}, withOutputDir("out/../out/"));
-    EXPECT_FALSE(spelled.error.empty());
+    const OutputPlan spelled =
+        planOutputs(named({"a/x.tif", "b/x.tif"}), withOutputDir("out/../out/"));
+    EXPECT_FALSE(spelled.jobs[1].refusal.empty());
 }
 
-TEST(OutputPlannerTest, OutputThatWouldReplaceItsInputIsRefused) {
-    const OutputPlan plan = planOutputs({"already.pdf"}, CliOptions{});
-    EXPECT_EQ(plan.error, "'already.pdf' would be replaced by its own PDF");
-}
-
-TEST(OutputPlannerTest, NamesTheEngineRefusesAreLeftToItOrFailAlone) {
-    // Too long for the engine: it refuses the file itself with its own reason.
-    const std::string longName(300, 'x');
-    const OutputPlan beside = planOutputs({longName + ".tif", "ok.tif"}, CliOptions{});
-    ASSERT_TRUE(beside.error.empty());
-    EXPECT_EQ(beside.jobs[0].output, "");
-    EXPECT_EQ(beside.jobs[1].output, "ok.pdf");
-
-    // In an output folder a name too short to derive from fails on its own,
-    // instead of landing beside the input.
-    const OutputPlan inDir = planOutputs({"in/ab", "in/ok.tif"}, withOutputDir("out"));
-    ASSERT_TRUE(inDir.error.empty());
-    EXPECT_FALSE(inDir.jobs[0].refusal.empty());
-    EXPECT_EQ(inDir.jobs[1].output, "out/ok.pdf");
+TEST(OutputPlannerTest, OutputThatWouldReplaceAnInputFailsAlone) {
+    CliOptions options;
+    options.outputFile = "b.tif";
+    options.merge = true;
+    const OutputPlan plan = planOutputs(named({"a.tif", "b.tif"}), options);
+    ASSERT_EQ(plan.jobs.size(), 1u);
+    EXPECT_EQ(plan.jobs[0].refusal, "would be replaced by its own PDF");
 }
 
 }  // namespace

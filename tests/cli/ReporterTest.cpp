@@ -47,6 +47,10 @@ TEST(ReportFormatTest, LinesForEachOutcome) {
               "scan.tif -> scan.pdf (3 pages, 2.0 KiB)");
     EXPECT_EQ(formatResult(converted("one", 1, 900), Verbosity::Normal),
               "one.tif -> one.pdf (1 page, 900 bytes)");
+    JobResult merged = converted("first", 9, 2048);
+    merged.mergedCount = 2;
+    EXPECT_EQ(formatResult(merged, Verbosity::Normal),
+              "first.tif (+2 more) -> first.pdf (9 pages, 2.0 KiB)");
     EXPECT_EQ(formatResult(converted("scan", 3, 2048), Verbosity::Verbose),
               "scan.tif -> scan.pdf (3 pages, 2.0 KiB) in 0.25 s");
     EXPECT_EQ(formatResult(failed("bad", "Unable to open file."), Verbosity::Normal),
@@ -72,6 +76,39 @@ TEST(ReportFormatTest, LinesForEachOutcome) {
     EXPECT_EQ(formatResult(skipped, Verbosity::Normal), "old.tif: skipped, old.pdf already exists");
     EXPECT_FALSE(isErrorResult(skipped));
     EXPECT_TRUE(isErrorResult(failed("x", "y")));
+}
+
+// Which side failed leads the reason; the engine's own text stays for -v.
+TEST(ReportFormatTest, FailuresSayWhichSideFailedAndNamesAreEscaped) {
+    struct Case {
+        FailureSide side;
+        const char* detail;
+        Verbosity verbosity;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {FailureSide::Input, "No such file or directory", Verbosity::Normal,
+         "a\\nb.tif: cannot read the TIFF: No such file or directory"},
+        {FailureSide::Input, "", Verbosity::Normal, "a\\nb.tif: cannot read the TIFF: Engine text"},
+        {FailureSide::Output, "out.pdf: Permission denied", Verbosity::Normal,
+         "a\\nb.tif: cannot create the PDF: out.pdf: Permission denied"},
+        {FailureSide::Output, "disk full", Verbosity::Verbose,
+         "a\\nb.tif: cannot create the PDF: disk full [Engine text] in 0.01 s"},
+    };
+    for (const Case& c : cases) {
+        JobResult result = failed("a\nb", "Engine text");
+        result.side = c.side;
+        result.detail = c.detail;
+        EXPECT_EQ(formatResult(result, c.verbosity), c.expected);
+    }
+    EXPECT_EQ(printable("x\033[2Jy\tz\r\x7f\xc3\xa9"), "x\\033[2Jy\\tz\\r\\177\xc3\xa9");
+    JobResult damaged = converted("d\n", 1, 10);
+    EXPECT_EQ(formatDamage(damaged), "");
+    damaged.warnings = {"page 1, rows 54-600 unreadable (LZW: Using code not yet in table)",
+                        "the file ends after page 4: directory 5 cannot be read"};
+    EXPECT_EQ(formatDamage(damaged),
+              "d\\n.tif: damaged: page 1, rows 54-600 unreadable (LZW: Using code not yet in "
+              "table); the file ends after page 4: directory 5 cannot be read");
 }
 
 TEST(ReportFormatTest, SummaryLine) {
@@ -128,10 +165,14 @@ class ReporterTest : public ::testing::Test {
     // Runs a three-file batch whose files finish in the order 2, 0, 1.
     void reportBatch(ReporterSettings settings) {
         Reporter reporter(out_.get(), err_.get(), settings, 3);
-        const std::vector<JobResult> results = {converted("a", 1, 10), failed("b", "broken"),
-                                                converted("c", 2, 20)};
-        for (std::size_t i = 0; i < 3; ++i)
-            reporter.jobStarted(i, {results[i].input, {}, {}});
+        std::vector<JobResult> results = {converted("a", 1, 10), failed("b", "broken"),
+                                          converted("c", 2, 20)};
+        results[2].warnings = {"page 2, rows 5-20 unreadable (LZW: Corrupted)"};
+        for (std::size_t i = 0; i < 3; ++i) {
+            PlannedJob job;
+            job.input = results[i].input;
+            reporter.jobStarted(i, job);
+        }
         reporter.pageDone(2, 1, 2);
         for (std::size_t i : {2, 0, 1})
             reporter.jobFinished(i, results[i]);
@@ -147,8 +188,10 @@ TEST_F(ReporterTest, LinesFollowInputOrderWhateverOrderFilesFinishIn) {
     EXPECT_EQ(out_.text(),
               "a.tif -> a.pdf (1 page, 10 bytes)\n"
               "c.tif -> c.pdf (2 pages, 20 bytes)\n"
-              "converted 2 of 3 files, 1 failed, 0 skipped in 1.0 s\n");
-    EXPECT_EQ(err_.text(), "b.tif: broken\n");
+              "converted 2 of 3 files (1 damaged), 1 failed, 0 skipped in 1.0 s\n");
+    EXPECT_EQ(err_.text(),
+              "b.tif: broken\n"
+              "c.tif: damaged: page 2, rows 5-20 unreadable (LZW: Corrupted)\n");
 }
 
 TEST_F(ReporterTest, QuietPrintsFailuresOnly) {
@@ -157,7 +200,9 @@ TEST_F(ReporterTest, QuietPrintsFailuresOnly) {
     settings.showProgress = true;  // quiet wins over the progress line too
     reportBatch(settings);
     EXPECT_EQ(out_.text(), "");
-    EXPECT_EQ(err_.text(), "b.tif: broken\n");
+    EXPECT_EQ(err_.text(),
+              "b.tif: broken\n"
+              "c.tif: damaged: page 2, rows 5-20 unreadable (LZW: Corrupted)\n");
 }
 
 TEST_F(ReporterTest, ProgressIsErasedBeforeEachLineAndAtTheEnd) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <utility>
 
 #include "ConvertedPdf.h"
 #include "engine/Conversion.h"
@@ -120,9 +121,8 @@ TEST(DocumentInformation, DefaultsAreTheWindowsFixedValues) {
     EXPECT_NE(info.find("/Title (Quorvex Tiff To Pdf Converter)\r"), std::string::npos);
     EXPECT_NE(info.find("/Subject (Tiff To Pdf Conversion)\r"), std::string::npos);
     EXPECT_NE(info.find("/Keywords (Tiff To Pdf https://"), std::string::npos);
-    EXPECT_TRUE(std::regex_search(
-        info, std::regex("/CreationDate \\((Sun|Mon|Tues|Wednes|Thurs|Fri|Satur)day, [A-Z][a-z]+ "
-                         "\\d\\d, \\d{4}\\)\r")))
+    EXPECT_TRUE(
+        std::regex_search(info, std::regex("/CreationDate \\(D:\\d{14}[+-]\\d\\d'\\d\\d'\\)\r")))
         << info;
 }
 
@@ -134,11 +134,35 @@ TEST(DocumentInformation, ParenthesesAndBackslashesAreEscaped) {
               std::string::npos);
 }
 
-TEST(CreationDate, EnglishNamesWhateverTheLocale) {
-    // 5 March 2007, noon UTC: a Monday in every time zone within 12 hours.
+// ASCII stays a literal string byte for byte; any other text is UTF-16BE.
+TEST(DocumentInformation, TextStrings) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Invoice 42", "(Invoice 42)"},
+        {"", "()"},
+        {"line\r\nbreak\t\033", "(line\\r\\nbreak\\t\\033)"},
+        {"R\xC3\xAAsum\xC3\xA9", "<FEFF005200EA00730075006D00E9>"},
+        {"\xE5\xB1\xA5(", "<FEFF5C650028>"},
+        {"\xF0\x9F\x93\x84", "<FEFFD83DDCC4>"},
+        {"caf\xE9", "<FEFF006300610066FFFD>"},  // Latin-1, not UTF-8
+        {"\xE2\x82", "<FEFFFFFDFFFD>"},         // a cut sequence
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(quorvex::pdfTextString(text), expected) << text;
+}
+
+TEST(CreationDate, PdfDateInLocalTime) {
+    const std::pair<const char*, const char*> zones[] = {
+        {"UTC", "D:20070305120000+00'00'"},
+        {"XST-05:30", "D:20070305173000+05'30'"},
+        {"XST+03", "D:20070305090000-03'00'"},
+    };
+    for (const auto& [zone, expected] : zones) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(quorvex::formatCreationDate(1173096000), expected) << zone;
+    }
     ::setenv("TZ", "UTC", 1);
     ::tzset();
-    EXPECT_EQ(quorvex::formatCreationDate(1173096000), "Monday, March 05, 2007");
 }
 
 }  // namespace

@@ -1,0 +1,115 @@
+#include "cli/StandardStreams.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace quorvex::cli {
+namespace {
+
+// How long a wait lasts before the cancel flag is looked at again.
+constexpr int kPollMilliseconds = 100;
+// At most this much per write: a pipe that poll() calls writable takes it
+// without blocking.
+constexpr std::size_t kChunk = 4096;
+
+bool isCancelled(const std::atomic<bool>* cancel) {
+    return cancel != nullptr && cancel->load();
+}
+
+// Waits until fd is ready for `events`; false when cancelled first.
+bool waitFor(int fd, short events, const std::atomic<bool>* cancel) {
+    pollfd entry{fd, events, 0};
+    while (!isCancelled(cancel)) {
+        const int ready = ::poll(&entry, 1, kPollMilliseconds);
+        if (ready > 0 || (ready < 0 && errno != EINTR))
+            return true;  // ready, or an error the read or write will name
+    }
+    return false;
+}
+
+std::string errnoText(const char* what) {
+    return std::string(what) + " (" + std::strerror(errno) + ")";
+}
+
+}  // namespace
+
+StreamRead readWholeStream(int fd, uint64_t maxBytes, const std::atomic<bool>* cancel) {
+    StreamRead read;
+    std::array<uint8_t, 65536> buffer{};
+    for (;;) {
+        if (!waitFor(fd, POLLIN, cancel)) {
+            read.error = "cancelled";
+            return read;
+        }
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n == 0)
+            return read;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            read.error = errnoText("cannot read standard input");
+            return read;
+        }
+        if (read.bytes.size() + static_cast<uint64_t>(n) > maxBytes) {
+            read.error = "standard input holds more than " + std::to_string(maxBytes >> 20) +
+                         " MiB, the most read into memory";
+            read.bytes.clear();
+            return read;
+        }
+        read.bytes.insert(read.bytes.end(), buffer.begin(), buffer.begin() + n);
+    }
+}
+
+std::string copyFileToStream(const std::filesystem::path& file, int fd,
+                             const std::atomic<bool>* cancel) {
+    const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errnoText("cannot read the finished PDF");
+    std::array<uint8_t, kChunk> buffer{};
+    std::string error;
+    while (error.empty()) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n <= 0) {
+            if (n < 0)
+                error = errnoText("cannot read the finished PDF");
+            break;
+        }
+        for (ssize_t done = 0; done < n && error.empty();) {
+            if (!waitFor(fd, POLLOUT, cancel)) {
+                error = "cancelled";
+                break;
+            }
+            const ssize_t written =
+                ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+            if (written < 0 && errno != EINTR && errno != EAGAIN)
+                error = errnoText("cannot write standard output");
+            else if (written > 0)
+                done += written;
+        }
+    }
+    ::close(in);
+    return error;
+}
+
+TemporaryFolder::TemporaryFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quorvex-tiff2pdf-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error(errnoText("cannot create a temporary folder"));
+    path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+}  // namespace quorvex::cli

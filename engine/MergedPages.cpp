@@ -1,0 +1,50 @@
+#include "engine/MergedPages.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "engine/EngineError.h"
+
+namespace quorvex {
+
+MergedPages::MergedPages(TiffDocument& first, std::vector<std::string> others,
+                         std::vector<uint32_t> otherPageCounts, Opener opener)
+    : first_(first), others_(std::move(others)), opener_(std::move(opener)) {
+    uint64_t total = static_cast<uint64_t>(std::max(first.getPageCount(), 0));
+    firstPages_.push_back(0);
+    for (const uint32_t pages : otherPageCounts) {
+        firstPages_.push_back(static_cast<uint32_t>(total));
+        total += pages;
+        if (total > std::numeric_limits<uint32_t>::max())
+            throw ConversionError::writer(Result::Allocation, "too many pages for one PDF");
+    }
+    total_ = static_cast<uint32_t>(total);
+}
+
+TiffDocument& MergedPages::documentOf(std::size_t input) {
+    if (input == 0)
+        return first_;
+    if (input != openInput_) {
+        // The previous file is done with: its descriptor goes before the next opens.
+        first_.close();
+        other_.close();
+        opener_(others_[input - 1], other_);
+        openInput_ = input;
+    }
+    return other_;
+}
+
+TiffDocument& MergedPages::selectPage(uint32_t page) {
+    const auto next = std::upper_bound(firstPages_.begin(), firstPages_.end(), page);
+    const auto input = static_cast<std::size_t>(next - firstPages_.begin() - 1);
+    TiffDocument& document = documentOf(input);
+    const auto local = static_cast<int32_t>(page - firstPages_[input]);
+    if (document.getCurrentPage() != local && !document.selectPage(local)) {
+        const std::string name = input == 0 ? "" : others_[input - 1] + ": ";
+        throw ConversionError::writer(
+            Result::ImageObject, name + "page " + std::to_string(local + 1) + " cannot be read");
+    }
+    return document;
+}
+
+}  // namespace quorvex
