@@ -47,6 +47,14 @@ struct PreparedPage {
     std::unique_ptr<StreamJob> stream;
 };
 
+// About the length of a page's decoded samples, a byte or two a sample: the
+// Flate sink gathers pages below its cap and streams longer ones from the
+// start rather than holding the cap's worth first.
+uint64_t expectedSampleBytes(const PageLayout& page) {
+    const uint64_t bytesPerSample = page.bitsPerSample > 8 ? 2 : 1;
+    return uint64_t{page.width} * page.height * page.colourSamples() * bytesPerSample;
+}
+
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads). What the
 // page lost is added to the warnings.
@@ -81,7 +89,8 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
         }
         page.imageHeader = imageDictionary(plan, document.page(), index, number + 3);
         const bool encodeHere = pool.empty() || plan.encoding() == StreamEncoding::Raw;
-        page.stream = std::make_unique<StreamJob>(plan.encoding(), hooks.flateLevel, encodeHere);
+        page.stream = std::make_unique<StreamJob>(plan.encoding(), hooks.flateLevel,
+                                                  expectedSampleBytes(document.page()), encodeHere);
         if (!encodeHere)
             pool.submit([job = page.stream.get()] { job->run(); });
         StreamJobFeeder feeder(*page.stream);

@@ -46,9 +46,10 @@ void WorkerPool::work() {
     }
 }
 
-StreamJob::StreamJob(StreamEncoding encoding, int level, bool encodeWhilePushing)
+StreamJob::StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes,
+                     bool encodeWhilePushing)
     : encodeWhilePushing_(encodeWhilePushing),
-      encoder_(makeStreamSink(encoded_, encoding, level)) {}
+      encoder_(makeStreamSink(encoded_, encoding, level, expectedBytes)) {}
 
 void StreamJob::encode(const std::vector<uint8_t>& piece) {
     encoder_->append(piece.data(), piece.size());

@@ -44,7 +44,8 @@ class WorkerPool {
 // pieces; the stream is encoded right there, or on a worker that run()s it.
 class StreamJob {
   public:
-    StreamJob(StreamEncoding encoding, int level, bool encodeWhilePushing);
+    // `expectedBytes`: about how long the stream is before encoding (0: unknown).
+    StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes, bool encodeWhilePushing);
     StreamJob(const StreamJob&) = delete;
     StreamJob& operator=(const StreamJob&) = delete;
 

@@ -96,7 +96,10 @@ class FlateSink final : public SampleSink {
 
 }  // namespace
 
-std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding, int level) {
+std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding, int level,
+                                           uint64_t expectedBytes) {
+    if (encoding == StreamEncoding::Flate && expectedBytes > kWholeStreamCap)
+        return makeZlibSink(out, level);
     if (encoding == StreamEncoding::Flate)
         return std::make_unique<WholeStreamFlateSink>(
             out, level, [&out, level] { return makeZlibSink(out, level); });

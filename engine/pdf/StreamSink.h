@@ -16,9 +16,11 @@ enum class StreamEncoding { Raw, Flate };
 
 // Flate streams are compressed whole by libdeflate up to kWholeStreamCap
 // bytes and by the streaming zlib sink beyond it; `level` is on libdeflate's
-// scale (zlib stops at 9).
+// scale (zlib stops at 9). A stream expected to pass the cap goes to zlib
+// from its first byte.
 std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding,
-                                           int level = kDefaultFlateLevel);
+                                           int level = kDefaultFlateLevel,
+                                           uint64_t expectedBytes = 0);
 
 // Streaming zlib deflate: holds only a small window, whatever the length. The
 // bytes are those of zlib's one-shot compress2() at the same level.
