@@ -26,7 +26,7 @@ TEST(OutputPlannerTest, NameRules) {
     struct Case {
         InputFile input;
         std::optional<std::string> outputDir;
-        const char* output;
+        std::string output;
         const char* title;
     };
     const std::string deep(300, 'd');
@@ -41,7 +41,7 @@ TEST(OutputPlannerTest, NameRules) {
         {{"x.tif.md5", ""}, {}, "x.tif.md5.pdf", "x.tif"},
         {{"dir/.tif", ""}, {}, "dir/.tif.pdf", ".tif"},
         {{"already.pdf", ""}, {}, "already.pdf.pdf", "already"},
-        {{deep + "/a.tif", ""}, {}, (deep + "/a.pdf").c_str(), "a"},
+        {{deep + "/a.tif", ""}, {}, deep + "/a.pdf", "a"},
         {{"in/a.tif", ""}, "pdfs", "pdfs/a.pdf", "a"},
         {{"scans/2023/page1.tif", "2023"}, "pdfs/", "pdfs/2023/page1.pdf", "page1"},
         {{"scans/2024/x/p.tiff", "2024/x"}, "pdfs", "pdfs/2024/x/p.pdf", "p"},
