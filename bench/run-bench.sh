@@ -339,7 +339,7 @@ verdict() { is_number "$1" || { echo "not measured"; return; }; awk -v v="$1" -v
 target() {
     local value=${2:-nan}
     local shown=n/a
-    is_number "$value" && shown=$(printf '%.2f' "$value")
+    is_number "$value" && shown=$(printf '%.3f' "$value")
     printf '  %-66s %8s (%s %s)  %s\n' "$1" "$shown" "$3" "$4" "$(verdict "$value" "$3" "$4")"
 }
 
@@ -348,9 +348,9 @@ ratio_of() { # ratio_of FILE TOOL_A TOOL_B -> wall(A) / wall(B)
     [[ -n $a && -n $b ]] && fmt_ratio "$a" "$b" || echo nan
 }
 
-size_ratio_of() { # size_ratio_of FILE TOOL_A TOOL_B -> output size(A) / size(B)
+size_ratio_of() { # size_ratio_of FILE TOOL_A TOOL_B -> output size(A) / size(B), unrounded
     local a=${summary_size[$1/$2]:-} b=${summary_size[$1/$3]:-}
-    [[ -n $a && -n $b ]] && fmt_ratio "$a" "$b" || echo nan
+    [[ -n $a && -n $b ]] && awk -v a="$a" -v b="$b" 'BEGIN { printf "%.5f", a / b }' || echo nan
 }
 
 peak_ratio_of() { # peak_ratio_of FILE TOOL_A TOOL_B -> peak memory(A) / peak(B)
