@@ -34,7 +34,7 @@ constexpr int kBatchTimeoutMs = 60000;
 constexpr int kRefusalTimeoutMs = 10000;
 
 void writeGreyTiff(const QString& path, int pages = 1) {
-    std::vector<fixtures::PageSpec> specs;
+    std::vector<fixtures::PageRecipe> specs;
     for (int page = 0; page < pages; ++page) {
         specs.push_back({.width = 120, .height = 80, .variant = static_cast<uint32_t>(page)});
     }

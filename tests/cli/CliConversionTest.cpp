@@ -188,10 +188,10 @@ TEST_F(CliConversionTest, BrokenFileFailsAloneAndLeavesNothingBehind) {
 TEST_F(CliConversionTest, FailureOnALaterPageLeavesNoPartialPdfAndKeepsTheOldOne) {
     // Page two is a fax page whose data lies past the end of the file: page
     // one is written, then, strict, the run fails part-way through the PDF.
-    fixtures::PageSpec colour;
+    fixtures::PageRecipe colour;
     colour.photometric = PHOTOMETRIC_RGB;
     colour.compression = COMPRESSION_LZW;
-    fixtures::PageSpec fax;
+    fixtures::PageRecipe fax;
     fax.width = 1728;
     fax.height = 200;
     fax.compression = COMPRESSION_CCITTFAX4;
@@ -427,7 +427,7 @@ TEST_F(CliConversionTest, ReplacingKeepsTheModeAndALinkStaysALink) {
 }
 
 TEST_F(CliConversionTest, DpiSizesPagesWithoutAResolution) {
-    fixtures::PageSpec page;
+    fixtures::PageRecipe page;
     page.width = 300;
     page.height = 150;
     page.photometric = PHOTOMETRIC_MINISBLACK;
@@ -473,7 +473,7 @@ TEST_F(CliConversionTest, ReadmeExamplesRunAsWritten) {
 // A strip of LZW data overwritten with noise converts with exit 3 and a
 // "damaged" line naming page and rows; --strict fails it and keeps the old PDF.
 TEST_F(CliConversionTest, DamagedLzwStripConvertsWithExitThree) {
-    fixtures::PageSpec page;
+    fixtures::PageRecipe page;
     page.width = 256;
     page.height = 600;
     page.photometric = PHOTOMETRIC_MINISBLACK;

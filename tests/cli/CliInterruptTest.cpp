@@ -42,9 +42,9 @@ class CliInterruptTest : public ::testing::TestWithParam<InterruptCase> {
     // many strips, so the engine has many points at which to stop.
     static void SetUpTestSuite() {
         inputs_ = std::make_unique<support::TempDir>("quorvex-cli-interrupt");
-        std::vector<fixtures::PageSpec> pages;
+        std::vector<fixtures::PageRecipe> pages;
         for (uint32_t i = 0; i < 3; ++i) {
-            fixtures::PageSpec page;
+            fixtures::PageRecipe page;
             page.width = 2400;
             page.height = 1800;
             page.photometric = PHOTOMETRIC_RGB;

@@ -131,9 +131,9 @@ std::optional<int> BackgroundCli::waitForExit(std::chrono::milliseconds timeout)
 }
 
 void writeSampleTiff(const fs::path& path, unsigned pages, unsigned variant) {
-    std::vector<fixtures::PageSpec> pageList;
+    std::vector<fixtures::PageRecipe> pageList;
     for (unsigned i = 0; i < pages; ++i) {
-        fixtures::PageSpec page;
+        fixtures::PageRecipe page;
         page.width = 96 + 16 * variant;
         page.height = 64;
         page.photometric = PHOTOMETRIC_RGB;

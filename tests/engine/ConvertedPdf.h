@@ -14,7 +14,7 @@ namespace convertedpdf {
 
 // The PDF's bytes for a TIFF of these pages (written in a temporary folder).
 inline std::string convertPages(
-    const std::vector<fixtures::PageSpec>& pages,
+    const std::vector<fixtures::PageRecipe>& pages,
     quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults()) {
     support::TempDir dir;
     const auto tiff = dir / "in.tif";

@@ -29,7 +29,7 @@ struct Case {
     bool byteAligned = false;
 };
 
-fixtures::PageSpec bitmapPage(const Case& c) {
+fixtures::PageRecipe bitmapPage(const Case& c) {
     return {.width = c.width,
             .height = c.height,
             .photometric = static_cast<uint16_t>(c.polarity == BitmapPolarity::ZeroIsWhite
@@ -90,7 +90,7 @@ class CcittEncoderRoundTrip : public ::testing::TestWithParam<Case> {};
 TEST_P(CcittEncoderRoundTrip, DecodesToTheSameBitmapInLibtiffAndMupdf) {
     const Case& c = GetParam();
     support::TempDir dir;
-    const fixtures::PageSpec page = bitmapPage(c);
+    const fixtures::PageRecipe page = bitmapPage(c);
     fixtures::writeTiff(dir / "source.tif", {page});
     const std::vector<uint8_t> data = encode(c, fixtures::pageSamples(page));
     ASSERT_FALSE(data.empty());

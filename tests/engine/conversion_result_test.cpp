@@ -45,7 +45,7 @@ void writeText(const fs::path& path, const std::string& text) {
 }
 
 fs::path writeSimpleTiff(const support::TempDir& dir, const std::string& name,
-                         fixtures::PageSpec page = {}) {
+                         fixtures::PageRecipe page = {}) {
     const fs::path path = dir / name;
     fixtures::writeTiff(path, {page});
     return path;
@@ -276,7 +276,7 @@ TEST(ParallelPages, CancellingMidwayStopsEveryWorker) {
     support::TempDir dir;
     const auto tiff = dir / "pages.tif";
     fixtures::writeTiff(tiff,
-                        std::vector<fixtures::PageSpec>(
+                        std::vector<fixtures::PageRecipe>(
                             12, {.width = 600, .height = 600, .compression = COMPRESSION_LZW}));
     for (const uint32_t stopAfter : {1U, 5U, 11U}) {
         std::atomic<bool> cancel{false};

@@ -10,11 +10,11 @@
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 
 namespace {
 
-std::string convertToBytes(const support::TempDir&, const std::vector<PageSpec>& pages) {
+std::string convertToBytes(const support::TempDir&, const std::vector<PageRecipe>& pages) {
     quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults();
     info.creationDate = "fixed";
     return convertedpdf::convertPages(pages, info);
@@ -24,7 +24,7 @@ std::string objectText(const std::string& pdf, int number) {
     return convertedpdf::objectDictionary(pdf, number);
 }
 
-std::string imageDictionary(const std::vector<PageSpec>& pages) {
+std::string imageDictionary(const std::vector<PageRecipe>& pages) {
     support::TempDir dir;
     return objectText(convertToBytes(dir, pages), 7);
 }
@@ -87,7 +87,7 @@ TEST(DecodedPath, CieLabNeutralsShowAsGreys) {
         for (int i = 0; i < 10; ++i)
             samples.insert(samples.end(), {lightness, 0, 0});
     }
-    const PageSpec lab{
+    const PageRecipe lab{
         .width = 40, .height = 1, .photometric = PHOTOMETRIC_CIELAB, .samples = samples};
     const fs::path tiff = dir / "lab.tif";
     fixtures::writeTiff(tiff, {lab});
@@ -121,11 +121,11 @@ TEST(DecodedPath, CieLabNeutralsShowAsGreys) {
 // Sample formats no route draws are refused with a reason that names them.
 struct RefusedFormat {
     const char* name;
-    PageSpec page;
+    PageRecipe page;
     const char* reason;
 };
 
-PageSpec withSamples(PageSpec page) {
+PageRecipe withSamples(PageRecipe page) {
     page.width = 8;
     page.height = 4;
     const uint64_t rowBytes = (uint64_t{page.width} * fixtures::effectiveSamplesPerPixel(page) *

@@ -40,7 +40,7 @@ Frame readFrame(const std::filesystem::path& pdf) {
 
 std::filesystem::path convertPages(const support::TempDir& dir, int pages,
                                    uint16_t photometric = PHOTOMETRIC_MINISBLACK) {
-    std::vector<fixtures::PageSpec> specs;
+    std::vector<fixtures::PageRecipe> specs;
     for (int i = 0; i < pages; ++i) {
         specs.push_back({.photometric = photometric, .variant = static_cast<uint32_t>(i)});
     }

@@ -17,12 +17,12 @@ namespace {
 using convertedpdf::objectText;
 
 std::string convertToBytes(
-    const std::vector<fixtures::PageSpec>& pages,
+    const std::vector<fixtures::PageRecipe>& pages,
     quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults()) {
     return convertedpdf::convertPages(pages, std::move(info));
 }
 
-fixtures::PageSpec sized(uint32_t width, uint32_t height, float xDpi, float yDpi) {
+fixtures::PageRecipe sized(uint32_t width, uint32_t height, float xDpi, float yDpi) {
     return {.width = width,
             .height = height,
             .bitsPerSample = 1,
@@ -30,7 +30,7 @@ fixtures::PageSpec sized(uint32_t width, uint32_t height, float xDpi, float yDpi
             .yResolution = yDpi};
 }
 
-std::string mediaBoxOf(const fixtures::PageSpec& page) {
+std::string mediaBoxOf(const fixtures::PageRecipe& page) {
     const std::string pageObject = objectText(convertToBytes({page}), 4);
     std::smatch match;
     std::regex_search(pageObject, match, std::regex("/MediaBox \\[[^\\]]*\\]"));

@@ -21,7 +21,7 @@
 
 namespace {
 
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 using pdfbytes::imageObject;
 using pdfbytes::lengthObject;
 using pdfbytes::PdfBytes;
@@ -57,7 +57,7 @@ std::string bitsReversed(std::string bytes) {
 }
 
 // One byte per pixel of a 1-bit page: `set` where the sample bit is 1.
-std::string expandBits(const PageSpec& page, char set, char clear) {
+std::string expandBits(const PageRecipe& page, char set, char clear) {
     const std::vector<uint8_t> samples = fixtures::pageSamples(page);
     const std::size_t rowBytes = (page.width + 7) / 8;
     std::string out;
@@ -97,7 +97,7 @@ std::string indexedText(const std::vector<std::array<int, 3>>& entries) {
     return text + "> ]\r\n";
 }
 
-PageSpec faxPage(uint16_t compression, uint32_t width = 1727, uint32_t height = 181) {
+PageRecipe faxPage(uint16_t compression, uint32_t width = 1727, uint32_t height = 181) {
     return {.width = width,
             .height = height,
             .compression = compression,
@@ -108,7 +108,7 @@ PageSpec faxPage(uint16_t compression, uint32_t width = 1727, uint32_t height = 
 class ImageObjects : public ::testing::Test {
   protected:
     // Writes the pages, converts them and reads the PDF back.
-    PdfBytes convert(const std::vector<PageSpec>& pages, std::optional<int> level = std::nullopt,
+    PdfBytes convert(const std::vector<PageRecipe>& pages, std::optional<int> level = std::nullopt,
                      bool compact = false) {
         fixtures::writeTiff(tiff_, pages);
         quorvex::ConversionRequest request;
@@ -156,7 +156,7 @@ TEST_F(ImageObjects, Group3WithoutOptionsTagHasKZero) {
 }
 
 TEST_F(ImageObjects, Group3WithFillBitsOnlyHasKZero) {
-    PageSpec page = faxPage(COMPRESSION_CCITTFAX3);
+    PageRecipe page = faxPage(COMPRESSION_CCITTFAX3);
     page.group3Options = GROUP3OPT_FILLBITS;
     const PdfBytes pdf = convert({page});
     EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/DecodeParms"),
@@ -164,7 +164,7 @@ TEST_F(ImageObjects, Group3WithFillBitsOnlyHasKZero) {
 }
 
 TEST_F(ImageObjects, Group3WithTwoDimensionalCodingHasKOne) {
-    PageSpec page = faxPage(COMPRESSION_CCITTFAX3);
+    PageRecipe page = faxPage(COMPRESSION_CCITTFAX3);
     page.group3Options = GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS;
     const PdfBytes pdf = convert({page});
     const std::string dictionary = pdf.dictionary(imageObject(0));
@@ -174,7 +174,7 @@ TEST_F(ImageObjects, Group3WithTwoDimensionalCodingHasKOne) {
 }
 
 TEST_F(ImageObjects, CcittStreamIsTheRawStripWhenFillOrderIsOne) {
-    PageSpec page = faxPage(COMPRESSION_CCITTFAX4);
+    PageRecipe page = faxPage(COMPRESSION_CCITTFAX4);
     page.fillOrder = FILLORDER_MSB2LSB;
     const PdfBytes pdf = convert({page});
     EXPECT_EQ(pdf.streamData(imageObject(0)), rawStrips(tiff_, 0));
@@ -186,9 +186,9 @@ TEST_F(ImageObjects, CcittStreamIsTheRawStripWhenFillOrderIsAbsent) {
 }
 
 TEST_F(ImageObjects, CcittStreamIsBitReversedWhenFillOrderIsTwo) {
-    PageSpec group4 = faxPage(COMPRESSION_CCITTFAX4);
+    PageRecipe group4 = faxPage(COMPRESSION_CCITTFAX4);
     group4.fillOrder = FILLORDER_LSB2MSB;
-    PageSpec group3 = faxPage(COMPRESSION_CCITTFAX3);
+    PageRecipe group3 = faxPage(COMPRESSION_CCITTFAX3);
     group3.fillOrder = FILLORDER_LSB2MSB;
     group3.group3Options = GROUP3OPT_2DENCODING;
     const PdfBytes pdf = convert({group4, group3});
@@ -206,7 +206,7 @@ constexpr const char* kUntrustedWriter = "Oi/GFS, writer v00.06.02";
 
 // A Group 4 page decoded on the scanline route: one byte per pixel, black 00
 // and white FF, then the page buffer's spare byte.
-void expectDecodedAsEightBitGrey(const PdfBytes& pdf, const PageSpec& page) {
+void expectDecodedAsEightBitGrey(const PdfBytes& pdf, const PageRecipe& page) {
     const std::string dictionary = pdf.dictionary(imageObject(0));
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Filter"), "/Filter /FlateDecode\r");
     EXPECT_EQ(dictionary.find("/DecodeParms"), std::string::npos);
@@ -217,7 +217,7 @@ void expectDecodedAsEightBitGrey(const PdfBytes& pdf, const PageSpec& page) {
 }
 
 TEST_F(ImageObjects, Group4FromTheUntrustedWriterIsDecodedToEightBitGrey) {
-    PageSpec page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
+    PageRecipe page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
     page.software = kUntrustedWriter;
     expectDecodedAsEightBitGrey(convert({page}), page);
 }
@@ -226,7 +226,7 @@ TEST_F(ImageObjects, SoftwareTagMustMatchExactlyToDecodeTheFax) {
     for (const std::string software :
          {"Oi/GFS, writer v00.06.03", "oi/gfs, writer v00.06.02", "Oi/GFS, writer v00.06.02 "}) {
         SCOPED_TRACE(software);
-        PageSpec page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
+        PageRecipe page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
         page.software = software;
         const PdfBytes pdf = convert({page});
         EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/Filter"),
@@ -235,7 +235,7 @@ TEST_F(ImageObjects, SoftwareTagMustMatchExactlyToDecodeTheFax) {
 }
 
 TEST_F(ImageObjects, UntrustedWriterTagLeavesGroup3PagesAlone) {
-    PageSpec page = faxPage(COMPRESSION_CCITTFAX3, 301, 57);
+    PageRecipe page = faxPage(COMPRESSION_CCITTFAX3, 301, 57);
     page.software = kUntrustedWriter;
     const PdfBytes pdf = convert({page});
     EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/Filter"),
@@ -243,13 +243,13 @@ TEST_F(ImageObjects, UntrustedWriterTagLeavesGroup3PagesAlone) {
 }
 
 TEST_F(ImageObjects, PageWithWangPageControlTagIsDecoded) {
-    PageSpec page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
+    PageRecipe page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
     page.extraTags = {{.tag = 32934, .type = TIFF_LONG, .values = {1}}};
     expectDecodedAsEightBitGrey(convert({page}), page);
 }
 
 TEST_F(ImageObjects, Group4WithoutBitsPerSampleIsOneBitFlateWithDecodeArray) {
-    PageSpec page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
+    PageRecipe page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
     page.bitsPerSample = std::nullopt;
     const PdfBytes pdf = convert({page});
     const std::string dictionary = pdf.dictionary(imageObject(0));
@@ -266,7 +266,7 @@ TEST_F(ImageObjects, Group4WithoutBitsPerSampleIsOneBitFlateWithDecodeArray) {
 // Colour spaces
 
 TEST_F(ImageObjects, FourBitPaletteHasHighestIndexFifteenAndTwoLines) {
-    const PageSpec page{
+    const PageRecipe page{
         .width = 33, .height = 9, .photometric = PHOTOMETRIC_PALETTE, .bitsPerSample = 4};
     const fixtures::ColorMap map = fixtures::generatedColorMap(4, page.colorMapMode);
     std::vector<std::array<int, 3>> entries;
@@ -280,11 +280,11 @@ TEST_F(ImageObjects, FourBitPaletteHasHighestIndexFifteenAndTwoLines) {
 }
 
 TEST_F(ImageObjects, EightBitPaletteWithEightBitMapKeepsItsValuesOnThirtyTwoLines) {
-    const PageSpec page{.width = 33,
-                        .height = 9,
-                        .photometric = PHOTOMETRIC_PALETTE,
-                        .bitsPerSample = 8,
-                        .colorMapMode = fixtures::ColorMapMode::Auto8Bit};
+    const PageRecipe page{.width = 33,
+                          .height = 9,
+                          .photometric = PHOTOMETRIC_PALETTE,
+                          .bitsPerSample = 8,
+                          .colorMapMode = fixtures::ColorMapMode::Auto8Bit};
     const fixtures::ColorMap map = fixtures::generatedColorMap(8, page.colorMapMode);
     std::vector<std::array<int, 3>> entries;
     for (std::size_t i = 0; i < 256; ++i)
@@ -295,7 +295,8 @@ TEST_F(ImageObjects, EightBitPaletteWithEightBitMapKeepsItsValuesOnThirtyTwoLine
 }
 
 TEST_F(ImageObjects, SixteenBitMapValuesAreScaledWithRounding) {
-    PageSpec page{.width = 9, .height = 5, .photometric = PHOTOMETRIC_PALETTE, .bitsPerSample = 4};
+    PageRecipe page{
+        .width = 9, .height = 5, .photometric = PHOTOMETRIC_PALETTE, .bitsPerSample = 4};
     fixtures::ColorMap map;
     map.red.assign(16, 0);
     map.green.assign(16, 0);
@@ -311,8 +312,8 @@ TEST_F(ImageObjects, SixteenBitMapValuesAreScaledWithRounding) {
 }
 
 TEST_F(ImageObjects, EightBitGreyRampsRunWithThePhotometricConvention) {
-    PageSpec minIsBlack{.width = 17, .height = 5, .photometric = PHOTOMETRIC_MINISBLACK};
-    PageSpec minIsWhite{.width = 17, .height = 5, .photometric = PHOTOMETRIC_MINISWHITE};
+    PageRecipe minIsBlack{.width = 17, .height = 5, .photometric = PHOTOMETRIC_MINISBLACK};
+    PageRecipe minIsWhite{.width = 17, .height = 5, .photometric = PHOTOMETRIC_MINISWHITE};
     std::vector<std::array<int, 3>> rising;
     std::vector<std::array<int, 3>> falling;
     for (int i = 0; i < 256; ++i) {
@@ -325,11 +326,11 @@ TEST_F(ImageObjects, EightBitGreyRampsRunWithThePhotometricConvention) {
 }
 
 TEST_F(ImageObjects, FourBitGreyRampHasSixteenEvenSteps) {
-    const PageSpec page{.width = 17,
-                        .height = 5,
-                        .compression = COMPRESSION_PACKBITS,
-                        .photometric = PHOTOMETRIC_MINISBLACK,
-                        .bitsPerSample = 4};
+    const PageRecipe page{.width = 17,
+                          .height = 5,
+                          .compression = COMPRESSION_PACKBITS,
+                          .photometric = PHOTOMETRIC_MINISBLACK,
+                          .bitsPerSample = 4};
     std::vector<std::array<int, 3>> ramp;
     for (int i = 0; i < 16; ++i)
         ramp.push_back({17 * i, 17 * i, 17 * i});
@@ -340,13 +341,13 @@ TEST_F(ImageObjects, FourBitGreyRampHasSixteenEvenSteps) {
 }
 
 TEST_F(ImageObjects, DeviceColourSpacesForRgbBilevelAndCmyk) {
-    const PageSpec rgb{.width = 7, .height = 5, .photometric = PHOTOMETRIC_RGB};
-    const PageSpec bilevel{
+    const PageRecipe rgb{.width = 7, .height = 5, .photometric = PHOTOMETRIC_RGB};
+    const PageRecipe bilevel{
         .width = 7, .height = 5, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 1};
-    const PageSpec cmyk{.width = 7,
-                        .height = 5,
-                        .compression = COMPRESSION_LZW,
-                        .photometric = PHOTOMETRIC_SEPARATED};
+    const PageRecipe cmyk{.width = 7,
+                          .height = 5,
+                          .compression = COMPRESSION_LZW,
+                          .photometric = PHOTOMETRIC_SEPARATED};
     const PdfBytes pdf = convert({rgb, bilevel, cmyk});
     EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(0))), "/ColorSpace /DeviceRGB\r");
     EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(1))), "/ColorSpace /DeviceGray\r");
@@ -357,7 +358,7 @@ TEST_F(ImageObjects, DeviceColourSpacesForRgbBilevelAndCmyk) {
 // Flate level and compact mode
 
 TEST_F(ImageObjects, FlateLevelChangesTheSizeButNotTheSamples) {
-    const PageSpec grey{.width = 301, .height = 207, .compression = COMPRESSION_LZW};
+    const PageRecipe grey{.width = 301, .height = 207, .compression = COMPRESSION_LZW};
     const std::string stored = convert({grey}, 0).streamData(imageObject(0));
     const std::string normal = convert({grey}).streamData(imageObject(0));
     const std::string smallest = convert({grey}, 12).streamData(imageObject(0));
@@ -370,15 +371,15 @@ TEST_F(ImageObjects, FlateLevelChangesTheSizeButNotTheSamples) {
 }
 
 TEST_F(ImageObjects, CompactJpegAndGroup4Dictionaries) {
-    const PageSpec rgbJpeg{
+    const PageRecipe rgbJpeg{
         .width = 40, .height = 24, .compression = COMPRESSION_JPEG, .photometric = PHOTOMETRIC_RGB};
-    PageSpec ycbcrJpeg = rgbJpeg;
+    PageRecipe ycbcrJpeg = rgbJpeg;
     ycbcrJpeg.photometric = PHOTOMETRIC_YCBCR;
-    const PageSpec bilevel{.width = 45,
-                           .height = 9,
-                           .compression = COMPRESSION_PACKBITS,
-                           .photometric = PHOTOMETRIC_MINISBLACK,
-                           .bitsPerSample = 1};
+    const PageRecipe bilevel{.width = 45,
+                             .height = 9,
+                             .compression = COMPRESSION_PACKBITS,
+                             .photometric = PHOTOMETRIC_MINISBLACK,
+                             .bitsPerSample = 1};
     const PdfBytes pdf = convert({rgbJpeg, ycbcrJpeg, bilevel}, std::nullopt, true);
     const std::string rgb = pdf.dictionary(imageObject(0));
     EXPECT_NE(rgb.find("/Filter /DCTDecode\r/DecodeParms << /ColorTransform 0 >>\r"
@@ -401,7 +402,7 @@ TEST_F(ImageObjects, CompactJpegAndGroup4Dictionaries) {
 
 TEST_F(ImageObjects, EachImageIsNamedByPageIndexAndRefersToTheNextObjectForItsLength) {
     const PdfBytes pdf =
-        convert({PageSpec{.variant = 0}, PageSpec{.variant = 1}, PageSpec{.variant = 2}});
+        convert({PageRecipe{.variant = 0}, PageRecipe{.variant = 1}, PageRecipe{.variant = 2}});
     for (uint64_t page = 0; page < 3; ++page) {
         SCOPED_TRACE("page " + std::to_string(page));
         const std::string dictionary = pdf.dictionary(imageObject(page));
@@ -416,8 +417,8 @@ TEST_F(ImageObjects, EachImageIsNamedByPageIndexAndRefersToTheNextObjectForItsLe
 
 TEST_F(ImageObjects, LengthObjectCountsTheStreamBytesExactly) {
     const PdfBytes pdf =
-        convert({faxPage(COMPRESSION_CCITTFAX4), PageSpec{.photometric = PHOTOMETRIC_RGB},
-                 PageSpec{.compression = COMPRESSION_LZW}});
+        convert({faxPage(COMPRESSION_CCITTFAX4), PageRecipe{.photometric = PHOTOMETRIC_RGB},
+                 PageRecipe{.compression = COMPRESSION_LZW}});
     for (uint64_t page = 0; page < 3; ++page) {
         SCOPED_TRACE("page " + std::to_string(page));
         const std::string image = pdf.objectText(imageObject(page));
@@ -435,7 +436,7 @@ TEST_F(ImageObjects, LengthObjectCountsTheStreamBytesExactly) {
 // Scanline route: one byte per sample and a spare filler at the end
 
 TEST_F(ImageObjects, BilevelMinIsWhiteRowsBecomeBlackZeroWhiteFF) {
-    const PageSpec page{
+    const PageRecipe page{
         .width = 10, .height = 13, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 1};
     const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
     ASSERT_EQ(data.size(), 13U * 10 + 1);
@@ -443,7 +444,7 @@ TEST_F(ImageObjects, BilevelMinIsWhiteRowsBecomeBlackZeroWhiteFF) {
 }
 
 TEST_F(ImageObjects, BilevelMinIsBlackRowsBecomeSetFFClearZero) {
-    const PageSpec page{
+    const PageRecipe page{
         .width = 10, .height = 13, .photometric = PHOTOMETRIC_MINISBLACK, .bitsPerSample = 1};
     const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
     ASSERT_EQ(data.size(), 13U * 10 + 1);
@@ -451,13 +452,13 @@ TEST_F(ImageObjects, BilevelMinIsBlackRowsBecomeSetFFClearZero) {
 }
 
 TEST_F(ImageObjects, RgbRowsAreCopiedAndFollowedByThreeFillerBytes) {
-    const PageSpec page{.width = 11, .height = 7, .photometric = PHOTOMETRIC_RGB};
+    const PageRecipe page{.width = 11, .height = 7, .photometric = PHOTOMETRIC_RGB};
     const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
     EXPECT_EQ(data, asString(fixtures::pageSamples(page)) + "\x0B\x0B\x0B");
 }
 
 TEST_F(ImageObjects, FourBitMinIsWhiteRowsGiveOneBytePerPixelHighNibbleFirst) {
-    const PageSpec page{
+    const PageRecipe page{
         .width = 9, .height = 4, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 4};
     const std::vector<uint8_t> packed = fixtures::pageSamples(page);
     std::string expected;
@@ -477,7 +478,7 @@ TEST_F(ImageObjects, FourBitMinIsWhiteRowsGiveOneBytePerPixelHighNibbleFirst) {
 // Decoded-strips and RGBA routes
 
 TEST_F(ImageObjects, DecodedStripsAppendWholeStripsEvenAfterAShortLastOne) {
-    const PageSpec page{
+    const PageRecipe page{
         .width = 30, .height = 100, .photometric = PHOTOMETRIC_MINISBLACK, .rowsPerStrip = 64};
     const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
     ASSERT_EQ(data.size(), 2U * 64 * 30) << "two strips of 64 rows";
@@ -486,13 +487,13 @@ TEST_F(ImageObjects, DecodedStripsAppendWholeStripsEvenAfterAShortLastOne) {
 
 TEST_F(ImageObjects, RgbaRouteStartsWithTheTopLeftPixel) {
     // 3 x 2 RGBA pixels, opaque, all different.
-    const PageSpec page{.width = 3,
-                        .height = 2,
-                        .compression = COMPRESSION_LZW,
-                        .photometric = PHOTOMETRIC_RGB,
-                        .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
-                        .samples = {10,  20,  30,  255, 40,  50,  60,  255, 70,  80,  90,  255,
-                                    100, 110, 120, 255, 130, 140, 150, 255, 160, 170, 180, 255}};
+    const PageRecipe page{.width = 3,
+                          .height = 2,
+                          .compression = COMPRESSION_LZW,
+                          .photometric = PHOTOMETRIC_RGB,
+                          .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+                          .samples = {10,  20,  30,  255, 40,  50,  60,  255, 70,  80,  90,  255,
+                                      100, 110, 120, 255, 130, 140, 150, 255, 160, 170, 180, 255}};
     const PdfBytes pdf = convert({page});
     EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/ColorSpace"),
               "/ColorSpace /DeviceRGB\r");
@@ -503,12 +504,12 @@ TEST_F(ImageObjects, RgbaRouteStartsWithTheTopLeftPixel) {
 }
 
 TEST_F(ImageObjects, RgbaRouteGivesLibtiffsColoursForUnassociatedAlpha) {
-    PageSpec page{.width = 21,
-                  .height = 9,
-                  .compression = COMPRESSION_LZW,
-                  .photometric = PHOTOMETRIC_RGB,
-                  .extraSamples = {EXTRASAMPLE_UNASSALPHA},
-                  .alphaFill = fixtures::AlphaFill::Varying};
+    PageRecipe page{.width = 21,
+                    .height = 9,
+                    .compression = COMPRESSION_LZW,
+                    .photometric = PHOTOMETRIC_RGB,
+                    .extraSamples = {EXTRASAMPLE_UNASSALPHA},
+                    .alphaFill = fixtures::AlphaFill::Varying};
     const PdfBytes pdf = convert({page});
     const support::RgbImage decoded = support::decodeTiffPage(tiff_, 0, false);
     EXPECT_EQ(pdfbytes::inflate(pdf.streamData(imageObject(0))), asString(decoded.rgb));
@@ -519,13 +520,13 @@ TEST_F(ImageObjects, RgbaRouteGivesLibtiffsColoursForUnassociatedAlpha) {
 // bands must come out as the stored raster, not with each band flipped.
 TEST_F(ImageObjects, RgbaRouteKeepsStoredRowOrderAcrossBands) {
     // About 4.5 million pixels: more than one band of the route's reader.
-    PageSpec page{.width = 4096,
-                  .height = 1100,
-                  .compression = COMPRESSION_LZW,
-                  .photometric = PHOTOMETRIC_RGB,
-                  .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
-                  .rowsPerStrip = 512,
-                  .orientation = ORIENTATION_BOTLEFT};
+    PageRecipe page{.width = 4096,
+                    .height = 1100,
+                    .compression = COMPRESSION_LZW,
+                    .photometric = PHOTOMETRIC_RGB,
+                    .extraSamples = {EXTRASAMPLE_ASSOCALPHA},
+                    .rowsPerStrip = 512,
+                    .orientation = ORIENTATION_BOTLEFT};
     const PdfBytes pdf = convert({page});
     const support::RgbImage stored = support::decodeTiffPage(tiff_, 0, false);
     const std::string data = pdfbytes::inflate(pdf.streamData(imageObject(0)));

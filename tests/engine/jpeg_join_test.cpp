@@ -18,7 +18,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 
 struct JpegPage {
     std::vector<uint8_t> tables;
@@ -59,7 +59,7 @@ JpegPage readJpegPage(const fs::path& path) {
 
 struct Case {
     const char* name;
-    PageSpec page;
+    PageRecipe page;
 };
 
 // Chroma sampled down vertically is smoothed across strip boundaries once the
@@ -77,8 +77,8 @@ void maskStripSeams(const JpegPage& page, support::RgbImage& a, support::RgbImag
     }
 }
 
-PageSpec jpeg(uint16_t photometric, uint32_t rowsPerStrip,
-              std::optional<fixtures::Subsampling> subsampling = std::nullopt) {
+PageRecipe jpeg(uint16_t photometric, uint32_t rowsPerStrip,
+                std::optional<fixtures::Subsampling> subsampling = std::nullopt) {
     return {.width = 203,
             .height = 77,
             .compression = COMPRESSION_JPEG,

@@ -20,17 +20,17 @@
 
 namespace {
 
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 
 struct PageKind {
     std::string name;
-    std::vector<PageSpec> pages;
+    std::vector<PageRecipe> pages;
     // Largest channel difference accepted between libtiff's decode and the
     // rendering; lossless pages must come out identical.
     int tolerance = 0;
     // The pixels a page should show, for pages libtiff's RGBA reader refuses;
     // empty means libtiff's decode.
-    std::function<support::RgbImage(const PageSpec&)> expectedPixels;
+    std::function<support::RgbImage(const PageRecipe&)> expectedPixels;
     // The encoding `pdfimages -list` must show for every image ("ccitt",
     // "jpeg", "image"); empty: not checked.
     std::string encoding;
@@ -54,7 +54,7 @@ std::string kindName(const ::testing::TestParamInfo<PageKind>& info) {
 class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
   protected:
     void convertAndCompare(const PageKind& kind) {
-        for (const PageSpec& page : kind.pages) {
+        for (const PageRecipe& page : kind.pages) {
             if (!fixtures::canEncode(page.compression)) {
                 GTEST_SKIP() << "this libtiff cannot write compression " << page.compression;
             }
@@ -108,9 +108,9 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
     }
 
     static void compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
-                              const PageSpec& spec, int page);
+                              const PageRecipe& spec, int page);
 
-    static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageSpec>& pages,
+    static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageRecipe>& pages,
                                       const std::string& encoding) {
         const std::vector<support::PdfImageInfo> images = support::extractImageInfo(pdf);
         ASSERT_EQ(images.size(), pages.size());
@@ -131,7 +131,7 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
 // Page builders. Sizes are odd on purpose: partial bytes at the end of rows
 // and short last strips show.
 
-PageSpec fax(uint16_t compression, uint32_t variant = 0) {
+PageRecipe fax(uint16_t compression, uint32_t variant = 0) {
     return {.width = 1727,
             .height = 181,
             .compression = compression,
@@ -140,27 +140,27 @@ PageSpec fax(uint16_t compression, uint32_t variant = 0) {
             .variant = variant};
 }
 
-PageSpec withStrips(PageSpec page, uint32_t rowsPerStrip) {
+PageRecipe withStrips(PageRecipe page, uint32_t rowsPerStrip) {
     page.rowsPerStrip = rowsPerStrip;
     return page;
 }
 
-PageSpec withTiles(PageSpec page) {
+PageRecipe withTiles(PageRecipe page) {
     page.tiles = fixtures::TileSize{64, 64};
     return page;
 }
 
-PageSpec withFillOrder2(PageSpec page) {
+PageRecipe withFillOrder2(PageRecipe page) {
     page.fillOrder = FILLORDER_LSB2MSB;
     return page;
 }
 
-PageSpec withG3Options(PageSpec page, uint32_t options) {
+PageRecipe withG3Options(PageRecipe page, uint32_t options) {
     page.group3Options = options;
     return page;
 }
 
-PageSpec grey(uint16_t compression, uint16_t photometric, uint16_t bits) {
+PageRecipe grey(uint16_t compression, uint16_t photometric, uint16_t bits) {
     return {.width = 61,
             .height = 43,
             .compression = compression,
@@ -168,7 +168,7 @@ PageSpec grey(uint16_t compression, uint16_t photometric, uint16_t bits) {
             .bitsPerSample = bits};
 }
 
-PageSpec palette(uint16_t compression, uint16_t bits, fixtures::ColorMapMode mode) {
+PageRecipe palette(uint16_t compression, uint16_t bits, fixtures::ColorMapMode mode) {
     return {.width = 57,
             .height = 41,
             .compression = compression,
@@ -177,7 +177,7 @@ PageSpec palette(uint16_t compression, uint16_t bits, fixtures::ColorMapMode mod
             .colorMapMode = mode};
 }
 
-PageSpec rgb(uint16_t compression, uint16_t bits = 8) {
+PageRecipe rgb(uint16_t compression, uint16_t bits = 8) {
     return {.width = 59,
             .height = 37,
             .compression = compression,
@@ -185,30 +185,30 @@ PageSpec rgb(uint16_t compression, uint16_t bits = 8) {
             .bitsPerSample = bits};
 }
 
-PageSpec withAlpha(PageSpec page, uint16_t kind) {
+PageRecipe withAlpha(PageRecipe page, uint16_t kind) {
     page.extraSamples = {kind};
     page.alphaFill = fixtures::AlphaFill::Varying;
     return page;
 }
 
-PageSpec withSoftware(PageSpec page, const std::string& software) {
+PageRecipe withSoftware(PageRecipe page, const std::string& software) {
     page.software = software;
     return page;
 }
 
-PageSpec withWangPageControl(PageSpec page) {
+PageRecipe withWangPageControl(PageRecipe page) {
     page.extraTags = {{.tag = 32934, .type = TIFF_LONG, .values = {1}}};
     return page;
 }
 
 // CMYK samples of pure inks (each 0 or 255): every reader's CMYK-to-RGB
 // conversion agrees on them, so the comparison is exact.
-PageSpec pureInkCmyk(uint16_t compression) {
-    PageSpec page{.width = 23,
-                  .height = 17,
-                  .compression = compression,
-                  .photometric = PHOTOMETRIC_SEPARATED,
-                  .bitsPerSample = 8};
+PageRecipe pureInkCmyk(uint16_t compression) {
+    PageRecipe page{.width = 23,
+                    .height = 17,
+                    .compression = compression,
+                    .photometric = PHOTOMETRIC_SEPARATED,
+                    .bitsPerSample = 8};
     for (uint32_t y = 0; y < page.height; ++y) {
         for (uint32_t x = 0; x < page.width; ++x) {
             const uint32_t ink = (x / 3 + y / 2) % 9;
@@ -231,12 +231,12 @@ constexpr uint16_t kMinIsBlack = PHOTOMETRIC_MINISBLACK;
 // Kinds the engine must carry over exactly.
 
 std::vector<PageKind> faxKinds() {
-    PageSpec fax4 = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe fax4 = fax(COMPRESSION_CCITTFAX4);
     fax4.xResolution = 204.0f;
     fax4.yResolution = 98.0f;
-    PageSpec noBits = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe noBits = fax(COMPRESSION_CCITTFAX4);
     noBits.bitsPerSample = std::nullopt;
-    PageSpec minIsBlackFax = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe minIsBlackFax = fax(COMPRESSION_CCITTFAX4);
     minIsBlackFax.photometric = PHOTOMETRIC_MINISBLACK;
     return {
         {"Group4ThreePagesManyStrips",
@@ -334,7 +334,7 @@ std::vector<PageKind> paletteKinds() {
 }
 
 std::vector<PageKind> colourKinds() {
-    PageSpec predicted = rgb(COMPRESSION_LZW);
+    PageRecipe predicted = rgb(COMPRESSION_LZW);
     predicted.predictor = PREDICTOR_HORIZONTAL;
     return {
         {"Rgb8BitUncompressed", {rgb(COMPRESSION_NONE)}},
@@ -392,8 +392,8 @@ std::vector<PageKind> faxCopyBugKinds() {
 // Compact mode: JPEG data kept, bilevel pages coded as Group 4, and every
 // page it cannot vouch for converted as without it.
 
-PageSpec jpegPage(uint16_t photometric, uint32_t rowsPerStrip,
-                  std::optional<fixtures::Subsampling> subsampling = std::nullopt) {
+PageRecipe jpegPage(uint16_t photometric, uint32_t rowsPerStrip,
+                    std::optional<fixtures::Subsampling> subsampling = std::nullopt) {
     return {.width = 83,
             .height = 51,
             .compression = COMPRESSION_JPEG,
@@ -402,13 +402,13 @@ PageSpec jpegPage(uint16_t photometric, uint32_t rowsPerStrip,
             .ycbcrSubsampling = subsampling};
 }
 
-PageSpec inTiles(PageSpec page) {
+PageRecipe inTiles(PageRecipe page) {
     page.tiles = fixtures::TileSize{};
     return page;
 }
 
 std::vector<PageKind> compactKinds() {
-    const auto compact = [](std::string name, std::vector<PageSpec> pages, int tolerance,
+    const auto compact = [](std::string name, std::vector<PageRecipe> pages, int tolerance,
                             std::vector<std::string> encodings) {
         PageKind kind{std::move(name), std::move(pages), tolerance};
         kind.compact = true;
@@ -458,7 +458,7 @@ INSTANTIATE_TEST_SUITE_P(FaxCopyKeepsSampleTags, PixelRoundTrip,
 
 // The picture of an RGB page of fewer than 8 bits per sample, each sample
 // scaled to 0..255 (libtiff's RGBA reader does not take such pages).
-support::RgbImage scaledRgb(const PageSpec& page) {
+support::RgbImage scaledRgb(const PageRecipe& page) {
     const uint16_t bits = fixtures::effectiveBitsPerSample(page);
     const std::vector<uint8_t> samples = fixtures::pageSamples(page);
     const uint64_t rowBytes = (uint64_t{page.width} * 3 * bits + 7) / 8;
@@ -481,25 +481,25 @@ support::RgbImage scaledRgb(const PageSpec& page) {
 // lossless decoded path, or libtiff's RGBA reader.
 
 std::vector<PageKind> misdrawnByTheTables() {
-    PageSpec ycbcr{.width = 64,
-                   .height = 48,
-                   .compression = COMPRESSION_JPEG,
-                   .photometric = PHOTOMETRIC_YCBCR,
-                   .bitsPerSample = 8};
-    PageSpec ycbcrPlain = rgb(COMPRESSION_NONE);
+    PageRecipe ycbcr{.width = 64,
+                     .height = 48,
+                     .compression = COMPRESSION_JPEG,
+                     .photometric = PHOTOMETRIC_YCBCR,
+                     .bitsPerSample = 8};
+    PageRecipe ycbcrPlain = rgb(COMPRESSION_NONE);
     ycbcrPlain.photometric = PHOTOMETRIC_YCBCR;
-    PageSpec greyAlpha = withAlpha(grey(COMPRESSION_LZW, kMinIsBlack, 8), EXTRASAMPLE_ASSOCALPHA);
-    PageSpec tiledGrey = grey(COMPRESSION_NONE, kMinIsBlack, 8);
+    PageRecipe greyAlpha = withAlpha(grey(COMPRESSION_LZW, kMinIsBlack, 8), EXTRASAMPLE_ASSOCALPHA);
+    PageRecipe tiledGrey = grey(COMPRESSION_NONE, kMinIsBlack, 8);
     tiledGrey.tiles = fixtures::TileSize{16, 16};
-    PageSpec tiledRgb = rgb(COMPRESSION_LZW);
+    PageRecipe tiledRgb = rgb(COMPRESSION_LZW);
     tiledRgb.tiles = fixtures::TileSize{16, 16};
-    PageSpec planarRgb = rgb(COMPRESSION_NONE);
+    PageRecipe planarRgb = rgb(COMPRESSION_NONE);
     planarRgb.planarConfig = PLANARCONFIG_SEPARATE;
-    PageSpec packBitsNoBits = grey(kPackBits, kMinIsWhite, 1);
+    PageRecipe packBitsNoBits = grey(kPackBits, kMinIsWhite, 1);
     packBitsNoBits.bitsPerSample = std::nullopt;
-    PageSpec uncompressedNoBits = grey(COMPRESSION_NONE, kMinIsWhite, 1);
+    PageRecipe uncompressedNoBits = grey(COMPRESSION_NONE, kMinIsWhite, 1);
     uncompressedNoBits.bitsPerSample = std::nullopt;
-    PageSpec fax4MinIsBlack = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe fax4MinIsBlack = fax(COMPRESSION_CCITTFAX4);
     fax4MinIsBlack.photometric = kMinIsBlack;
     return {
         {"JpegYCbCr", {ycbcr}, 8},
@@ -540,7 +540,7 @@ INSTANTIATE_TEST_SUITE_P(DecodedPath, PixelRoundTrip, ::testing::ValuesIn(misdra
 
 // The colours of a palette page looked up in its colour map (libtiff's RGBA
 // reader does not take 16-bit palettes); 16-bit values shown at 8 bits.
-support::RgbImage paletteColours(const PageSpec& page) {
+support::RgbImage paletteColours(const PageRecipe& page) {
     const uint16_t bits = fixtures::effectiveBitsPerSample(page);
     const fixtures::ColorMap map = fixtures::generatedColorMap(bits, page.colorMapMode);
     const std::vector<uint8_t> samples = fixtures::pageSamples(page);
@@ -555,22 +555,22 @@ support::RgbImage paletteColours(const PageSpec& page) {
     return image;
 }
 
-PageSpec withOrientation(PageSpec page, uint16_t orientation) {
+PageRecipe withOrientation(PageRecipe page, uint16_t orientation) {
     page.orientation = orientation;
     return page;
 }
 
-PageSpec tiled(PageSpec page, uint32_t width = 16, uint32_t height = 16) {
+PageRecipe tiled(PageRecipe page, uint32_t width = 16, uint32_t height = 16) {
     page.tiles = fixtures::TileSize{width, height};
     return page;
 }
 
-PageSpec separate(PageSpec page) {
+PageRecipe separate(PageRecipe page) {
     page.planarConfig = PLANARCONFIG_SEPARATE;
     return page;
 }
 
-PageSpec jpegYCbCr(uint16_t horizontal, uint16_t vertical) {
+PageRecipe jpegYCbCr(uint16_t horizontal, uint16_t vertical) {
     return {.width = 64,
             .height = 48,
             .compression = COMPRESSION_JPEG,
@@ -585,10 +585,10 @@ std::vector<PageKind> everyDecodableKind() {
     constexpr uint16_t kLzma = 34925;
     constexpr uint16_t kZstd = 50000;
     constexpr uint16_t kWebp = 50001;
-    PageSpec rgbAlphaSeparate = separate(withAlpha(rgb(COMPRESSION_LZW), EXTRASAMPLE_ASSOCALPHA));
-    PageSpec greyAlphaSeparate =
+    PageRecipe rgbAlphaSeparate = separate(withAlpha(rgb(COMPRESSION_LZW), EXTRASAMPLE_ASSOCALPHA));
+    PageRecipe greyAlphaSeparate =
         separate(withAlpha(grey(COMPRESSION_NONE, kMinIsBlack, 8), EXTRASAMPLE_ASSOCALPHA));
-    PageSpec tiledFax = tiled(fax(COMPRESSION_CCITTFAX4), 256, 64);
+    PageRecipe tiledFax = tiled(fax(COMPRESSION_CCITTFAX4), 256, 64);
     return {
         {"JpegYCbCr1x1", {jpegYCbCr(1, 1)}, 2},
         {"JpegYCbCr2x1", {jpegYCbCr(2, 1)}, 2},
@@ -684,7 +684,7 @@ double unitValue(double value, const ValueRange& range) {
 }
 
 // The value range each sample maps from.
-std::vector<ValueRange> sampleRanges(const support::TiffSamples& samples, const PageSpec& page,
+std::vector<ValueRange> sampleRanges(const support::TiffSamples& samples, const PageRecipe& page,
                                      std::size_t colours) {
     const uint16_t bits = fixtures::effectiveBitsPerSample(page);
     const uint16_t format = page.sampleFormat.value_or(SAMPLEFORMAT_UINT);
@@ -719,7 +719,7 @@ struct MappedPixel {
 };
 
 std::vector<MappedPixel> mappedPixels(const std::filesystem::path& tiff, int index,
-                                      const PageSpec& page) {
+                                      const PageRecipe& page) {
     const support::TiffSamples samples = support::readTiffSamples(tiff, index);
     const std::size_t colours = samples.samplesPerPixel - page.extraSamples.size();
     const std::vector<ValueRange> ranges = sampleRanges(samples, page, colours);
@@ -760,7 +760,7 @@ std::vector<MappedPixel> mappedPixels(const std::filesystem::path& tiff, int ind
     return pixels;
 }
 
-bool associated(const PageSpec& page) {
+bool associated(const PageRecipe& page) {
     return !page.extraSamples.empty() && page.extraSamples[0] == EXTRASAMPLE_ASSOCALPHA;
 }
 
@@ -769,7 +769,7 @@ double onWhite(double colour, double alpha, bool premultiplied) {
 }
 
 support::RgbImage mappedPicture(const std::filesystem::path& tiff, int index,
-                                const PageSpec& page) {
+                                const PageRecipe& page) {
     support::RgbImage image{page.width, page.height, {}};
     for (const MappedPixel& pixel : mappedPixels(tiff, index, page)) {
         for (const double colour : pixel.colour) {
@@ -782,7 +782,8 @@ support::RgbImage mappedPicture(const std::filesystem::path& tiff, int index,
 
 // The Lab components a CIE Lab page's image stream should hold (0..1 of the
 // PDF Lab range): on white paper L* goes toward 100, a* and b* toward 0.
-std::vector<double> mappedLab(const std::filesystem::path& tiff, int index, const PageSpec& page) {
+std::vector<double> mappedLab(const std::filesystem::path& tiff, int index,
+                              const PageRecipe& page) {
     std::vector<double> components;
     for (const MappedPixel& pixel : mappedPixels(tiff, index, page)) {
         const bool premultiplied = associated(page);
@@ -798,7 +799,7 @@ std::vector<double> mappedLab(const std::filesystem::path& tiff, int index, cons
 // MuPDF draws Lab only with colour management, so Lab pages are checked in
 // their image stream instead of a rendering.
 void PixelRoundTrip::compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
-                                   const PageSpec& spec, int page) {
+                                   const PageRecipe& spec, int page) {
     if (spec.photometric != PHOTOMETRIC_CIELAB) {
         const support::RgbImage expected = mappedPicture(tiff, page, spec);
         const support::RgbImage shown =
@@ -820,8 +821,8 @@ void PixelRoundTrip::compareMapped(const std::filesystem::path& tiff, const std:
     }
 }
 
-PageSpec samplePage(uint16_t photometric, uint16_t bits, uint16_t format = SAMPLEFORMAT_UINT,
-                    uint16_t compression = COMPRESSION_NONE) {
+PageRecipe samplePage(uint16_t photometric, uint16_t bits, uint16_t format = SAMPLEFORMAT_UINT,
+                      uint16_t compression = COMPRESSION_NONE) {
     return {.width = 29,
             .height = 19,
             .compression = compression,
@@ -830,29 +831,29 @@ PageSpec samplePage(uint16_t photometric, uint16_t bits, uint16_t format = SAMPL
             .sampleFormat = format};
 }
 
-PageSpec limited(PageSpec page, double low, double high) {
+PageRecipe limited(PageRecipe page, double low, double high) {
     page.sampleLimits = ValueRange{low, high};
     return page;
 }
 
-PageSpec floatsIn(PageSpec page, double low, double high) {
+PageRecipe floatsIn(PageRecipe page, double low, double high) {
     page.floatRange = ValueRange{low, high};
     return page;
 }
 
-PageSpec predicted(PageSpec page, uint16_t compression) {
+PageRecipe predicted(PageRecipe page, uint16_t compression) {
     page.compression = compression;
     page.predictor = PREDICTOR_FLOATINGPOINT;
     return page;
 }
 
-PageKind mapped(const std::string& name, std::vector<PageSpec> pages) {
+PageKind mapped(const std::string& name, std::vector<PageRecipe> pages) {
     return {name, std::move(pages), 1, {}, {}, true};
 }
 
 // Grey, RGB and RGB in separate planes of one sample format.
-std::vector<PageSpec> threeLayouts(PageSpec page) {
-    PageSpec rgbPage = page;
+std::vector<PageRecipe> threeLayouts(PageRecipe page) {
+    PageRecipe rgbPage = page;
     rgbPage.photometric = PHOTOMETRIC_RGB;
     return {page, withStrips(rgbPage, 5), separate(rgbPage)};
 }
@@ -861,16 +862,16 @@ std::vector<PageKind> integerKinds() {
     const uint16_t codecs[] = {COMPRESSION_NONE, COMPRESSION_LZW, kDeflate, kPackBits};
     std::vector<PageKind> kinds;
     for (uint16_t bits = 2; bits <= 32; ++bits) {
-        PageSpec page = samplePage(bits % 3 == 0 ? kMinIsWhite : kMinIsBlack, bits,
-                                   SAMPLEFORMAT_UINT, codecs[bits % 4]);
-        std::vector<PageSpec> pages = threeLayouts(page);
+        PageRecipe page = samplePage(bits % 3 == 0 ? kMinIsWhite : kMinIsBlack, bits,
+                                     SAMPLEFORMAT_UINT, codecs[bits % 4]);
+        std::vector<PageRecipe> pages = threeLayouts(page);
         if (bits % 5 == 0)
             pages.push_back(tiled(pages[2]));
         kinds.push_back(mapped("Unsigned" + std::to_string(bits) + "Bit", pages));
     }
     for (const uint16_t bits : {uint16_t{8}, uint16_t{16}, uint16_t{32}}) {
         const std::string name = "Signed" + std::to_string(bits) + "Bit";
-        const PageSpec page = samplePage(kMinIsBlack, bits, SAMPLEFORMAT_INT, COMPRESSION_LZW);
+        const PageRecipe page = samplePage(kMinIsBlack, bits, SAMPLEFORMAT_INT, COMPRESSION_LZW);
         const double quarter = std::ldexp(1.0, bits - 2);
         kinds.push_back(mapped(name, threeLayouts(page)));
         kinds.push_back(
@@ -887,21 +888,21 @@ std::vector<PageKind> floatKinds() {
     std::vector<PageKind> kinds;
     for (const uint16_t bits : {uint16_t{16}, uint16_t{24}, uint16_t{32}, uint16_t{64}}) {
         const std::string name = "Float" + std::to_string(bits) + "Bit";
-        const PageSpec unit = samplePage(kMinIsBlack, bits, SAMPLEFORMAT_IEEEFP);
-        const PageSpec wide = floatsIn(unit, -300, 4100);
+        const PageRecipe unit = samplePage(kMinIsBlack, bits, SAMPLEFORMAT_IEEEFP);
+        const PageRecipe wide = floatsIn(unit, -300, 4100);
         kinds.push_back(mapped(name + "InUnitRange", threeLayouts(unit)));
         kinds.push_back(mapped(name + "OutsideUnitRange", threeLayouts(wide)));
         kinds.push_back(mapped(name + "WithLimits", threeLayouts(limited(wide, 0, 2000))));
         kinds.push_back(
             mapped(name + "UnitRangeWithLimits", threeLayouts(limited(unit, 0.2, 0.7))));
-        std::vector<PageSpec> pages = threeLayouts(floatsIn(unit, -1, 2));
+        std::vector<PageRecipe> pages = threeLayouts(floatsIn(unit, -1, 2));
         pages[1] = predicted(pages[1], COMPRESSION_LZW);
         pages[2] = tiled(predicted(pages[2], kDeflate));
         kinds.push_back(mapped(name + "Predictor3", pages));
     }
-    PageSpec specials = floatsIn(samplePage(kMinIsBlack, 32, SAMPLEFORMAT_IEEEFP), -5, 5);
+    PageRecipe specials = floatsIn(samplePage(kMinIsBlack, 32, SAMPLEFORMAT_IEEEFP), -5, 5);
     specials.floatSpecials = true;
-    PageSpec unitSpecials = samplePage(kMinIsWhite, 32, SAMPLEFORMAT_IEEEFP);
+    PageRecipe unitSpecials = samplePage(kMinIsWhite, 32, SAMPLEFORMAT_IEEEFP);
     unitSpecials.floatSpecials = true;
     kinds.push_back(mapped("Float32NanAndInfinities", {specials, unitSpecials}));
     kinds.push_back(
@@ -911,8 +912,8 @@ std::vector<PageKind> floatKinds() {
 }
 
 std::vector<PageKind> alphaAndColourKinds() {
-    const PageSpec rgba4444 = samplePage(PHOTOMETRIC_RGB, 4);
-    const PageSpec lab = samplePage(PHOTOMETRIC_CIELAB, 8);
+    const PageRecipe rgba4444 = samplePage(PHOTOMETRIC_RGB, 4);
+    const PageRecipe lab = samplePage(PHOTOMETRIC_CIELAB, 8);
     return {
         mapped("Rgba4444Unassociated", {withAlpha(rgba4444, EXTRASAMPLE_UNASSALPHA),
                                         separate(withAlpha(rgba4444, EXTRASAMPLE_UNASSALPHA))}),

@@ -14,13 +14,13 @@
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 
 namespace {
 
 struct TableKind {
     const char* name;
-    std::vector<PageSpec> pages;
+    std::vector<PageRecipe> pages;
     uint64_t fingerprint;
 };
 
@@ -55,7 +55,7 @@ uint64_t contentFingerprint(const std::string& file) {
     return fnv1a(content);
 }
 
-PageSpec fax(uint16_t compression) {
+PageRecipe fax(uint16_t compression) {
     return {.width = 1727,
             .height = 181,
             .compression = compression,
@@ -63,7 +63,7 @@ PageSpec fax(uint16_t compression) {
             .bitsPerSample = 1};
 }
 
-PageSpec grey(uint16_t compression, uint16_t photometric, uint16_t bits) {
+PageRecipe grey(uint16_t compression, uint16_t photometric, uint16_t bits) {
     return {.width = 61,
             .height = 43,
             .compression = compression,
@@ -71,7 +71,7 @@ PageSpec grey(uint16_t compression, uint16_t photometric, uint16_t bits) {
             .bitsPerSample = bits};
 }
 
-PageSpec palette(uint16_t compression, uint16_t bits) {
+PageRecipe palette(uint16_t compression, uint16_t bits) {
     return {.width = 57,
             .height = 41,
             .compression = compression,
@@ -79,23 +79,23 @@ PageSpec palette(uint16_t compression, uint16_t bits) {
             .bitsPerSample = bits};
 }
 
-PageSpec rgb(uint16_t compression) {
+PageRecipe rgb(uint16_t compression) {
     return {.width = 59, .height = 37, .compression = compression, .photometric = PHOTOMETRIC_RGB};
 }
 
 std::vector<TableKind> tableKinds() {
-    PageSpec multiStrip = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe multiStrip = fax(COMPRESSION_CCITTFAX4);
     multiStrip.rowsPerStrip = 40;
-    PageSpec g3TwoD = fax(COMPRESSION_CCITTFAX3);
+    PageRecipe g3TwoD = fax(COMPRESSION_CCITTFAX3);
     g3TwoD.group3Options = GROUP3OPT_2DENCODING;
     g3TwoD.fillOrder = FILLORDER_LSB2MSB;
-    PageSpec untrusted = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe untrusted = fax(COMPRESSION_CCITTFAX4);
     untrusted.software = "Oi/GFS, writer v00.06.02";
-    PageSpec noBits = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe noBits = fax(COMPRESSION_CCITTFAX4);
     noBits.bitsPerSample = std::nullopt;
-    PageSpec rgbAlpha = rgb(COMPRESSION_LZW);
+    PageRecipe rgbAlpha = rgb(COMPRESSION_LZW);
     rgbAlpha.extraSamples = {EXTRASAMPLE_ASSOCALPHA};
-    PageSpec cmyk = rgb(COMPRESSION_LZW);
+    PageRecipe cmyk = rgb(COMPRESSION_LZW);
     cmyk.photometric = PHOTOMETRIC_SEPARATED;
     return {
         {"Group4", {fax(COMPRESSION_CCITTFAX4)}, 0xf7f5bda4dce779f8ULL},

@@ -20,7 +20,7 @@ using quorvex::TiffDocument;
 
 namespace {
 
-fs::path writePages(const support::TempDir& dir, const std::vector<fixtures::PageSpec>& pages) {
+fs::path writePages(const support::TempDir& dir, const std::vector<fixtures::PageRecipe>& pages) {
     const fs::path path = dir / "doc.tif";
     fixtures::writeTiff(path, pages);
     return path;
@@ -90,7 +90,7 @@ TEST(TiffDocument, DirectoryChainThatLoopsIsCountedOnce) {
 
 TEST(TiffDocument, ManyPagesAreCountedInOnePass) {
     support::TempDir dir;
-    const std::vector<fixtures::PageSpec> pages(2000, {.width = 8, .height = 8});
+    const std::vector<fixtures::PageRecipe> pages(2000, {.width = 8, .height = 8});
     TiffDocument document;
     document.open(writePages(dir, pages));
     EXPECT_EQ(document.getPageCount(), 2000);

@@ -5,9 +5,9 @@
 namespace hostile {
 namespace {
 
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 
-PageSpec fax(uint16_t compression, uint32_t rowsPerStrip = fixtures::kWholePage) {
+PageRecipe fax(uint16_t compression, uint32_t rowsPerStrip = fixtures::kWholePage) {
     return {.width = 203,
             .height = 61,
             .compression = compression,
@@ -18,7 +18,7 @@ PageSpec fax(uint16_t compression, uint32_t rowsPerStrip = fixtures::kWholePage)
             .yResolution = 196.0f};
 }
 
-PageSpec grey(uint16_t compression, uint16_t bits, uint32_t rowsPerStrip = 8) {
+PageRecipe grey(uint16_t compression, uint16_t bits, uint32_t rowsPerStrip = 8) {
     return {.width = 37,
             .height = 29,
             .compression = compression,
@@ -27,7 +27,7 @@ PageSpec grey(uint16_t compression, uint16_t bits, uint32_t rowsPerStrip = 8) {
             .rowsPerStrip = rowsPerStrip};
 }
 
-PageSpec rgb(uint16_t compression, uint32_t rowsPerStrip = 8) {
+PageRecipe rgb(uint16_t compression, uint32_t rowsPerStrip = 8) {
     return {.width = 33,
             .height = 21,
             .compression = compression,
@@ -36,7 +36,7 @@ PageSpec rgb(uint16_t compression, uint32_t rowsPerStrip = 8) {
             .rowsPerStrip = rowsPerStrip};
 }
 
-PageSpec palette(uint16_t compression, uint16_t bits) {
+PageRecipe palette(uint16_t compression, uint16_t bits) {
     return {.width = 31,
             .height = 17,
             .compression = compression,
@@ -46,13 +46,13 @@ PageSpec palette(uint16_t compression, uint16_t bits) {
 }
 
 template <typename Change>
-PageSpec with(PageSpec page, Change change) {
+PageRecipe with(PageRecipe page, Change change) {
     change(page);
     return page;
 }
 
-std::vector<PageSpec> pagesOf(PageSpec page, uint32_t count) {
-    std::vector<PageSpec> pages;
+std::vector<PageRecipe> pagesOf(PageRecipe page, uint32_t count) {
+    std::vector<PageRecipe> pages;
     for (uint32_t i = 0; i < count; ++i) {
         page.variant = i;
         pages.push_back(page);
@@ -69,7 +69,7 @@ std::vector<CorpusFile> allFiles() {
         {"g3-1d.tif", {fax(COMPRESSION_CCITTFAX3)}, {}},
         {"g3-2d-fillorder2.tif",
          {with(fax(COMPRESSION_CCITTFAX3),
-               [](PageSpec& p) {
+               [](PageRecipe& p) {
                    p.group3Options = GROUP3OPT_2DENCODING;
                    p.fillOrder = FILLORDER_LSB2MSB;
                })},
@@ -78,11 +78,11 @@ std::vector<CorpusFile> allFiles() {
         {"ccitt-rle.tif", {fax(COMPRESSION_CCITTRLE)}, {}},
         {"g4-untrusted-writer.tif",
          {with(fax(COMPRESSION_CCITTFAX4),
-               [](PageSpec& p) { p.software = "Oi/GFS, writer v00.06.02"; })},
+               [](PageRecipe& p) { p.software = "Oi/GFS, writer v00.06.02"; })},
          {}},
         {"g4-wang-tag.tif",
          {with(fax(COMPRESSION_CCITTFAX4),
-               [](PageSpec& p) {
+               [](PageRecipe& p) {
                    p.extraTags = {{.tag = 32934, .type = TIFF_LONG, .values = {1}}};
                })},
          {}},
@@ -91,7 +91,7 @@ std::vector<CorpusFile> allFiles() {
         // Bilevel and grey pages.
         {"bilevel-none-miniswhite.tif",
          {with(grey(COMPRESSION_NONE, 1),
-               [](PageSpec& p) {
+               [](PageRecipe& p) {
                    p.photometric = PHOTOMETRIC_MINISWHITE;
                    p.width = 45;
                })},
@@ -102,14 +102,14 @@ std::vector<CorpusFile> allFiles() {
         {"grey8-lzw.tif", {grey(COMPRESSION_LZW, 8)}, {}},
         {"grey8-deflate-predictor.tif",
          {with(grey(COMPRESSION_ADOBE_DEFLATE, 8),
-               [](PageSpec& p) { p.predictor = PREDICTOR_HORIZONTAL; })},
+               [](PageRecipe& p) { p.predictor = PREDICTOR_HORIZONTAL; })},
          {}},
         {"grey8-old-deflate.tif", {grey(COMPRESSION_DEFLATE, 8)}, {}},
         {"grey8-jpeg.tif", {grey(COMPRESSION_JPEG, 8, 16)}, {}},
         {"grey16-none.tif", {grey(COMPRESSION_NONE, 16)}, {}},
         {"grey16-lzw.tif", {grey(COMPRESSION_LZW, 16)}, {}},
         {"grey8-no-rowsperstrip.tif",
-         {with(grey(COMPRESSION_NONE, 8), [](PageSpec& p) { p.rowsPerStrip = std::nullopt; })},
+         {with(grey(COMPRESSION_NONE, 8), [](PageRecipe& p) { p.rowsPerStrip = std::nullopt; })},
          {}},
 
         // Palette pages.
@@ -119,33 +119,34 @@ std::vector<CorpusFile> allFiles() {
         {"palette8-packbits.tif", {palette(COMPRESSION_PACKBITS, 8)}, {}},
         {"palette8-8bit-map.tif",
          {with(palette(COMPRESSION_NONE, 8),
-               [](PageSpec& p) { p.colorMapMode = fixtures::ColorMapMode::Auto8Bit; })},
+               [](PageRecipe& p) { p.colorMapMode = fixtures::ColorMapMode::Auto8Bit; })},
          {}},
 
         // Colour pages.
         {"rgb-none.tif", {rgb(COMPRESSION_NONE)}, {}},
         {"rgb-lzw-predictor.tif",
-         {with(rgb(COMPRESSION_LZW), [](PageSpec& p) { p.predictor = PREDICTOR_HORIZONTAL; })},
+         {with(rgb(COMPRESSION_LZW), [](PageRecipe& p) { p.predictor = PREDICTOR_HORIZONTAL; })},
          {}},
         {"rgb-packbits.tif", {rgb(COMPRESSION_PACKBITS)}, {}},
         {"rgb-deflate.tif", {rgb(COMPRESSION_ADOBE_DEFLATE)}, {}},
         {"rgb-jpeg.tif", {rgb(COMPRESSION_JPEG, 16)}, {}},
         {"rgba-lzw.tif",
          {with(rgb(COMPRESSION_LZW),
-               [](PageSpec& p) {
+               [](PageRecipe& p) {
                    p.extraSamples = {EXTRASAMPLE_UNASSALPHA};
                    p.alphaFill = fixtures::AlphaFill::Varying;
                })},
          {}},
         {"rgb16-none.tif",
-         {with(rgb(COMPRESSION_NONE), [](PageSpec& p) { p.bitsPerSample = 16; })},
+         {with(rgb(COMPRESSION_NONE), [](PageRecipe& p) { p.bitsPerSample = 16; })},
          {}},
         {"rgb-planar-separate.tif",
-         {with(rgb(COMPRESSION_LZW), [](PageSpec& p) { p.planarConfig = PLANARCONFIG_SEPARATE; })},
+         {with(rgb(COMPRESSION_LZW),
+               [](PageRecipe& p) { p.planarConfig = PLANARCONFIG_SEPARATE; })},
          {}},
         {"rgb-tiled-lzw.tif",
          {with(rgb(COMPRESSION_LZW),
-               [](PageSpec& p) {
+               [](PageRecipe& p) {
                    p.width = 40;
                    p.height = 36;
                    p.tiles = fixtures::TileSize{16, 16};
@@ -153,34 +154,35 @@ std::vector<CorpusFile> allFiles() {
          {}},
         {"grey-tiled-deflate.tif",
          {with(grey(COMPRESSION_ADOBE_DEFLATE, 8),
-               [](PageSpec& p) {
+               [](PageRecipe& p) {
                    p.tiles = fixtures::TileSize{16, 16};
                })},
          {}},
         {"ycbcr-jpeg.tif",
          {with(rgb(COMPRESSION_JPEG, 16),
-               [](PageSpec& p) {
+               [](PageRecipe& p) {
                    p.photometric = PHOTOMETRIC_YCBCR;
                    p.width = 32;
                    p.height = 32;
                })},
          {}},
         {"cmyk-none.tif",
-         {with(rgb(COMPRESSION_NONE), [](PageSpec& p) { p.photometric = PHOTOMETRIC_SEPARATED; })},
+         {with(rgb(COMPRESSION_NONE),
+               [](PageRecipe& p) { p.photometric = PHOTOMETRIC_SEPARATED; })},
          {}},
         {"cielab-none.tif",
-         {with(rgb(COMPRESSION_NONE), [](PageSpec& p) { p.photometric = PHOTOMETRIC_CIELAB; })},
+         {with(rgb(COMPRESSION_NONE), [](PageRecipe& p) { p.photometric = PHOTOMETRIC_CIELAB; })},
          {}},
         {"logluv-sgilog.tif",
          {with(rgb(COMPRESSION_SGILOG),
-               [](PageSpec& p) {
+               [](PageRecipe& p) {
                    p.photometric = PHOTOMETRIC_LOGLUV;
                    p.bitsPerSample = 16;
                    p.sgilogDataFormat = SGILOGDATAFMT_16BIT;
                })},
          {}},
         {"rgb-oriented-6.tif",
-         {with(rgb(COMPRESSION_NONE), [](PageSpec& p) { p.orientation = ORIENTATION_RIGHTTOP; })},
+         {with(rgb(COMPRESSION_NONE), [](PageRecipe& p) { p.orientation = ORIENTATION_RIGHTTOP; })},
          {}},
         {"rgb-bigtiff.tif", {rgb(COMPRESSION_LZW)}, {.bigTiff = true}},
         {"rgb-lzma.tif", {rgb(COMPRESSION_LZMA)}, {}},
@@ -198,8 +200,9 @@ std::vector<CorpusFile> allFiles() {
 }
 
 bool encodable(const CorpusFile& file) {
-    return std::all_of(file.pages.begin(), file.pages.end(),
-                       [](const PageSpec& page) { return fixtures::canEncode(page.compression); });
+    return std::all_of(file.pages.begin(), file.pages.end(), [](const PageRecipe& page) {
+        return fixtures::canEncode(page.compression);
+    });
 }
 
 }  // namespace

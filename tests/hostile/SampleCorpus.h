@@ -15,7 +15,7 @@ namespace hostile {
 
 struct CorpusFile {
     std::string name;  // file name, ends in ".tif"
-    std::vector<fixtures::PageSpec> pages;
+    std::vector<fixtures::PageRecipe> pages;
     fixtures::FileOptions options;
 };
 

@@ -19,12 +19,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 using hostile::TiffBytes;
 
 struct DamageCase {
     std::string name;
-    std::vector<PageSpec> pages;
+    std::vector<PageRecipe> pages;
     std::function<void(TiffBytes&)> damage;
     // Expected when the case converts: the page the warning names ("page 2")
     // or the text a file-level warning starts with.
@@ -63,11 +63,11 @@ std::function<void(TiffBytes&)> cutStrip(std::size_t directory, std::size_t stri
     };
 }
 
-PageSpec page(uint16_t compression, uint16_t photometric = PHOTOMETRIC_MINISBLACK) {
+PageRecipe page(uint16_t compression, uint16_t photometric = PHOTOMETRIC_MINISBLACK) {
     return {.width = 160, .height = 120, .compression = compression, .photometric = photometric};
 }
 
-PageSpec fax(uint16_t compression) {
+PageRecipe fax(uint16_t compression) {
     return {.width = 400,
             .height = 150,
             .compression = compression,
@@ -76,11 +76,11 @@ PageSpec fax(uint16_t compression) {
 }
 
 std::vector<DamageCase> damageCases() {
-    PageSpec striped = page(COMPRESSION_LZW);
+    PageRecipe striped = page(COMPRESSION_LZW);
     striped.rowsPerStrip = 30;
-    PageSpec tiled = page(COMPRESSION_ADOBE_DEFLATE);
+    PageRecipe tiled = page(COMPRESSION_ADOBE_DEFLATE);
     tiled.tiles = fixtures::TileSize{32, 32};
-    PageSpec group3TwoD = fax(COMPRESSION_CCITTFAX3);
+    PageRecipe group3TwoD = fax(COMPRESSION_CCITTFAX3);
     group3TwoD.group3Options = GROUP3OPT_2DENCODING;
     return {
         {"LzwFlipped", {page(COMPRESSION_LZW)}, flipMiddle(0, 40), "page 1"},

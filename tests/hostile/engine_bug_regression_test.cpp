@@ -15,7 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 
 constexpr uint64_t kModestMemoryKiB = 256 * 1024;
 
@@ -24,7 +24,7 @@ class EngineBugRegression : public ::testing::Test {
     // Writes the page, lets `patch` damage it and converts the result in a
     // child process.
     template <typename Patch>
-    hostile::IsolatedResult convertPatched(const PageSpec& page, Patch patch) {
+    hostile::IsolatedResult convertPatched(const PageRecipe& page, Patch patch) {
         const fs::path original = folder_ / "original.tif";
         fixtures::writeTiff(original, {page});
         hostile::TiffBytes bytes = hostile::TiffBytes::load(original);
@@ -57,11 +57,11 @@ class EngineBugRegression : public ::testing::Test {
     support::TempDir folder_{"quorvex-regression"};
 };
 
-PageSpec greyPage() {
+PageRecipe greyPage() {
     return {.width = 37, .height = 29, .compression = COMPRESSION_PACKBITS, .bitsPerSample = 8};
 }
 
-PageSpec faxPage(uint32_t rowsPerStrip) {
+PageRecipe faxPage(uint32_t rowsPerStrip) {
     return {.width = 203,
             .height = 61,
             .compression = COMPRESSION_CCITTFAX4,

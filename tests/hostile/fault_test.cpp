@@ -163,17 +163,17 @@ TEST_F(Faults, ReadOnlyOutputFolderFailsAndKeepsTheOldPdf) {
 // A striped fax first page is coded again in memory, page by page: nothing
 // is written beside the input, and the pages after it keep their own kinds.
 TEST_F(Faults, StripedFaxFirstPageConvertsFromAReadOnlyFolder) {
-    using fixtures::PageSpec;
-    const PageSpec fax{.width = 300,
-                       .height = 90,
-                       .compression = COMPRESSION_CCITTFAX4,
-                       .photometric = PHOTOMETRIC_MINISWHITE,
-                       .bitsPerSample = 1,
-                       .rowsPerStrip = 20};
-    PageSpec group3 = fax;
+    using fixtures::PageRecipe;
+    const PageRecipe fax{.width = 300,
+                         .height = 90,
+                         .compression = COMPRESSION_CCITTFAX4,
+                         .photometric = PHOTOMETRIC_MINISWHITE,
+                         .bitsPerSample = 1,
+                         .rowsPerStrip = 20};
+    PageRecipe group3 = fax;
     group3.compression = COMPRESSION_CCITTFAX3;
     group3.group3Options = GROUP3OPT_2DENCODING;
-    const std::vector<PageSpec> pages = {
+    const std::vector<PageRecipe> pages = {
         fax,
         {.compression = COMPRESSION_ADOBE_DEFLATE, .tiles = fixtures::TileSize{16, 16}},
         {.photometric = PHOTOMETRIC_RGB, .planarConfig = PLANARCONFIG_SEPARATE},

@@ -14,11 +14,11 @@
 namespace {
 
 namespace fs = std::filesystem;
-using fixtures::PageSpec;
+using fixtures::PageRecipe;
 
 struct GiantPage {
     const char* name;
-    PageSpec page;  // written small, then given the claimed size
+    PageRecipe page;  // written small, then given the claimed size
     uint32_t width;
     uint32_t height;
 };
@@ -27,7 +27,7 @@ void PrintTo(const GiantPage& giant, std::ostream* out) {
     *out << giant.name;
 }
 
-PageSpec smallFax() {
+PageRecipe smallFax() {
     return {.width = 64,
             .height = 16,
             .compression = COMPRESSION_CCITTFAX4,
@@ -35,7 +35,7 @@ PageSpec smallFax() {
             .bitsPerSample = 1};
 }
 
-PageSpec smallPage(uint16_t compression, uint16_t photometric, uint16_t bits) {
+PageRecipe smallPage(uint16_t compression, uint16_t photometric, uint16_t bits) {
     return {.width = 16,
             .height = 4,
             .compression = compression,

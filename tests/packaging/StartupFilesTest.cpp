@@ -55,8 +55,8 @@ bool tiffPathsFit(const QTreeWidget* list) {
 }
 
 void writeGreyTiff(const QString& path, int pages) {
-    std::vector<fixtures::PageSpec> specs(static_cast<size_t>(pages),
-                                          fixtures::PageSpec{.width = 120, .height = 80});
+    std::vector<fixtures::PageRecipe> specs(static_cast<size_t>(pages),
+                                            fixtures::PageRecipe{.width = 120, .height = 80});
     fixtures::writeTiff(QFile::encodeName(path).toStdString(), specs);
 }
 

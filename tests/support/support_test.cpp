@@ -192,11 +192,11 @@ TEST_F(PdfReaderTest, PdfimagesListsEveryImage) {
 
 TEST(DecodeTiffPageTest, GivesTheStoredSamplesAndAppliesEveryOrientation) {
     support::TempDir dir;
-    const fixtures::PageSpec base = {.width = 5, .height = 3, .photometric = PHOTOMETRIC_RGB};
+    const fixtures::PageRecipe base = {.width = 5, .height = 3, .photometric = PHOTOMETRIC_RGB};
     const RgbImage stored{5, 3, fixtures::pageSamples(base)};
-    std::vector<fixtures::PageSpec> pages;
+    std::vector<fixtures::PageRecipe> pages;
     for (uint16_t orientation = 1; orientation <= 8; ++orientation) {
-        fixtures::PageSpec page = base;
+        fixtures::PageRecipe page = base;
         page.orientation = orientation;
         pages.push_back(page);
     }
@@ -225,15 +225,15 @@ TEST(DecodeTiffPageTest, GivesTheStoredSamplesAndAppliesEveryOrientation) {
 
 TEST(DecodeTiffPageTest, DropsAlphaAndTurnsBilevelIntoBlackAndWhite) {
     support::TempDir dir;
-    const fixtures::PageSpec rgba = {.width = 9,
-                                     .height = 4,
-                                     .photometric = PHOTOMETRIC_RGB,
-                                     .extraSamples = {EXTRASAMPLE_ASSOCALPHA}};
-    const fixtures::PageSpec mono = {.width = 9,
-                                     .height = 4,
-                                     .photometric = PHOTOMETRIC_MINISWHITE,
-                                     .bitsPerSample = 1,
-                                     .samples = std::vector<uint8_t>(8, 0x80)};
+    const fixtures::PageRecipe rgba = {.width = 9,
+                                       .height = 4,
+                                       .photometric = PHOTOMETRIC_RGB,
+                                       .extraSamples = {EXTRASAMPLE_ASSOCALPHA}};
+    const fixtures::PageRecipe mono = {.width = 9,
+                                       .height = 4,
+                                       .photometric = PHOTOMETRIC_MINISWHITE,
+                                       .bitsPerSample = 1,
+                                       .samples = std::vector<uint8_t>(8, 0x80)};
     const auto path = dir / "kinds.tif";
     fixtures::writeTiff(path, {rgba, mono});
 
