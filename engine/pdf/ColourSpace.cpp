@@ -69,6 +69,29 @@ std::string indexedText(const std::vector<PaletteEntry>& palette) {
 
 }  // namespace
 
+uint16_t componentsOf(ColourModel colour) {
+    switch (colour) {
+        case ColourModel::Rgb:
+        case ColourModel::Lab:
+            return 3;
+        case ColourModel::Cmyk:
+            return 4;
+        default:
+            return 1;
+    }
+}
+
+ColourSpace ColourSpace::forPage(ColourModel model, TIFF* tiff, const PageLayout& page) {
+    switch (model) {
+        case ColourModel::Indexed:
+            return indexed(tiff, page);
+        case ColourModel::Lab:
+            return lab(tiff);
+        default:
+            return of(model);
+    }
+}
+
 ColourSpace ColourSpace::indexed(TIFF* tiff, const PageLayout& page) {
     if (page.bitsPerSample > kMaxPaletteBits) {
         throw ConversionError::writer(Result::ImageObject,

@@ -3,6 +3,7 @@
 
 #include <tiffio.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct PaletteEntry {
 
 enum class ColourModel { Gray, Rgb, Cmyk, Indexed, Lab };
 
+// Components a pixel has in the model (an index counts as one).
+uint16_t componentsOf(ColourModel colour);
+
 struct ColourSpace {
     ColourModel model = ColourModel::Gray;
     std::vector<PaletteEntry> palette;  // Indexed: written inline, in hexadecimal
@@ -31,6 +35,9 @@ struct ColourSpace {
     static ColourSpace indexed(TIFF* tiff, const PageLayout& page);
     // CIE L*a*b* under the page's white point (D65 when it names none).
     static ColourSpace lab(TIFF* tiff);
+    // The space for the model, with the page's palette or white point when
+    // the model needs one.
+    static ColourSpace forPage(ColourModel model, TIFF* tiff, const PageLayout& page);
 
     // The whole "/ColorSpace ..." entry with its line ends.
     std::string text() const;

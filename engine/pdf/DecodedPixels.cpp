@@ -19,18 +19,6 @@
 namespace quorvex {
 namespace {
 
-uint16_t componentsOf(ColourModel colour) {
-    switch (colour) {
-        case ColourModel::Rgb:
-        case ColourModel::Lab:
-            return 3;
-        case ColourModel::Cmyk:
-            return 4;
-        default:
-            return 1;
-    }
-}
-
 bool isSupportedDepth(uint16_t bits) {
     return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16;
 }

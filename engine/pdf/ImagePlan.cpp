@@ -186,17 +186,7 @@ ImagePlan decodedPlan(TIFF* tiff, const PageLayout& page) {
     plan.bitsPerComponent = decoded->bitsPerComponent;
     if (decoded->minIsWhite)
         plan.decode = std::array<int, 2>{1, 0};
-    switch (decoded->colour) {
-        case ColourModel::Indexed:
-            plan.colourSpace = ColourSpace::indexed(tiff, page);
-            break;
-        case ColourModel::Lab:
-            plan.colourSpace = ColourSpace::lab(tiff);
-            break;
-        default:
-            plan.colourSpace = ColourSpace::of(decoded->colour);
-            break;
-    }
+    plan.colourSpace = ColourSpace::forPage(decoded->colour, tiff, page);
     return plan;
 }
 
@@ -206,17 +196,7 @@ ImagePlan mappedPlan(TIFF* tiff, const PageLayout& page, SampleFormatPlan mapped
     plan.source = SampleSource::MappedSamples;
     plan.filter = ImageFilter::Flate;
     plan.bitsPerComponent = mapped.outputBits;
-    switch (mapped.outputColour) {
-        case ColourModel::Indexed:
-            plan.colourSpace = ColourSpace::indexed(tiff, page);
-            break;
-        case ColourModel::Lab:
-            plan.colourSpace = ColourSpace::lab(tiff);
-            break;
-        default:
-            plan.colourSpace = ColourSpace::of(mapped.outputColour);
-            break;
-    }
+    plan.colourSpace = ColourSpace::forPage(mapped.outputColour, tiff, page);
     plan.mapped = std::move(mapped);
     return plan;
 }

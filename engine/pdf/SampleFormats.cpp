@@ -224,18 +224,6 @@ SampleFormatPlan planFor(const PageSamples& samples, MappedColour colour) {
     return plan;
 }
 
-uint16_t componentsOf(ColourModel colour) {
-    switch (colour) {
-        case ColourModel::Rgb:
-        case ColourModel::Lab:
-            return 3;
-        case ColourModel::Cmyk:
-            return 4;
-        default:
-            return 1;
-    }
-}
-
 // Up to 32 bits starting at bit `bit`, most significant first.
 uint32_t packedBits(const uint8_t* row, uint64_t bit, unsigned bits) {
     const uint8_t* at = row + (bit >> 3);

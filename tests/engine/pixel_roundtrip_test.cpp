@@ -108,7 +108,7 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
     }
 
     static void compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
-                              const PageRecipe& spec, int page);
+                              const PageRecipe& recipe, int page);
 
     static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageRecipe>& pages,
                                       const std::string& encoding) {
@@ -799,15 +799,15 @@ std::vector<double> mappedLab(const std::filesystem::path& tiff, int index,
 // MuPDF draws Lab only with colour management, so Lab pages are checked in
 // their image stream instead of a rendering.
 void PixelRoundTrip::compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
-                                   const PageRecipe& spec, int page) {
-    if (spec.photometric != PHOTOMETRIC_CIELAB) {
-        const support::RgbImage expected = mappedPicture(tiff, page, spec);
+                                   const PageRecipe& recipe, int page) {
+    if (recipe.photometric != PHOTOMETRIC_CIELAB) {
+        const support::RgbImage expected = mappedPicture(tiff, page, recipe);
         const support::RgbImage shown =
             support::renderPdfPage(pdf, page, expected.width, expected.height);
         EXPECT_TRUE(support::imagesMatch(expected, shown, 1)) << "page " << page;
         return;
     }
-    const std::vector<double> expected = mappedLab(tiff, page, spec);
+    const std::vector<double> expected = mappedLab(tiff, page, recipe);
     const pdfbytes::PdfBytes bytes = pdfbytes::PdfBytes::load(pdf);
     const std::string stream = pdfbytes::inflate(bytes.streamData(pdfbytes::imageObject(page)));
     const std::size_t width = stream.size() / expected.size();
