@@ -9,64 +9,6 @@
 namespace quorvex {
 namespace {
 
-using MemoryFile = CcittEncoder::MemoryFile;
-
-MemoryFile& fileOf(thandle_t handle) {
-    return *static_cast<MemoryFile*>(handle);
-}
-
-tmsize_t readMemory(thandle_t handle, void* data, tmsize_t size) {
-    MemoryFile& file = fileOf(handle);
-    if (size < 0 || file.position >= file.bytes.size())
-        return 0;
-    const uint64_t count =
-        std::min<uint64_t>(static_cast<uint64_t>(size), file.bytes.size() - file.position);
-    std::memcpy(data, file.bytes.data() + file.position, count);
-    file.position += count;
-    return static_cast<tmsize_t>(count);
-}
-
-tmsize_t writeMemory(thandle_t handle, void* data, tmsize_t size) {
-    MemoryFile& file = fileOf(handle);
-    if (size < 0)
-        return -1;
-    const uint64_t count = static_cast<uint64_t>(size);
-    if (file.position > std::numeric_limits<std::size_t>::max() - count)
-        return -1;
-    const std::size_t end = static_cast<std::size_t>(file.position + count);
-    try {
-        if (end > file.bytes.size())
-            file.bytes.resize(end);
-    } catch (const std::bad_alloc&) {
-        return -1;
-    }
-    std::memcpy(file.bytes.data() + file.position, data, count);
-    file.position = end;
-    return size;
-}
-
-toff_t seekMemory(thandle_t handle, toff_t offset, int whence) {
-    MemoryFile& file = fileOf(handle);
-    uint64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = file.position;
-    else if (whence == SEEK_END)
-        base = file.bytes.size();
-    if (offset > std::numeric_limits<uint64_t>::max() - base)
-        return static_cast<toff_t>(-1);
-    // Seeking past the end is allowed; the gap appears when something is written there.
-    file.position = base + offset;
-    return file.position;
-}
-
-int closeMemory(thandle_t) {
-    return 0;
-}
-
-toff_t sizeOfMemory(thandle_t handle) {
-    return fileOf(handle).bytes.size();
-}
-
 uint16_t compressionFor(CcittGroup group) {
     return group == CcittGroup::Group4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3;
 }
@@ -81,9 +23,8 @@ CcittEncoder::CcittEncoder(uint32_t width, uint32_t height, CcittGroup group,
       row_((static_cast<std::size_t>(width) + 7) / 8) {
     if (width == 0 || height == 0)
         throw std::invalid_argument("a CCITT bitmap needs at least one pixel");
-    const TiffClientProcs procs{readMemory, writeMemory, seekMemory, closeMemory, sizeOfMemory};
     // "m": the memory file has no mapping to offer.
-    tiff_ = openTiffClient("ccitt", "wm", &file_, procs, &diagnostics_);
+    tiff_ = openTiffMemory(&file_, "ccitt", "wm", &diagnostics_);
     if (!tiff_)
         fail("cannot start the CCITT encoder");
     TIFF* tiff = tiff_.get();

@@ -47,12 +47,6 @@ class CcittEncoder {
     // Call once, after exactly `height` rows.
     std::vector<uint8_t> finish();
 
-    // A growable in-memory file libtiff writes into.
-    struct MemoryFile {
-        std::vector<uint8_t> bytes;
-        uint64_t position = 0;
-    };
-
   private:
     [[noreturn]] void fail(const char* what) const;
 
@@ -61,7 +55,7 @@ class CcittEncoder {
     uint32_t nextRow_ = 0;
     bool invert_;
     std::vector<uint8_t> row_;
-    MemoryFile file_;
+    GrowingMemoryFile file_;
     TiffDiagnostics diagnostics_;
     TiffPtr tiff_;
 };

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace quorvex {
@@ -68,16 +69,61 @@ tmsize_t writeNothing(thandle_t, void*, tmsize_t) {
     return 0;  // read only
 }
 
+// Where a seek lands in a memory file of `size` bytes. Seeking past the end
+// is allowed; the gap appears when something is written there. toff_t is
+// unsigned: a negative relative offset arrives wrapped around.
+toff_t seekWithin(uint64_t& position, uint64_t size, toff_t offset, int whence) {
+    const uint64_t base = whence == SEEK_CUR ? position : whence == SEEK_END ? size : 0;
+    position = base + offset;
+    return position;
+}
+
 toff_t seekMemory(thandle_t handle, toff_t offset, int whence) {
     MemoryFile& file = memoryOf(handle);
-    uint64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = file.position;
-    else if (whence == SEEK_END)
-        base = file.bytes->size();
-    // toff_t is unsigned: a negative relative offset arrives wrapped around.
-    file.position = base + offset;
-    return file.position;
+    return seekWithin(file.position, file.bytes->size(), offset, whence);
+}
+
+GrowingMemoryFile& growingOf(thandle_t handle) {
+    return *static_cast<GrowingMemoryFile*>(handle);
+}
+
+tmsize_t readGrowing(thandle_t handle, void* data, tmsize_t size) {
+    GrowingMemoryFile& file = growingOf(handle);
+    if (size <= 0 || file.position >= file.bytes.size())
+        return 0;
+    const uint64_t count =
+        std::min<uint64_t>(static_cast<uint64_t>(size), file.bytes.size() - file.position);
+    std::memcpy(data, file.bytes.data() + file.position, count);
+    file.position += count;
+    return static_cast<tmsize_t>(count);
+}
+
+tmsize_t writeGrowing(thandle_t handle, void* data, tmsize_t size) {
+    GrowingMemoryFile& file = growingOf(handle);
+    if (size < 0)
+        return -1;
+    const auto count = static_cast<uint64_t>(size);
+    if (file.position > std::numeric_limits<std::size_t>::max() - count)
+        return -1;
+    const auto end = static_cast<std::size_t>(file.position + count);
+    try {
+        if (end > file.bytes.size())
+            file.bytes.resize(end);
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    std::memcpy(file.bytes.data() + file.position, data, count);
+    file.position = end;
+    return size;
+}
+
+toff_t seekGrowing(thandle_t handle, toff_t offset, int whence) {
+    GrowingMemoryFile& file = growingOf(handle);
+    return seekWithin(file.position, file.bytes.size(), offset, whence);
+}
+
+toff_t sizeOfGrowing(thandle_t handle) {
+    return growingOf(handle).bytes.size();
 }
 
 int closeNothing(thandle_t) {
@@ -86,6 +132,22 @@ int closeNothing(thandle_t) {
 
 toff_t sizeOfMemory(thandle_t handle) {
     return memoryOf(handle).bytes->size();
+}
+
+// The callbacks of a file libtiff reads and writes through the caller.
+struct TiffClientProcs {
+    TIFFReadWriteProc read;
+    TIFFReadWriteProc write;
+    TIFFSeekProc seek;
+    TIFFCloseProc close;
+    TIFFSizeProc size;
+};
+
+TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
+                       const TiffClientProcs& procs, TiffDiagnostics* diagnostics) {
+    OptionsPtr options = makeOptions(diagnostics);
+    return TiffPtr(TIFFClientOpenExt(name, mode, file, procs.read, procs.write, procs.seek,
+                                     procs.close, procs.size, nullptr, nullptr, options.get()));
 }
 
 }  // namespace
@@ -162,11 +224,11 @@ TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* 
     return TiffPtr(TIFFFdOpenExt(fd, name, mode, options.get()));
 }
 
-TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
-                       const TiffClientProcs& procs, TiffDiagnostics* diagnostics) {
-    OptionsPtr options = makeOptions(diagnostics);
-    return TiffPtr(TIFFClientOpenExt(name, mode, file, procs.read, procs.write, procs.seek,
-                                     procs.close, procs.size, nullptr, nullptr, options.get()));
+TiffPtr openTiffMemory(GrowingMemoryFile* file, const char* name, const char* mode,
+                       TiffDiagnostics* diagnostics) {
+    const TiffClientProcs procs{readGrowing, writeGrowing, seekGrowing, closeNothing,
+                                sizeOfGrowing};
+    return openTiffClient(name, mode, file, procs, diagnostics);
 }
 
 TiffPtr openTiffMemory(MemoryFile* file, const char* name, TiffDiagnostics* diagnostics) {

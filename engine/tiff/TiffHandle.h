@@ -65,17 +65,6 @@ inline constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{2} << 30;
 TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics);
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics);
 
-// The same for a file the caller keeps itself (in memory, for instance).
-struct TiffClientProcs {
-    TIFFReadWriteProc read;
-    TIFFReadWriteProc write;
-    TIFFSeekProc seek;
-    TIFFCloseProc close;
-    TIFFSizeProc size;
-};
-TiffPtr openTiffClient(const char* name, const char* mode, thandle_t file,
-                       const TiffClientProcs& procs, TiffDiagnostics* diagnostics);
-
 // A TIFF held in memory (read from a pipe) and the read position in it.
 struct MemoryFile {
     std::shared_ptr<const std::vector<uint8_t>> bytes;
@@ -84,6 +73,18 @@ struct MemoryFile {
 
 // Opens `file` for reading; `file` must outlive the handle.
 TiffPtr openTiffMemory(MemoryFile* file, const char* name, TiffDiagnostics* diagnostics);
+
+// A TIFF being written in memory (by the CCITT coder), growing as libtiff
+// writes, and the position in it.
+struct GrowingMemoryFile {
+    std::vector<uint8_t> bytes;
+    uint64_t position = 0;
+};
+
+// Opens `file` with libtiff's `mode` ("w", "r", ...); `file` must outlive
+// the handle.
+TiffPtr openTiffMemory(GrowingMemoryFile* file, const char* name, const char* mode,
+                       TiffDiagnostics* diagnostics);
 
 // Switches libtiff's process-wide handlers off; per-handle handlers still see
 // every message.
