@@ -1,7 +1,9 @@
 #include "engine/pdf/DocumentAssembly.h"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +38,13 @@ uint64_t beginObject(PdfOutput& out, PdfObjectTable& table, uint64_t number) {
     return number;
 }
 
+// A fax page's image object once its coded data has been checked.
+struct CheckedFaxImage {
+    std::string header;
+    std::vector<uint8_t> stream;
+    std::string lost;
+};
+
 // A page read and planned, its image stream on its way: everything needed to
 // write its five objects once the pages before it are written.
 struct PreparedPage {
@@ -44,7 +53,17 @@ struct PreparedPage {
     std::string contentStream;
     std::string procSet;
     std::string imageHeader;
+    std::string lost;  // what the page lost, in words; empty when nothing
+    // The image stream: encoded by a job, or a fax page's stored data being
+    // checked apart from the file.
     std::unique_ptr<StreamJob> stream;
+    std::future<CheckedFaxImage> checkedFax;
+
+    bool isFinished() {
+        if (checkedFax.valid())
+            return checkedFax.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        return stream->isFinished();
+    }
 };
 
 // About the length of a page's decoded samples, a byte or two a sample: the
@@ -55,9 +74,27 @@ uint64_t expectedSampleBytes(const PageLayout& page) {
     return uint64_t{page.width} * page.height * page.colourSamples() * bytesPerSample;
 }
 
+// A fax page stored in one strip goes into the PDF as it is stored, once
+// libtiff has decoded it without complaint. That decode is most of the
+// page's cost, so it runs on the pool, on a copy of the strip.
+void checkFaxApart(PreparedPage& page, const PageLayout& layout, const ImagePlan& plan,
+                   std::vector<uint8_t> coded, WorkerPool& pool, const std::atomic<bool>* cancel) {
+    auto task = std::make_shared<std::packaged_task<CheckedFaxImage()>>(
+        [layout, plan, coded = std::move(coded), index = page.index, cancel]() mutable {
+            CheckedFax fax = checkFaxStrip(layout, plan, std::move(coded), index + 1, cancel);
+            return CheckedFaxImage{
+                imageDictionary(fax.plan, layout, index, layout::pageObject(index) + 3),
+                std::move(fax.stream), std::move(fax.lost)};
+        });
+    page.checkedFax = task->get_future();
+    if (pool.empty())
+        (*task)();
+    else
+        pool.submit([task] { (*task)(); });
+}
+
 // Reads the selected page: its objects' texts, and its samples fed to a
-// stream job (encoded here, or by the pool when it has threads). What the
-// page lost is added to the warnings.
+// stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
                  const AssemblyHooks& hooks, PreparedPage& page) {
     const uint64_t number = layout::pageObject(index);
@@ -77,6 +114,12 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
         if (hooks.compact) {
             if (std::optional<ImagePlan> compact = compactPlan(document))
                 plan = std::move(*compact);
+        }
+        if (plan.filter == ImageFilter::CcittFax && plan.source == SampleSource::RawStrips) {
+            if (std::optional<std::vector<uint8_t>> coded = readFaxStrip(document)) {
+                checkFaxApart(page, document.page(), plan, std::move(*coded), pool, hooks.cancel);
+                return;
+            }
         }
         PageDamage damage(document.diagnostics());
         // Fax data goes into the PDF only when libtiff decodes it cleanly;
@@ -101,13 +144,19 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
             writeImageSamples(reading, plan);
         }
         feeder.finish();
-        if (damage.any() && hooks.warnings != nullptr)
-            hooks.warnings->push_back(damage.describe(index + 1));
+        if (damage.any())
+            page.lost = damage.describe(index + 1);
     });
 }
 
 void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page) {
     const uint64_t number = layout::pageObject(page.index);
+    std::optional<CheckedFaxImage> fax;
+    if (page.checkedFax.valid()) {
+        fax = guardWriter(Result::ImageObject, [&] { return page.checkedFax.get(); });
+        page.imageHeader = std::move(fax->header);
+        page.lost = std::move(fax->lost);
+    }
     beginObject(out, table, number);
     out.write(page.pageObject);
     beginObject(out, table, number + 1);
@@ -118,10 +167,14 @@ void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page
     out.write(page.imageHeader);
     StreamMarks marks;
     marks.streamStart = out.position();
-    const ChunkedBytes& stream = guardWriter(
-        Result::ImageObject, [&]() -> const ChunkedBytes& { return page.stream->result(); });
-    for (const ByteChunk& chunk : stream.chunks())
-        out.write(chunk.data(), chunk.size());
+    if (fax) {
+        out.write(fax->stream.data(), fax->stream.size());
+    } else {
+        const ChunkedBytes& stream = guardWriter(
+            Result::ImageObject, [&]() -> const ChunkedBytes& { return page.stream->result(); });
+        for (const ByteChunk& chunk : stream.chunks())
+            out.write(chunk.data(), chunk.size());
+    }
     marks.streamEnd = out.position();
     out.write(kImageObjectEnd);
     beginObject(out, table, number + 4);
@@ -216,6 +269,8 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
     const auto writeOldest = [&] {
         throwIfCancelled(hooks.cancel);
         writePreparedPage(out, table, pages.front());
+        if (!pages.front().lost.empty() && hooks.warnings != nullptr)
+            hooks.warnings->push_back(pages.front().lost);
         const uint32_t done = pages.front().index + 1;
         pages.pop_front();
         if (hooks.onPageDone)
@@ -226,8 +281,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         TiffDocument& document = source.selectPage(page);
         pages.emplace_back();
         preparePage(document, page, pool, hooks, pages.back());
-        while (!pages.empty() &&
-               (pages.size() > pagesAhead || pages.front().stream->isFinished())) {
+        while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();
         }
     }

@@ -2,15 +2,66 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
 #include "engine/pdf/PageDamage.h"
 #include "engine/pdf/StoredRows.h"
 #include "engine/pdf/StreamSink.h"
+#include "engine/tiff/FaxStripFile.h"
 #include "engine/tiff/TiffDocument.h"
+#include "engine/tiff/TiffHandle.h"
 
 namespace quorvex {
+namespace {
+
+// libtiff's fax decoder hands each row's runs to a fill function, set through
+// the TIFFTAG_FAXFILLFUNC pseudo-tag. Its type lives in a private libtiff
+// header, so it is spelled out here.
+using FaxFillFunction = void (*)(unsigned char* row, uint32_t* runs, uint32_t* end, uint32_t width);
+
+// A fill function that draws nothing.
+void skipRuns(unsigned char*, uint32_t*, uint32_t*, uint32_t) {}
+
+// Swaps the handle's fill function for `fill` while in scope.
+class FaxFillSwap {
+  public:
+    FaxFillSwap(TIFF* tiff, FaxFillFunction fill) : tiff_(tiff) {
+        ok_ = TIFFGetField(tiff_, TIFFTAG_FAXFILLFUNC, &original_) == 1 &&
+              TIFFSetField(tiff_, TIFFTAG_FAXFILLFUNC, fill) == 1;
+    }
+    ~FaxFillSwap() {
+        if (ok_)
+            TIFFSetField(tiff_, TIFFTAG_FAXFILLFUNC, original_);
+    }
+    FaxFillSwap(const FaxFillSwap&) = delete;
+    FaxFillSwap& operator=(const FaxFillSwap&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    TIFF* tiff_;
+    FaxFillFunction original_ = nullptr;
+    bool ok_ = false;
+};
+
+}  // namespace
+
+bool faxStripDecodesCleanly(const TiffDocument& document) {
+    TIFF* tiff = document.handle();
+    const tmsize_t stripBytes = TIFFStripSize(tiff);
+    if (stripBytes <= 0 || TIFFNumberOfStrips(tiff) != 1)
+        return false;
+    const FaxFillSwap swap(tiff, skipRuns);
+    if (!swap.ok())
+        return false;
+    // Never written with the fill skipped, so left uninitialised.
+    const auto rows =
+        std::make_unique_for_overwrite<uint8_t[]>(checkedSize({static_cast<uint64_t>(stripBytes)}));
+    const std::size_t mark = document.diagnostics().count();
+    const bool read = TIFFReadEncodedStrip(tiff, 0, rows.get(), stripBytes) == stripBytes;
+    return read && document.diagnostics().firstLossSince(mark).empty();
+}
 
 FaxBitmap::FaxBitmap(uint32_t width, uint32_t height, BitmapPolarity polarity)
     : width_(width),
@@ -49,17 +100,56 @@ FaxBitmap FaxBitmap::decode(const TiffDocument& document, PageDamage& damage,
 }
 
 void FaxBitmap::writeCoded(SampleSink& sink, CcittGroup group) const {
+    const std::vector<uint8_t> data = coded(group);
+    sink.append(data.data(), data.size());
+}
+
+std::vector<uint8_t> FaxBitmap::coded(CcittGroup group) const {
     try {
         CcittEncoder encoder(width_, height_, group, polarity_);
         for (uint32_t y = 0; y < height_; ++y)
             encoder.addRow(rows_.data() + uint64_t{y} * rowBytes_);
-        const std::vector<uint8_t> coded = encoder.finish();
-        sink.append(coded.data(), coded.size());
+        return encoder.finish();
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& failure) {
         throw ConversionError::writer(Result::ImageObject, failure.what());
     }
+}
+
+std::optional<std::vector<uint8_t>> readFaxStrip(const TiffDocument& document) {
+    TIFF* tiff = document.handle();
+    uint64_t* byteCounts = nullptr;
+    if (TIFFNumberOfStrips(tiff) != 1 ||
+        !TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &byteCounts) || byteCounts == nullptr ||
+        byteCounts[0] > storedFileSize(tiff)) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> coded = allocateBuffer(byteCounts[0]);
+    const tmsize_t read =
+        TIFFReadRawStrip(tiff, 0, coded.data(), static_cast<tmsize_t>(coded.size()));
+    if (read < 0 || static_cast<uint64_t>(read) != coded.size())
+        return std::nullopt;
+    if (document.page().fillOrder == FILLORDER_LSB2MSB)
+        TIFFReverseBits(coded.data(), read);
+    return coded;
+}
+
+CheckedFax checkFaxStrip(const PageLayout& page, const ImagePlan& plan, std::vector<uint8_t> coded,
+                         uint32_t pageNumber, const std::atomic<bool>* cancel) {
+    std::vector<uint8_t> file = faxStripFile(page, coded);
+    if (file.empty())
+        throw ConversionError::writer(Result::ImageObject, "the page's fax data is too long");
+    TiffDocument strip;
+    strip.openMemory(std::make_shared<const std::vector<uint8_t>>(std::move(file)), "fax page");
+    if (faxStripDecodesCleanly(strip))
+        return CheckedFax{plan, std::move(coded), {}};
+    PageDamage damage(strip.diagnostics());
+    const FaxBitmap bitmap = FaxBitmap::decode(strip, damage, cancel);
+    if (!damage.any())  // the decode that counts found nothing amiss after all
+        return CheckedFax{plan, std::move(coded), {}};
+    const ImagePlan clean = cleanFaxPlan(plan);
+    return CheckedFax{clean, bitmap.coded(ccittGroupOf(clean.ccitt)), damage.describe(pageNumber)};
 }
 
 }  // namespace quorvex

@@ -4,9 +4,13 @@
 // (readers draw such data as garbage or not at all).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "engine/pdf/ImagePlan.h"
 #include "engine/tiff/CcittEncoder.h"
 
 namespace quorvex {
@@ -15,6 +19,28 @@ struct PageReading;
 class SampleSink;
 class PageDamage;
 class TiffDocument;
+
+// Whether libtiff decodes the selected page, a fax page stored in one strip,
+// without a word of complaint. Only the coded runs are followed: no pixel is
+// drawn, which makes the check about a third cheaper than a decode.
+bool faxStripDecodesCleanly(const TiffDocument& document);
+
+// The selected page's single coded strip, most significant bit first; none
+// when it cannot be read as stored (too long for the file, a read error).
+std::optional<std::vector<uint8_t>> readFaxStrip(const TiffDocument& document);
+
+// A fax page's coded strip after its check, apart from the file it came from
+// (so on any thread): kept as it is when libtiff decodes it cleanly, or else
+// libtiff's decode coded again as clean Group 4 (rows lost stay white).
+struct CheckedFax {
+    ImagePlan plan;  // the page's own plan, or the clean coding's
+    std::vector<uint8_t> stream;
+    std::string lost;  // what the page lost, in words; empty when nothing
+};
+// `plan` is the page's pass-through plan; `pageNumber` (1-based) names the
+// page in `lost`.
+CheckedFax checkFaxStrip(const PageLayout& page, const ImagePlan& plan, std::vector<uint8_t> coded,
+                         uint32_t pageNumber, const std::atomic<bool>* cancel);
 
 class FaxBitmap {
   public:
@@ -27,6 +53,7 @@ class FaxBitmap {
     bool clean() const { return clean_; }
     // Codes the bitmap as one stream (white coded as white) into the sink.
     void writeCoded(SampleSink& sink, CcittGroup group) const;
+    std::vector<uint8_t> coded(CcittGroup group) const;
 
   private:
     FaxBitmap(uint32_t width, uint32_t height, BitmapPolarity polarity);

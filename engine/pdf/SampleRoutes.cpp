@@ -1,6 +1,5 @@
 #include "engine/pdf/SampleRoutes.h"
 
-#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -23,13 +22,6 @@ namespace {
 // are kept.
 constexpr uint8_t kFiller = 0x0B;
 constexpr uint64_t kRgbaChunkBytes = uint64_t{16} << 20;
-
-uint64_t fileSizeOf(TIFF* tiff) {
-    struct stat info {};
-    if (::fstat(TIFFFileno(tiff), &info) != 0 || info.st_size < 0)
-        return UINT64_MAX;
-    return static_cast<uint64_t>(info.st_size);
-}
 
 bool isColourPage(const PageLayout& page) {
     return page.photometric == PHOTOMETRIC_RGB || page.isFullColor();
@@ -172,7 +164,7 @@ void writeRawStrips(PageReading& reading) {
     const uint64_t largest = strips == 0 ? 0 : *std::max_element(byteCounts, byteCounts + strips);
     // A count past the end of the file is damage: refuse it before sizing a
     // buffer by it.
-    if (largest > fileSizeOf(tiff)) {
+    if (largest > storedFileSize(tiff)) {
         throw ConversionError::writer(
             Result::ImageObject,
             "a strip claims " + std::to_string(largest) + " bytes, more than the file holds");

@@ -248,4 +248,11 @@ void silenceLibtiffGlobalHandlers() {
     });
 }
 
+uint64_t storedFileSize(TIFF* tiff) {
+    // Asked through the handle's own size callback, so files held in memory
+    // answer too.
+    const TIFFSizeProc size = TIFFGetSizeProc(tiff);
+    return size == nullptr ? UINT64_MAX : static_cast<uint64_t>(size(TIFFClientdata(tiff)));
+}
+
 }  // namespace quorvex

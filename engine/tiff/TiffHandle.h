@@ -62,6 +62,9 @@ inline constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{2} << 30;
 
 // Opens a file with per-handle handlers that record into `diagnostics` (which
 // must outlive the handle) and with the allocation cap above.
+// Size in bytes of the file behind `tiff`, on disk or in memory.
+uint64_t storedFileSize(TIFF* tiff);
+
 TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics);
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics);
 

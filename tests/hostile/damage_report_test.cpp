@@ -30,6 +30,7 @@ struct DamageCase {
     // or the text a file-level warning starts with.
     std::string warning;
     bool fax = false;  // rendered by MuPDF and Poppler against libtiff's decode
+    int faxPage = 0;   // the page rendered
 };
 
 void PrintTo(const DamageCase& damage, std::ostream* out) {
@@ -82,6 +83,9 @@ std::vector<DamageCase> damageCases() {
     tiled.tiles = fixtures::TileSize{32, 32};
     PageRecipe group3TwoD = fax(COMPRESSION_CCITTFAX3);
     group3TwoD.group3Options = GROUP3OPT_2DENCODING;
+    PageRecipe minIsBlack = fax(COMPRESSION_CCITTFAX4);
+    minIsBlack.photometric = PHOTOMETRIC_MINISBLACK;
+    const PageRecipe group4 = fax(COMPRESSION_CCITTFAX4);
     return {
         {"LzwFlipped", {page(COMPRESSION_LZW)}, flipMiddle(0, 40), "page 1"},
         {"DeflateFlipped", {page(COMPRESSION_ADOBE_DEFLATE)}, flipMiddle(0, 40), "page 1"},
@@ -91,6 +95,8 @@ std::vector<DamageCase> damageCases() {
         {"Group4TooFewRows", {fax(COMPRESSION_CCITTFAX4)}, cutStrip(0, 0), "page 1", true},
         {"Group3Flipped", {fax(COMPRESSION_CCITTFAX3)}, flipMiddle(0, 6), "page 1", true},
         {"Group3TwoDCutShort", {group3TwoD}, cutStrip(0, 0), "page 1", true},
+        {"Group4MinIsBlackFlipped", {minIsBlack}, flipMiddle(0, 6), "page 1", true},
+        {"MiddleFaxOfThreeFlipped", {group4, group4, group4}, flipMiddle(1, 6), "page 2", true, 1},
         {"SecondPageStripCutShort", {page(COMPRESSION_NONE), striped}, cutStrip(1, 2), "page 2"},
         {"TileMissing",
          {tiled},
@@ -126,8 +132,9 @@ class DamageReport : public ::testing::TestWithParam<DamageCase> {
     }
 
     static quorvex::ConversionOutcome convert(const fs::path& input, const fs::path& output,
-                                              bool strict) {
+                                              bool strict, unsigned threads = 0) {
         quorvex::ConversionRequest request;
+        request.threads = threads;
         request.inputPath = input.string();
         request.outputPath = output.string();
         request.info.creationDate = "D:20240101000000";
@@ -150,6 +157,11 @@ TEST_P(DamageReport, IsWarnedOrFailsNeverSilent) {
     EXPECT_NE(outcome.warnings.front().find(GetParam().warning), std::string::npos)
         << outcome.warnings.front();
     EXPECT_TRUE(support::qpdfCheck(outcome.outputPath).ok);
+    // Pages are checked and coded on worker threads: one thread says and
+    // writes the same.
+    const auto alone = convert(input, dir_ / "alone.pdf", false, 1);
+    EXPECT_EQ(alone.warnings, outcome.warnings);
+    EXPECT_TRUE(support::readFile(dir_ / "alone.pdf") == support::readFile(outcome.outputPath));
 }
 
 TEST_P(DamageReport, StrictModeFailsAndKeepsTheOldPdf) {
@@ -168,11 +180,12 @@ TEST_P(DamageReport, FaxPagesShowWhatLibtiffDecodes) {
     const fs::path input = damagedFile();
     const auto outcome = convert(input, dir_ / "out.pdf", false);
     ASSERT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
-    const support::RgbImage expected = support::decodeTiffPage(input, 0);
+    const int page = GetParam().faxPage;
+    const support::RgbImage expected = support::decodeTiffPage(input, page);
     for (const auto renderer : {support::Renderer::MuPdf, support::Renderer::Poppler}) {
         EXPECT_TRUE(
             support::imagesMatch(expected,
-                                 support::renderPdfPage(outcome.outputPath, 0, expected.width,
+                                 support::renderPdfPage(outcome.outputPath, page, expected.width,
                                                         expected.height, renderer),
                                  0))
             << (renderer == support::Renderer::MuPdf ? "MuPDF" : "Poppler");
