@@ -131,7 +131,10 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
                 plan = cleanFaxPlan(plan);
         }
         page.imageHeader = imageDictionary(plan, document.page(), index, number + 3);
-        const bool encodeHere = pool.empty() || plan.encoding() == StreamEncoding::Raw;
+        // With every worker busy the page is compressed here, as it is read:
+        // queued, it would wait for a worker while this thread waited for it.
+        const bool encodeHere =
+            pool.empty() || plan.encoding() == StreamEncoding::Raw || !pool.hasIdleThread();
         page.stream = std::make_unique<StreamJob>(plan.encoding(), hooks.flateLevel,
                                                   expectedSampleBytes(document.page()), encodeHere);
         if (!encodeHere)

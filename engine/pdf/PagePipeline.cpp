@@ -31,6 +31,11 @@ void WorkerPool::submit(std::function<void()> task) {
     wake_.notify_one();
 }
 
+bool WorkerPool::hasIdleThread() {
+    const std::lock_guard lock(mutex_);
+    return busy_ + tasks_.size() < size_;
+}
+
 void WorkerPool::work() {
     for (;;) {
         std::function<void()> task;
@@ -41,8 +46,11 @@ void WorkerPool::work() {
                 return;
             task = std::move(tasks_.front());
             tasks_.pop_front();
+            ++busy_;
         }
         task();
+        const std::lock_guard lock(mutex_);
+        --busy_;
     }
 }
 

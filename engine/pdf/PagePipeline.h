@@ -28,6 +28,8 @@ class WorkerPool {
 
     bool empty() const { return size_ == 0; }
     void submit(std::function<void()> task);
+    // Whether a task submitted now would start at once.
+    bool hasIdleThread();
 
   private:
     void work();
@@ -36,6 +38,7 @@ class WorkerPool {
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> tasks_;
+    unsigned busy_ = 0;  // threads running a task
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
