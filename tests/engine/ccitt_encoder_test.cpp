@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/pdf/FaxPage.h"
+#include "engine/tiff/FaxStripFile.h"
+#include "engine/tiff/TiffDocument.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
@@ -70,6 +73,18 @@ void wrapInTiff(const fs::path& path, const Case& c, std::vector<uint8_t> data) 
     ASSERT_GE(TIFFWriteRawStrip(t, 0, data.data(), static_cast<tmsize_t>(data.size())), 0);
 }
 
+// The same, wrapped by the engine's own strip file.
+std::shared_ptr<const std::vector<uint8_t>> stripFile(const Case& c,
+                                                      const std::vector<uint8_t>& data) {
+    quorvex::PageLayout page;
+    page.width = c.width;
+    page.height = c.height;
+    page.compression =
+        c.group == CcittGroup::Group4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3;
+    page.group3Options = group3Options(c);
+    return std::make_shared<const std::vector<uint8_t>>(quorvex::faxStripFile(page, data));
+}
+
 void writePdf(const fs::path& path, const Case& c, const std::vector<uint8_t>& data) {
     const int k = c.group == CcittGroup::Group4 ? -1 : c.group == CcittGroup::Group3TwoD ? 1 : 0;
     const std::string entries =
@@ -98,6 +113,14 @@ TEST_P(CcittEncoderRoundTrip, DecodesToTheSameBitmapInLibtiffAndMupdf) {
 
     wrapInTiff(dir / "coded.tif", c, data);
     EXPECT_TRUE(support::imagesMatch(expected, support::decodeTiffPage(dir / "coded.tif", 0), 0));
+
+    const auto strip = stripFile(c, data);
+    std::ofstream(dir / "strip.tif", std::ios::binary)
+        .write(reinterpret_cast<const char*>(strip->data()), static_cast<long>(strip->size()));
+    EXPECT_TRUE(support::imagesMatch(expected, support::decodeTiffPage(dir / "strip.tif", 0), 0));
+    quorvex::TiffDocument document;
+    document.openMemory(strip, "strip");
+    EXPECT_TRUE(quorvex::faxStripDecodesCleanly(document));
 
     writePdf(dir / "coded.pdf", c, data);
     EXPECT_TRUE(support::imagesMatch(

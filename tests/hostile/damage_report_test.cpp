@@ -64,6 +64,12 @@ std::function<void(TiffBytes&)> cutStrip(std::size_t directory, std::size_t stri
     };
 }
 
+// Claims more bytes for the first strip than the whole file holds.
+void claimPastTheEnd(TiffBytes& file) {
+    const auto entry = file.find(0, TIFFTAG_STRIPBYTECOUNTS);
+    file.setValue(*entry, 0, static_cast<uint32_t>(file.size() * 2));
+}
+
 PageRecipe page(uint16_t compression, uint16_t photometric = PHOTOMETRIC_MINISBLACK) {
     return {.width = 160, .height = 120, .compression = compression, .photometric = photometric};
 }
@@ -96,6 +102,7 @@ std::vector<DamageCase> damageCases() {
         {"Group3Flipped", {fax(COMPRESSION_CCITTFAX3)}, flipMiddle(0, 6), "page 1", true},
         {"Group3TwoDCutShort", {group3TwoD}, cutStrip(0, 0), "page 1", true},
         {"Group4MinIsBlackFlipped", {minIsBlack}, flipMiddle(0, 6), "page 1", true},
+        {"Group4StripPastTheEnd", {group4}, claimPastTheEnd, "page 1"},
         {"MiddleFaxOfThreeFlipped", {group4, group4, group4}, flipMiddle(1, 6), "page 2", true, 1},
         {"SecondPageStripCutShort", {page(COMPRESSION_NONE), striped}, cutStrip(1, 2), "page 2"},
         {"TileMissing",
