@@ -40,7 +40,7 @@ case "$mode" in
     configure "$build" thread OFF
     # Only the executables that hold concurrency tests: the rest would take
     # long to build and is not run here.
-    read -r -a targets <<<"${TSAN_TARGETS:-concurrency_test}"
+    read -r -a targets <<<"${TSAN_TARGETS:-concurrency_test damage_report_test}"
     cmake --build "$build" -j "$jobs" --target "${targets[@]}"
     cd "$build"
     ctest --output-on-failure -j "$jobs" -L concurrency
