@@ -74,14 +74,15 @@ uint64_t expectedSampleBytes(const PageLayout& page) {
     return uint64_t{page.width} * page.height * page.colourSamples() * bytesPerSample;
 }
 
-// A fax page stored in one strip goes into the PDF as it is stored, once
-// libtiff has decoded it without complaint. That decode is most of the
-// page's cost, so it runs on the pool, on a copy of the strip.
+// A fax page goes into the PDF once libtiff has decoded it: as stored when
+// it is one strip and decodes without complaint, coded again otherwise. That
+// decode is most of the page's cost, so it runs on the pool, on a copy of the
+// page's coded strips.
 void checkFaxApart(PreparedPage& page, const PageLayout& layout, const ImagePlan& plan,
-                   std::vector<uint8_t> coded, WorkerPool& pool, const std::atomic<bool>* cancel) {
+                   CodedStrips strips, WorkerPool& pool, const std::atomic<bool>* cancel) {
     auto task = std::make_shared<std::packaged_task<CheckedFaxImage()>>(
-        [layout, plan, coded = std::move(coded), index = page.index, cancel]() mutable {
-            CheckedFax fax = checkFaxStrip(layout, plan, std::move(coded), index + 1, cancel);
+        [layout, plan, strips = std::move(strips), index = page.index, cancel]() mutable {
+            CheckedFax fax = checkFaxStrips(layout, plan, std::move(strips), index + 1, cancel);
             return CheckedFaxImage{
                 imageDictionary(fax.plan, layout, index, layout::pageObject(index) + 3),
                 std::move(fax.stream), std::move(fax.lost)};
@@ -91,6 +92,13 @@ void checkFaxApart(PreparedPage& page, const PageLayout& layout, const ImagePlan
         (*task)();
     else
         pool.submit([task] { (*task)(); });
+}
+
+// Fax pages whose stored strips can go to the pool: not the bilevel pages
+// the compact mode codes as Group 4, whose data is not fax data.
+bool isStoredFax(const TiffDocument& document, const ImagePlan& plan) {
+    return plan.filter == ImageFilter::CcittFax && document.page().isFax() &&
+           (plan.source == SampleSource::RawStrips || plan.source == SampleSource::FaxReencode);
 }
 
 // Reads the selected page: its objects' texts, and its samples fed to a
@@ -115,9 +123,9 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
             if (std::optional<ImagePlan> compact = compactPlan(document))
                 plan = std::move(*compact);
         }
-        if (plan.filter == ImageFilter::CcittFax && plan.source == SampleSource::RawStrips) {
-            if (std::optional<std::vector<uint8_t>> coded = readFaxStrip(document)) {
-                checkFaxApart(page, document.page(), plan, std::move(*coded), pool, hooks.cancel);
+        if (isStoredFax(document, plan)) {
+            if (std::optional<CodedStrips> strips = readFaxStrips(document)) {
+                checkFaxApart(page, document.page(), plan, std::move(*strips), pool, hooks.cancel);
                 return;
             }
         }

@@ -117,37 +117,49 @@ std::vector<uint8_t> FaxBitmap::coded(CcittGroup group) const {
     }
 }
 
-std::optional<std::vector<uint8_t>> readFaxStrip(const TiffDocument& document) {
+std::optional<CodedStrips> readFaxStrips(const TiffDocument& document) {
     TIFF* tiff = document.handle();
+    const uint32_t count = TIFFNumberOfStrips(tiff);
     uint64_t* byteCounts = nullptr;
-    if (TIFFNumberOfStrips(tiff) != 1 ||
-        !TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &byteCounts) || byteCounts == nullptr ||
-        byteCounts[0] > storedFileSize(tiff)) {
+    if (document.page().tiled || count == 0 ||
+        !TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &byteCounts) || byteCounts == nullptr) {
         return std::nullopt;
     }
-    std::vector<uint8_t> coded = allocateBuffer(byteCounts[0]);
-    const tmsize_t read =
-        TIFFReadRawStrip(tiff, 0, coded.data(), static_cast<tmsize_t>(coded.size()));
-    if (read < 0 || static_cast<uint64_t>(read) != coded.size())
-        return std::nullopt;
-    if (document.page().fillOrder == FILLORDER_LSB2MSB)
-        TIFFReverseBits(coded.data(), read);
-    return coded;
+    const uint64_t fileSize = storedFileSize(tiff);
+    CodedStrips strips(count);
+    for (uint32_t s = 0; s < count; ++s) {
+        // Empty strips and strips past the end are left to the decoder, which
+        // says which rows they lose.
+        if (byteCounts[s] == 0 || byteCounts[s] > fileSize)
+            return std::nullopt;
+        strips[s] = allocateBuffer(byteCounts[s]);
+        const tmsize_t read =
+            TIFFReadRawStrip(tiff, s, strips[s].data(), static_cast<tmsize_t>(strips[s].size()));
+        if (read < 0 || static_cast<uint64_t>(read) != strips[s].size())
+            return std::nullopt;
+        if (document.page().fillOrder == FILLORDER_LSB2MSB)
+            TIFFReverseBits(strips[s].data(), read);
+    }
+    return strips;
 }
 
-CheckedFax checkFaxStrip(const PageLayout& page, const ImagePlan& plan, std::vector<uint8_t> coded,
-                         uint32_t pageNumber, const std::atomic<bool>* cancel) {
-    std::vector<uint8_t> file = faxStripFile(page, coded);
+CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedStrips strips,
+                          uint32_t pageNumber, const std::atomic<bool>* cancel) {
+    std::vector<uint8_t> file = faxStripFile(page, strips);
     if (file.empty())
         throw ConversionError::writer(Result::ImageObject, "the page's fax data is too long");
-    TiffDocument strip;
-    strip.openMemory(std::make_shared<const std::vector<uint8_t>>(std::move(file)), "fax page");
-    if (faxStripDecodesCleanly(strip))
-        return CheckedFax{plan, std::move(coded), {}};
-    PageDamage damage(strip.diagnostics());
-    const FaxBitmap bitmap = FaxBitmap::decode(strip, damage, cancel);
-    if (!damage.any())  // the decode that counts found nothing amiss after all
-        return CheckedFax{plan, std::move(coded), {}};
+    TiffDocument stored;
+    stored.openMemory(std::make_shared<const std::vector<uint8_t>>(std::move(file)), "fax page");
+    const bool passesThrough = plan.source == SampleSource::RawStrips && strips.size() == 1;
+    if (passesThrough && faxStripDecodesCleanly(stored))
+        return CheckedFax{plan, std::move(strips.front()), {}};
+    PageDamage damage(stored.diagnostics());
+    const FaxBitmap bitmap = FaxBitmap::decode(stored, damage, cancel);
+    if (!damage.any()) {
+        if (passesThrough)  // the decode that counts found nothing amiss after all
+            return CheckedFax{plan, std::move(strips.front()), {}};
+        return CheckedFax{plan, bitmap.coded(ccittGroupOf(plan.ccitt)), {}};
+    }
     const ImagePlan clean = cleanFaxPlan(plan);
     return CheckedFax{clean, bitmap.coded(ccittGroupOf(clean.ccitt)), damage.describe(pageNumber)};
 }

@@ -12,6 +12,7 @@
 
 #include "engine/pdf/ImagePlan.h"
 #include "engine/tiff/CcittEncoder.h"
+#include "engine/tiff/FaxStripFile.h"
 
 namespace quorvex {
 
@@ -25,22 +26,25 @@ class TiffDocument;
 // drawn, which makes the check about a third cheaper than a decode.
 bool faxStripDecodesCleanly(const TiffDocument& document);
 
-// The selected page's single coded strip, most significant bit first; none
-// when it cannot be read as stored (too long for the file, a read error).
-std::optional<std::vector<uint8_t>> readFaxStrip(const TiffDocument& document);
+// The selected fax page's coded strips as stored, each most significant bit
+// first; none when the page is tiled or a strip cannot be read as stored
+// (empty, longer than the file, a read error).
+std::optional<CodedStrips> readFaxStrips(const TiffDocument& document);
 
-// A fax page's coded strip after its check, apart from the file it came from
-// (so on any thread): kept as it is when libtiff decodes it cleanly, or else
-// libtiff's decode coded again as clean Group 4 (rows lost stay white).
+// A fax page after its check, apart from the file it came from (so on any
+// thread). A page stored in one strip keeps its data when libtiff decodes it
+// cleanly; a page in several strips is coded again as one stream. Data
+// libtiff decodes only with complaints gives way to its decode coded as clean
+// Group 4 (rows lost stay white).
 struct CheckedFax {
     ImagePlan plan;  // the page's own plan, or the clean coding's
     std::vector<uint8_t> stream;
     std::string lost;  // what the page lost, in words; empty when nothing
 };
-// `plan` is the page's pass-through plan; `pageNumber` (1-based) names the
-// page in `lost`.
-CheckedFax checkFaxStrip(const PageLayout& page, const ImagePlan& plan, std::vector<uint8_t> coded,
-                         uint32_t pageNumber, const std::atomic<bool>* cancel);
+// `plan` is the page's fax plan (RawStrips or FaxReencode); `pageNumber`
+// (1-based) names the page in `lost`.
+CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedStrips strips,
+                          uint32_t pageNumber, const std::atomic<bool>* cancel);
 
 class FaxBitmap {
   public:

@@ -82,7 +82,7 @@ std::shared_ptr<const std::vector<uint8_t>> stripFile(const Case& c,
     page.compression =
         c.group == CcittGroup::Group4 ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3;
     page.group3Options = group3Options(c);
-    return std::make_shared<const std::vector<uint8_t>>(quorvex::faxStripFile(page, data));
+    return std::make_shared<const std::vector<uint8_t>>(quorvex::faxStripFile(page, {data}));
 }
 
 void writePdf(const fs::path& path, const Case& c, const std::vector<uint8_t>& data) {

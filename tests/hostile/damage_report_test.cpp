@@ -92,6 +92,8 @@ std::vector<DamageCase> damageCases() {
     PageRecipe minIsBlack = fax(COMPRESSION_CCITTFAX4);
     minIsBlack.photometric = PHOTOMETRIC_MINISBLACK;
     const PageRecipe group4 = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe stripedGroup3 = fax(COMPRESSION_CCITTFAX3);
+    stripedGroup3.rowsPerStrip = 40;
     return {
         {"LzwFlipped", {page(COMPRESSION_LZW)}, flipMiddle(0, 40), "page 1"},
         {"DeflateFlipped", {page(COMPRESSION_ADOBE_DEFLATE)}, flipMiddle(0, 40), "page 1"},
@@ -103,6 +105,7 @@ std::vector<DamageCase> damageCases() {
         {"Group3TwoDCutShort", {group3TwoD}, cutStrip(0, 0), "page 1", true},
         {"Group4MinIsBlackFlipped", {minIsBlack}, flipMiddle(0, 6), "page 1", true},
         {"Group4StripPastTheEnd", {group4}, claimPastTheEnd, "page 1"},
+        {"StripedGroup3Flipped", {stripedGroup3}, flipMiddle(0, 6), "page 1", true},
         {"MiddleFaxOfThreeFlipped", {group4, group4, group4}, flipMiddle(1, 6), "page 2", true, 1},
         {"SecondPageStripCutShort", {page(COMPRESSION_NONE), striped}, cutStrip(1, 2), "page 2"},
         {"TileMissing",
