@@ -106,6 +106,15 @@ std::vector<DamageCase> damageCases() {
         {"Group4MinIsBlackFlipped", {minIsBlack}, flipMiddle(0, 6), "page 1", true},
         {"Group4StripPastTheEnd", {group4}, claimPastTheEnd, "page 1"},
         {"StripedGroup3Flipped", {stripedGroup3}, flipMiddle(0, 6), "page 1", true},
+        // The fax page is checked on a worker, the LZW page on the reading
+        // thread: the warnings still come in page order.
+        {"LzwAfterFaxBothFlipped",
+         {group4, page(COMPRESSION_LZW)},
+         [](TiffBytes& file) {
+             flipMiddle(0, 6)(file);
+             flipMiddle(1, 40)(file);
+         },
+         "page 1"},
         {"MiddleFaxOfThreeFlipped", {group4, group4, group4}, flipMiddle(1, 6), "page 2", true, 1},
         {"SecondPageStripCutShort", {page(COMPRESSION_NONE), striped}, cutStrip(1, 2), "page 2"},
         {"TileMissing",
