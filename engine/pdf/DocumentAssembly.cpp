@@ -103,7 +103,7 @@ bool isStoredFax(const TiffDocument& document, const ImagePlan& plan) {
 
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads).
-void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
+void preparePage(TiffDocument& document, uint32_t index, bool onlyPage, WorkerPool& pool,
                  const AssemblyHooks& hooks, PreparedPage& page) {
     const uint64_t number = layout::pageObject(index);
     page.index = index;
@@ -143,8 +143,20 @@ void preparePage(TiffDocument& document, uint32_t index, WorkerPool& pool,
         // queued, it would wait for a worker while this thread waited for it.
         const bool encodeHere =
             pool.empty() || plan.encoding() == StreamEncoding::Raw || !pool.hasIdleThread();
+        // The page of a one-page file is compressed in pieces, by every
+        // thread free to help: no other page can keep them busy. The choice
+        // depends on the file alone, so the bytes never depend on the threads.
+        // (Pages of longer files are compressed side by side; pieces there
+        // only add the cost of joining them.)
+        ParallelFor spread;
+        if (onlyPage) {
+            spread = [&pool](std::size_t count, const std::function<void(std::size_t)>& task) {
+                pool.parallelFor(count, task);
+            };
+        }
         page.stream = std::make_unique<StreamJob>(plan.encoding(), hooks.flateLevel,
-                                                  expectedSampleBytes(document.page()), encodeHere);
+                                                  expectedSampleBytes(document.page()), encodeHere,
+                                                  std::move(spread));
         if (!encodeHere)
             pool.submit([job = page.stream.get()] { job->run(); });
         StreamJobFeeder feeder(*page.stream);
@@ -291,7 +303,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         throwIfCancelled(hooks.cancel);
         TiffDocument& document = source.selectPage(page);
         pages.emplace_back();
-        preparePage(document, page, pool, hooks, pages.back());
+        preparePage(document, page, pageCount == 1, pool, hooks, pages.back());
         while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();
         }

@@ -1,6 +1,7 @@
 #include "engine/pdf/PagePipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "engine/EngineError.h"
@@ -18,7 +19,8 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::submit(std::function<void()> task) {
-    // Only the thread that owns the pool submits, so starting needs no lock.
+    // The threads start on the first submit, which comes from the thread
+    // that owns the pool: the pool's own threads submit only once they run.
     if (threads_.empty()) {
         threads_.reserve(size_);
         for (unsigned i = 0; i < size_; ++i)
@@ -34,6 +36,52 @@ void WorkerPool::submit(std::function<void()> task) {
 bool WorkerPool::hasIdleThread() {
     const std::lock_guard lock(mutex_);
     return busy_ + tasks_.size() < size_;
+}
+
+namespace {
+
+// The tasks of one parallelFor call, shared with the helpers it queued: a
+// helper that starts after the call has returned finds nothing left to do.
+struct SharedTasks {
+    std::function<void(std::size_t)> task;
+    std::size_t count = 0;
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::condition_variable allDone;
+    std::size_t done = 0;
+    std::exception_ptr failure;
+
+    void runWhatIsLeft() {
+        for (std::size_t i = next++; i < count; i = next++) {
+            std::exception_ptr failed;
+            try {
+                task(i);
+            } catch (...) {
+                failed = std::current_exception();
+            }
+            const std::lock_guard lock(mutex);
+            if (failed && !failure)
+                failure = failed;
+            if (++done == count)
+                allDone.notify_all();
+        }
+    }
+};
+
+}  // namespace
+
+void WorkerPool::parallelFor(std::size_t count, const std::function<void(std::size_t)>& task) {
+    auto shared = std::make_shared<SharedTasks>();
+    shared->task = task;
+    shared->count = count;
+    const std::size_t helpers = std::min<std::size_t>(size_, count > 0 ? count - 1 : 0);
+    for (std::size_t i = 0; i < helpers; ++i)
+        submit([shared] { shared->runWhatIsLeft(); });
+    shared->runWhatIsLeft();
+    std::unique_lock lock(shared->mutex);
+    shared->allDone.wait(lock, [&] { return shared->done == shared->count; });
+    if (shared->failure)
+        std::rethrow_exception(shared->failure);
 }
 
 void WorkerPool::work() {
@@ -55,9 +103,9 @@ void WorkerPool::work() {
 }
 
 StreamJob::StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes,
-                     bool encodeWhilePushing)
+                     bool encodeWhilePushing, ParallelFor parallelFor)
     : encodeWhilePushing_(encodeWhilePushing),
-      encoder_(makeStreamSink(encoded_, encoding, level, expectedBytes)) {}
+      encoder_(makeStreamSink(encoded_, encoding, level, expectedBytes, std::move(parallelFor))) {}
 
 void StreamJob::encode(const std::vector<uint8_t>& piece) {
     encoder_->append(piece.data(), piece.size());

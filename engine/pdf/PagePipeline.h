@@ -30,6 +30,11 @@ class WorkerPool {
     void submit(std::function<void()> task);
     // Whether a task submitted now would start at once.
     bool hasIdleThread();
+    // Runs task(0) ... task(count - 1) on the calling thread and on whichever
+    // pool threads are free to help; returns once all have run. The caller
+    // never waits for a task no thread has started, so tasks may call this
+    // from the pool's own threads.
+    void parallelFor(std::size_t count, const std::function<void(std::size_t)>& task);
 
   private:
     void work();
@@ -48,7 +53,8 @@ class WorkerPool {
 class StreamJob {
   public:
     // `expectedBytes`: about how long the stream is before encoding (0: unknown).
-    StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes, bool encodeWhilePushing);
+    StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes, bool encodeWhilePushing,
+              ParallelFor parallelFor = {});
     StreamJob(const StreamJob&) = delete;
     StreamJob& operator=(const StreamJob&) = delete;
 

@@ -97,12 +97,13 @@ class FlateSink final : public SampleSink {
 }  // namespace
 
 std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding, int level,
-                                           uint64_t expectedBytes) {
+                                           uint64_t expectedBytes, ParallelFor parallelFor) {
     if (encoding == StreamEncoding::Flate && expectedBytes > kWholeStreamCap)
         return makeZlibSink(out, level);
     if (encoding == StreamEncoding::Flate)
         return std::make_unique<WholeStreamFlateSink>(
-            out, level, [&out, level] { return makeZlibSink(out, level); });
+            out, level, [&out, level] { return makeZlibSink(out, level); }, kWholeStreamCap,
+            std::move(parallelFor));
     return std::make_unique<RawSink>(out);
 }
 

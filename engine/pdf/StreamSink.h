@@ -7,6 +7,7 @@
 
 #include "engine/Conversion.h"  // the Flate levels
 #include "engine/pdf/SampleSink.h"
+#include "engine/pdf/WholeStreamFlate.h"
 
 namespace quorvex {
 
@@ -18,9 +19,12 @@ enum class StreamEncoding { Raw, Flate };
 // bytes and by the streaming zlib sink beyond it; `level` is on libdeflate's
 // scale (zlib stops at 9). A stream expected to pass the cap goes to zlib
 // from its first byte.
+// Given `parallelFor`, long libdeflate streams are compressed in pieces
+// through it.
 std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding,
                                            int level = kDefaultFlateLevel,
-                                           uint64_t expectedBytes = 0);
+                                           uint64_t expectedBytes = 0,
+                                           ParallelFor parallelFor = {});
 
 // Streaming zlib deflate: holds only a small window, whatever the length. The
 // bytes are those of zlib's one-shot compress2() at the same level.

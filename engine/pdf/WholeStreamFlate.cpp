@@ -1,41 +1,13 @@
 #include "engine/pdf/WholeStreamFlate.h"
 
-#include <libdeflate.h>
-
 #include <algorithm>
 #include <cstring>
 
-#include "engine/Conversion.h"
 #include "engine/EngineError.h"
+#include "engine/pdf/ChunkedFlate.h"
 #include "engine/pdf/PdfSink.h"
 
 namespace quorvex {
-namespace {
-
-struct CompressorFree {
-    void operator()(libdeflate_compressor* compressor) const noexcept {
-        libdeflate_free_compressor(compressor);
-    }
-};
-
-// Compresses into a buffer of libdeflate's bound, left uninitialised so that
-// only the pages the output really fills take memory.
-ByteChunk compress(const uint8_t* data, std::size_t size, int level) {
-    const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
-        libdeflate_alloc_compressor(std::clamp(level, 0, kMaxFlateLevel)));
-    if (!compressor)
-        throw ConversionError::writer(Result::Allocation, "libdeflate: out of memory");
-    ByteChunk output(libdeflate_zlib_compress_bound(compressor.get(), size));
-    const std::size_t written =
-        libdeflate_zlib_compress(compressor.get(), data, size, output.data(), output.size());
-    if (written == 0)
-        throw ConversionError::writer(Result::ImageObject,
-                                      "libdeflate: the output does not fit its bound");
-    output.resize(written);
-    return output;
-}
-
-}  // namespace
 
 void WholeStreamFlateSink::GrowingBuffer::append(const uint8_t* data, std::size_t size) {
     if (size > capacity_ - size_) {
@@ -55,8 +27,13 @@ void WholeStreamFlateSink::GrowingBuffer::append(const uint8_t* data, std::size_
 }
 
 WholeStreamFlateSink::WholeStreamFlateSink(PdfSink& out, int level,
-                                           StreamingSinkMaker makeStreaming, uint64_t cap)
-    : out_(out), level_(level), makeStreaming_(std::move(makeStreaming)), cap_(cap) {}
+                                           StreamingSinkMaker makeStreaming, uint64_t cap,
+                                           ParallelFor parallelFor)
+    : out_(out),
+      level_(level),
+      makeStreaming_(std::move(makeStreaming)),
+      cap_(cap),
+      parallelFor_(std::move(parallelFor)) {}
 
 void WholeStreamFlateSink::consume(const uint8_t* data, std::size_t size) {
     if (!streaming_ && appended() > cap_)
@@ -80,17 +57,22 @@ void WholeStreamFlateSink::finish() {
         streaming_->finish();
         return;
     }
-    const uint8_t nothing = 0;
-    const uint8_t* data = gathered_.size() > 0 ? gathered_.data() : &nothing;
-    ByteChunk compressed = compress(data, gathered_.size(), level_);
+    ByteChunk compressed =
+        parallelFor_ && gathered_.size() > kFlatePieceBytes
+            ? deflateInPieces(gathered_.data(), gathered_.size(), level_, parallelFor_)
+            : deflateWholeStream(gathered_.data(), gathered_.size(), level_);
     gathered_.release();
     out_.write(std::move(compressed));
 }
 
 std::vector<uint8_t> deflateWhole(const uint8_t* data, std::size_t size, int level) {
-    const uint8_t nothing = 0;
-    const ByteChunk compressed = compress(size > 0 ? data : &nothing, size, level);
+    const ByteChunk compressed = deflateWholeStream(data, size, level);
     return {compressed.begin(), compressed.end()};
+}
+
+void runInOrder(std::size_t count, const std::function<void(std::size_t)>& task) {
+    for (std::size_t i = 0; i < count; ++i)
+        task(i);
 }
 
 }  // namespace quorvex

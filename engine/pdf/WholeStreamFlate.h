@@ -1,5 +1,6 @@
 // Flate through libdeflate: a stream is gathered whole and compressed in one
-// call, about twice as fast as zlib's streaming deflate at the same level.
+// call (a long one in pieces, on several threads), about twice as fast as
+// zlib's streaming deflate at the same level.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/pdf/ChunkedFlate.h"
 #include "engine/pdf/SampleSink.h"
 
 namespace quorvex {
@@ -18,7 +20,12 @@ inline constexpr uint64_t kWholeStreamCap = uint64_t{256} << 20;
 
 class PdfSink;
 
-// Gathers the stream and compresses it with libdeflate on finish(). Once
+// Calls every task in turn on the calling thread.
+void runInOrder(std::size_t count, const std::function<void(std::size_t)>& task);
+
+// Gathers the stream and compresses it with libdeflate on finish(); given a
+// `parallelFor`, a stream longer than kFlatePieceBytes in pieces through it.
+// Once
 // more than `cap` bytes arrive it hands everything to the streaming sink
 // `makeStreaming` gives (zlib, writing to the same place) and forwards the
 // rest there, so memory stays bounded.
@@ -26,7 +33,7 @@ class WholeStreamFlateSink final : public SampleSink {
   public:
     using StreamingSinkMaker = std::function<std::unique_ptr<SampleSink>()>;
     WholeStreamFlateSink(PdfSink& out, int level, StreamingSinkMaker makeStreaming,
-                         uint64_t cap = kWholeStreamCap);
+                         uint64_t cap = kWholeStreamCap, ParallelFor parallelFor = {});
     void finish() override;
 
     // A buffer grown with realloc(): a large one is moved by remapping its
@@ -61,6 +68,7 @@ class WholeStreamFlateSink final : public SampleSink {
     int level_;
     StreamingSinkMaker makeStreaming_;
     uint64_t cap_;
+    ParallelFor parallelFor_;
     GrowingBuffer gathered_;
     std::unique_ptr<SampleSink> streaming_;
 };

@@ -272,6 +272,20 @@ TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
     }
 }
 
+// A one-page file's long stream is compressed in pieces by whichever threads
+// are free: the pieces, and so the bytes, are the same for any number.
+TEST(ParallelPages, OnePageInPiecesIsTheSameWhateverTheThreads) {
+    support::TempDir dir;
+    const auto tiff = dir / "large.tif";
+    fixtures::writeTiff(tiff, {{.width = 2600,
+                                .height = 2200,
+                                .compression = COMPRESSION_LZW,
+                                .photometric = PHOTOMETRIC_RGB}});
+    const std::string single = convertWithThreads(tiff, dir / "one.pdf", 1);
+    for (const unsigned threads : {2U, 8U})
+        EXPECT_TRUE(convertWithThreads(tiff, dir / "many.pdf", threads) == single) << threads;
+}
+
 TEST(ParallelPages, CancellingMidwayStopsEveryWorker) {
     support::TempDir dir;
     const auto tiff = dir / "pages.tif";

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 
+#include "engine/pdf/ChunkedFlate.h"
 #include "engine/pdf/PdfOutput.h"
 #include "engine/pdf/SampleRoutes.h"
 #include "engine/pdf/StreamSink.h"
@@ -129,6 +130,54 @@ INSTANTIATE_TEST_SUITE_P(
                       FlateCase{"Noise", noise(100'000), 6}, FlateCase{"Empty", {}, 6},
                       FlateCase{"OneByte", {42}, 6}),
     flateCaseName);
+
+// A stream compressed in pieces, each piece's final block opened and closed
+// by an empty stored block, inflates back in zlib whatever the pieces end on.
+struct PiecesCase {
+    const char* name;
+    std::vector<uint8_t> data;
+};
+
+void PrintTo(const PiecesCase& tested, std::ostream* out) {
+    *out << tested.name;
+}
+
+class FlatePieces : public ::testing::TestWithParam<PiecesCase> {};
+
+TEST_P(FlatePieces, InflateBackForEveryPieceSizeAndLevel) {
+    const std::vector<uint8_t>& data = GetParam().data;
+    const std::string original(data.begin(), data.end());
+    for (const int level : {0, 1, 6, 12}) {
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4099},
+                                        std::size_t{70'001}, std::size_t{250'000}}) {
+            if (piece < 100 && data.size() > 5000)
+                continue;  // thousands of pieces: nothing the smaller data does not show
+            const quorvex::ByteChunk stream = quorvex::deflateInPieces(
+                data.data(), data.size(), level, quorvex::runInOrder, piece);
+            EXPECT_TRUE(inflateAll(std::string(stream.begin(), stream.end()), data.size()) ==
+                        original)
+                << "level " << level << ", pieces of " << piece;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Data, FlatePieces,
+                         ::testing::Values(PiecesCase{"Page", pageLikeData(600'000)},
+                                           PiecesCase{"Noise", noise(300'000)},
+                                           PiecesCase{"Zeros", std::vector<uint8_t>(2'000'000)},
+                                           PiecesCase{"Short", pageLikeData(3000)}),
+                         [](const auto& tested) { return std::string(tested.param.name); });
+
+TEST(FlatePieces, OnlyACompleteStreamIsOpened) {
+    const auto data = pageLikeData(100'000);
+    const std::vector<uint8_t> zlib = quorvex::deflateWhole(data.data(), data.size(), 6);
+    quorvex::ByteChunk raw(zlib.begin() + 2, zlib.end() - 4);
+    quorvex::ByteChunk cut(raw.begin(), raw.end() - 100);
+    const quorvex::ByteChunk before = cut;
+    EXPECT_FALSE(quorvex::openFinalBlock(cut));
+    EXPECT_TRUE(cut == before);
+    EXPECT_TRUE(quorvex::openFinalBlock(raw));
+}
 
 TEST(RawStream, BytesPassUnchanged) {
     const auto data = pageLikeData(10'000);

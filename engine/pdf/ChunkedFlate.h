@@ -1,0 +1,41 @@
+// One zlib stream compressed in independent pieces, so that several threads
+// can compress one large page. libdeflate compresses whole buffers only and
+// always marks its last block final; each piece but the last has that mark
+// cleared and is closed by an empty stored block (what zlib's sync flush
+// writes), so the next piece's blocks follow on a byte boundary. Readers see
+// one ordinary stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "engine/pdf/PdfSink.h"
+
+namespace quorvex {
+
+// Calls `task(i)` for every i below `count`, perhaps on several threads, and
+// returns once all have returned (rethrowing the first failure).
+using ParallelFor =
+    std::function<void(std::size_t count, const std::function<void(std::size_t)>& task)>;
+
+// Streams up to this long are compressed in one piece; longer ones in pieces
+// of about this length. The pieces depend on the length alone, so the bytes
+// written never depend on the number of threads.
+inline constexpr std::size_t kFlatePieceBytes = std::size_t{16} << 20;
+
+// `size` bytes as one zlib stream at libdeflate `level` (0-12), in one call.
+ByteChunk deflateWholeStream(const uint8_t* data, std::size_t size, int level);
+
+// The same in pieces of about `pieceBytes`, compressed through `parallelFor`.
+ByteChunk deflateInPieces(const uint8_t* data, std::size_t size, int level,
+                          const ParallelFor& parallelFor,
+                          std::size_t pieceBytes = kFlatePieceBytes);
+
+// A raw DEFLATE stream (no zlib header) whose last block is marked final,
+// turned into one that can be continued: the mark cleared, an empty stored
+// block appended. False, and `raw` untouched, when it is not one complete
+// DEFLATE stream.
+bool openFinalBlock(ByteChunk& raw);
+
+}  // namespace quorvex
