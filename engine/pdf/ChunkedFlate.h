@@ -19,10 +19,15 @@ namespace quorvex {
 using ParallelFor =
     std::function<void(std::size_t count, const std::function<void(std::size_t)>& task)>;
 
-// Streams up to this long are compressed in one piece; longer ones in pieces
-// of about this length. The pieces depend on the length alone, so the bytes
-// written never depend on the number of threads.
+// Pieces are about this long. They depend on the stream's length alone, so
+// the bytes written never depend on the number of threads.
 inline constexpr std::size_t kFlatePieceBytes = std::size_t{16} << 20;
+
+// Streams up to this long are compressed in one call. Joining pieces costs an
+// inflate of all but the last (about a tenth of the compression's time),
+// worth it only for pages so long that one thread compressing them keeps the
+// user waiting (an A3 page at 600 dpi is 200 MB).
+inline constexpr std::size_t kPiecedStreamBytes = std::size_t{64} << 20;
 
 // `size` bytes as one zlib stream at libdeflate `level` (0-12), in one call.
 ByteChunk deflateWholeStream(const uint8_t* data, std::size_t size, int level);

@@ -58,7 +58,7 @@ void WholeStreamFlateSink::finish() {
         return;
     }
     ByteChunk compressed =
-        parallelFor_ && gathered_.size() > kFlatePieceBytes
+        parallelFor_ && gathered_.size() > kPiecedStreamBytes
             ? deflateInPieces(gathered_.data(), gathered_.size(), level_, parallelFor_)
             : deflateWholeStream(gathered_.data(), gathered_.size(), level_);
     gathered_.release();

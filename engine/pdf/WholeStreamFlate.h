@@ -24,7 +24,7 @@ class PdfSink;
 void runInOrder(std::size_t count, const std::function<void(std::size_t)>& task);
 
 // Gathers the stream and compresses it with libdeflate on finish(); given a
-// `parallelFor`, a stream longer than kFlatePieceBytes in pieces through it.
+// `parallelFor`, a stream longer than kPiecedStreamBytes in pieces through it.
 // Once
 // more than `cap` bytes arrive it hands everything to the streaming sink
 // `makeStreaming` gives (zlib, writing to the same place) and forwards the

@@ -2,17 +2,20 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <vector>
 
 #include "engine/Conversion.h"
 #include "engine/TiffToPdf.h"
 #include "engine/TiffToPdfConverter.h"
+#include "engine/pdf/ChunkedFlate.h"
 #include "engine/pdf/PdfOutput.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
@@ -272,18 +275,31 @@ TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
     }
 }
 
-// A one-page file's long stream is compressed in pieces by whichever threads
-// are free: the pieces, and so the bytes, are the same for any number.
+// The page of a one-page file, past kPiecedStreamBytes, is compressed in
+// pieces by whichever threads are free: the same bytes for any number of
+// threads, and qpdf inflates them to the page's samples.
 TEST(ParallelPages, OnePageInPiecesIsTheSameWhateverTheThreads) {
     support::TempDir dir;
     const auto tiff = dir / "large.tif";
-    fixtures::writeTiff(tiff, {{.width = 2600,
-                                .height = 2200,
-                                .compression = COMPRESSION_LZW,
-                                .photometric = PHOTOMETRIC_RGB}});
+    const uint32_t side = 8200;  // 8-bit grey: 67 MB of samples
+    static_assert(uint64_t{side} * side > quorvex::kPiecedStreamBytes);
+    fixtures::writeTiff(
+        tiff, {{.width = side, .height = side, .compression = COMPRESSION_LZW, .variant = 3}});
     const std::string single = convertWithThreads(tiff, dir / "one.pdf", 1);
-    for (const unsigned threads : {2U, 8U})
-        EXPECT_TRUE(convertWithThreads(tiff, dir / "many.pdf", threads) == single) << threads;
+    EXPECT_TRUE(convertWithThreads(tiff, dir / "many.pdf", 8) == single);
+
+    const auto image = support::runCommand(
+        {"qpdf", "--show-object=7", "--filtered-stream-data", (dir / "many.pdf").string()});
+    ASSERT_TRUE(image.succeeded()) << image.err;
+    std::unique_ptr<TIFF, decltype(&TIFFClose)> source(TIFFOpen(tiff.c_str(), "r"), &TIFFClose);
+    std::string samples(static_cast<std::size_t>(side) * side, '\0');
+    for (uint32_t strip = 0, at = 0; strip < TIFFNumberOfStrips(source.get()); ++strip) {
+        const tmsize_t read = TIFFReadEncodedStrip(source.get(), strip, samples.data() + at,
+                                                   static_cast<tmsize_t>(samples.size() - at));
+        ASSERT_GT(read, 0);
+        at += static_cast<uint32_t>(read);
+    }
+    EXPECT_TRUE(image.out.compare(0, samples.size(), samples) == 0);
 }
 
 TEST(ParallelPages, CancellingMidwayStopsEveryWorker) {

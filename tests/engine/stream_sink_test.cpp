@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -167,6 +168,22 @@ INSTANTIATE_TEST_SUITE_P(Data, FlatePieces,
                                            PiecesCase{"Zeros", std::vector<uint8_t>(2'000'000)},
                                            PiecesCase{"Short", pageLikeData(3000)}),
                          [](const auto& tested) { return std::string(tested.param.name); });
+
+// Joined pieces are one ordinary stream to the readers too: an RGB image
+// compressed in hundreds of pieces draws the same in MuPDF and Poppler.
+TEST(FlatePieces, JoinedPiecesDrawInMuPdfAndPoppler) {
+    support::RgbImage expected{.width = 300, .height = 200, .rgb = pageLikeData(300 * 200 * 3)};
+    const quorvex::ByteChunk stream = quorvex::deflateInPieces(
+        expected.rgb.data(), expected.rgb.size(), 6, quorvex::runInOrder, 997);
+    support::TempDir dir;
+    std::ofstream(dir / "pieces.pdf", std::ios::binary) << support::singleImagePdf(
+        300, 200, "/ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode",
+        std::string(stream.begin(), stream.end()));
+    for (const auto renderer : {support::Renderer::MuPdf, support::Renderer::Poppler}) {
+        EXPECT_TRUE(support::imagesMatch(
+            expected, support::renderPdfPage(dir / "pieces.pdf", 0, 300, 200, renderer), 0));
+    }
+}
 
 TEST(FlatePieces, OnlyACompleteStreamIsOpened) {
     const auto data = pageLikeData(100'000);
