@@ -101,6 +101,31 @@ bool isStoredFax(const TiffDocument& document, const ImagePlan& plan) {
            (plan.source == SampleSource::RawStrips || plan.source == SampleSource::FaxReencode);
 }
 
+// The job that encodes a page's stream: on the pool, or right here, as the
+// page is read, when every worker is busy (queued, it would wait for a worker
+// while this thread waited for it).
+std::unique_ptr<StreamJob> startStreamJob(StreamEncoding encoding, uint64_t expectedBytes,
+                                          bool onlyPage, WorkerPool& pool, int level) {
+    const bool encodeHere =
+        pool.empty() || encoding == StreamEncoding::Raw || !pool.hasIdleThread();
+    // The page of a one-page file is compressed in pieces, by every thread
+    // free to help: no other page can keep them busy. The choice depends on
+    // the file alone, so the bytes never depend on the threads. (Pages of
+    // longer files are compressed side by side; pieces there would only add
+    // the cost of joining them.)
+    ParallelFor spread;
+    if (onlyPage) {
+        spread = [&pool](std::size_t count, const std::function<void(std::size_t)>& task) {
+            pool.parallelFor(count, task);
+        };
+    }
+    auto job =
+        std::make_unique<StreamJob>(encoding, level, expectedBytes, encodeHere, std::move(spread));
+    if (!encodeHere)
+        pool.submit([raw = job.get()] { raw->run(); });
+    return job;
+}
+
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, uint32_t index, bool onlyPage, WorkerPool& pool,
@@ -139,26 +164,8 @@ void preparePage(TiffDocument& document, uint32_t index, bool onlyPage, WorkerPo
                 plan = cleanFaxPlan(plan);
         }
         page.imageHeader = imageDictionary(plan, document.page(), index, number + 3);
-        // With every worker busy the page is compressed here, as it is read:
-        // queued, it would wait for a worker while this thread waited for it.
-        const bool encodeHere =
-            pool.empty() || plan.encoding() == StreamEncoding::Raw || !pool.hasIdleThread();
-        // The page of a one-page file is compressed in pieces, by every
-        // thread free to help: no other page can keep them busy. The choice
-        // depends on the file alone, so the bytes never depend on the threads.
-        // (Pages of longer files are compressed side by side; pieces there
-        // only add the cost of joining them.)
-        ParallelFor spread;
-        if (onlyPage) {
-            spread = [&pool](std::size_t count, const std::function<void(std::size_t)>& task) {
-                pool.parallelFor(count, task);
-            };
-        }
-        page.stream = std::make_unique<StreamJob>(plan.encoding(), hooks.flateLevel,
-                                                  expectedSampleBytes(document.page()), encodeHere,
-                                                  std::move(spread));
-        if (!encodeHere)
-            pool.submit([job = page.stream.get()] { job->run(); });
+        page.stream = startStreamJob(plan.encoding(), expectedSampleBytes(document.page()),
+                                     onlyPage, pool, hooks.flateLevel);
         StreamJobFeeder feeder(*page.stream);
         if (plan.source == SampleSource::FaxReencode) {
             fax->writeCoded(feeder, ccittGroupOf(plan.ccitt));
