@@ -188,15 +188,13 @@ TEST_F(CliConversionTest, BrokenFileFailsAloneAndLeavesNothingBehind) {
 TEST_F(CliConversionTest, FailureOnALaterPageLeavesNoPartialPdfAndKeepsTheOldOne) {
     // Page two is a fax page whose data lies past the end of the file: page
     // one is written, then, strict, the run fails part-way through the PDF.
-    fixtures::PageRecipe colour;
-    colour.photometric = PHOTOMETRIC_RGB;
-    colour.compression = COMPRESSION_LZW;
-    fixtures::PageRecipe fax;
-    fax.width = 1728;
-    fax.height = 200;
-    fax.compression = COMPRESSION_CCITTFAX4;
-    fax.photometric = PHOTOMETRIC_MINISWHITE;
-    fax.bitsPerSample = 1;
+    const fixtures::PageRecipe colour{.compression = COMPRESSION_LZW,
+                                      .photometric = PHOTOMETRIC_RGB};
+    const fixtures::PageRecipe fax{.width = 1728,
+                                   .height = 200,
+                                   .compression = COMPRESSION_CCITTFAX4,
+                                   .photometric = PHOTOMETRIC_MINISWHITE,
+                                   .bitsPerSample = 1};
     fixtures::writeTiff(dir_ / "torn.tif", {colour, fax});
     clitest::pointPageStripsPastEnd(dir_ / "torn.tif", 1);
     std::ofstream(dir_ / "torn.pdf") << "previous version";
@@ -473,13 +471,11 @@ TEST_F(CliConversionTest, ReadmeExamplesRunAsWritten) {
 // A strip of LZW data overwritten with noise converts with exit 3 and a
 // "damaged" line naming page and rows; --strict fails it and keeps the old PDF.
 TEST_F(CliConversionTest, DamagedLzwStripConvertsWithExitThree) {
-    fixtures::PageRecipe page;
-    page.width = 256;
-    page.height = 600;
-    page.photometric = PHOTOMETRIC_MINISBLACK;
-    page.compression = COMPRESSION_LZW;
-    page.rowsPerStrip = 600;
-    fixtures::writeTiff(dir_ / "hurt.tif", {page});
+    fixtures::writeTiff(dir_ / "hurt.tif", {{.width = 256,
+                                             .height = 600,
+                                             .compression = COMPRESSION_LZW,
+                                             .photometric = PHOTOMETRIC_MINISBLACK,
+                                             .rowsPerStrip = 600}});
     std::string bytes = support::readFile(dir_ / "hurt.tif");
     // libtiff writes the strip right after the 8-byte header and the
     // directory after it: noise from byte 72 on lands in the LZW codes.

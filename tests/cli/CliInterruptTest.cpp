@@ -44,14 +44,12 @@ class CliInterruptTest : public ::testing::TestWithParam<InterruptCase> {
         inputs_ = std::make_unique<support::TempDir>("quorvex-cli-interrupt");
         std::vector<fixtures::PageRecipe> pages;
         for (uint32_t i = 0; i < 3; ++i) {
-            fixtures::PageRecipe page;
-            page.width = 2400;
-            page.height = 1800;
-            page.photometric = PHOTOMETRIC_RGB;
-            page.compression = COMPRESSION_NONE;
-            page.rowsPerStrip = 32;
-            page.variant = i;
-            pages.push_back(page);
+            pages.push_back({.width = 2400,
+                             .height = 1800,
+                             .compression = COMPRESSION_NONE,
+                             .photometric = PHOTOMETRIC_RGB,
+                             .rowsPerStrip = 32,
+                             .variant = i});
         }
         fixtures::writeTiff(bigInput(), pages);
         clitest::writeSampleTiff(inputs_->path() / "small-1.tif", 1);

@@ -22,6 +22,7 @@
 
 namespace {
 
+using fixtures::faxPage;
 using fixtures::PageRecipe;
 using pdfbytes::imageObject;
 using pdfbytes::lengthObject;
@@ -118,14 +119,6 @@ void expectIndexed(const std::string& text, const std::vector<std::array<int, 3>
     EXPECT_EQ(space.entries, entries);
     // Eight entries a line, each line ended by CR LF, the string closed on a line of its own.
     EXPECT_EQ(pdfbytes::splitLines(text).size(), 2 + (entries.size() + 7) / 8);
-}
-
-PageRecipe faxPage(uint16_t compression, uint32_t width = 1727, uint32_t height = 181) {
-    return {.width = width,
-            .height = height,
-            .compression = compression,
-            .photometric = PHOTOMETRIC_MINISWHITE,
-            .bitsPerSample = 1};
 }
 
 class ImageObjects : public ::testing::Test {

@@ -132,12 +132,9 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
 // and short last strips show.
 
 PageRecipe fax(uint16_t compression, uint32_t variant = 0) {
-    return {.width = 1727,
-            .height = 181,
-            .compression = compression,
-            .photometric = PHOTOMETRIC_MINISWHITE,
-            .bitsPerSample = 1,
-            .variant = variant};
+    PageRecipe page = fixtures::faxPage(compression);
+    page.variant = variant;
+    return page;
 }
 
 PageRecipe withStrips(PageRecipe page, uint32_t rowsPerStrip) {

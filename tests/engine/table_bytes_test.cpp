@@ -55,14 +55,6 @@ uint64_t contentFingerprint(const std::string& file) {
     return fnv1a(content);
 }
 
-PageRecipe fax(uint16_t compression) {
-    return {.width = 1727,
-            .height = 181,
-            .compression = compression,
-            .photometric = PHOTOMETRIC_MINISWHITE,
-            .bitsPerSample = 1};
-}
-
 PageRecipe grey(uint16_t compression, uint16_t photometric, uint16_t bits) {
     return {.width = 61,
             .height = 43,
@@ -84,23 +76,23 @@ PageRecipe rgb(uint16_t compression) {
 }
 
 std::vector<TableKind> tableKinds() {
-    PageRecipe multiStrip = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe multiStrip = fixtures::faxPage(COMPRESSION_CCITTFAX4);
     multiStrip.rowsPerStrip = 40;
-    PageRecipe g3TwoD = fax(COMPRESSION_CCITTFAX3);
+    PageRecipe g3TwoD = fixtures::faxPage(COMPRESSION_CCITTFAX3);
     g3TwoD.group3Options = GROUP3OPT_2DENCODING;
     g3TwoD.fillOrder = FILLORDER_LSB2MSB;
-    PageRecipe untrusted = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe untrusted = fixtures::faxPage(COMPRESSION_CCITTFAX4);
     untrusted.software = "Oi/GFS, writer v00.06.02";
-    PageRecipe noBits = fax(COMPRESSION_CCITTFAX4);
+    PageRecipe noBits = fixtures::faxPage(COMPRESSION_CCITTFAX4);
     noBits.bitsPerSample = std::nullopt;
     PageRecipe rgbAlpha = rgb(COMPRESSION_LZW);
     rgbAlpha.extraSamples = {EXTRASAMPLE_ASSOCALPHA};
     PageRecipe cmyk = rgb(COMPRESSION_LZW);
     cmyk.photometric = PHOTOMETRIC_SEPARATED;
     return {
-        {"Group4", {fax(COMPRESSION_CCITTFAX4)}, 0xf7f5bda4dce779f8ULL},
+        {"Group4", {fixtures::faxPage(COMPRESSION_CCITTFAX4)}, 0xf7f5bda4dce779f8ULL},
         {"Group4MultiStripThreePages", {multiStrip, multiStrip, multiStrip}, 0xe0c9cb4ba4caa5aaULL},
-        {"Group3OneD", {fax(COMPRESSION_CCITTFAX3)}, 0x55915ab8ca812695ULL},
+        {"Group3OneD", {fixtures::faxPage(COMPRESSION_CCITTFAX3)}, 0x55915ab8ca812695ULL},
         {"Group3TwoDFillOrder2", {g3TwoD}, 0xb3b56ea34fb2b41bULL},
         {"Group4UntrustedWriter", {untrusted}, 0x5823aab132dee530ULL},
         {"Group4WithoutBitsPerSample", {noBits}, 0x87c8a789cacaff4aULL},

@@ -260,13 +260,11 @@ TEST_P(FaxStripFileRoundTrip, DecodesToThePagesPixels) {
 fixtures::PageRecipe faxRecipe(uint16_t compression, uint32_t rowsPerStrip,
                                uint16_t fillOrder = FILLORDER_MSB2LSB,
                                uint16_t photometric = PHOTOMETRIC_MINISWHITE) {
-    return {.width = 301,
-            .height = 97,
-            .compression = compression,
-            .photometric = photometric,
-            .bitsPerSample = 1,
-            .rowsPerStrip = rowsPerStrip,
-            .fillOrder = fillOrder};
+    fixtures::PageRecipe page = fixtures::faxPage(compression, 301, 97);
+    page.photometric = photometric;
+    page.rowsPerStrip = rowsPerStrip;
+    page.fillOrder = fillOrder;
+    return page;
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, FaxStripFileRoundTrip,

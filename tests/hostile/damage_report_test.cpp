@@ -75,11 +75,7 @@ PageRecipe page(uint16_t compression, uint16_t photometric = PHOTOMETRIC_MINISBL
 }
 
 PageRecipe fax(uint16_t compression) {
-    return {.width = 400,
-            .height = 150,
-            .compression = compression,
-            .photometric = PHOTOMETRIC_MINISWHITE,
-            .bitsPerSample = 1};
+    return fixtures::faxPage(compression, 400, 150);
 }
 
 std::vector<DamageCase> damageCases() {

@@ -590,6 +590,10 @@ std::string singleImagePdf(uint32_t width, uint32_t height, const std::string& e
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
         "<< /Type /XObject /Subtype /Image /Width " + w + " /Height " + h + " " + entries +
             " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream"};
+    return pdfFromObjects(objects);
+}
+
+std::string pdfFromObjects(const std::vector<std::string>& objects) {
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objects.size(); ++i) {

@@ -89,6 +89,10 @@ RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t
 std::string singleImagePdf(uint32_t width, uint32_t height, const std::string& entries,
                            const std::string& data);
 
+// A PDF of the given objects (object n is objects[n - 1], object 1 the
+// catalog), with its cross-reference table.
+std::string pdfFromObjects(const std::vector<std::string>& objects);
+
 // libtiff's decode of one page (counted from 0) through its RGBA interface.
 // With applyOrientation the Orientation tag is applied, all of 2 to 8
 // (libtiff's own oriented read only flips, so 5 to 8 would come out without
