@@ -86,35 +86,29 @@ std::string displayName(const OptionDef& option, bool typedLong) {
     return std::string("-") + option.shortName;
 }
 
-std::optional<unsigned> parseJobCount(const std::string& text) {
-    unsigned value = 0;
+// The whole of `text` as a number from `lowest` to `highest`; nothing for
+// anything else (empty, trailing characters, out of range, NaN).
+template <typename Number>
+std::optional<Number> parseNumber(const std::string& text, Number lowest, Number highest) {
+    Number value{};
     const char* const end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
-        return std::nullopt;
-    if (value < 1 || value > kMaxJobs)
+    if (text.empty() || error != std::errc() || stop != end ||
+        !(value >= lowest && value <= highest))
         return std::nullopt;
     return value;
+}
+
+std::optional<unsigned> parseJobCount(const std::string& text) {
+    return parseNumber<unsigned>(text, 1, kMaxJobs);
 }
 
 std::optional<int> parseFlateLevel(const std::string& text) {
-    int value = 0;
-    const char* const end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || value < 0 ||
-        value > kMaxFlateLevel) {
-        return std::nullopt;
-    }
-    return value;
+    return parseNumber<int>(text, 0, kMaxFlateLevel);
 }
 
 std::optional<double> parseDpi(const std::string& text) {
-    double value = 0;
-    const char* const end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end || !(value >= 1 && value <= kMaxDpi))
-        return std::nullopt;
-    return value;
+    return parseNumber<double>(text, 1, kMaxDpi);
 }
 
 int daysInMonth(int year, int month) {
