@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/pdf/ColourSpace.h"
+#include "engine/plan/ColourSpace.h"
 #include "engine/pdf/PdfOutput.h"
-#include "engine/pdf/SampleFormats.h"
-#include "engine/pdf/SampleRoutes.h"
-#include "engine/pdf/StreamSink.h"
-#include "engine/tiff/TiffDocument.h"
+#include "engine/read/SampleFormats.h"
+#include "engine/read/SampleRoutes.h"
+#include "engine/encode/StreamSink.h"
+#include "engine/read/TiffDocument.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/pdf/DocumentAssembly.h"
-#include "engine/tiff/TiffDocument.h"
+#include "engine/read/TiffDocument.h"
 
 namespace quorvex {
 

@@ -11,7 +11,7 @@
 #include "engine/MergedPages.h"
 #include "engine/pdf/DocumentAssembly.h"
 #include "engine/pdf/PdfOutput.h"
-#include "engine/tiff/TiffDocument.h"
+#include "engine/read/TiffDocument.h"
 
 namespace quorvex {
 namespace {

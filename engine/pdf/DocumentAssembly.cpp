@@ -11,15 +11,15 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
-#include "engine/pdf/CompactImage.h"
+#include "engine/plan/CompactImage.h"
 #include "engine/pdf/DocumentObjects.h"
-#include "engine/pdf/FaxPage.h"
+#include "engine/read/FaxPage.h"
 #include "engine/pdf/ImageXObject.h"
-#include "engine/pdf/PageDamage.h"
-#include "engine/pdf/PagePipeline.h"
+#include "engine/read/PageDamage.h"
+#include "engine/encode/PagePipeline.h"
 #include "engine/pdf/PdfOutput.h"
-#include "engine/pdf/SampleRoutes.h"
-#include "engine/tiff/TiffDocument.h"
+#include "engine/read/SampleRoutes.h"
+#include "engine/read/TiffDocument.h"
 
 namespace quorvex {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/Conversion.h"
-#include "engine/DocumentInfo.h"
+#include "engine/Conversion.h"
 
 namespace quorvex {
 

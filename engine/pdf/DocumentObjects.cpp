@@ -7,9 +7,9 @@
 #include <string>
 
 #include "engine/EngineError.h"
-#include "engine/pdf/PageGeometry.h"
+#include "engine/plan/PageGeometry.h"
 #include "engine/pdf/PdfSink.h"
-#include "engine/tiff/TiffDocument.h"
+#include "engine/read/TiffDocument.h"
 
 namespace quorvex {
 namespace {

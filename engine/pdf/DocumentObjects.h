@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/DocumentInfo.h"
+#include "engine/Conversion.h"
 
 namespace quorvex {
 

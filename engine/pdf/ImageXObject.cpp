@@ -2,8 +2,8 @@
 
 #include "engine/EngineError.h"
 #include "engine/pdf/PdfSink.h"
-#include "engine/pdf/SampleRoutes.h"
-#include "engine/tiff/PageLayout.h"
+#include "engine/read/SampleRoutes.h"
+#include "engine/read/PageLayout.h"
 
 namespace quorvex {
 namespace {

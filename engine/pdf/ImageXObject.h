@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/pdf/ImagePlan.h"
+#include "engine/plan/ImagePlan.h"
 
 namespace quorvex {
 

@@ -1,7 +1,7 @@
 // The CCITT encoder's data, wrapped back into a TIFF, decodes through libtiff
 // to the bitmap it was given; as a PDF image under /CCITTFaxDecode, MuPDF
 // draws the same pixels.
-#include "engine/tiff/CcittEncoder.h"
+#include "engine/encode/CcittEncoder.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/pdf/FaxPage.h"
-#include "engine/tiff/FaxStripFile.h"
-#include "engine/tiff/TiffDocument.h"
+#include "engine/read/FaxPage.h"
+#include "engine/read/FaxStripFile.h"
+#include "engine/read/TiffDocument.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 

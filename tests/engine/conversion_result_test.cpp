@@ -15,7 +15,7 @@
 #include "engine/Conversion.h"
 #include "engine/TiffToPdf.h"
 #include "engine/TiffToPdfConverter.h"
-#include "engine/pdf/ChunkedFlate.h"
+#include "engine/encode/ChunkedFlate.h"
 #include "engine/pdf/PdfOutput.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"

@@ -16,7 +16,7 @@
 #include "PdfBytes.h"
 #include "engine/Conversion.h"
 #include "engine/pdf/PdfOutput.h"
-#include "engine/pdf/StreamSink.h"
+#include "engine/encode/StreamSink.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 

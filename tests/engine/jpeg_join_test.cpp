@@ -1,7 +1,7 @@
 // JPEG pages joined into one /DCTDecode stream draw, in MuPDF and Poppler,
 // within 2 of libtiff's own decode; data the joiner cannot vouch for is
 // refused so the page is decoded instead.
-#include "engine/tiff/JpegJoin.h"
+#include "engine/encode/JpegJoin.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

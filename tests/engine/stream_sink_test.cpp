@@ -10,11 +10,11 @@
 #include <memory>
 #include <random>
 
-#include "engine/pdf/ChunkedFlate.h"
+#include "engine/encode/ChunkedFlate.h"
 #include "engine/pdf/PdfOutput.h"
-#include "engine/pdf/SampleRoutes.h"
-#include "engine/pdf/StreamSink.h"
-#include "engine/pdf/WholeStreamFlate.h"
+#include "engine/read/SampleRoutes.h"
+#include "engine/encode/StreamSink.h"
+#include "engine/encode/WholeStreamFlate.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include <fstream>
 
 #include "engine/EngineError.h"
-#include "engine/pdf/ColourSpace.h"
-#include "engine/pdf/FaxPage.h"
-#include "engine/tiff/FaxStripFile.h"
-#include "engine/tiff/TiffDocument.h"
+#include "engine/plan/ColourSpace.h"
+#include "engine/read/FaxPage.h"
+#include "engine/read/FaxStripFile.h"
+#include "engine/read/TiffDocument.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 

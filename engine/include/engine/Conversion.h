@@ -1,0 +1,111 @@
+// The engine's rich entry point: one TIFF file in, one PDF file out, with the
+// reason text, the detail, the damage found, the path written and cooperative
+// cancellation, for callers that show them (the command line and the window).
+// TiffToPdf.h holds the plain nine-argument entry, which runs the same
+// conversion and keeps only its integer result.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvex {
+
+// Web address written as author and producer and at the end of the keywords.
+inline constexpr const char* kVendorAddress = "https://www.quorvex.example";
+
+// The texts written into a PDF's document information dictionary.
+struct DocumentInfo {
+    std::string creator;
+    std::optional<std::string> creationDate;  // empty optional: today's local date
+    std::string author;
+    std::string producer;
+    std::string title;
+    std::string subject;
+    std::string keywords;
+
+    // The fixed values the window passes for every file.
+    static DocumentInfo applicationDefaults();
+};
+
+// Flate levels of the image streams, on libdeflate's scale: 0 stores, 12 is
+// the smallest and slowest.
+inline constexpr int kDefaultFlateLevel = 6;
+inline constexpr int kCompactFlateLevel = 12;
+inline constexpr int kMaxFlateLevel = 12;
+
+struct ConversionRequest {
+    std::string inputPath;
+    // Further TIFF files whose pages follow inputPath's, in order, in the same
+    // PDF (merging). Empty for the usual one file in, one PDF out.
+    std::vector<std::string> mergedInputs;
+    // When set, the TIFF is read from these bytes instead of from inputPath,
+    // which then only names it in messages (standard input on the command line).
+    std::shared_ptr<const std::vector<uint8_t>> inputBytes;
+    std::string outputPath;  // empty: derived from inputPath (see deriveOutputPath)
+    DocumentInfo info = DocumentInfo::applicationDefaults();
+
+    // Set from any thread to stop the run; checked between pages and between
+    // strips or rows. A cancelled run fails cleanly and leaves nothing behind.
+    const std::atomic<bool>* cancel = nullptr;
+
+    // Threads that compress page images (the converting thread included);
+    // 0 is one per processor. The PDF is the same whatever the number.
+    unsigned threads = 0;
+
+    // Dots per inch for pages that carry no resolution; 0 keeps the usual 200.
+    double defaultDpi = 0;
+
+    // Damage fails the conversion instead of being reported as warnings: no
+    // PDF is written and an existing one stays as it was.
+    bool strict = false;
+
+    // Flate level (0 to kMaxFlateLevel); unset: kDefaultFlateLevel, or
+    // kCompactFlateLevel with `compact`.
+    std::optional<int> flateLevel;
+    // The smallest PDF that keeps the content: JPEG pages keep their JPEG
+    // data and bilevel pages are coded as CCITT Group 4 where that is safe.
+    // Off, every page is carried exactly as the compression table says.
+    bool compact = false;
+
+    // Called on the converting thread after each page is written.
+    std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
+};
+
+// Which side a failure was on: the TIFF could not be read, or the PDF could
+// not be created or written.
+enum class FailureSide { None, Input, Output };
+
+struct ConversionOutcome {
+    int result = 0;       // 1 when the PDF was written completely
+    std::string message;  // reason text when result != 1
+    std::string detail;   // what exactly went wrong, when known (e.g. "No such file or directory")
+    std::string outputPath;     // the PDF written (or that would have been written)
+    uint32_t pageCount = 0;     // pages in the input (0 when it could not be opened)
+    uint64_t bytesWritten = 0;  // size of the finished PDF
+    std::string diagnostic;     // libtiff's own warning/error text for this file, if any
+    bool cancelled = false;
+    FailureSide failedSide = FailureSide::None;
+    // Parts of the TIFF that could not be read although the PDF was written,
+    // one line each, e.g. "page 1, rows 54-600 unreadable (LZW: Using code
+    // not yet in table)" or "the file ends after page 4: directory 5 cannot be
+    // read". The PDF shows everything else.
+    std::vector<std::string> warnings;
+
+    bool ok() const { return result == 1; }
+    bool damaged() const { return !warnings.empty(); }
+};
+
+// Converts one file. Never throws; every failure is reported in the outcome.
+ConversionOutcome convertTiff(const ConversionRequest& request);
+
+// The output name the engine derives for an input: ".tif" or ".tiff" (any
+// case) is replaced by ".pdf" ("SCAN.TIF" -> "SCAN.pdf"); any other name gets
+// ".pdf" appended ("image" -> "image.pdf"). Empty only for an empty input.
+std::string deriveOutputPath(const std::string& inputPath);
+
+}  // namespace quorvex

@@ -1,0 +1,111 @@
+#include "engine/plan/CompactImage.h"
+
+#include <tiffio.h>
+
+#include <span>
+#include <vector>
+
+#include "engine/Limits.h"
+#include "engine/encode/JpegJoin.h"
+#include "engine/read/PageLayout.h"
+#include "engine/read/TiffDocument.h"
+
+namespace quorvex {
+namespace {
+
+// `samples` unsigned samples a pixel in strips, no extra ones: what both
+// compact forms need from the layout.
+bool plainSamples(const PageLayout& page, uint16_t samples) {
+    const bool unsignedIntegers =
+        page.sampleFormat == SAMPLEFORMAT_UINT || page.sampleFormat == SAMPLEFORMAT_VOID;
+    return page.samplesPerPixel == samples && page.extraSamples.empty() && !page.separatePlanes &&
+           unsignedIntegers && !page.codedDataUntrusted;
+}
+
+std::optional<std::vector<uint8_t>> joinedJpeg(TIFF* tiff, const PageLayout& page,
+                                               uint16_t components) {
+    std::vector<std::vector<uint8_t>> strips;
+    uint64_t total = 0;
+    for (uint32_t strip = 0; strip < page.strips; ++strip) {
+        const uint64_t size = TIFFGetStrileByteCount(tiff, strip);
+        total += size;
+        if (size == 0 || total > kMaxBufferBytes)
+            return std::nullopt;
+        std::vector<uint8_t>& data = strips.emplace_back(static_cast<std::size_t>(size));
+        if (TIFFReadRawStrip(tiff, strip, data.data(), static_cast<tmsize_t>(size)) !=
+            static_cast<tmsize_t>(size)) {
+            return std::nullopt;
+        }
+    }
+    uint32_t tablesSize = 0;
+    void* tables = nullptr;
+    std::span<const uint8_t> tableBytes;
+    if (TIFFGetField(tiff, TIFFTAG_JPEGTABLES, &tablesSize, &tables) && tables != nullptr)
+        tableBytes = {static_cast<const uint8_t*>(tables), tablesSize};
+    const std::vector<std::span<const uint8_t>> views(strips.begin(), strips.end());
+    const uint32_t rowsPerStrip = page.rowsPerStrip == 0 ? page.height : page.rowsPerStrip;
+    return joinJpegStrips(tableBytes, views, {page.width, page.height, components, rowsPerStrip});
+}
+
+// Grey, RGB and YCbCr JPEG in strips; not tiles, not old-style JPEG (a
+// compression of its own), not min-is-white.
+std::optional<ImagePlan> jpegPlan(TIFF* tiff, const PageLayout& page) {
+    const bool grey = page.photometric == PHOTOMETRIC_MINISBLACK;
+    const bool colour =
+        page.photometric == PHOTOMETRIC_RGB || page.photometric == PHOTOMETRIC_YCBCR;
+    if (page.bitsPerSample != 8 || page.tiled || !(grey || colour) ||
+        !plainSamples(page, grey ? 1 : 3)) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<uint8_t>> joined = joinedJpeg(tiff, page, grey ? 1 : 3);
+    if (!joined)
+        return std::nullopt;
+    ImagePlan plan;
+    plan.source = SampleSource::JpegPassThrough;
+    plan.filter = ImageFilter::Dct;
+    plan.colourSpace = ColourSpace::of(grey ? ColourModel::Gray : ColourModel::Rgb);
+    plan.bitsPerComponent = 8;
+    plan.jpeg = std::make_shared<const std::vector<uint8_t>>(std::move(*joined));
+    plan.jpegWithoutColourTransform = page.photometric == PHOTOMETRIC_RGB;
+    return plan;
+}
+
+bool isRecodableBilevel(const PageLayout& page) {
+    switch (page.compression) {
+        case COMPRESSION_NONE:
+        case COMPRESSION_PACKBITS:
+        case COMPRESSION_LZW:
+        case COMPRESSION_DEFLATE:
+        case COMPRESSION_ADOBE_DEFLATE:
+            break;
+        default:
+            return false;
+    }
+    const bool polarity =
+        page.photometric == PHOTOMETRIC_MINISWHITE || page.photometric == PHOTOMETRIC_MINISBLACK;
+    return polarity && page.bitsPerSample == 1 && plainSamples(page, 1);
+}
+
+// Decoded and coded as Group 4 by the fax source, white coded as white.
+ImagePlan group4Plan() {
+    ImagePlan plan;
+    plan.source = SampleSource::FaxReencode;
+    plan.filter = ImageFilter::CcittFax;
+    plan.ccitt = {.k = -1, .blackIs1 = false};
+    plan.colourSpace = ColourSpace::of(ColourModel::Gray);
+    plan.bitsPerComponent = 1;
+    return plan;
+}
+
+}  // namespace
+
+std::optional<ImagePlan> compactPlan(const TiffDocument& document) {
+    const PageLayout& page = document.page();
+    if (page.compression == COMPRESSION_JPEG)
+        return jpegPlan(document.handle(), page);
+    if (isRecodableBilevel(page))
+        return group4Plan();
+    return std::nullopt;
+}
+
+}  // namespace quorvex

@@ -1,0 +1,88 @@
+#include "engine/read/StoredRows.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/EngineError.h"
+#include "engine/Limits.h"
+#include "engine/read/TiffDocument.h"
+
+namespace quorvex {
+namespace {
+
+void copyBits(const uint8_t* from, uint8_t* to, uint64_t toBit, uint64_t bits) {
+    if ((toBit & 7U) == 0 && (bits & 7U) == 0) {
+        std::memcpy(to + (toBit >> 3), from, bits >> 3);
+        return;
+    }
+    for (uint64_t i = 0; i < bits; ++i) {
+        const int bit = (from[i >> 3] >> (7 - (i & 7U))) & 1;
+        const uint64_t target = toBit + i;
+        const auto mask = static_cast<uint8_t>(0x80U >> (target & 7U));
+        to[target >> 3] =
+            static_cast<uint8_t>(bit ? (to[target >> 3] | mask) : (to[target >> 3] & ~mask));
+    }
+}
+
+}  // namespace
+
+StoredRows::StoredRows(const TiffDocument& document)
+    : tiff_(document.handle()),
+      width_(document.page().width),
+      height_(document.page().height),
+      bits_(document.page().bitsPerSample == 0 ? 1 : document.page().bitsPerSample),
+      planes_(document.page().separatePlanes ? document.page().samplesPerPixel : 1),
+      samplesPerPlaneRow_(document.page().separatePlanes ? 1 : document.page().samplesPerPixel),
+      tiled_(document.page().tiled) {
+    const PageLayout& page = document.page();
+    planeRowBytes_ = packedBytes(uint64_t{width_} * samplesPerPlaneRow_, bits_);
+    if (tiled_) {
+        tileWidth_ = page.tileWidth;
+        bandRows_ = page.tileLength;
+        const tmsize_t tileSize = TIFFTileSize(tiff_);
+        if (tileWidth_ == 0 || bandRows_ == 0 || tileSize <= 0)
+            throw ConversionError::writer(Result::ImageObject, "the page's tiles have no size");
+        tile_ = allocateBuffer(static_cast<uint64_t>(tileSize));
+    } else {
+        // A missing RowsPerStrip means the whole page is one strip.
+        bandRows_ = page.rowsPerStrip == 0 ? height_ : page.rowsPerStrip;
+    }
+    bandRows_ = std::clamp<uint32_t>(bandRows_, 1, std::max<uint32_t>(height_, 1));
+    band_ =
+        allocateBuffer(checkedSize({planes_, bandRows_, std::max<uint64_t>(planeRowBytes_, 1)}));
+}
+
+bool StoredRows::read(uint32_t top) {
+    const uint32_t rows = std::min(bandRows_, height_ - top);
+    for (uint16_t plane = 0; plane < planes_; ++plane) {
+        if (!(tiled_ ? readTiles(top, rows, plane) : readStrip(top, rows, plane)))
+            return false;
+    }
+    return true;
+}
+
+bool StoredRows::readStrip(uint32_t top, uint32_t rows, uint16_t plane) {
+    const uint32_t strip = TIFFComputeStrip(tiff_, top, plane);
+    const auto size = static_cast<tmsize_t>(uint64_t{rows} * planeRowBytes_);
+    return TIFFReadEncodedStrip(tiff_, strip, planeStart(plane), size) >= 0;
+}
+
+bool StoredRows::readTiles(uint32_t top, uint32_t rows, uint16_t plane) {
+    const uint64_t tileRowBytes = static_cast<uint64_t>(TIFFTileRowSize64(tiff_));
+    const uint64_t bitsPerPixel = uint64_t{samplesPerPlaneRow_} * bits_;
+    for (uint32_t left = 0; left < width_; left += tileWidth_) {
+        const uint32_t tile = TIFFComputeTile(tiff_, left, top, 0, plane);
+        if (TIFFReadEncodedTile(tiff_, tile, tile_.data(), static_cast<tmsize_t>(tile_.size())) <
+            0) {
+            return false;
+        }
+        const uint64_t columns = std::min(tileWidth_, width_ - left);
+        for (uint32_t r = 0; r < rows; ++r) {
+            copyBits(tile_.data() + r * tileRowBytes, planeStart(plane) + r * planeRowBytes_,
+                     left * bitsPerPixel, columns * bitsPerPixel);
+        }
+    }
+    return true;
+}
+
+}  // namespace quorvex
