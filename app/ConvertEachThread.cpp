@@ -47,7 +47,7 @@ ConversionOutcome convertOne(const ConversionJob& job, const ConvertFunction& co
     ConversionRequest request;
     request.inputPath = QFile::encodeName(job.path).toStdString();
     request.cancel = &stop;
-    request.threads = threads;
+    request.options.threads = threads;
     return convert(request);
 }
 
@@ -115,7 +115,7 @@ bool ConvertEachThread::runJobs(Shared& shared) {
         shared.tell([&job](ConvertEachThread& owner) { emit owner.jobStarted(job.row); });
         const ConversionOutcome outcome =
             convertOne(job, shared.convert, shared.stopRequested, lease.threads());
-        if (outcome.cancelled || shared.stopRequested.load()) {
+        if (outcome.cancelled() || shared.stopRequested.load()) {
             return false;
         }
         const JobReport report = reportOutcome(outcome, job.path);

@@ -16,10 +16,11 @@ QString fromEngine(const std::string& text) {
 // and only the lines after the first tell them apart.
 QString failureText(const ConversionOutcome& outcome) {
     QStringList lines;
-    const QString reason = fromEngine(outcome.message);
-    lines.append(reason.isEmpty() ? QStringLiteral("The conversion failed.") : reason);
+    QString reason = QString::fromUtf8(failureKindText(outcome.failure));
+    reason[0] = reason[0].toUpper();
+    lines.append(reason + QLatin1Char('.'));
     const QString detail = fromEngine(outcome.detail);
-    if (!detail.isEmpty() && detail != reason) {
+    if (!detail.isEmpty()) {
         lines.append(detail);
     }
     const QStringList diagnostics =

@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/plan/ColourSpace.h"
+#include "engine/encode/StreamSink.h"
 #include "engine/pdf/PdfOutput.h"
+#include "engine/plan/ColourSpace.h"
 #include "engine/read/SampleFormats.h"
 #include "engine/read/SampleRoutes.h"
-#include "engine/encode/StreamSink.h"
 #include "engine/read/TiffDocument.h"
 
 namespace {

@@ -17,8 +17,8 @@
 // thread, which load from elsewhere on the machine does not inflate).
 // A file whose pages are all CCITT fax has nothing to compress: a converter
 // copies those as they are.
-#include <tiffio.h>
 #include <libdeflate.h>
+#include <tiffio.h>
 
 #include <time.h>
 
@@ -140,9 +140,8 @@ uint64_t timedCompress(const std::vector<uint8_t>& input, Timing& timing) {
     std::vector<uint8_t> output(libdeflate_zlib_compress_bound(compressor.get(), input.size()));
     const auto start = Clock::now();
     const double cpuStart = threadCpuSeconds();
-    const std::size_t outputSize = libdeflate_zlib_compress(compressor.get(), input.data(),
-                                                            input.size(), output.data(),
-                                                            output.size());
+    const std::size_t outputSize = libdeflate_zlib_compress(
+        compressor.get(), input.data(), input.size(), output.data(), output.size());
     timing.cpu += threadCpuSeconds() - cpuStart;
     timing.wall += secondsSince(start);
     if (outputSize == 0)

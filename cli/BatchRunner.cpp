@@ -83,7 +83,7 @@ JobResult BatchRunner::runJob(std::size_t index, const PlannedJob& job) {
     }
     if (job.createFolder) {
         if (std::string problem = makeOutputFolder(job.output); !problem.empty()) {
-            result.side = FailureSide::Output;
+            result.failure = FailureKind::OutputFailed;
             result.detail = std::move(problem);
             return result;
         }
@@ -107,11 +107,8 @@ ConversionRequest BatchRunner::requestFor(std::size_t index, const PlannedJob& j
     if (!settings_.titleGiven)
         request.info.title = job.title;
     request.cancel = settings_.cancel;
-    request.threads = threadsPerFile_;
-    request.strict = settings_.strict;
-    request.defaultDpi = settings_.dpi.value_or(0);
-    request.flateLevel = settings_.flateLevel;
-    request.compact = settings_.compact;
+    request.options = settings_.conversion;
+    request.options.threads = threadsPerFile_;
     request.onPageDone = [this, index](uint32_t done, uint32_t count) {
         observer_.pageDone(index, done, count);
     };
@@ -131,10 +128,8 @@ ConversionOutcome BatchRunner::convertToStandardOutput(ConversionRequest& reques
         copyFileToStream(folder.path() / "out.pdf", settings_.standardOutputFd, settings_.cancel);
     if (!error.empty()) {
         outcome.result = 0;
-        outcome.cancelled = cancelled();
-        outcome.message = "cannot write the PDF to standard output";
-        outcome.detail = error;
-        outcome.failedSide = FailureSide::Output;
+        outcome.failure = cancelled() ? FailureKind::Cancelled : FailureKind::OutputFailed;
+        outcome.detail = "standard output: " + error;
     }
     return outcome;
 }
@@ -158,9 +153,9 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     if (outcome.ok()) {
         result.status = JobStatus::Converted;
     } else {
-        result.status = outcome.cancelled ? JobStatus::Cancelled : JobStatus::Failed;
-        result.reason = outcome.message.empty() ? "conversion failed" : outcome.message;
-        result.side = outcome.failedSide;
+        result.status = outcome.cancelled() ? JobStatus::Cancelled : JobStatus::Failed;
+        result.failure = outcome.failure;
+        result.reason = failureKindText(outcome.failure);
     }
     return result;
 }

@@ -22,13 +22,14 @@ enum class JobStatus { Converted, Failed, Skipped, Cancelled };
 struct JobResult {
     JobStatus status = JobStatus::Failed;
     std::string input;
-    std::size_t mergedCount = 0;           // --merge: inputs whose pages followed input's
-    std::string output;                    // the PDF written, or the one that would have been
-    std::string reason;                    // why it failed or was skipped
-    std::string detail;                    // what exactly went wrong, when the engine knows
-    std::string diagnostic;                // libtiff's own text for a failure, if any
-    FailureSide side = FailureSide::None;  // None: refused by the command line itself
-    std::vector<std::string> warnings;     // damage in a converted file
+    std::size_t mergedCount = 0;  // --merge: inputs whose pages followed input's
+    std::string output;           // the PDF written, or the one that would have been
+    std::string reason;           // why it failed or was skipped
+    std::string detail;           // what exactly went wrong, when the engine knows
+    std::string diagnostic;       // libtiff's own text for a failure, if any
+    // None: refused by the command line itself, `reason` says why.
+    FailureKind failure = FailureKind::None;
+    std::vector<std::string> warnings;  // damage in a converted file
     uint32_t pageCount = 0;
     uint64_t bytesWritten = 0;
     double seconds = 0.0;
@@ -50,10 +51,8 @@ struct BatchSettings {
     // (a lone big file compresses its pages on all of them).
     unsigned processors = 1;
     bool noClobber = false;
-    bool strict = false;
-    std::optional<double> dpi;
-    std::optional<int> flateLevel;  // see ConversionRequest
-    bool compact = false;
+    // Handed to every conversion as it is, but for the threads each file gets.
+    ConversionOptions conversion;
     DocumentInfo info = DocumentInfo::applicationDefaults();
     bool titleGiven = false;  // otherwise each job's own title replaces info.title
     // The TIFF read from standard input, for the job whose input is "-".

@@ -66,10 +66,7 @@ BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvir
     // (or with fewer files than -j) compresses its pages on the rest.
     settings.processors = settings.workers;
     settings.noClobber = options.noClobber;
-    settings.strict = options.strict;
-    settings.dpi = options.dpi;
-    settings.flateLevel = options.flateLevel;
-    settings.compact = options.compact;
+    settings.conversion = options.conversion;
     settings.info = options.info;
     settings.titleGiven = options.titleGiven;
     settings.standardOutputFd = fileno(env.out);

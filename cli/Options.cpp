@@ -235,7 +235,7 @@ class Parser {
                 options.merge = true;
                 break;
             case OptionId::Strict:
-                options.strict = true;
+                options.conversion.strict = true;
                 break;
             case OptionId::Dpi:
                 setDpi(value, option, typedLong);
@@ -266,15 +266,15 @@ class Parser {
                 setCreationDate(value, option, typedLong);
                 break;
             case OptionId::Level:
-                options.flateLevel = parseFlateLevel(value);
-                if (!options.flateLevel) {
+                options.conversion.flateLevel = parseFlateLevel(value);
+                if (!options.conversion.flateLevel) {
                     fail("invalid value '" + value +
                          "' for '--level': expected a number from 0 to " +
                          std::to_string(kMaxFlateLevel));
                 }
                 break;
             case OptionId::Compact:
-                options.compact = true;
+                options.conversion.compact = true;
                 break;
         }
     }
@@ -305,7 +305,7 @@ class Parser {
                  "': expected a resolution from 1 to " + std::to_string(int(kMaxDpi)));
             return;
         }
-        result_.options.dpi = dpi;
+        result_.options.conversion.defaultDpi = *dpi;
     }
 
     void setCreationDate(const std::string& value, const OptionDef& option, bool typedLong) {

@@ -20,6 +20,12 @@ DocumentInfo commandLineDocumentInfo();
 // a PDF date ("D:20240501123015+02'00'"); nullopt for anything else.
 std::optional<std::string> pdfDateFromIso8601(const std::string& text);
 
+inline ConversionOptions commandLineConversionOptions() {
+    ConversionOptions options;
+    options.profile = OutputProfile::Standard;
+    return options;
+}
+
 struct CliOptions {
     std::vector<std::string> paths;         // files and folders, in command-line order
     bool recursive = false;                 // descend into sub-folders of folder arguments
@@ -28,11 +34,10 @@ struct CliOptions {
     bool noClobber = false;                 // -n: skip inputs whose PDF exists
     unsigned jobs = 0;                      // 0: one per CPU
     bool merge = false;                     // -m: every input's pages into -o's PDF
-    bool strict = false;                    // damaged input fails instead of warning
-    std::optional<double> dpi;              // resolution for pages that carry none
     Verbosity verbosity = Verbosity::Normal;
-    std::optional<int> flateLevel;  // --level: 0 to kMaxFlateLevel; unset: the engine's default
-    bool compact = false;           // --compact: the smallest PDF that keeps the content
+    // What shapes each PDF (--strict, --dpi, --level, --compact), handed to
+    // the engine as it is; the command line writes the standard profile.
+    ConversionOptions conversion = commandLineConversionOptions();
     DocumentInfo info = commandLineDocumentInfo();
     bool titleGiven = false;  // otherwise each PDF is titled after its file
 };

@@ -36,20 +36,18 @@ std::string indentedDiagnostic(const std::string& diagnostic) {
     return text;
 }
 
-// The failure's own text, said as which side of the conversion failed.
+// The failure's kind ("cannot read the TIFF") and what exactly went wrong;
+// a refusal of the command line's own is its reason alone.
 std::string failureText(const JobResult& result) {
-    const std::string& what = result.detail.empty() ? result.reason : result.detail;
-    switch (result.side) {
-        case FailureSide::Output:
-            return "cannot create the PDF: " + printable(what);
-        case FailureSide::Input:
-            return "cannot read the TIFF: " + printable(what);
-        case FailureSide::None:
-            break;
+    if (result.failure == FailureKind::None) {
+        std::string text = printable(result.reason);
+        if (!result.detail.empty())
+            text += " (" + printable(result.detail) + ")";
+        return text;
     }
-    std::string text = printable(result.reason);
+    std::string text = failureKindText(result.failure);
     if (!result.detail.empty())
-        text += " (" + printable(result.detail) + ")";
+        text += ": " + printable(result.detail);
     return text;
 }
 
@@ -122,8 +120,6 @@ std::string formatResult(const JobResult& result, Verbosity verbosity) {
             break;
     }
     std::string line = printable(result.input) + ": " + failureText(result);
-    if (verbose && result.side != FailureSide::None && !result.detail.empty())
-        line += " [" + printable(result.reason) + "]";
     if (verbose)
         line += " in " + secondsText(result.seconds) + indentedDiagnostic(result.diagnostic);
     return line;

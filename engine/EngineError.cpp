@@ -2,56 +2,64 @@
 
 namespace quorvex {
 
-const char* reasonForWriter(Result writer) {
-    switch (writer) {
-        case Result::ImageObject:
-            return "tiff conversion error -10";
-        case Result::Allocation:
-            return "memmory alloc error. -11";
-        case Result::ProcSetObject:
-            return "procset object error -12";
-        case Result::ContentStream:
-            return "content stream error -13";
-        case Result::PageObject:
-            return "page object error -14";
-        case Result::PagesObject:
-            return "pages object error -15";
-        case Result::CatalogObject:
-            return "catalog object error -16";
-        case Result::InfoObject:
-            return "info object error -17";
-        default:
-            return "unknown error";
+// The one table of the historic texts. The misspelled "memmory" is what
+// callers have always matched on.
+LegacyText legacyTextOf(LegacyReason reason) {
+    switch (reason) {
+        case LegacyReason::UnableToOpen:
+            return {"Unable to open file.", -1};
+        case LegacyReason::UnableToWrite:
+            return {"Unable to write file.", 0};
+        case LegacyReason::CmykRefused:
+            return {"CMYK File Format not accepted", 0};
+        case LegacyReason::Damaged:
+            return {"Damaged TIFF file.", 0};
+        case LegacyReason::InvalidFax:
+            return {"Unable to convert tiff. invalid fax format.", -1};
+        case LegacyReason::NoFileName:
+            return {"No file name given.", -1};
+        case LegacyReason::Cancelled:
+            return {"Conversion cancelled.", 0};
+        case LegacyReason::ImageObject:
+            return {"Error in function reason - tiff conversion error -10", 0};
+        case LegacyReason::Allocation:
+            return {"Error in function reason - memmory alloc error. -11", 0};
+        case LegacyReason::ProcSetObject:
+            return {"Error in function reason - procset object error -12", 0};
+        case LegacyReason::ContentStream:
+            return {"Error in function reason - content stream error -13", 0};
+        case LegacyReason::PageObject:
+            return {"Error in function reason - page object error -14", 0};
+        case LegacyReason::PagesObject:
+            return {"Error in function reason - pages object error -15", 0};
+        case LegacyReason::CatalogObject:
+            return {"Error in function reason - catalog object error -16", 0};
+        case LegacyReason::InfoObject:
+            return {"Error in function reason - info object error -17", 0};
+        case LegacyReason::General:
+            break;
     }
-}
-
-ConversionError ConversionError::writer(Result writer, std::string detail) {
-    if (detail.empty())
-        detail = reasonForWriter(writer);
-    // Damage, limits and allocation failures inside the writers all come from
-    // what the TIFF asks for; the output side raises its own errors.
-    return ConversionError(writer,
-                           std::string("Error in function reason - ") + reasonForWriter(writer),
-                           std::move(detail), FailureSide::Input);
-}
-
-ConversionError ConversionError::input(Result result, std::string reason, std::string detail) {
-    return ConversionError(result, std::move(reason), std::move(detail), FailureSide::Input);
-}
-
-ConversionError ConversionError::output(Result result, std::string reason, std::string detail) {
-    return ConversionError(result, std::move(reason), std::move(detail), FailureSide::Output);
-}
-
-ConversionError ConversionError::cancelled() {
-    ConversionError error(Result::Failed, "Conversion cancelled.", {}, FailureSide::None);
-    error.cancelled_ = true;
-    return error;
-}
-
-int ConversionError::publicResult() const {
-    const int code = static_cast<int>(result_);
-    return code < static_cast<int>(Result::Refused) ? 0 : code;
+    return {"Error in convertTiffToPdf", 0};
 }
 
 }  // namespace quorvex
+
+const char* quorvex::failureKindText(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::None:
+            return "converted";
+        case FailureKind::InputUnreadable:
+            return "cannot read the TIFF";
+        case FailureKind::InputRefused:
+            return "cannot convert the TIFF";
+        case FailureKind::TooLarge:
+            return "too large to convert";
+        case FailureKind::OutputFailed:
+            return "cannot create the PDF";
+        case FailureKind::Cancelled:
+            return "cancelled";
+        case FailureKind::Internal:
+            break;
+    }
+    return "internal error";
+}

@@ -1,83 +1,117 @@
 // The engine's one error model. Every failure inside a conversion is raised
-// as a ConversionError carrying the result it ends the run with, the reason
-// text callers show, the detail (libtiff's, zlib's or the system's own words)
-// and the side that failed. The two entries (TiffToPdf and convertTiff) turn
-// it into their codes and texts; nothing else catches it.
+// as a ConversionError carrying its kind (what the user acts on), the detail
+// (libtiff's, zlib's or the system's own words) and the historic reason it
+// has always been reported with by the plain entry. The two entries
+// (TiffToPdf and convertTiff) are the only places that catch it.
 #pragma once
 
 #include <exception>
+#include <new>
 #include <string>
 
 #include "engine/Conversion.h"
 
 namespace quorvex {
 
-// Results of a run. Converted, Failed and Refused are the public codes 1, 0
-// and -1; the others name the writer that could not finish and end the run
-// with 0 and the "Error in function reason" text.
-enum class Result : int {
-    Converted = 1,
-    Failed = 0,
-    Refused = -1,
-    ImageObject = -10,
-    Allocation = -11,
-    ProcSetObject = -12,
-    ContentStream = -13,
-    PageObject = -14,
-    PagesObject = -15,
-    CatalogObject = -16,
-    InfoObject = -17,
+// The reasons the plain entry has always given (see LegacyText), one per
+// place a run could end. The writers' reasons carry their historic negative
+// codes in their text; callers match on these texts, so they stay as they were.
+enum class LegacyReason {
+    UnableToOpen,
+    UnableToWrite,
+    CmykRefused,
+    Damaged,
+    InvalidFax,
+    NoFileName,
+    Cancelled,
+    ImageObject,
+    Allocation,
+    ProcSetObject,
+    ContentStream,
+    PageObject,
+    PagesObject,
+    CatalogObject,
+    InfoObject,
+    General,
 };
 
-// The short reason text of a writer's result, e.g. "tiff conversion error -10".
-// The misspelled "memmory" is the text callers have always matched on.
-const char* reasonForWriter(Result writer);
+// A legacy reason's text and the integer result TiffToPdf returns with it.
+struct LegacyText {
+    const char* text;
+    int result;
+};
+LegacyText legacyTextOf(LegacyReason reason);
 
 class ConversionError : public std::exception {
   public:
-    ConversionError(Result result, std::string reason, std::string detail, FailureSide side)
-        : result_(result), reason_(std::move(reason)), detail_(std::move(detail)), side_(side) {}
+    ConversionError(FailureKind kind, std::string detail, LegacyReason legacy)
+        : kind_(kind), detail_(std::move(detail)), legacy_(legacy) {}
 
-    // A writer could not finish its object (image, page, ...).
-    static ConversionError writer(Result writer, std::string detail = {});
-    // The TIFF cannot be read or is refused.
-    static ConversionError input(Result result, std::string reason, std::string detail = {});
+    // The TIFF cannot be opened or its data cannot be read.
+    static ConversionError unreadable(std::string detail,
+                                      LegacyReason legacy = LegacyReason::ImageObject) {
+        return {FailureKind::InputUnreadable, std::move(detail), legacy};
+    }
+    // The TIFF is read but holds nothing this converter can write.
+    static ConversionError refused(std::string detail, LegacyReason legacy) {
+        return {FailureKind::InputRefused, std::move(detail), legacy};
+    }
+    // Past a limit, or more memory than there is.
+    static ConversionError tooLarge(std::string detail,
+                                    LegacyReason legacy = LegacyReason::ImageObject) {
+        return {FailureKind::TooLarge, std::move(detail), legacy};
+    }
+    // An allocation the page asked for could not be had.
+    static ConversionError outOfMemory(std::string detail) {
+        return {FailureKind::TooLarge, std::move(detail), LegacyReason::Allocation};
+    }
     // The PDF cannot be created, written or put in place.
-    static ConversionError output(Result result, std::string reason, std::string detail = {});
-    // The caller asked the run to stop.
-    static ConversionError cancelled();
+    static ConversionError outputFailed(std::string detail, LegacyReason legacy) {
+        return {FailureKind::OutputFailed, std::move(detail), legacy};
+    }
+    // A fault of the converter itself (a compressor refusing its input, ...).
+    static ConversionError internal(std::string detail,
+                                    LegacyReason legacy = LegacyReason::ImageObject) {
+        return {FailureKind::Internal, std::move(detail), legacy};
+    }
+    static ConversionError cancelled() {
+        return {FailureKind::Cancelled, {}, LegacyReason::Cancelled};
+    }
 
     const char* what() const noexcept override {
-        return detail_.empty() ? reason_.c_str() : detail_.c_str();
+        return detail_.empty() ? failureKindText(kind_) : detail_.c_str();
     }
-    Result result() const { return result_; }
-    // The public integer result: writers' codes end the run with 0.
-    int publicResult() const;
-    const std::string& reason() const { return reason_; }
+    FailureKind kind() const { return kind_; }
     const std::string& detail() const { return detail_; }
-    FailureSide side() const { return side_; }
-    bool isCancellation() const { return cancelled_; }
+    LegacyReason legacy() const { return legacy_; }
+    bool isCancellation() const { return kind_ == FailureKind::Cancelled; }
+    // The same failure with its detail prefixed, e.g. by the file it is about.
+    ConversionError about(const std::string& subject) const {
+        return {kind_, subject + ": " + what(), legacy_};
+    }
 
   private:
-    Result result_;
-    std::string reason_;
+    FailureKind kind_;
     std::string detail_;
-    FailureSide side_;
-    bool cancelled_ = false;
+    LegacyReason legacy_;
 };
 
 // Runs a writer's body; any failure that is not already a ConversionError
-// becomes the writer's own, keeping what it said.
+// becomes one in the writer's name, keeping what it said. The image writer
+// reads the TIFF, so its unnamed failures are the input's; the other writers
+// only format text, so theirs are the converter's own.
 template <typename Body>
-auto guardWriter(Result writer, Body&& body) -> decltype(body()) {
+auto guardWriter(LegacyReason writer, Body&& body) -> decltype(body()) {
     try {
         return body();
     } catch (const ConversionError&) {
         throw;
     } catch (const std::bad_alloc&) {
-        throw ConversionError::writer(Result::Allocation, "out of memory");
+        throw ConversionError::tooLarge("out of memory", LegacyReason::Allocation);
     } catch (const std::exception& failure) {
-        throw ConversionError::writer(writer, failure.what());
+        const FailureKind kind = writer == LegacyReason::ImageObject ? FailureKind::InputUnreadable
+                                                                     : FailureKind::Internal;
+        throw ConversionError(kind, failure.what(), writer);
     }
 }
 

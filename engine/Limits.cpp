@@ -8,9 +8,8 @@ namespace quorvex {
 namespace {
 
 [[noreturn]] void refuseSize() {
-    throw ConversionError::writer(
-        Result::Allocation,
-        "page too large: its buffers would pass " + std::to_string(kMaxBufferBytes) + " bytes");
+    throw ConversionError::tooLarge("page too large: its buffers would pass " +
+                                    std::to_string(kMaxBufferBytes) + " bytes");
 }
 
 }  // namespace
@@ -31,8 +30,8 @@ std::vector<uint8_t> allocateBuffer(uint64_t size) {
     try {
         return std::vector<uint8_t>(static_cast<std::size_t>(checkedSize({size})));
     } catch (const std::bad_alloc&) {
-        throw ConversionError::writer(
-            Result::Allocation, "out of memory for a " + std::to_string(size) + "-byte buffer");
+        throw ConversionError::outOfMemory("out of memory for a " + std::to_string(size) +
+                                           "-byte buffer");
     }
 }
 

@@ -16,7 +16,7 @@ MergedPages::MergedPages(TiffDocument& first, std::vector<std::string> others,
         firstPages_.push_back(static_cast<uint32_t>(total));
         total += pages;
         if (total > std::numeric_limits<uint32_t>::max())
-            throw ConversionError::writer(Result::Allocation, "too many pages for one PDF");
+            throw ConversionError::tooLarge("too many pages for one PDF", LegacyReason::Allocation);
     }
     total_ = static_cast<uint32_t>(total);
 }
@@ -41,8 +41,8 @@ TiffDocument& MergedPages::selectPage(uint32_t page) {
     const auto local = static_cast<int32_t>(page - firstPages_[input]);
     if (document.getCurrentPage() != local && !document.selectPage(local)) {
         const std::string name = input == 0 ? "" : others_[input - 1] + ": ";
-        throw ConversionError::writer(
-            Result::ImageObject, name + "page " + std::to_string(local + 1) + " cannot be read");
+        throw ConversionError::unreadable(name + "page " + std::to_string(local + 1) +
+                                          " cannot be read");
     }
     return document;
 }

@@ -16,11 +16,6 @@
 namespace quorvex {
 namespace {
 
-constexpr const char* kUnableToOpen = "Unable to open file.";
-constexpr const char* kCmykRefused = "CMYK File Format not accepted";
-constexpr const char* kDamaged = "Damaged TIFF file.";
-constexpr const char* kGeneralFailure = "Error in convertTiffToPdf";
-
 std::string joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines)
@@ -75,26 +70,29 @@ ConversionOutcome TiffToPdfConverter::convert(const ConversionRequest& request) 
     try {
         outcome.result = run(request, outcome);
     } catch (const ConversionError& error) {
-        outcome.result = error.publicResult();
-        outcome.cancelled = error.isCancellation();
-        outcome.failedSide = error.side();
-        setMessage(error.reason());
-        outcome.detail = error.detail();
+        fail(outcome, error);
+    } catch (const std::bad_alloc&) {
+        fail(outcome, ConversionError::outOfMemory("out of memory"));
     } catch (const std::exception& failure) {
-        outcome.result = 0;
-        outcome.failedSide = FailureSide::Input;
-        setMessage(kGeneralFailure);
-        outcome.detail = failure.what();
+        fail(outcome, ConversionError::internal(failure.what(), LegacyReason::General));
     }
-    outcome.message = outcome.ok() ? std::string() : std::string(messageText);
     return outcome;
+}
+
+void TiffToPdfConverter::fail(ConversionOutcome& outcome, const ConversionError& error) {
+    const LegacyText legacy = legacyTextOf(error.legacy());
+    outcome.result = legacy.result;
+    outcome.failure = error.kind();
+    outcome.detail = error.detail();
+    outcome.message = legacy.text;
+    setMessage(legacy.text);
 }
 
 // Opens one input (from memory when the request carries its bytes) and
 // refuses a CMYK first page. A page list cut short is added to the warnings.
 void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::string& input,
                                    TiffDocument& document, std::vector<std::string>& warnings) {
-    document.setDefaultResolution(static_cast<float>(request.defaultDpi));
+    document.setDefaultResolution(static_cast<float>(request.options.defaultDpi));
     if (request.inputBytes && input == request.inputPath)
         document.openMemory(request.inputBytes, input);
     else
@@ -102,7 +100,7 @@ void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::
     if (!document.truncation().empty())
         warnings.push_back(document.truncation());
     if (document.page().photometric == PHOTOMETRIC_SEPARATED)
-        throw ConversionError::input(Result::Failed, kCmykRefused);
+        throw ConversionError::refused("the first page is CMYK", LegacyReason::CmykRefused);
 }
 
 // Checks every further input of a merge before anything is written and
@@ -120,8 +118,7 @@ std::vector<uint32_t> TiffToPdfConverter::checkMergedInputs(const ConversionRequ
             if (error.isCancellation())
                 throw;
             outcome.diagnostic = document.diagnostics().text();
-            throw ConversionError(error.result(), error.reason(), path + ": " + error.what(),
-                                  error.side());
+            throw error.about(path);
         }
         for (const std::string& warning : warnings)
             outcome.warnings.push_back(path + ": " + warning);
@@ -137,7 +134,7 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     const std::string& input = request.inputPath;
     outcome.outputPath = request.outputPath.empty() ? deriveOutputPath(input) : request.outputPath;
     if (outcome.outputPath.empty())
-        throw ConversionError::input(Result::Refused, "No file name given.");
+        throw ConversionError::outputFailed("no file name given", LegacyReason::NoFileName);
     silenceLibtiffGlobalHandlers();
 
     TiffDocument document;
@@ -155,26 +152,22 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     std::vector<uint32_t> mergedPageCounts = checkMergedInputs(request, outcome);
 
     if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty())
-        throw ConversionError::output(Result::Refused, kUnableToOpen, obstacle);
+        throw ConversionError::outputFailed(obstacle, LegacyReason::UnableToOpen);
     const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath);
 
-    const int level =
-        request.flateLevel.value_or(request.compact ? kCompactFlateLevel : kDefaultFlateLevel);
-    const AssemblyHooks hooks{request.cancel,  request.onPageDone,
-                              request.threads, &outcome.warnings,
-                              level,           request.compact};
+    const AssemblyHooks hooks{request.cancel, request.onPageDone, &outcome.warnings};
     if (request.mergedInputs.empty()) {
-        writeDocument(*out, document, request.info, hooks);
+        writeDocument(*out, document, request.info, request.options, hooks);
     } else {
         MergedPages pages(document, request.mergedInputs, std::move(mergedPageCounts),
                           [&](const std::string& path, TiffDocument& next) {
                               std::vector<std::string> seenBefore;
                               openInput(request, path, next, seenBefore);
                           });
-        writeDocument(*out, pages, request.info, hooks);
+        writeDocument(*out, pages, request.info, request.options, hooks);
     }
-    if (request.strict && outcome.damaged())
-        throw ConversionError::input(Result::Failed, kDamaged, joined(outcome.warnings));
+    if (request.options.strict && outcome.damaged())
+        throw ConversionError::unreadable(joined(outcome.warnings), LegacyReason::Damaged);
     outcome.bytesWritten = out->position();
     out->commit();
     return 1;

@@ -12,6 +12,7 @@
 
 namespace quorvex {
 
+class ConversionError;
 class TiffDocument;
 
 class TiffToPdfConverter {
@@ -34,6 +35,7 @@ class TiffToPdfConverter {
                    TiffDocument& document, std::vector<std::string>& warnings);
     std::vector<uint32_t> checkMergedInputs(const ConversionRequest& request,
                                             ConversionOutcome& outcome);
+    void fail(ConversionOutcome& outcome, const ConversionError& error);
     void setMessage(const std::string& text);
 };
 

@@ -24,13 +24,12 @@ ByteChunk deflateRaw(const uint8_t* data, std::size_t size, int level) {
     const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
         libdeflate_alloc_compressor(std::clamp(level, 0, kMaxFlateLevel)));
     if (!compressor)
-        throw ConversionError::writer(Result::Allocation, "libdeflate: out of memory");
+        throw ConversionError::outOfMemory("libdeflate: out of memory");
     ByteChunk output(libdeflate_deflate_compress_bound(compressor.get(), size));
     const std::size_t written =
         libdeflate_deflate_compress(compressor.get(), data, size, output.data(), output.size());
     if (written == 0)
-        throw ConversionError::writer(Result::ImageObject,
-                                      "libdeflate: the output does not fit its bound");
+        throw ConversionError::internal("libdeflate: the output does not fit its bound");
     output.resize(written);
     return output;
 }
@@ -44,13 +43,12 @@ ByteChunk deflateWholeStream(const uint8_t* data, std::size_t size, int level) {
     const std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
         libdeflate_alloc_compressor(std::clamp(level, 0, kMaxFlateLevel)));
     if (!compressor)
-        throw ConversionError::writer(Result::Allocation, "libdeflate: out of memory");
+        throw ConversionError::outOfMemory("libdeflate: out of memory");
     ByteChunk output(libdeflate_zlib_compress_bound(compressor.get(), size));
     const std::size_t written = libdeflate_zlib_compress(
         compressor.get(), size > 0 ? data : &nothing, size, output.data(), output.size());
     if (written == 0)
-        throw ConversionError::writer(Result::ImageObject,
-                                      "libdeflate: the output does not fit its bound");
+        throw ConversionError::internal("libdeflate: the output does not fit its bound");
     output.resize(written);
     return output;
 }
@@ -81,7 +79,7 @@ bool openFinalBlock(ByteChunk& raw) {
     // it stops once more, before dropping the padding up to the byte boundary.
     z_stream stream{};
     if (inflateInit2(&stream, -15) != Z_OK)
-        throw ConversionError::writer(Result::Allocation, "zlib: out of memory");
+        throw ConversionError::outOfMemory("zlib: out of memory");
     const std::unique_ptr<z_stream, InflateEnd> owner(&stream);
     std::array<uint8_t, 1 << 16> scratch{};
     stream.next_in = raw.data();

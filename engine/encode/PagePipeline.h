@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/pdf/PdfSink.h"
 #include "engine/encode/StreamSink.h"
+#include "engine/pdf/PdfSink.h"
 
 namespace quorvex {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/EngineError.h"
-#include "engine/pdf/PdfSink.h"
 #include "engine/encode/WholeStreamFlate.h"
+#include "engine/pdf/PdfSink.h"
 
 namespace quorvex {
 namespace {
@@ -36,9 +36,9 @@ class FlateSink final : public SampleSink {
     FlateSink(PdfSink& out, int level) : out_(out), chunk_(kChunkSize) {
         const int status = deflateInit(&stream_, std::clamp(level, 0, Z_BEST_COMPRESSION));
         if (status == Z_MEM_ERROR)
-            throw ConversionError::writer(Result::Allocation, "zlib: out of memory");
+            throw ConversionError::outOfMemory("zlib: out of memory");
         if (status != Z_OK)
-            throw ConversionError::writer(Result::ImageObject, zlibFailure(status, stream_));
+            throw ConversionError::internal(zlibFailure(status, stream_));
         initialised_ = true;
     }
     ~FlateSink() override {
@@ -77,7 +77,7 @@ class FlateSink final : public SampleSink {
             stream_.avail_out = static_cast<uInt>(chunk_.size());
             const int status = deflate(&stream_, flush);
             if (status == Z_STREAM_ERROR)
-                throw ConversionError::writer(Result::ImageObject, zlibFailure(status, stream_));
+                throw ConversionError::internal(zlibFailure(status, stream_));
             const std::size_t produced = chunk_.size() - stream_.avail_out;
             if (produced > 0)
                 out_.write(chunk_.data(), produced);

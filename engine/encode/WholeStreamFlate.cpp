@@ -16,8 +16,7 @@ void WholeStreamFlateSink::GrowingBuffer::append(const uint8_t* data, std::size_
         capacity = std::max(capacity, size_ + size);
         void* grown = std::realloc(data_.get(), capacity);
         if (grown == nullptr)
-            throw ConversionError::writer(Result::Allocation,
-                                          "out of memory gathering a Flate stream");
+            throw ConversionError::outOfMemory("out of memory gathering a Flate stream");
         (void)data_.release();  // realloc() took it over
         data_.reset(static_cast<uint8_t*>(grown));
         capacity_ = capacity;
@@ -65,14 +64,5 @@ void WholeStreamFlateSink::finish() {
     out_.write(std::move(compressed));
 }
 
-std::vector<uint8_t> deflateWhole(const uint8_t* data, std::size_t size, int level) {
-    const ByteChunk compressed = deflateWholeStream(data, size, level);
-    return {compressed.begin(), compressed.end()};
-}
-
-void runInOrder(std::size_t count, const std::function<void(std::size_t)>& task) {
-    for (std::size_t i = 0; i < count; ++i)
-        task(i);
-}
 
 }  // namespace quorvex

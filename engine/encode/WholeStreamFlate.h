@@ -20,9 +20,6 @@ inline constexpr uint64_t kWholeStreamCap = uint64_t{256} << 20;
 
 class PdfSink;
 
-// Calls every task in turn on the calling thread.
-void runInOrder(std::size_t count, const std::function<void(std::size_t)>& task);
-
 // Gathers the stream and compresses it with libdeflate on finish(); given a
 // `parallelFor`, a stream longer than kPiecedStreamBytes in pieces through it.
 // Once
@@ -72,8 +69,5 @@ class WholeStreamFlateSink final : public SampleSink {
     GrowingBuffer gathered_;
     std::unique_ptr<SampleSink> streaming_;
 };
-
-// Compresses `size` bytes as one zlib stream at libdeflate `level` (0-12).
-std::vector<uint8_t> deflateWhole(const uint8_t* data, std::size_t size, int level);
 
 }  // namespace quorvex

@@ -11,13 +11,15 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
-#include "engine/plan/CompactImage.h"
-#include "engine/pdf/DocumentObjects.h"
-#include "engine/read/FaxPage.h"
-#include "engine/pdf/ImageXObject.h"
-#include "engine/read/PageDamage.h"
 #include "engine/encode/PagePipeline.h"
+#include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/ImageXObject.h"
+#include "engine/pdf/ObjectNumbers.h"
 #include "engine/pdf/PdfOutput.h"
+#include "engine/plan/CompactImage.h"
+#include "engine/plan/PageGeometry.h"
+#include "engine/read/FaxPage.h"
+#include "engine/read/PageDamage.h"
 #include "engine/read/SampleRoutes.h"
 #include "engine/read/TiffDocument.h"
 
@@ -32,11 +34,17 @@ unsigned long asLong(uint64_t value) {
     return static_cast<unsigned long>(value);
 }
 
-uint64_t beginObject(PdfOutput& out, PdfObjectTable& table, uint64_t number) {
+void beginObject(PdfOutput& out, PdfObjectTable& table, uint64_t number) {
     table.place(number, out.position());
     out.print("%lu 0 obj\r", asLong(number));
-    return number;
 }
+
+// What a page's objects need to know of it besides its numbers.
+struct PageFacts {
+    uint32_t index = 0;      // counted across the whole PDF
+    uint32_t imageName = 0;  // the page's index in its own TIFF (/Im0, /Im1, ...)
+    ImageSize size;
+};
 
 // A fax page's image object once its coded data has been checked.
 struct CheckedFaxImage {
@@ -49,6 +57,7 @@ struct CheckedFaxImage {
 // write its five objects once the pages before it are written.
 struct PreparedPage {
     uint32_t index = 0;
+    PageObjects objects;
     std::string pageObject;
     std::string contentStream;
     std::string procSet;
@@ -78,14 +87,16 @@ uint64_t expectedSampleBytes(const PageLayout& page) {
 // it is one strip and decodes without complaint, coded again otherwise. That
 // decode is most of the page's cost, so it runs on the pool, on a copy of the
 // page's coded strips.
-void checkFaxApart(PreparedPage& page, const PageLayout& layout, const ImagePlan& plan,
-                   CodedStrips strips, WorkerPool& pool, const std::atomic<bool>* cancel) {
+void checkFaxApart(PreparedPage& page, const PageFacts& facts, const PageLayout& layout,
+                   const ImagePlan& plan, CodedStrips strips, WorkerPool& pool,
+                   const std::atomic<bool>* cancel) {
     auto task = std::make_shared<std::packaged_task<CheckedFaxImage()>>(
-        [layout, plan, strips = std::move(strips), index = page.index, cancel]() mutable {
-            CheckedFax fax = checkFaxStrips(layout, plan, std::move(strips), index + 1, cancel);
-            return CheckedFaxImage{
-                imageDictionary(fax.plan, layout, index, layout::pageObject(index) + 3),
-                std::move(fax.stream), std::move(fax.lost)};
+        [layout, plan, strips = std::move(strips), facts, length = page.objects.length,
+         cancel]() mutable {
+            CheckedFax fax =
+                checkFaxStrips(layout, plan, std::move(strips), facts.index + 1, cancel);
+            return CheckedFaxImage{imageDictionary(fax.plan, facts.size, facts.index, length),
+                                   std::move(fax.stream), std::move(fax.lost)};
         });
     page.checkedFax = task->get_future();
     if (pool.empty())
@@ -126,31 +137,46 @@ std::unique_ptr<StreamJob> startStreamJob(StreamEncoding encoding, uint64_t expe
     return job;
 }
 
-// Reads the selected page: its objects' texts, and its samples fed to a
-// stream job (encoded here, or by the pool when it has threads).
-void preparePage(TiffDocument& document, uint32_t index, bool onlyPage, WorkerPool& pool,
-                 const AssemblyHooks& hooks, PreparedPage& page) {
-    const uint64_t number = layout::pageObject(index);
-    page.index = index;
+// The objects of a page that are text alone: its Page, content stream and
+// procedure set.
+void describePage(const TiffDocument& document, const PageFacts& facts, ProcSet procSet,
+                  uint64_t parent, PreparedPage& page) {
+    const PageGeometry geometry = PageGeometry::of(document.page());
     PdfText text;
-    writePageObject(text, number, layout::kPages, document);
+    writePageObject(text, page.objects, parent, geometry, facts.imageName);
     page.pageObject = text.text();
     PdfText content;
-    writeContentStream(content, document);
+    writeContentStream(content, geometry, facts.imageName);
     page.contentStream = content.text();
-    PdfText procSet;
-    writeProcSetObject(procSet, document);
-    page.procSet = procSet.text();
+    PdfText procSetText;
+    writeProcSetObject(procSetText, procSet);
+    page.procSet = procSetText.text();
+}
 
-    guardWriter(Result::ImageObject, [&] {
-        ImagePlan plan = planImage(document);
-        if (hooks.compact) {
-            if (std::optional<ImagePlan> compact = compactPlan(document))
-                plan = std::move(*compact);
-        }
+// The page's image, planned once: the table's plan, or its compact form.
+ImagePlan planPage(const TiffDocument& document, const ConversionOptions& options) {
+    ImagePlan plan = planImage(document);  // refuses what cannot be converted at all
+    if (options.compact) {
+        if (std::optional<ImagePlan> compact = compactPlan(document))
+            return std::move(*compact);
+    }
+    return plan;
+}
+
+// Reads the selected page: its objects' texts, and its samples fed to a
+// stream job (encoded here, or by the pool when it has threads).
+void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, uint64_t parent,
+                 WorkerPool& pool, const ConversionOptions& options, const AssemblyHooks& hooks,
+                 PreparedPage& page) {
+    page.index = facts.index;
+    guardWriter(LegacyReason::ImageObject, [&] {
+        ImagePlan plan = planPage(document, options);
+        describePage(document, facts, procSetFor(options.profile, document.page(), plan), parent,
+                     page);
         if (isStoredFax(document, plan)) {
             if (std::optional<CodedStrips> strips = readFaxStrips(document)) {
-                checkFaxApart(page, document.page(), plan, std::move(*strips), pool, hooks.cancel);
+                checkFaxApart(page, facts, document.page(), plan, std::move(*strips), pool,
+                              hooks.cancel);
                 return;
             }
         }
@@ -163,9 +189,9 @@ void preparePage(TiffDocument& document, uint32_t index, bool onlyPage, WorkerPo
             if (!fax->clean())
                 plan = cleanFaxPlan(plan);
         }
-        page.imageHeader = imageDictionary(plan, document.page(), index, number + 3);
+        page.imageHeader = imageDictionary(plan, facts.size, facts.index, page.objects.length);
         page.stream = startStreamJob(plan.encoding(), expectedSampleBytes(document.page()),
-                                     onlyPage, pool, hooks.flateLevel);
+                                     onlyPage, pool, options.effectiveFlateLevel());
         StreamJobFeeder feeder(*page.stream);
         if (plan.source == SampleSource::FaxReencode) {
             fax->writeCoded(feeder, ccittGroupOf(plan.ccitt));
@@ -175,39 +201,40 @@ void preparePage(TiffDocument& document, uint32_t index, bool onlyPage, WorkerPo
         }
         feeder.finish();
         if (damage.any())
-            page.lost = damage.describe(index + 1);
+            page.lost = damage.describe(facts.index + 1);
     });
 }
 
 void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page) {
-    const uint64_t number = layout::pageObject(page.index);
+    const PageObjects& objects = page.objects;
     std::optional<CheckedFaxImage> fax;
     if (page.checkedFax.valid()) {
-        fax = guardWriter(Result::ImageObject, [&] { return page.checkedFax.get(); });
+        fax = guardWriter(LegacyReason::ImageObject, [&] { return page.checkedFax.get(); });
         page.imageHeader = std::move(fax->header);
         page.lost = std::move(fax->lost);
     }
-    beginObject(out, table, number);
+    beginObject(out, table, objects.page);
     out.write(page.pageObject);
-    beginObject(out, table, number + 1);
+    beginObject(out, table, objects.contents);
     out.write(page.contentStream);
-    beginObject(out, table, number + 2);
+    beginObject(out, table, objects.procSet);
     out.write(page.procSet);
-    beginObject(out, table, number + 3);
+    beginObject(out, table, objects.image);
     out.write(page.imageHeader);
     StreamMarks marks;
     marks.streamStart = out.position();
     if (fax) {
         out.write(fax->stream.data(), fax->stream.size());
     } else {
-        const ChunkedBytes& stream = guardWriter(
-            Result::ImageObject, [&]() -> const ChunkedBytes& { return page.stream->result(); });
+        const ChunkedBytes& stream =
+            guardWriter(LegacyReason::ImageObject,
+                        [&]() -> const ChunkedBytes& { return page.stream->result(); });
         for (const ByteChunk& chunk : stream.chunks())
             out.write(chunk.data(), chunk.size());
     }
     marks.streamEnd = out.position();
     out.write(kImageObjectEnd);
-    beginObject(out, table, number + 4);
+    beginObject(out, table, objects.length);
     writeLengthObject(out, marks);
 }
 
@@ -217,7 +244,10 @@ unsigned threadsToUse(unsigned requested) {
     return std::max(1U, std::thread::hardware_concurrency());
 }
 
-void writeCrossReference(PdfOutput& out, const PdfObjectTable& table) {
+void writeCrossReference(PdfOutput& out, const PdfObjectTable& table,
+                         const DocumentObjectNumbers& numbers) {
+    if (!table.complete())
+        throw std::logic_error("PDF objects were numbered but not written");
     const uint64_t xref = out.position();
     out.write("xref\r");
     out.print("0 %lu\r", asLong(table.count() + 1));
@@ -233,8 +263,8 @@ void writeCrossReference(PdfOutput& out, const PdfObjectTable& table) {
     out.write("trailer\r");
     out.write("<<\r");
     out.print("/Size %lu\r", asLong(table.count() + 1));
-    out.print("/Root %lu 0 R\r", asLong(layout::kCatalog));
-    out.print("/Info %lu 0 R\r", asLong(layout::kInfo));
+    out.print("/Root %lu 0 R\r", asLong(numbers.catalog));
+    out.print("/Info %lu 0 R\r", asLong(numbers.info));
     out.write(">>\r");
     out.write("startxref\r");
     out.print("%lu\r", asLong(xref));
@@ -250,8 +280,8 @@ class SingleDocument final : public PageSource {
     TiffDocument& selectPage(uint32_t page) override {
         if (document_.getCurrentPage() != static_cast<int32_t>(page) &&
             !document_.selectPage(static_cast<int32_t>(page))) {
-            throw ConversionError::writer(Result::ImageObject,
-                                          "page " + std::to_string(page + 1) + " cannot be read");
+            throw ConversionError::unreadable("page " + std::to_string(page + 1) +
+                                              " cannot be read");
         }
         return document_;
     }
@@ -263,26 +293,28 @@ class SingleDocument final : public PageSource {
 }  // namespace
 
 void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& info,
-                   const AssemblyHooks& hooks) {
+                   const ConversionOptions& options, const AssemblyHooks& hooks) {
     SingleDocument source(document);
-    writeDocument(out, source, info, hooks);
+    writeDocument(out, source, info, options, hooks);
 }
 
 void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
-                   const AssemblyHooks& hooks) {
+                   const ConversionOptions& options, const AssemblyHooks& hooks) {
     const uint32_t pageCount = source.pageCount();
-    PdfObjectTable table(layout::objectCount(pageCount));
+    const DocumentObjectNumbers numbers = DocumentObjectNumbers::allocate(pageCount);
+    PdfObjectTable table(numbers.count);
     out.write(kHeader, sizeof kHeader - 1);
 
-    beginObject(out, table, layout::kInfo);
+    beginObject(out, table, numbers.info);
     writeInfoObject(out, info);
-    writeCatalogObject(out, beginObject(out, table, layout::kCatalog));
-    beginObject(out, table, layout::kPages);
-    writePagesObject(out, pageCount);
+    beginObject(out, table, numbers.catalog);
+    writeCatalogObject(out, numbers.pages);
+    beginObject(out, table, numbers.pages);
+    writePagesObject(out, numbers.pageObjects);
 
     // The reading thread decodes while the pool compresses; a few pages ahead
     // at most, so memory stays bounded.
-    const unsigned threads = threadsToUse(hooks.threads);
+    const unsigned threads = threadsToUse(options.threads);
     const std::size_t pagesAhead = threads;
     std::deque<PreparedPage> pages;
     WorkerPool pool(threads > 1 ? threads : 0);
@@ -309,15 +341,18 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
     for (uint32_t page = 0; page < pageCount; ++page) {
         throwIfCancelled(hooks.cancel);
         TiffDocument& document = source.selectPage(page);
-        pages.emplace_back();
-        preparePage(document, page, pageCount == 1, pool, hooks, pages.back());
+        PreparedPage& prepared = pages.emplace_back();
+        prepared.objects = numbers.pageObjects[page];
+        const PageFacts facts{page, static_cast<uint32_t>(document.getCurrentPage()),
+                              ImageSize{document.page().width, document.page().height}};
+        preparePage(document, facts, pageCount == 1, numbers.pages, pool, options, hooks, prepared);
         while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();
         }
     }
     while (!pages.empty())
         writeOldest();
-    writeCrossReference(out, table);
+    writeCrossReference(out, table, numbers);
 }
 
 }  // namespace quorvex

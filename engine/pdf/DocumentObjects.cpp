@@ -7,9 +7,9 @@
 #include <string>
 
 #include "engine/EngineError.h"
-#include "engine/plan/PageGeometry.h"
+#include "engine/pdf/ObjectNumbers.h"
 #include "engine/pdf/PdfSink.h"
-#include "engine/read/TiffDocument.h"
+#include "engine/plan/PageGeometry.h"
 
 namespace quorvex {
 namespace {
@@ -18,11 +18,10 @@ unsigned long asLong(uint64_t value) {
     return static_cast<unsigned long>(value);
 }
 
-std::string contentText(const TiffDocument& document) {
+std::string contentText(const PageGeometry& geometry, uint32_t imageName) {
     char name[40];
-    std::snprintf(name, sizeof name, "/Im%lu Do\r",
-                  static_cast<unsigned long>(document.getCurrentPage()));
-    return "q\r" + PageGeometry::of(document.page()).matrixText() + name + "Q\r";
+    std::snprintf(name, sizeof name, "/Im%lu Do\r", static_cast<unsigned long>(imageName));
+    return "q\r" + geometry.matrixText() + name + "Q\r";
 }
 
 // A code point's continuation bytes, each carrying six bits.
@@ -132,7 +131,7 @@ std::string pdfTextString(const std::string& text) {
 }
 
 void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
-    guardWriter(Result::InfoObject, [&] {
+    guardWriter(LegacyReason::InfoObject, [&] {
         out.write("<<\r");
         const std::string date =
             info.creationDate ? *info.creationDate : formatCreationDate(std::time(nullptr));
@@ -151,27 +150,26 @@ void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
     });
 }
 
-void writeCatalogObject(PdfSink& out, uint64_t number) {
-    guardWriter(Result::CatalogObject, [&] {
+void writeCatalogObject(PdfSink& out, uint64_t pagesNumber) {
+    guardWriter(LegacyReason::CatalogObject, [&] {
         out.write("<<\r");
         out.write("/Type /Catalog\r");
-        out.print("/Pages %lu 0 R\r", asLong(number + 1));
+        out.print("/Pages %lu 0 R\r", asLong(pagesNumber));
         out.write(">>\r");
         out.write("endobj\r");
     });
 }
 
-void writePagesObject(PdfSink& out, uint64_t pageCount) {
-    guardWriter(Result::PagesObject, [&] {
+void writePagesObject(PdfSink& out, const std::vector<PageObjects>& pages) {
+    guardWriter(LegacyReason::PagesObject, [&] {
         out.write("<<\r");
         out.write("/Type /Pages\r");
-        const uint64_t pages = std::max<uint64_t>(pageCount, 1);
         std::string kids = "/Kids [";
-        for (uint64_t k = 0; k < pages; ++k)
-            kids += std::to_string(layout::pageObject(k)) + " 0 R ";
+        for (const PageObjects& page : pages)
+            kids += std::to_string(page.page) + " 0 R ";
         kids += "]\r";
         out.write(kids);
-        out.print("/Count %lu\r", asLong(pages));
+        out.print("/Count %lu\r", asLong(pages.size()));
         // The page tree has always carried an empty MediaBox; every page
         // has its own, which is what readers use.
         out.print("/MediaBox [0 0 %ld %ld]\r", 0L, 0L);
@@ -180,27 +178,27 @@ void writePagesObject(PdfSink& out, uint64_t pageCount) {
     });
 }
 
-void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document) {
-    guardWriter(Result::PageObject, [&] {
-        const PageGeometry page = PageGeometry::of(document.page());
+void writePageObject(PdfSink& out, const PageObjects& objects, uint64_t parent,
+                     const PageGeometry& page, uint32_t imageName) {
+    guardWriter(LegacyReason::PageObject, [&] {
         out.write("<<\r");
         out.write("/Type /Page\r");
         out.print("/Parent %lu 0 R\r", asLong(parent));
         out.print("/MediaBox [0 0 %ld %ld]\r", static_cast<long>(page.width),
                   static_cast<long>(page.height));
         out.write("/Resources\r<<\r");
-        out.print("/XObject << /Im%lu %lu 0 R >>\r",
-                  static_cast<unsigned long>(document.getCurrentPage()), asLong(number + 3));
-        out.print("/ProcSet %lu 0 R \r", asLong(number + 2));
+        out.print("/XObject << /Im%lu %lu 0 R >>\r", static_cast<unsigned long>(imageName),
+                  asLong(objects.image));
+        out.print("/ProcSet %lu 0 R \r", asLong(objects.procSet));
         out.write(">>\r");
-        out.print("/Contents [%lu 0 R]\r>>\r", asLong(number + 1));
+        out.print("/Contents [%lu 0 R]\r>>\r", asLong(objects.contents));
         out.write("endobj\r");
     });
 }
 
-void writeContentStream(PdfSink& out, const TiffDocument& document) {
-    guardWriter(Result::ContentStream, [&] {
-        const std::string text = contentText(document);
+void writeContentStream(PdfSink& out, const PageGeometry& geometry, uint32_t imageName) {
+    guardWriter(LegacyReason::ContentStream, [&] {
+        const std::string text = contentText(geometry, imageName);
         out.write("<<\r");
         // The final carriage return ends the line before "endstream".
         out.print("/Length %i\r", static_cast<int>(text.size()) - 1);
@@ -212,14 +210,18 @@ void writeContentStream(PdfSink& out, const TiffDocument& document) {
     });
 }
 
-void writeProcSetObject(PdfSink& out, const TiffDocument& document) {
-    guardWriter(Result::ProcSetObject, [&] {
-        if (document.page().isFullColor()) {
-            out.write("[ /PDF /ImageC ]\r");
-        } else if (document.page().isFax()) {
-            out.write("[ /PDF /ImageB ]\r");
-        } else {
-            out.write("[ /PDF /ImageI ]\r");
+void writeProcSetObject(PdfSink& out, ProcSet procSet) {
+    guardWriter(LegacyReason::ProcSetObject, [&] {
+        switch (procSet) {
+            case ProcSet::ImageC:
+                out.write("[ /PDF /ImageC ]\r");
+                break;
+            case ProcSet::ImageB:
+                out.write("[ /PDF /ImageB ]\r");
+                break;
+            case ProcSet::ImageI:
+                out.write("[ /PDF /ImageI ]\r");
+                break;
         }
         out.write("endobj\r");
     });

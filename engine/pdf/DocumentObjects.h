@@ -6,28 +6,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/Conversion.h"
+#include "engine/plan/ImagePlan.h"
 
 namespace quorvex {
 
 class PdfSink;
-class TiffDocument;
-
-// Fixed object layout: 1 information, 2 Catalog, 3 page tree, then five
-// objects per page p starting with its Page at 4 + 5p.
-namespace layout {
-inline constexpr uint64_t kInfo = 1;
-inline constexpr uint64_t kCatalog = 2;
-inline constexpr uint64_t kPages = 3;
-inline constexpr uint64_t kObjectsPerPage = 5;
-inline constexpr uint64_t pageObject(uint64_t page) {
-    return 4 + kObjectsPerPage * page;
-}
-inline constexpr uint64_t objectCount(uint64_t pages) {
-    return 3 + kObjectsPerPage * pages;
-}
-}  // namespace layout
+struct PageGeometry;
+struct PageObjects;
 
 // File positions taken around a page's image stream data.
 struct StreamMarks {
@@ -36,11 +24,13 @@ struct StreamMarks {
 };
 
 void writeInfoObject(PdfSink& out, const DocumentInfo& info);
-void writeCatalogObject(PdfSink& out, uint64_t number);
-void writePagesObject(PdfSink& out, uint64_t pageCount);
-void writePageObject(PdfSink& out, uint64_t number, uint64_t parent, const TiffDocument& document);
-void writeContentStream(PdfSink& out, const TiffDocument& document);
-void writeProcSetObject(PdfSink& out, const TiffDocument& document);
+void writeCatalogObject(PdfSink& out, uint64_t pagesNumber);
+void writePagesObject(PdfSink& out, const std::vector<PageObjects>& pages);
+// `imageName` names the page's image in its resources (/Im0, /Im1, ...).
+void writePageObject(PdfSink& out, const PageObjects& objects, uint64_t parent,
+                     const PageGeometry& geometry, uint32_t imageName);
+void writeContentStream(PdfSink& out, const PageGeometry& geometry, uint32_t imageName);
+void writeProcSetObject(PdfSink& out, ProcSet procSet);
 void writeLengthObject(PdfSink& out, const StreamMarks& marks);
 
 // The PDF date of `time` in local time, "D:20070305120000+01'00'"; empty

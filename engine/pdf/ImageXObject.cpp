@@ -3,7 +3,6 @@
 #include "engine/EngineError.h"
 #include "engine/pdf/PdfSink.h"
 #include "engine/read/SampleRoutes.h"
-#include "engine/read/PageLayout.h"
 
 namespace quorvex {
 namespace {
@@ -12,7 +11,7 @@ unsigned long asLong(uint64_t value) {
     return static_cast<unsigned long>(value);
 }
 
-void writeFilter(PdfText& out, const ImagePlan& plan, const PageLayout& page) {
+void writeFilter(PdfText& out, const ImagePlan& plan, ImageSize page) {
     switch (plan.filter) {
         case ImageFilter::CcittFax:
             out.write("/Filter /CCITTFaxDecode\r");
@@ -41,19 +40,19 @@ void writeFilter(PdfText& out, const ImagePlan& plan, const PageLayout& page) {
 
 }  // namespace
 
-std::string imageDictionary(const ImagePlan& plan, const PageLayout& page, uint32_t pageIndex,
-                            uint64_t number) {
+std::string imageDictionary(const ImagePlan& plan, ImageSize page, uint32_t imageName,
+                            uint64_t lengthNumber) {
     PdfText out;
     out.write("<<\r");
     out.write("/Type /XObject\r");
     out.write("/Subtype /Image\r");
-    out.print("/Name /Im%lu\r", asLong(pageIndex));
+    out.print("/Name /Im%lu\r", asLong(imageName));
     writeFilter(out, plan, page);
     out.write(plan.colourSpace.text());
     out.print("/Width %lu\r", asLong(page.width));
     out.print("/Height %lu\r", asLong(page.height));
     out.print("/BitsPerComponent %d\r", plan.bitsPerComponent);
-    out.print("/Length %lu 0 R\r", asLong(number + 1));
+    out.print("/Length %lu 0 R\r", asLong(lengthNumber));
     out.write(">>\r");
     out.write("stream\r\n");
     return out.text();
@@ -80,7 +79,7 @@ void writeImageSamples(PageReading& reading, const ImagePlan& plan) {
         case SampleSource::FaxReencode:
             break;
     }
-    throw ConversionError::writer(Result::ImageObject, "the page's plan has no reader");
+    throw ConversionError::internal("the page's plan has no reader");
 }
 
 }  // namespace quorvex

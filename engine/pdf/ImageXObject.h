@@ -9,14 +9,19 @@
 
 namespace quorvex {
 
-struct PageLayout;
 struct PageReading;
 
+// The image's size in pixels.
+struct ImageSize {
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
 // The object's text after its "N 0 obj" line up to and including the
-// "stream" line. `number` is the image's own object number; its stream
-// length is object number + 1. `pageIndex` names the image (/Im0, /Im1, ...).
-std::string imageDictionary(const ImagePlan& plan, const PageLayout& page, uint32_t pageIndex,
-                            uint64_t number);
+// "stream" line. `lengthNumber` is the object holding the stream's length;
+// `imageName` names the image (/Im0, /Im1, ...).
+std::string imageDictionary(const ImagePlan& plan, ImageSize size, uint32_t imageName,
+                            uint64_t lengthNumber);
 
 // Reads the page's samples from the plan's source into the reading's sink.
 void writeImageSamples(PageReading& reading, const ImagePlan& plan);

@@ -59,7 +59,7 @@ std::string describeErrno(const char* what) {
 }
 
 ConversionError writeFailure(std::string detail) {
-    return ConversionError::output(Result::Failed, "Unable to write file.", std::move(detail));
+    return ConversionError::outputFailed(std::move(detail), LegacyReason::UnableToWrite);
 }
 
 // The file a path ends at after its links: a PDF named through a link is
@@ -117,8 +117,8 @@ std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& requestedPath) {
         if (errno != EEXIST)
             break;
     }
-    throw ConversionError::output(Result::Refused, "Unable to open file.",
-                                  describeErrno(("cannot create a file in " + folder).c_str()));
+    throw ConversionError::outputFailed(
+        describeErrno(("cannot create a file in " + folder).c_str()), LegacyReason::UnableToOpen);
 }
 
 PdfOutput::PdfOutput(int fd, std::string temporaryPath, std::string finalPath, CreateKey)

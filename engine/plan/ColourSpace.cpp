@@ -23,8 +23,7 @@ std::vector<PaletteEntry> colourMapPalette(TIFF* tiff, std::size_t levels) {
     uint16_t* blue = nullptr;
     if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue) || red == nullptr ||
         green == nullptr || blue == nullptr) {
-        throw ConversionError::writer(Result::ImageObject,
-                                      "the page's colour map is missing or too large");
+        throw ConversionError::unreadable("the page's colour map is missing or too large");
     }
     bool sixteenBit = false;
     for (std::size_t i = 0; i < levels && !sixteenBit; ++i)
@@ -94,8 +93,7 @@ ColourSpace ColourSpace::forPage(ColourModel model, TIFF* tiff, const PageLayout
 
 ColourSpace ColourSpace::indexed(TIFF* tiff, const PageLayout& page) {
     if (page.bitsPerSample > kMaxPaletteBits) {
-        throw ConversionError::writer(Result::ImageObject,
-                                      "the page's colour map is missing or too large");
+        throw ConversionError::unreadable("the page's colour map is missing or too large");
     }
     const std::size_t levels = std::size_t{1} << page.bitsPerSample;
     ColourSpace space = of(ColourModel::Indexed);

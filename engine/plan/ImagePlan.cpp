@@ -204,10 +204,9 @@ ImagePlan mappedPlan(TIFF* tiff, const PageLayout& page, SampleFormatPlan mapped
 void refuseGiganticPage(const PageLayout& page, int32_t index) {
     const uint64_t pixels = uint64_t{page.width} * page.height;
     if (pixels == 0 || pixels > kMaxPagePixels) {
-        throw ConversionError::writer(
-            Result::ImageObject,
+        throw ConversionError::tooLarge(
             "page " + std::to_string(index + 1) + " is " + std::to_string(page.width) + " x " +
-                std::to_string(page.height) + " pixels: not a page that can be converted");
+            std::to_string(page.height) + " pixels: not a page that can be converted");
     }
 }
 
@@ -216,11 +215,11 @@ void refuseGiganticPage(const PageLayout& page, int32_t index) {
 void refuseImpossibleFax(const PageLayout& page, int32_t index) {
     const bool ccitt = page.isFax() || page.compression == COMPRESSION_CCITTRLE;
     if (ccitt && (page.samplesPerPixel > 1 || page.bitsPerSample > 1)) {
-        throw ConversionError::input(Result::Refused, "Unable to convert tiff. invalid fax format.",
-                                     "page " + std::to_string(index + 1) +
-                                         " is fax-coded but claims " +
-                                         std::to_string(page.samplesPerPixel) + " samples of " +
-                                         std::to_string(page.bitsPerSample) + " bits per pixel");
+        throw ConversionError::refused("page " + std::to_string(index + 1) +
+                                           " is fax-coded but claims " +
+                                           std::to_string(page.samplesPerPixel) + " samples of " +
+                                           std::to_string(page.bitsPerSample) + " bits per pixel",
+                                       LegacyReason::InvalidFax);
     }
 }
 
@@ -252,6 +251,25 @@ ImagePlan cleanFaxPlan(const ImagePlan& plan) {
     clean.source = SampleSource::FaxReencode;
     clean.ccitt = CcittParameters{};
     return clean;
+}
+
+ProcSet procSetFor(OutputProfile profile, const PageLayout& page, const ImagePlan& plan) {
+    if (profile == OutputProfile::Classic) {
+        if (page.isFullColor())
+            return ProcSet::ImageC;
+        return page.isFax() ? ProcSet::ImageB : ProcSet::ImageI;
+    }
+    switch (plan.colourSpace.model) {
+        case ColourModel::Gray:
+            return ProcSet::ImageB;
+        case ColourModel::Indexed:
+            return ProcSet::ImageI;
+        case ColourModel::Rgb:
+        case ColourModel::Cmyk:
+        case ColourModel::Lab:
+            break;
+    }
+    return ProcSet::ImageC;
 }
 
 CcittGroup ccittGroupOf(const CcittParameters& ccitt) {

@@ -10,11 +10,12 @@
 #include <optional>
 #include <vector>
 
+#include "engine/Conversion.h"
+#include "engine/encode/CcittEncoder.h"
+#include "engine/encode/StreamSink.h"
 #include "engine/plan/ColourSpace.h"
 #include "engine/read/DecodedPixels.h"
 #include "engine/read/SampleFormats.h"
-#include "engine/encode/StreamSink.h"
-#include "engine/encode/CcittEncoder.h"
 
 namespace quorvex {
 
@@ -60,6 +61,14 @@ struct ImagePlan {
         return filter == ImageFilter::Flate ? StreamEncoding::Flate : StreamEncoding::Raw;
     }
 };
+
+// The procedure set a page names: grey (B), colour (C) or indexed (I) images.
+enum class ProcSet { ImageB, ImageC, ImageI };
+
+// Classic files name it from the TIFF's layout, as they always have (a
+// bilevel page that is not fax-coded says indexed); the others from the
+// image actually written.
+ProcSet procSetFor(OutputProfile profile, const PageLayout& page, const ImagePlan& plan);
 
 // Decides the selected page's plan. Fails the page (ConversionError) when it
 // is too large to convert or its colour map is missing.

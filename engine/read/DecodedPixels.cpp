@@ -9,11 +9,11 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
+#include "engine/encode/StreamSink.h"
 #include "engine/read/PageDamage.h"
 #include "engine/read/SampleFormats.h"
 #include "engine/read/SampleRoutes.h"
 #include "engine/read/StoredRows.h"
-#include "engine/encode/StreamSink.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
@@ -186,8 +186,7 @@ class RowConverter {
         uint16_t* green = nullptr;
         uint16_t* blue = nullptr;
         if (!TIFFGetField(document.handle(), TIFFTAG_COLORMAP, &red, &green, &blue)) {
-            throw ConversionError::writer(Result::ImageObject,
-                                          "the palette page has no colour map");
+            throw ConversionError::unreadable("the palette page has no colour map");
         }
         map_[0].assign(red, red + entries);
         map_[1].assign(green, green + entries);

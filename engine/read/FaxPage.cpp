@@ -6,10 +6,10 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
-#include "engine/read/PageDamage.h"
-#include "engine/read/StoredRows.h"
 #include "engine/encode/StreamSink.h"
 #include "engine/read/FaxStripFile.h"
+#include "engine/read/PageDamage.h"
+#include "engine/read/StoredRows.h"
 #include "engine/read/TiffDocument.h"
 #include "engine/read/TiffHandle.h"
 
@@ -113,7 +113,7 @@ std::vector<uint8_t> FaxBitmap::coded(CcittGroup group) const {
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& failure) {
-        throw ConversionError::writer(Result::ImageObject, failure.what());
+        throw ConversionError::unreadable(failure.what());
     }
 }
 
@@ -147,7 +147,7 @@ CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedSt
                           uint32_t pageNumber, const std::atomic<bool>* cancel) {
     std::vector<uint8_t> file = faxStripFile(page, strips);
     if (file.empty())
-        throw ConversionError::writer(Result::ImageObject, "the page's fax data is too long");
+        throw ConversionError::unreadable("the page's fax data is too long");
     TiffDocument stored;
     stored.openMemory(std::make_shared<const std::vector<uint8_t>>(std::move(file)), "fax page");
     const bool passesThrough = plan.source == SampleSource::RawStrips && strips.size() == 1;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/plan/ImagePlan.h"
 #include "engine/encode/CcittEncoder.h"
+#include "engine/plan/ImagePlan.h"
 #include "engine/read/FaxStripFile.h"
 
 namespace quorvex {

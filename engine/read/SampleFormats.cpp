@@ -38,7 +38,7 @@ struct PageSamples {
 };
 
 [[noreturn]] void refuse(const std::string& what) {
-    throw ConversionError::writer(Result::ImageObject, what + " not supported");
+    throw ConversionError::refused(what + " not supported", LegacyReason::ImageObject);
 }
 
 std::string formatName(uint16_t format) {
@@ -437,7 +437,7 @@ void SampleMapper::loadColourMap(const TiffDocument& document) {
     if (!TIFFGetField(document.handle(), TIFFTAG_COLORMAP, &channels[0], &channels[1],
                       &channels[2]) ||
         channels[0] == nullptr) {
-        throw ConversionError::writer(Result::ImageObject, "the palette page has no colour map");
+        throw ConversionError::unreadable("the palette page has no colour map");
     }
     const std::size_t entries = std::size_t{1} << plan_.bits;
     for (int c = 0; c < 3; ++c) {

@@ -9,8 +9,8 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
-#include "engine/read/PageDamage.h"
 #include "engine/encode/StreamSink.h"
+#include "engine/read/PageDamage.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
@@ -158,16 +158,15 @@ void writeRawStrips(PageReading& reading) {
     TIFF* tiff = reading.document.handle();
     uint64_t* byteCounts = nullptr;
     if (!TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &byteCounts) || byteCounts == nullptr) {
-        throw ConversionError::writer(Result::ImageObject, "the page has no strip byte counts");
+        throw ConversionError::unreadable("the page has no strip byte counts");
     }
     const uint32_t strips = TIFFNumberOfStrips(tiff);
     const uint64_t largest = strips == 0 ? 0 : *std::max_element(byteCounts, byteCounts + strips);
     // A count past the end of the file is damage: refuse it before sizing a
     // buffer by it.
     if (largest > storedFileSize(tiff)) {
-        throw ConversionError::writer(
-            Result::ImageObject,
-            "a strip claims " + std::to_string(largest) + " bytes, more than the file holds");
+        throw ConversionError::unreadable("a strip claims " + std::to_string(largest) +
+                                          " bytes, more than the file holds");
     }
     std::vector<uint8_t> strip = allocateBuffer(largest);
     const bool reversed = reading.document.page().fillOrder == FILLORDER_LSB2MSB;
@@ -178,8 +177,7 @@ void writeRawStrips(PageReading& reading) {
         const tmsize_t read =
             TIFFReadRawStrip(tiff, s, strip.data(), static_cast<tmsize_t>(byteCounts[s]));
         if (read < 0) {
-            throw ConversionError::writer(Result::ImageObject,
-                                          "strip " + std::to_string(s) + " cannot be read");
+            throw ConversionError::unreadable("strip " + std::to_string(s) + " cannot be read");
         }
         if (reversed)
             TIFFReverseBits(strip.data(), read);
@@ -198,7 +196,7 @@ void writeDecodedStrips(PageReading& reading) {
         TIFFStripSize64(tiff) > 0 ? static_cast<tmsize_t>(TIFFStripSize64(tiff)) : 0;
     const uint32_t strips = TIFFNumberOfStrips(tiff);
     if (stripSize == 0)
-        throw ConversionError::writer(Result::ImageObject, "the page has no strip size");
+        throw ConversionError::unreadable("the page has no strip size");
     checkedSize({static_cast<uint64_t>(stripSize), strips});
     std::vector<uint8_t> strip = allocateBuffer(static_cast<uint64_t>(stripSize));
 
@@ -239,8 +237,7 @@ void writeRgbaSamples(PageReading& reading) {
     char message[1024] = {};
     TIFFRGBAImage image{};
     if (!TIFFRGBAImageOK(tiff, message) || !TIFFRGBAImageBegin(&image, tiff, 0, message)) {
-        throw ConversionError::writer(Result::ImageObject,
-                                      std::string("cannot read RGBA: ") + message);
+        throw ConversionError::unreadable(std::string("cannot read RGBA: ") + message);
     }
     struct ImageEnd {
         TIFFRGBAImage* image;
@@ -261,7 +258,7 @@ void writeRgbaSamples(PageReading& reading) {
     try {
         raster.resize(uint64_t{width} * std::max<uint32_t>(bandRows, 1));
     } catch (const std::bad_alloc&) {
-        throw ConversionError::writer(Result::Allocation, "out of memory for the RGBA raster");
+        throw ConversionError::outOfMemory("out of memory for the RGBA raster");
     }
     std::vector<uint8_t> rgb = allocateBuffer(uint64_t{width} * 3);
 

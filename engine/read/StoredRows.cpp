@@ -41,7 +41,7 @@ StoredRows::StoredRows(const TiffDocument& document)
         bandRows_ = page.tileLength;
         const tmsize_t tileSize = TIFFTileSize(tiff_);
         if (tileWidth_ == 0 || bandRows_ == 0 || tileSize <= 0)
-            throw ConversionError::writer(Result::ImageObject, "the page's tiles have no size");
+            throw ConversionError::unreadable("the page's tiles have no size");
         tile_ = allocateBuffer(static_cast<uint64_t>(tileSize));
     } else {
         // A missing RowsPerStrip means the whole page is one strip.

@@ -12,8 +12,6 @@
 namespace quorvex {
 namespace {
 
-constexpr const char* kUnableToOpen = "Unable to open file.";
-
 const char* fileKind(mode_t mode) {
     if (S_ISDIR(mode))
         return "it is a folder";
@@ -29,7 +27,7 @@ const char* fileKind(mode_t mode) {
 }
 
 [[noreturn]] void refuse(const std::string& detail) {
-    throw ConversionError::input(Result::Refused, kUnableToOpen, detail);
+    throw ConversionError::unreadable(detail, LegacyReason::UnableToOpen);
 }
 
 // Opens without blocking (a FIFO with no writer would wait for ever) and

@@ -210,13 +210,6 @@ std::string TiffDiagnostics::firstLossSince(std::size_t mark) const {
     return {};
 }
 
-TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics) {
-    OptionsPtr options = makeOptions(diagnostics);
-    if (diagnostics != nullptr)
-        diagnostics->setFileName(path);
-    return TiffPtr(TIFFOpenExt(path, mode, options.get()));
-}
-
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics) {
     OptionsPtr options = makeOptions(diagnostics);
     if (diagnostics != nullptr)

@@ -65,7 +65,6 @@ inline constexpr tmsize_t kMaxLibtiffAllocation = tmsize_t{2} << 30;
 // Size in bytes of the file behind `tiff`, on disk or in memory.
 uint64_t storedFileSize(TIFF* tiff);
 
-TiffPtr openTiff(const char* path, const char* mode, TiffDiagnostics* diagnostics);
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics);
 
 // A TIFF held in memory (read from a pipe) and the read position in it.

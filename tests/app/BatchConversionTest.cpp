@@ -75,7 +75,8 @@ class BatchConversionTest : public QObject {
 
         QCOMPARE(statuses(), QStringList({"Finsihed", "Failed"}));
         QCOMPARE(row(1)->text(kFilenameColumn), broken);
-        QCOMPARE(row(1)->toolTip(kStatusColumn), QString(guitest::ScriptedEngine::kFailureReason));
+        QCOMPARE(row(1)->toolTip(kStatusColumn), QStringLiteral("Cannot read the TIFF.\n") +
+                                                     guitest::ScriptedEngine::kFailureReason);
         QCOMPARE(row(0)->toolTip(kStatusColumn), QString());
         QCOMPARE(m_desktop->beeps, 1);
     }

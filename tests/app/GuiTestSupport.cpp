@@ -28,15 +28,15 @@ quorvex::gui::ConvertFunction ScriptedEngine::function() const {
         outcome.outputPath = quorvex::deriveOutputPath(request.inputPath);
         std::unique_lock lock(state->mutex);
         state->calls.push_back(request.inputPath);
-        state->threads.push_back(request.threads);
-        state->threadsInside += request.threads;
+        state->threads.push_back(request.options.threads);
+        state->threadsInside += request.options.threads;
         state->peakThreads = std::max(state->peakThreads, state->threadsInside);
         state->oneFileTwice =
             state->oneFileTwice || std::find(state->inside.begin(), state->inside.end(),
                                              request.inputPath) != state->inside.end();
         state->inside.push_back(request.inputPath);
         const auto leave = [&state, &request] {
-            state->threadsInside -= request.threads;
+            state->threadsInside -= request.options.threads;
             state->inside.erase(
                 std::find(state->inside.begin(), state->inside.end(), request.inputPath));
         };
@@ -54,8 +54,7 @@ quorvex::gui::ConvertFunction ScriptedEngine::function() const {
                 --state->waiting;
                 leave();
                 state->cancelSeen = true;
-                outcome.cancelled = true;
-                outcome.message = "Cancelled.";
+                outcome.failure = quorvex::FailureKind::Cancelled;
                 return outcome;
             }
             state->changed.wait_for(lock, std::chrono::milliseconds(5));
@@ -68,7 +67,8 @@ quorvex::gui::ConvertFunction ScriptedEngine::function() const {
         leave();
         if (request.inputPath.find("broken") != std::string::npos) {
             outcome.result = 0;
-            outcome.message = kFailureReason;
+            outcome.failure = quorvex::FailureKind::InputUnreadable;
+            outcome.detail = kFailureReason;
         } else {
             outcome.result = 1;
         }
@@ -217,29 +217,26 @@ quorvex::ConversionOutcome pretendConversion(const quorvex::ConversionRequest& r
         while (request.cancel != nullptr && !request.cancel->load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        outcome.cancelled = true;
+        outcome.failure = quorvex::FailureKind::Cancelled;
         return outcome;
     }
     const auto named = [&request](const char* part) {
         return request.inputPath.find(part) != std::string::npos;
     };
     if (named("invoice")) {
-        outcome.message = pretend::kUnableToOpen;
         outcome.detail = pretend::kNotTiffDetail;
         outcome.diagnostic = pretend::kNotTiffLibtiff;
-        outcome.failedSide = quorvex::FailureSide::Input;
+        outcome.failure = quorvex::FailureKind::InputUnreadable;
         return outcome;
     }
     if (named("readonly")) {
-        outcome.message = pretend::kUnableToOpen;
         outcome.detail = pretend::kReadOnlyDetail;
-        outcome.failedSide = quorvex::FailureSide::Output;
+        outcome.failure = quorvex::FailureKind::OutputFailed;
         return outcome;
     }
     if (named("fifo")) {
-        outcome.message = pretend::kUnableToOpen;
         outcome.detail = pretend::kFifoDetail;
-        outcome.failedSide = quorvex::FailureSide::Input;
+        outcome.failure = quorvex::FailureKind::InputUnreadable;
         return outcome;
     }
     if (named("fax")) {

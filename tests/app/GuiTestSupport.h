@@ -109,7 +109,6 @@ void selectPositions(QTreeWidget* list, const QList<int>& positions);
 // not a regular file, "fax" is converted with damage, and "contract"
 // keeps converting until the window stops it.
 namespace pretend {
-inline constexpr const char* kUnableToOpen = "Unable to open file.";
 inline constexpr const char* kNotTiffDetail = "not a readable TIFF file";
 inline constexpr const char* kNotTiffLibtiff = "Not a TIFF or MDI file, bad magic number 20617";
 inline constexpr const char* kReadOnlyDetail =

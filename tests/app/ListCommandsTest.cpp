@@ -170,8 +170,9 @@ class ListCommandsTest : public QObject {
                  QStringList({"Finsihed", "Failed", "Finsihed"}));
         QCOMPARE(columnTexts(list(), kFilenameColumn),
                  QStringList({m_dir->filePath("a.pdf"), paths[1], m_dir->filePath("c.pdf")}));
-        QCOMPARE(list()->topLevelItem(1)->toolTip(kStatusColumn),
-                 QString(guitest::ScriptedEngine::kFailureReason));
+        QCOMPARE(
+            list()->topLevelItem(1)->toolTip(kStatusColumn),
+            QStringLiteral("Cannot read the TIFF.\n") + guitest::ScriptedEngine::kFailureReason);
         QCOMPARE(m_desktop->beeps, beepsBefore + 1);
     }
 

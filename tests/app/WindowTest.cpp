@@ -151,14 +151,15 @@ class WindowTest : public QObject {
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("toolTip");
         QTest::addColumn<bool>("warningIcon");
-        const QString unable = QString(kUnableToOpen) + "\n";
+        const QString unreadable = QStringLiteral("Cannot read the TIFF.\n");
         QTest::newRow("no TIFF") << "invoice.tif" << kStatusFailed
-                                 << unable + kNotTiffDetail + "\nlibtiff: " + kNotTiffLibtiff
+                                 << unreadable + kNotTiffDetail + "\nlibtiff: " + kNotTiffLibtiff
                                  << false;
         QTest::newRow("read-only folder")
-            << "readonly/scan.tif" << kStatusFailed << unable + kReadOnlyDetail << false;
+            << "readonly/scan.tif" << kStatusFailed
+            << QStringLiteral("Cannot create the PDF.\n") + kReadOnlyDetail << false;
         QTest::newRow("not a regular file")
-            << "fifo.tif" << kStatusFailed << unable + kFifoDetail << false;
+            << "fifo.tif" << kStatusFailed << unreadable + kFifoDetail << false;
         QTest::newRow("damaged") << "fax.tif" << kStatusFinished
                                  << QString(
                                         "Converted, but parts of the TIFF could not be "

@@ -72,15 +72,15 @@ TEST(BatchRunnerTest, ResultsComeBackInJobOrderWithTheEnginesFigures) {
     settings.workers = 3;
     settings.info.title = "Custom title";
     settings.titleGiven = true;
-    settings.flateLevel = 9;
-    settings.compact = true;
+    settings.conversion.flateLevel = 9;
+    settings.conversion.compact = true;
     std::mutex seenMutex;
     std::set<std::string> titles;
     BatchRunner runner(
         settings,
         [&](const ConversionRequest& request) {
-            EXPECT_EQ(request.flateLevel, 9);
-            EXPECT_TRUE(request.compact);
+            EXPECT_EQ(request.options.flateLevel, 9);
+            EXPECT_TRUE(request.options.compact);
             {
                 std::lock_guard lock(seenMutex);
                 titles.insert(request.info.title);
@@ -91,7 +91,7 @@ TEST(BatchRunnerTest, ResultsComeBackInJobOrderWithTheEnginesFigures) {
             if (index == 5) {
                 ConversionOutcome failed;
                 failed.result = -1;
-                failed.message = "Unable to open file.";
+                failed.failure = FailureKind::InputUnreadable;
                 failed.diagnostic = "Not a TIFF file";
                 return failed;
             }
@@ -113,7 +113,7 @@ TEST(BatchRunnerTest, ResultsComeBackInJobOrderWithTheEnginesFigures) {
     EXPECT_EQ(results[0]->pageCount, 2u);
     EXPECT_EQ(results[0]->bytesWritten, 1002u);
     EXPECT_EQ(results[5]->status, JobStatus::Failed);
-    EXPECT_EQ(results[5]->reason, "Unable to open file.");
+    EXPECT_EQ(results[5]->failure, FailureKind::InputUnreadable);
     EXPECT_EQ(results[5]->diagnostic, "Not a TIFF file");
     EXPECT_EQ(titles, std::set<std::string>{"Custom title"});
     EXPECT_EQ(observer.started.size(), 8u);
@@ -216,8 +216,7 @@ TEST(BatchRunnerTest, CancelStopsTheRunningFileAndStartsNoOther) {
             cancel = true;  // as a signal arriving mid-file would
             ConversionOutcome stopped;
             stopped.result = 0;
-            stopped.cancelled = true;
-            stopped.message = "Conversion cancelled.";
+            stopped.failure = FailureKind::Cancelled;
             return stopped;
         },
         observer);
@@ -237,8 +236,8 @@ TEST(BatchRunnerTest, CancelStopsTheRunningFileAndStartsNoOther) {
 TEST(BatchRunnerTest, RequestsCarryTheRunsSettingsAndEachJobsTitle) {
     RecordingObserver observer;
     BatchSettings settings;
-    settings.strict = true;
-    settings.dpi = 300;
+    settings.conversion.strict = true;
+    settings.conversion.defaultDpi = 300;
     std::vector<ConversionRequest> requests;
     PlannedJob merged = plannedJob("a.tif", "all.pdf");
     merged.mergedInputs = {"b.tif", "c.tif"};
@@ -251,25 +250,25 @@ TEST(BatchRunnerTest, RequestsCarryTheRunsSettingsAndEachJobsTitle) {
         observer)
         .run({merged});
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_TRUE(requests[0].strict);
-    EXPECT_EQ(requests[0].defaultDpi, 300);
+    EXPECT_TRUE(requests[0].options.strict);
+    EXPECT_EQ(requests[0].options.defaultDpi, 300);
     EXPECT_EQ(requests[0].mergedInputs, merged.mergedInputs);
     EXPECT_EQ(requests[0].info.title, "title of a.tif");
 }
 
-// Damage stays with a converted file; the failed side comes from the engine.
-TEST(BatchRunnerTest, DamageAndTheFailedSideComeBackFromTheOutcome) {
+// Damage stays with a converted file; the failure's kind comes from the engine.
+TEST(BatchRunnerTest, DamageAndTheFailureKindComeBackFromTheOutcome) {
     ConversionOutcome damaged;
     damaged.result = 1;
     damaged.warnings = {"page 1, rows 54-600 unreadable (LZW: Using code not yet in table)"};
     ConversionOutcome cannotWrite;
-    cannotWrite.failedSide = FailureSide::Output;
+    cannotWrite.failure = FailureKind::OutputFailed;
     for (const ConversionOutcome& outcome : {damaged, cannotWrite}) {
         RecordingObserver observer;
         BatchRunner runner(
             BatchSettings{}, [&](const ConversionRequest&) { return outcome; }, observer);
         const auto results = runner.run(plannedJobs(1));
-        EXPECT_EQ(results[0]->side, outcome.failedSide);
+        EXPECT_EQ(results[0]->failure, outcome.failure);
         EXPECT_EQ(results[0]->warnings, outcome.warnings);
         EXPECT_EQ(countResults(results).damaged, outcome.warnings.size());
     }

@@ -80,10 +80,11 @@ TEST_F(CommandLineTest, DamageEndsWithStatusThreeAndStrictReachesTheEngine) {
     const fs::path broken = touch("broken.tif");
     std::vector<bool> strict;
     env_.converter = [&](const ConversionRequest& request) {
-        strict.push_back(request.strict);
+        strict.push_back(request.options.strict);
         ConversionOutcome outcome;
         outcome.result = request.inputPath == broken.string() ? 0 : 1;
-        outcome.failedSide = FailureSide::Input;
+        if (outcome.result == 0)
+            outcome.failure = FailureKind::InputUnreadable;
         outcome.outputPath = request.outputPath;
         if (request.inputPath == damaged.string())
             outcome.warnings = {
@@ -123,9 +124,8 @@ TEST_F(CommandLineTest, CancelEndsWithTheSignalsStatusAndStillPrintsTheSummary) 
     env_.converter = [this](const ConversionRequest& request) {
         cancel_ = true;  // the first file is interrupted
         ConversionOutcome outcome;
-        outcome.cancelled = true;
+        outcome.failure = FailureKind::Cancelled;
         outcome.outputPath = request.outputPath;
-        outcome.message = "Conversion cancelled.";
         return outcome;
     };
     env_.cancelExitStatus = [] { return kExitTerminated; };

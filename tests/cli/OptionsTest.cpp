@@ -31,8 +31,9 @@ TEST(OptionsTest, PathsKeepCommandLineOrderAndDocumentInfoNamesThisProgram) {
     EXPECT_FALSE(options.outputDir);
     EXPECT_EQ(options.jobs, 0u);
     EXPECT_EQ(options.verbosity, Verbosity::Normal);
-    EXPECT_FALSE(options.flateLevel);
-    EXPECT_FALSE(options.compact);
+    EXPECT_FALSE(options.conversion.flateLevel);
+    EXPECT_EQ(options.conversion.profile, OutputProfile::Standard);
+    EXPECT_FALSE(options.conversion.compact);
 
     EXPECT_FALSE(options.titleGiven);
     EXPECT_EQ(options.info.author, "");
@@ -41,7 +42,8 @@ TEST(OptionsTest, PathsKeepCommandLineOrderAndDocumentInfoNamesThisProgram) {
     EXPECT_EQ(options.info.creator, "quorvex-tiff2pdf " QUORVEX_EXPECTED_VERSION);
     EXPECT_EQ(options.info.producer, options.info.creator);
     EXPECT_FALSE(options.info.creationDate);
-    EXPECT_FALSE(options.merge || options.strict || options.dpi);
+    EXPECT_FALSE(options.merge || options.conversion.strict);
+    EXPECT_EQ(options.conversion.defaultDpi, 0);
 }
 
 TEST(OptionsTest, EveryWayOfGivingAJobCountIsAccepted) {
@@ -59,11 +61,11 @@ TEST(OptionsTest, EveryWayOfGivingAJobCountIsAccepted) {
 }
 
 TEST(OptionsTest, LevelAndCompactAreTaken) {
-    EXPECT_EQ(parseOk({"--level", "0", "a.tif"}).flateLevel, 0);
-    EXPECT_EQ(parseOk({"--level=12", "a.tif"}).flateLevel, 12);
+    EXPECT_EQ(parseOk({"--level", "0", "a.tif"}).conversion.flateLevel, 0);
+    EXPECT_EQ(parseOk({"--level=12", "a.tif"}).conversion.flateLevel, 12);
     const CliOptions compact = parseOk({"--compact", "--level", "9", "a.tif"});
-    EXPECT_TRUE(compact.compact);
-    EXPECT_EQ(compact.flateLevel, 9);
+    EXPECT_TRUE(compact.conversion.compact);
+    EXPECT_EQ(compact.conversion.flateLevel, 9);
 }
 
 TEST(OptionsTest, ShortFlagsCombineAndLongFormsMatchThem) {
@@ -123,8 +125,8 @@ TEST(OptionsTest, CreationDatesAreIso8601WrittenAsPdfDates) {
 
 TEST(OptionsTest, MergeStrictAndDpi) {
     const CliOptions options = parseOk({"-m", "--strict", "--dpi=72.5", "-o", "all.pdf", "a", "b"});
-    EXPECT_TRUE(options.merge && options.strict);
-    EXPECT_EQ(options.dpi, 72.5);
+    EXPECT_TRUE(options.merge && options.conversion.strict);
+    EXPECT_EQ(options.conversion.defaultDpi, 72.5);
 }
 
 TEST(OptionsTest, DoubleDashEndsOptionsAndLoneDashIsAPath) {

@@ -78,26 +78,35 @@ TEST(ReportFormatTest, LinesForEachOutcome) {
     EXPECT_TRUE(isErrorResult(failed("x", "y")));
 }
 
-// Which side failed leads the reason; the engine's own text stays for -v.
-TEST(ReportFormatTest, FailuresSayWhichSideFailedAndNamesAreEscaped) {
+// The failure's kind leads, then the detail; no historic code or text of the
+// plain entry ever shows.
+TEST(ReportFormatTest, FailuresSayTheirKindAndDetailAndNamesAreEscaped) {
     struct Case {
-        FailureSide side;
+        FailureKind failure;
         const char* detail;
         Verbosity verbosity;
         const char* expected;
     };
     const Case cases[] = {
-        {FailureSide::Input, "No such file or directory", Verbosity::Normal,
+        {FailureKind::InputUnreadable, "No such file or directory", Verbosity::Normal,
          "a\\nb.tif: cannot read the TIFF: No such file or directory"},
-        {FailureSide::Input, "", Verbosity::Normal, "a\\nb.tif: cannot read the TIFF: Engine text"},
-        {FailureSide::Output, "out.pdf: Permission denied", Verbosity::Normal,
+        {FailureKind::InputUnreadable, "", Verbosity::Normal, "a\\nb.tif: cannot read the TIFF"},
+        {FailureKind::InputRefused, "the first page is CMYK", Verbosity::Normal,
+         "a\\nb.tif: cannot convert the TIFF: the first page is CMYK"},
+        {FailureKind::TooLarge,
+         "page 1 is 100000 x 100000 pixels: not a page that can be converted", Verbosity::Normal,
+         "a\\nb.tif: too large to convert: page 1 is 100000 x 100000 pixels: not a page that "
+         "can be converted"},
+        {FailureKind::OutputFailed, "out.pdf: Permission denied", Verbosity::Normal,
          "a\\nb.tif: cannot create the PDF: out.pdf: Permission denied"},
-        {FailureSide::Output, "disk full", Verbosity::Verbose,
-         "a\\nb.tif: cannot create the PDF: disk full [Engine text] in 0.01 s"},
+        {FailureKind::OutputFailed, "disk full", Verbosity::Verbose,
+         "a\\nb.tif: cannot create the PDF: disk full in 0.01 s"},
+        {FailureKind::Internal, "zlib: stream error", Verbosity::Normal,
+         "a\\nb.tif: internal error: zlib: stream error"},
     };
     for (const Case& c : cases) {
         JobResult result = failed("a\nb", "Engine text");
-        result.side = c.side;
+        result.failure = c.failure;
         result.detail = c.detail;
         EXPECT_EQ(formatResult(result, c.verbosity), c.expected);
     }

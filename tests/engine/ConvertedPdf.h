@@ -15,13 +15,15 @@ namespace convertedpdf {
 // The PDF's bytes for a TIFF of these pages (written in a temporary folder).
 inline std::string convertPages(
     const std::vector<fixtures::PageRecipe>& pages,
-    quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults()) {
+    quorvex::DocumentInfo info = quorvex::DocumentInfo::applicationDefaults(),
+    const quorvex::ConversionOptions& options = {}) {
     support::TempDir dir;
     const auto tiff = dir / "in.tif";
     fixtures::writeTiff(tiff, pages);
     quorvex::ConversionRequest request;
     request.inputPath = tiff.string();
     request.info = std::move(info);
+    request.options = options;
     const auto outcome = quorvex::convertTiff(request);
     if (!outcome.ok())
         throw std::runtime_error(outcome.message + ": " + outcome.detail);

@@ -45,6 +45,26 @@ PdfBytes::PdfBytes(std::string bytes) : bytes_(std::move(bytes)) {
     }
 }
 
+bool PdfBytes::isImage(uint64_t number) const {
+    const std::string text = objectText(number);
+    const std::size_t stream = text.find(kStreamKeyword);
+    return text.substr(0, stream).find("/Subtype /Image") != std::string::npos;
+}
+
+uint64_t PdfBytes::imageObject(uint64_t page) const {
+    uint64_t seen = 0;
+    for (const auto& [number, offset] : offsets_) {
+        if (isImage(number) && seen++ == page)
+            return number;
+    }
+    throw std::runtime_error("no image for page " + std::to_string(page));
+}
+
+uint64_t PdfBytes::lengthObject(uint64_t page) const {
+    const std::string length = lineStartingWith(dictionary(imageObject(page)), "/Length ");
+    return parseNumber(length, 8, "/Length reference");
+}
+
 PdfBytes PdfBytes::load(const std::filesystem::path& pdf) {
     return PdfBytes(support::readFile(pdf));
 }

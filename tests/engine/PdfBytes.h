@@ -37,6 +37,16 @@ class PdfBytes {
     // The integer a bare length object (or any object holding one) states.
     uint64_t integerObject(uint64_t number) const;
 
+    // Page p's image: the p-th object, in number order, whose dictionary says
+    // "/Subtype /Image". Throws when there are fewer.
+    uint64_t imageObject(uint64_t page) const;
+    // The object the image's /Length refers to.
+    uint64_t lengthObject(uint64_t page) const;
+    std::string imageDictionary(uint64_t page) const { return dictionary(imageObject(page)); }
+    std::string imageStream(uint64_t page) const { return streamData(imageObject(page)); }
+    // Whether the object is an image, and which object holds an image's length.
+    bool isImage(uint64_t number) const;
+
   private:
     std::string bytes_;
     std::map<uint64_t, uint64_t> offsets_;
@@ -52,13 +62,5 @@ std::string lineStartingWith(const std::string& text, const std::string& key);
 // Undoes zlib compression; throws when the data is not one complete zlib
 // stream (trailing bytes after its end included).
 std::string inflate(const std::string& compressed);
-
-// Object numbers of the fixed layout: page p's Image XObject and its length.
-inline constexpr uint64_t imageObject(uint64_t page) {
-    return 7 + 5 * page;
-}
-inline constexpr uint64_t lengthObject(uint64_t page) {
-    return imageObject(page) + 1;
-}
 
 }  // namespace pdfbytes

@@ -178,7 +178,7 @@ TEST(ConversionResult, CancelledRunLeavesNothingBehind) {
     };
     const auto outcome = quorvex::convertTiff(request);
     EXPECT_EQ(outcome.result, 0);
-    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_TRUE(outcome.cancelled());
     EXPECT_EQ(outcome.message, "Conversion cancelled.");
     EXPECT_TRUE(leftovers(dir.path(), {"pages.tif"}).empty());
 }
@@ -240,8 +240,8 @@ std::string convertWithThreads(const fs::path& tiff, const fs::path& pdf, unsign
     request.inputPath = tiff.string();
     request.outputPath = pdf.string();
     request.info.creationDate = "fixed";
-    request.threads = threads;
-    request.compact = compact;
+    request.options.threads = threads;
+    request.options.compact = compact;
     const auto outcome = quorvex::convertTiff(request);
     EXPECT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
     return support::readFile(pdf);
@@ -313,13 +313,13 @@ TEST(ParallelPages, CancellingMidwayStopsEveryWorker) {
         quorvex::ConversionRequest request;
         request.inputPath = tiff.string();
         request.cancel = &cancel;
-        request.threads = 4;
+        request.options.threads = 4;
         request.onPageDone = [&](uint32_t done, uint32_t) {
             if (done == stopAfter)
                 cancel = true;
         };
         const auto outcome = quorvex::convertTiff(request);
-        EXPECT_TRUE(outcome.cancelled) << "after page " << stopAfter;
+        EXPECT_TRUE(outcome.cancelled()) << "after page " << stopAfter;
         EXPECT_TRUE(leftovers(dir.path(), {"pages.tif"}).empty());
     }
 }

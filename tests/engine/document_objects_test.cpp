@@ -7,6 +7,7 @@
 #include "ConvertedPdf.h"
 #include "engine/Conversion.h"
 #include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/ObjectNumbers.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
@@ -89,6 +90,73 @@ TEST(PageObjects, ProcSetFollowsThePageKind) {
     EXPECT_EQ(objectText(pdf, 6), "[ /PDF /ImageC ]\rendobj\r");
     EXPECT_EQ(objectText(pdf, 11), "[ /PDF /ImageB ]\rendobj\r");
     EXPECT_EQ(objectText(pdf, 16), "[ /PDF /ImageI ]\rendobj\r");
+}
+
+// The window's files name the procedure set from the TIFF's layout, as they
+// always have; the command line's name the image actually written.
+TEST(PageObjects, ProcSetOfEachProfile) {
+    using quorvex::OutputProfile;
+    struct Case {
+        const char* name;
+        fixtures::PageRecipe page;
+        OutputProfile profile;
+        bool compact;
+        const char* procSet;
+    };
+    const fixtures::PageRecipe bilevel{.bitsPerSample = 1};
+    const fixtures::PageRecipe rgb{.photometric = PHOTOMETRIC_RGB};
+    const fixtures::PageRecipe grey{.compression = COMPRESSION_LZW};
+    const Case cases[] = {
+        {"classic bilevel", bilevel, OutputProfile::Classic, false, "ImageI"},
+        {"classic compact bilevel", bilevel, OutputProfile::Classic, true, "ImageI"},
+        {"classic colour", rgb, OutputProfile::Classic, false, "ImageC"},
+        {"standard bilevel", bilevel, OutputProfile::Standard, false, "ImageB"},
+        {"standard compact bilevel (Group 4)", bilevel, OutputProfile::Standard, true, "ImageB"},
+        {"standard colour", rgb, OutputProfile::Standard, false, "ImageC"},
+        {"standard grey through a palette", grey, OutputProfile::Standard, false, "ImageI"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        quorvex::ConversionOptions options;
+        options.profile = c.profile;
+        options.compact = c.compact;
+        const std::string pdf = convertedpdf::convertPages(
+            {c.page}, quorvex::DocumentInfo::applicationDefaults(), options);
+        EXPECT_EQ(objectText(pdf, 6), std::string("[ /PDF /") + c.procSet + " ]\rendobj\r");
+    }
+}
+
+// Numbers are handed out in write order: information, Catalog, page tree,
+// then each page's objects with its extras after its length.
+TEST(ObjectNumbers, HandedOutInWriteOrderWithEachPagesExtras) {
+    const auto plain = quorvex::DocumentObjectNumbers::allocate(2);
+    EXPECT_EQ(std::vector<uint64_t>({plain.info, plain.catalog, plain.pages}),
+              std::vector<uint64_t>({1, 2, 3}));
+    ASSERT_EQ(plain.pageObjects.size(), 2u);
+    const quorvex::PageObjects& second = plain.pageObjects[1];
+    EXPECT_EQ(std::vector<uint64_t>(
+                  {second.page, second.contents, second.procSet, second.image, second.length}),
+              std::vector<uint64_t>({9, 10, 11, 12, 13}));
+    EXPECT_EQ(plain.count, 13u);
+
+    const auto extras = quorvex::DocumentObjectNumbers::allocate(
+        3, [](uint32_t page) { return page == 0 ? 2U : 0U; });
+    EXPECT_EQ(extras.pageObjects[0].extras, std::vector<uint64_t>({9, 10}));
+    EXPECT_EQ(extras.pageObjects[1].page, 11u);
+    EXPECT_EQ(extras.pageObjects[2].length, 20u);
+    EXPECT_EQ(extras.count, 20u);
+}
+
+TEST(ObjectNumbers, TableRefusesObjectsOutOfTurnAndKnowsWhenAllAreWritten) {
+    quorvex::PdfObjectTable table(3);
+    table.place(1, 15);
+    EXPECT_THROW(table.place(3, 40), std::logic_error);
+    table.place(2, 30);
+    EXPECT_FALSE(table.complete());
+    table.place(3, 45);
+    EXPECT_TRUE(table.complete());
+    EXPECT_EQ(table.position(2), 30u);
+    EXPECT_THROW(table.place(4, 60), std::logic_error);
 }
 
 TEST(PageObjects, LengthObjectHoldsTheImageStreamSize) {

@@ -15,8 +15,8 @@
 
 #include "PdfBytes.h"
 #include "engine/Conversion.h"
-#include "engine/pdf/PdfOutput.h"
 #include "engine/encode/StreamSink.h"
+#include "engine/pdf/PdfOutput.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
@@ -24,8 +24,6 @@ namespace {
 
 using fixtures::faxPage;
 using fixtures::PageRecipe;
-using pdfbytes::imageObject;
-using pdfbytes::lengthObject;
 using pdfbytes::PdfBytes;
 
 struct TiffCloser {
@@ -130,8 +128,8 @@ class ImageObjects : public ::testing::Test {
         quorvex::ConversionRequest request;
         request.inputPath = tiff_.string();
         request.info.creationDate = "fixed";
-        request.flateLevel = level;
-        request.compact = compact;
+        request.options.flateLevel = level;
+        request.options.compact = compact;
         const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
         if (!outcome.ok()) {
             throw std::runtime_error("conversion failed: " + outcome.message + " / " +
@@ -149,7 +147,7 @@ class ImageObjects : public ::testing::Test {
 
 TEST_F(ImageObjects, Group4PageIsOneCcittStreamWithKMinusOne) {
     const PdfBytes pdf = convert({faxPage(COMPRESSION_CCITTFAX4, 1728, 2200)});
-    const std::string dictionary = pdf.dictionary(imageObject(0));
+    const std::string dictionary = pdf.imageDictionary(0);
     EXPECT_EQ(dictionary,
               "<<\r"
               "/Type /XObject\r"
@@ -167,7 +165,7 @@ TEST_F(ImageObjects, Group4PageIsOneCcittStreamWithKMinusOne) {
 
 TEST_F(ImageObjects, Group3WithoutOptionsTagHasKZero) {
     const PdfBytes pdf = convert({faxPage(COMPRESSION_CCITTFAX3)});
-    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/DecodeParms"),
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.imageDictionary(0), "/DecodeParms"),
               "/DecodeParms << /K 0 /Columns 1727 /Rows 181 >>\r");
 }
 
@@ -175,7 +173,7 @@ TEST_F(ImageObjects, Group3WithFillBitsOnlyHasKZero) {
     PageRecipe page = faxPage(COMPRESSION_CCITTFAX3);
     page.group3Options = GROUP3OPT_FILLBITS;
     const PdfBytes pdf = convert({page});
-    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/DecodeParms"),
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.imageDictionary(0), "/DecodeParms"),
               "/DecodeParms << /K 0 /Columns 1727 /Rows 181 >>\r");
 }
 
@@ -183,7 +181,7 @@ TEST_F(ImageObjects, Group3WithTwoDimensionalCodingHasKOne) {
     PageRecipe page = faxPage(COMPRESSION_CCITTFAX3);
     page.group3Options = GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS;
     const PdfBytes pdf = convert({page});
-    const std::string dictionary = pdf.dictionary(imageObject(0));
+    const std::string dictionary = pdf.imageDictionary(0);
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Filter"), "/Filter /CCITTFaxDecode\r");
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/DecodeParms"),
               "/DecodeParms << /K 1 /Columns 1727 /Rows 181 >>\r");
@@ -193,12 +191,12 @@ TEST_F(ImageObjects, CcittStreamIsTheRawStripWhenFillOrderIsOne) {
     PageRecipe page = faxPage(COMPRESSION_CCITTFAX4);
     page.fillOrder = FILLORDER_MSB2LSB;
     const PdfBytes pdf = convert({page});
-    EXPECT_EQ(pdf.streamData(imageObject(0)), rawStrips(tiff_, 0));
+    EXPECT_EQ(pdf.imageStream(0), rawStrips(tiff_, 0));
 }
 
 TEST_F(ImageObjects, CcittStreamIsTheRawStripWhenFillOrderIsAbsent) {
     const PdfBytes pdf = convert({faxPage(COMPRESSION_CCITTFAX3)});
-    EXPECT_EQ(pdf.streamData(imageObject(0)), rawStrips(tiff_, 0));
+    EXPECT_EQ(pdf.imageStream(0), rawStrips(tiff_, 0));
 }
 
 TEST_F(ImageObjects, CcittStreamIsBitReversedWhenFillOrderIsTwo) {
@@ -211,7 +209,7 @@ TEST_F(ImageObjects, CcittStreamIsBitReversedWhenFillOrderIsTwo) {
     for (int page = 0; page < 2; ++page) {
         const std::string raw = rawStrips(tiff_, page);
         ASSERT_NE(raw, bitsReversed(raw)) << "the page must hold bytes that change when reversed";
-        EXPECT_EQ(pdf.streamData(imageObject(page)), bitsReversed(raw)) << "page " << page;
+        EXPECT_EQ(pdf.imageStream(page), bitsReversed(raw)) << "page " << page;
     }
 }
 
@@ -223,12 +221,12 @@ constexpr const char* kUntrustedWriter = "Oi/GFS, writer v00.06.02";
 // A Group 4 page decoded on the scanline route: one byte per pixel, black 00
 // and white FF, then the page buffer's spare byte.
 void expectDecodedAsEightBitGrey(const PdfBytes& pdf, const PageRecipe& page) {
-    const std::string dictionary = pdf.dictionary(imageObject(0));
+    const std::string dictionary = pdf.imageDictionary(0);
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Filter"), "/Filter /FlateDecode\r");
     EXPECT_EQ(dictionary.find("/DecodeParms"), std::string::npos);
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/ColorSpace"), "/ColorSpace /DeviceGray\r");
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/BitsPerComponent"), "/BitsPerComponent 8\r");
-    const std::string samples = pdfbytes::inflate(pdf.streamData(imageObject(0)));
+    const std::string samples = pdfbytes::inflate(pdf.imageStream(0));
     EXPECT_EQ(samples, expandBits(page, '\x00', '\xFF') + '\x00');
 }
 
@@ -245,7 +243,7 @@ TEST_F(ImageObjects, SoftwareTagMustMatchExactlyToDecodeTheFax) {
         PageRecipe page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
         page.software = software;
         const PdfBytes pdf = convert({page});
-        EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/Filter"),
+        EXPECT_EQ(pdfbytes::lineStartingWith(pdf.imageDictionary(0), "/Filter"),
                   "/Filter /CCITTFaxDecode\r");
     }
 }
@@ -254,7 +252,7 @@ TEST_F(ImageObjects, UntrustedWriterTagLeavesGroup3PagesAlone) {
     PageRecipe page = faxPage(COMPRESSION_CCITTFAX3, 301, 57);
     page.software = kUntrustedWriter;
     const PdfBytes pdf = convert({page});
-    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/Filter"),
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.imageDictionary(0), "/Filter"),
               "/Filter /CCITTFaxDecode\r");
 }
 
@@ -268,14 +266,13 @@ TEST_F(ImageObjects, Group4WithoutBitsPerSampleIsOneBitFlateWithDecodeArray) {
     PageRecipe page = faxPage(COMPRESSION_CCITTFAX4, 301, 57);
     page.bitsPerSample = std::nullopt;
     const PdfBytes pdf = convert({page});
-    const std::string dictionary = pdf.dictionary(imageObject(0));
+    const std::string dictionary = pdf.imageDictionary(0);
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Decode "),
               "/Decode [ 1 0 ] /Filter /FlateDecode\r");
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/ColorSpace"), "/ColorSpace /DeviceGray\r");
     EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/BitsPerComponent"), "/BitsPerComponent 1\r");
     // One strip, decoded: the packed rows exactly.
-    EXPECT_EQ(pdfbytes::inflate(pdf.streamData(imageObject(0))),
-              asString(fixtures::pageSamples(page)));
+    EXPECT_EQ(pdfbytes::inflate(pdf.imageStream(0)), asString(fixtures::pageSamples(page)));
 }
 
 // ---------------------------------------------------------------------------
@@ -290,7 +287,7 @@ TEST_F(ImageObjects, FourBitPaletteHasHighestIndexFifteenAndTwoLines) {
         // 16-bit map values v * 257 come back as v.
         entries.push_back({map.red[i] / 257, map.green[i] / 257, map.blue[i] / 257});
     }
-    const std::string text = colourSpaceText(convert({page}).dictionary(imageObject(0)));
+    const std::string text = colourSpaceText(convert({page}).imageDictionary(0));
     expectIndexed(text, entries);
 }
 
@@ -304,7 +301,7 @@ TEST_F(ImageObjects, EightBitPaletteWithEightBitMapKeepsItsValuesOnThirtyTwoLine
     std::vector<std::array<int, 3>> entries;
     for (std::size_t i = 0; i < 256; ++i)
         entries.push_back({map.red[i], map.green[i], map.blue[i]});
-    const std::string text = colourSpaceText(convert({page}).dictionary(imageObject(0)));
+    const std::string text = colourSpaceText(convert({page}).imageDictionary(0));
     expectIndexed(text, entries);
 }
 
@@ -320,7 +317,7 @@ TEST_F(ImageObjects, SixteenBitMapValuesAreScaledWithRounding) {
     map.blue[0] = 32767;   // 127.498 rounds down to 127
     map.red[1] = 256;      // 0.996: any value of 256 or more makes the map 16-bit
     page.colorMap = map;
-    const std::string text = colourSpaceText(convert({page}).dictionary(imageObject(0)));
+    const std::string text = colourSpaceText(convert({page}).imageDictionary(0));
     const std::string firstEntries = "/ColorSpace [ /Indexed /DeviceRGB 15 <\r\nFF807F 010000 ";
     EXPECT_EQ(text.substr(0, firstEntries.size()), firstEntries);
 }
@@ -335,8 +332,8 @@ TEST_F(ImageObjects, EightBitGreyRampsRunWithThePhotometricConvention) {
         falling.push_back({255 - i, 255 - i, 255 - i});
     }
     const PdfBytes pdf = convert({minIsBlack, minIsWhite});
-    expectIndexed(colourSpaceText(pdf.dictionary(imageObject(0))), rising);
-    expectIndexed(colourSpaceText(pdf.dictionary(imageObject(1))), falling);
+    expectIndexed(colourSpaceText(pdf.imageDictionary(0)), rising);
+    expectIndexed(colourSpaceText(pdf.imageDictionary(1)), falling);
 }
 
 TEST_F(ImageObjects, FourBitGreyRampHasSixteenEvenSteps) {
@@ -349,8 +346,8 @@ TEST_F(ImageObjects, FourBitGreyRampHasSixteenEvenSteps) {
     for (int i = 0; i < 16; ++i)
         ramp.push_back({17 * i, 17 * i, 17 * i});
     const PdfBytes pdf = convert({page});
-    expectIndexed(colourSpaceText(pdf.dictionary(imageObject(0))), ramp);
-    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/BitsPerComponent"),
+    expectIndexed(colourSpaceText(pdf.imageDictionary(0)), ramp);
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.imageDictionary(0), "/BitsPerComponent"),
               "/BitsPerComponent 4\r");
 }
 
@@ -363,9 +360,9 @@ TEST_F(ImageObjects, DeviceColourSpacesForRgbBilevelAndCmyk) {
                           .compression = COMPRESSION_LZW,
                           .photometric = PHOTOMETRIC_SEPARATED};
     const PdfBytes pdf = convert({rgb, bilevel, cmyk});
-    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(0))), "/ColorSpace /DeviceRGB\r");
-    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(1))), "/ColorSpace /DeviceGray\r");
-    EXPECT_EQ(colourSpaceText(pdf.dictionary(imageObject(2))), "/ColorSpace /DeviceCMYK\r");
+    EXPECT_EQ(colourSpaceText(pdf.imageDictionary(0)), "/ColorSpace /DeviceRGB\r");
+    EXPECT_EQ(colourSpaceText(pdf.imageDictionary(1)), "/ColorSpace /DeviceGray\r");
+    EXPECT_EQ(colourSpaceText(pdf.imageDictionary(2)), "/ColorSpace /DeviceCMYK\r");
 }
 
 // ---------------------------------------------------------------------------
@@ -373,14 +370,14 @@ TEST_F(ImageObjects, DeviceColourSpacesForRgbBilevelAndCmyk) {
 
 TEST_F(ImageObjects, FlateLevelChangesTheSizeButNotTheSamples) {
     const PageRecipe grey{.width = 301, .height = 207, .compression = COMPRESSION_LZW};
-    const std::string stored = convert({grey}, 0).streamData(imageObject(0));
-    const std::string normal = convert({grey}).streamData(imageObject(0));
-    const std::string smallest = convert({grey}, 12).streamData(imageObject(0));
+    const std::string stored = convert({grey}, 0).imageStream(0);
+    const std::string normal = convert({grey}).imageStream(0);
+    const std::string smallest = convert({grey}, 12).imageStream(0);
     EXPECT_EQ(pdfbytes::inflate(stored), pdfbytes::inflate(normal));
     EXPECT_EQ(pdfbytes::inflate(smallest), pdfbytes::inflate(normal));
     EXPECT_GT(stored.size(), normal.size());
     EXPECT_LE(smallest.size(), normal.size());
-    EXPECT_EQ(convert({grey}, std::nullopt, true).streamData(imageObject(0)), smallest)
+    EXPECT_EQ(convert({grey}, std::nullopt, true).imageStream(0), smallest)
         << "compact means level 12 for Flate";
 }
 
@@ -395,16 +392,16 @@ TEST_F(ImageObjects, CompactJpegAndGroup4Dictionaries) {
                              .photometric = PHOTOMETRIC_MINISBLACK,
                              .bitsPerSample = 1};
     const PdfBytes pdf = convert({rgbJpeg, ycbcrJpeg, bilevel}, std::nullopt, true);
-    const std::string rgb = pdf.dictionary(imageObject(0));
+    const std::string rgb = pdf.imageDictionary(0);
     EXPECT_NE(rgb.find("/Filter /DCTDecode\r/DecodeParms << /ColorTransform 0 >>\r"
                        "/ColorSpace /DeviceRGB\r"),
               std::string::npos)
         << rgb;
-    const std::string ycbcr = pdf.dictionary(imageObject(1));
+    const std::string ycbcr = pdf.imageDictionary(1);
     EXPECT_NE(ycbcr.find("/Filter /DCTDecode\r/ColorSpace /DeviceRGB\r"), std::string::npos)
         << ycbcr;
-    EXPECT_EQ(pdf.streamData(imageObject(0)).substr(0, 2), "\xFF\xD8");
-    const std::string fax = pdf.dictionary(imageObject(2));
+    EXPECT_EQ(pdf.imageStream(0).substr(0, 2), "\xFF\xD8");
+    const std::string fax = pdf.imageDictionary(2);
     EXPECT_NE(fax.find("/Filter /CCITTFaxDecode\r/DecodeParms << /K -1 /Columns 45 /Rows 9 >>\r"
                        "/ColorSpace /DeviceGray\r/Width 45\r/Height 9\r/BitsPerComponent 1\r"),
               std::string::npos)
@@ -419,11 +416,11 @@ TEST_F(ImageObjects, EachImageIsNamedByPageIndexAndRefersToTheNextObjectForItsLe
         convert({PageRecipe{.variant = 0}, PageRecipe{.variant = 1}, PageRecipe{.variant = 2}});
     for (uint64_t page = 0; page < 3; ++page) {
         SCOPED_TRACE("page " + std::to_string(page));
-        const std::string dictionary = pdf.dictionary(imageObject(page));
+        const std::string dictionary = pdf.imageDictionary(page);
         EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Name"),
                   "/Name /Im" + std::to_string(page) + "\r");
         EXPECT_EQ(pdfbytes::lineStartingWith(dictionary, "/Length"),
-                  "/Length " + std::to_string(lengthObject(page)) + " 0 R\r");
+                  "/Length " + std::to_string(pdf.imageObject(page) + 1) + " 0 R\r");
     }
     EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(17), "/Name"), "/Name /Im2\r");
     EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(17), "/Length"), "/Length 18 0 R\r");
@@ -435,14 +432,14 @@ TEST_F(ImageObjects, LengthObjectCountsTheStreamBytesExactly) {
                  PageRecipe{.compression = COMPRESSION_LZW}});
     for (uint64_t page = 0; page < 3; ++page) {
         SCOPED_TRACE("page " + std::to_string(page));
-        const std::string image = pdf.objectText(imageObject(page));
+        const std::string image = pdf.objectText(pdf.imageObject(page));
         const std::size_t start = image.find("stream\r\n") + 8;
         const std::size_t end = image.rfind("\rendstream\rendobj\r");
         ASSERT_NE(end, std::string::npos) << "the object ends with \\rendstream\\rendobj\\r";
         const uint64_t count = end - start;
-        EXPECT_EQ(
-            pdf.objectText(lengthObject(page)),
-            std::to_string(lengthObject(page)) + " 0 obj\r" + std::to_string(count) + "\rendobj\r");
+        EXPECT_EQ(pdf.objectText(pdf.lengthObject(page)), std::to_string(pdf.lengthObject(page)) +
+                                                              " 0 obj\r" + std::to_string(count) +
+                                                              "\rendobj\r");
     }
 }
 
@@ -452,7 +449,7 @@ TEST_F(ImageObjects, LengthObjectCountsTheStreamBytesExactly) {
 TEST_F(ImageObjects, BilevelMinIsWhiteRowsBecomeBlackZeroWhiteFF) {
     const PageRecipe page{
         .width = 10, .height = 13, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 1};
-    const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
+    const std::string data = pdfbytes::inflate(convert({page}).imageStream(0));
     ASSERT_EQ(data.size(), 13U * 10 + 1);
     EXPECT_EQ(data, expandBits(page, '\x00', '\xFF') + '\x00');
 }
@@ -460,14 +457,14 @@ TEST_F(ImageObjects, BilevelMinIsWhiteRowsBecomeBlackZeroWhiteFF) {
 TEST_F(ImageObjects, BilevelMinIsBlackRowsBecomeSetFFClearZero) {
     const PageRecipe page{
         .width = 10, .height = 13, .photometric = PHOTOMETRIC_MINISBLACK, .bitsPerSample = 1};
-    const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
+    const std::string data = pdfbytes::inflate(convert({page}).imageStream(0));
     ASSERT_EQ(data.size(), 13U * 10 + 1);
     EXPECT_EQ(data, expandBits(page, '\xFF', '\x00') + '\xFF');
 }
 
 TEST_F(ImageObjects, RgbRowsAreCopiedAndFollowedByThreeFillerBytes) {
     const PageRecipe page{.width = 11, .height = 7, .photometric = PHOTOMETRIC_RGB};
-    const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
+    const std::string data = pdfbytes::inflate(convert({page}).imageStream(0));
     EXPECT_EQ(data, asString(fixtures::pageSamples(page)) + "\x0B\x0B\x0B");
 }
 
@@ -483,9 +480,9 @@ TEST_F(ImageObjects, FourBitMinIsWhiteRowsGiveOneBytePerPixelHighNibbleFirst) {
         }
     }
     const PdfBytes pdf = convert({page});
-    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/BitsPerComponent"),
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.imageDictionary(0), "/BitsPerComponent"),
               "/BitsPerComponent 8\r");
-    EXPECT_EQ(pdfbytes::inflate(pdf.streamData(imageObject(0))), expected + '\x0B');
+    EXPECT_EQ(pdfbytes::inflate(pdf.imageStream(0)), expected + '\x0B');
 }
 
 // ---------------------------------------------------------------------------
@@ -494,7 +491,7 @@ TEST_F(ImageObjects, FourBitMinIsWhiteRowsGiveOneBytePerPixelHighNibbleFirst) {
 TEST_F(ImageObjects, DecodedStripsAppendWholeStripsEvenAfterAShortLastOne) {
     const PageRecipe page{
         .width = 30, .height = 100, .photometric = PHOTOMETRIC_MINISBLACK, .rowsPerStrip = 64};
-    const std::string data = pdfbytes::inflate(convert({page}).streamData(imageObject(0)));
+    const std::string data = pdfbytes::inflate(convert({page}).imageStream(0));
     ASSERT_EQ(data.size(), 2U * 64 * 30) << "two strips of 64 rows";
     EXPECT_EQ(data.substr(0, 100 * 30), asString(fixtures::pageSamples(page)));
 }
@@ -509,9 +506,9 @@ TEST_F(ImageObjects, RgbaRouteStartsWithTheTopLeftPixel) {
                           .samples = {10,  20,  30,  255, 40,  50,  60,  255, 70,  80,  90,  255,
                                       100, 110, 120, 255, 130, 140, 150, 255, 160, 170, 180, 255}};
     const PdfBytes pdf = convert({page});
-    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.dictionary(imageObject(0)), "/ColorSpace"),
+    EXPECT_EQ(pdfbytes::lineStartingWith(pdf.imageDictionary(0), "/ColorSpace"),
               "/ColorSpace /DeviceRGB\r");
-    const std::string data = pdfbytes::inflate(pdf.streamData(imageObject(0)));
+    const std::string data = pdfbytes::inflate(pdf.imageStream(0));
     const std::vector<uint8_t> topRowFirst = {10,  20,  30,  40,  50,  60,  70,  80,  90,
                                               100, 110, 120, 130, 140, 150, 160, 170, 180};
     EXPECT_EQ(data, asString(topRowFirst));
@@ -526,7 +523,7 @@ TEST_F(ImageObjects, RgbaRouteGivesLibtiffsColoursForUnassociatedAlpha) {
                     .alphaFill = fixtures::AlphaFill::Varying};
     const PdfBytes pdf = convert({page});
     const support::RgbImage decoded = support::decodeTiffPage(tiff_, 0, false);
-    EXPECT_EQ(pdfbytes::inflate(pdf.streamData(imageObject(0))), asString(decoded.rgb));
+    EXPECT_EQ(pdfbytes::inflate(pdf.imageStream(0)), asString(decoded.rgb));
 }
 
 // The RGBA route writes rows in stored order, whatever the Orientation tag
@@ -543,7 +540,7 @@ TEST_F(ImageObjects, RgbaRouteKeepsStoredRowOrderAcrossBands) {
                     .orientation = ORIENTATION_BOTLEFT};
     const PdfBytes pdf = convert({page});
     const support::RgbImage stored = support::decodeTiffPage(tiff_, 0, false);
-    const std::string data = pdfbytes::inflate(pdf.streamData(imageObject(0)));
+    const std::string data = pdfbytes::inflate(pdf.imageStream(0));
     ASSERT_EQ(data.size(), stored.rgb.size());
     const std::size_t rowBytes = std::size_t{page.width} * 3;
     for (uint32_t y = 0; y < page.height; ++y) {

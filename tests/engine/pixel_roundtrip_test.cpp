@@ -65,7 +65,7 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         quorvex::ConversionRequest request;
         request.inputPath = tiff.string();
         request.info.creationDate = "fixed";
-        request.compact = kind.compact;
+        request.options.compact = kind.compact;
         const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
         ASSERT_TRUE(outcome.ok()) << outcome.message << " / " << outcome.detail;
 
@@ -806,7 +806,7 @@ void PixelRoundTrip::compareMapped(const std::filesystem::path& tiff, const std:
     }
     const std::vector<double> expected = mappedLab(tiff, page, recipe);
     const pdfbytes::PdfBytes bytes = pdfbytes::PdfBytes::load(pdf);
-    const std::string stream = pdfbytes::inflate(bytes.streamData(pdfbytes::imageObject(page)));
+    const std::string stream = pdfbytes::inflate(bytes.imageStream(page));
     const std::size_t width = stream.size() / expected.size();
     ASSERT_TRUE(width == 1 || width == 2) << stream.size() << " bytes for " << expected.size();
     for (std::size_t i = 0; i < expected.size(); ++i) {

@@ -11,10 +11,10 @@
 #include <random>
 
 #include "engine/encode/ChunkedFlate.h"
-#include "engine/pdf/PdfOutput.h"
-#include "engine/read/SampleRoutes.h"
 #include "engine/encode/StreamSink.h"
 #include "engine/encode/WholeStreamFlate.h"
+#include "engine/pdf/PdfOutput.h"
+#include "engine/read/SampleRoutes.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -31,8 +31,18 @@ std::string zlibWhole(const std::vector<uint8_t>& data, int level) {
     return out;
 }
 
+std::vector<uint8_t> asVector(const quorvex::ByteChunk& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+// Pieces compressed one after another on this thread.
+void runInOrder(std::size_t count, const std::function<void(std::size_t)>& task) {
+    for (std::size_t i = 0; i < count; ++i)
+        task(i);
+}
+
 std::string libdeflateWhole(const std::vector<uint8_t>& data, int level) {
-    const std::vector<uint8_t> out = quorvex::deflateWhole(data.data(), data.size(), level);
+    const std::vector<uint8_t> out = asVector(quorvex::deflateWholeStream(data.data(), data.size(), level));
     return {out.begin(), out.end()};
 }
 
@@ -154,7 +164,7 @@ TEST_P(FlatePieces, InflateBackForEveryPieceSizeAndLevel) {
             if (piece < 100 && data.size() > 5000)
                 continue;  // thousands of pieces: nothing the smaller data does not show
             const quorvex::ByteChunk stream = quorvex::deflateInPieces(
-                data.data(), data.size(), level, quorvex::runInOrder, piece);
+                data.data(), data.size(), level, runInOrder, piece);
             EXPECT_TRUE(inflateAll(std::string(stream.begin(), stream.end()), data.size()) ==
                         original)
                 << "level " << level << ", pieces of " << piece;
@@ -174,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Data, FlatePieces,
 TEST(FlatePieces, JoinedPiecesDrawInMuPdfAndPoppler) {
     support::RgbImage expected{.width = 300, .height = 200, .rgb = pageLikeData(300 * 200 * 3)};
     const quorvex::ByteChunk stream = quorvex::deflateInPieces(
-        expected.rgb.data(), expected.rgb.size(), 6, quorvex::runInOrder, 997);
+        expected.rgb.data(), expected.rgb.size(), 6, runInOrder, 997);
     support::TempDir dir;
     std::ofstream(dir / "pieces.pdf", std::ios::binary) << support::singleImagePdf(
         300, 200, "/ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode",
@@ -187,7 +197,7 @@ TEST(FlatePieces, JoinedPiecesDrawInMuPdfAndPoppler) {
 
 TEST(FlatePieces, OnlyACompleteStreamIsOpened) {
     const auto data = pageLikeData(100'000);
-    const std::vector<uint8_t> zlib = quorvex::deflateWhole(data.data(), data.size(), 6);
+    const std::vector<uint8_t> zlib = asVector(quorvex::deflateWholeStream(data.data(), data.size(), 6));
     quorvex::ByteChunk raw(zlib.begin() + 2, zlib.end() - 4);
     quorvex::ByteChunk cut(raw.begin(), raw.end() - 100);
     const quorvex::ByteChunk before = cut;

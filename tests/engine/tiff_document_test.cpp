@@ -186,7 +186,7 @@ TEST(TiffDocument, RefusesWhatIsNotARegularFile) {
             ADD_FAILURE() << path << " was opened";
         } catch (const quorvex::ConversionError& error) {
             EXPECT_EQ(error.detail(), reason) << path;
-            EXPECT_EQ(error.side(), quorvex::FailureSide::Input);
+            EXPECT_EQ(error.kind(), quorvex::FailureKind::InputUnreadable);
         }
     }
     ::close(sock);

@@ -226,7 +226,7 @@ TEST_F(Faults, FailurePartWayLeavesNoPartialPdf) {
     quorvex::ConversionRequest request;
     request.inputPath = clean.string();
     request.outputPath = pdf.string();
-    request.threads = 1;  // page 1 is written before page 2 is read
+    request.options.threads = 1;  // page 1 is written before page 2 is read
     request.onPageDone = [&](uint32_t done, uint32_t) { pagesWritten = static_cast<int>(done); };
     const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
     EXPECT_EQ(outcome.result, 0);
@@ -339,7 +339,7 @@ TEST_F(Faults, CancelledAfterTheFirstPageLeavesNothingBehind) {
     const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
 
     EXPECT_FALSE(outcome.ok());
-    EXPECT_TRUE(outcome.cancelled);
+    EXPECT_TRUE(outcome.cancelled());
     EXPECT_EQ(namesIn(work_.path()),
               (std::set<std::string>{"g4-multi-strip-3-pages.tif", "fax.pdf"}));
     EXPECT_EQ(support::readFile(output), kOldPdf);

@@ -38,20 +38,15 @@ inline constexpr int kDefaultFlateLevel = 6;
 inline constexpr int kCompactFlateLevel = 12;
 inline constexpr int kMaxFlateLevel = 12;
 
-struct ConversionRequest {
-    std::string inputPath;
-    // Further TIFF files whose pages follow inputPath's, in order, in the same
-    // PDF (merging). Empty for the usual one file in, one PDF out.
-    std::vector<std::string> mergedInputs;
-    // When set, the TIFF is read from these bytes instead of from inputPath,
-    // which then only names it in messages (standard input on the command line).
-    std::shared_ptr<const std::vector<uint8_t>> inputBytes;
-    std::string outputPath;  // empty: derived from inputPath (see deriveOutputPath)
-    DocumentInfo info = DocumentInfo::applicationDefaults();
+// Which PDF the engine writes. Classic is the window's file, byte for byte
+// what it has always been; Standard is the command line's (the /ProcSet of a
+// page names the image actually written). Later profiles add to Standard.
+enum class OutputProfile { Classic, Standard };
 
-    // Set from any thread to stop the run; checked between pages and between
-    // strips or rows. A cancelled run fails cleanly and leaves nothing behind.
-    const std::atomic<bool>* cancel = nullptr;
+// Everything that shapes the PDF and how the run goes, carried unchanged from
+// the command line's or the window's settings to the writers.
+struct ConversionOptions {
+    OutputProfile profile = OutputProfile::Classic;
 
     // Threads that compress page images (the converting thread included);
     // 0 is one per processor. The PDF is the same whatever the number.
@@ -72,24 +67,56 @@ struct ConversionRequest {
     // Off, every page is carried exactly as the compression table says.
     bool compact = false;
 
+    int effectiveFlateLevel() const {
+        return flateLevel.value_or(compact ? kCompactFlateLevel : kDefaultFlateLevel);
+    }
+};
+
+struct ConversionRequest {
+    std::string inputPath;
+    // Further TIFF files whose pages follow inputPath's, in order, in the same
+    // PDF (merging). Empty for the usual one file in, one PDF out.
+    std::vector<std::string> mergedInputs;
+    // When set, the TIFF is read from these bytes instead of from inputPath,
+    // which then only names it in messages (standard input on the command line).
+    std::shared_ptr<const std::vector<uint8_t>> inputBytes;
+    std::string outputPath;  // empty: derived from inputPath (see deriveOutputPath)
+    DocumentInfo info = DocumentInfo::applicationDefaults();
+    ConversionOptions options;
+
+    // Set from any thread to stop the run; checked between pages and between
+    // strips or rows. A cancelled run fails cleanly and leaves nothing behind.
+    const std::atomic<bool>* cancel = nullptr;
+
     // Called on the converting thread after each page is written.
     std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
 };
 
-// Which side a failure was on: the TIFF could not be read, or the PDF could
-// not be created or written.
-enum class FailureSide { None, Input, Output };
+// Why a conversion failed, in the terms a user acts on.
+enum class FailureKind {
+    None,
+    InputUnreadable,  // the TIFF cannot be opened or read
+    InputRefused,     // readable, but nothing this converter can turn into a PDF
+    TooLarge,         // past the converter's limits or the memory at hand
+    OutputFailed,     // the PDF cannot be created, written or put in place
+    Cancelled,        // the caller asked the run to stop
+    Internal,         // a fault of the converter itself
+};
+
+// How a kind reads in a message: "cannot read the TIFF", "cannot create the PDF", ...
+const char* failureKindText(FailureKind kind);
 
 struct ConversionOutcome {
-    int result = 0;       // 1 when the PDF was written completely
-    std::string message;  // reason text when result != 1
-    std::string detail;   // what exactly went wrong, when known (e.g. "No such file or directory")
+    int result = 0;  // 1 when the PDF was written completely
+    FailureKind failure = FailureKind::None;
+    std::string detail;  // what exactly went wrong (e.g. "No such file or directory")
+    // The historic reason text of the plain entry (TiffToPdf.h), e.g. "Unable
+    // to open file."; kept for callers that match on it, not for showing.
+    std::string message;
     std::string outputPath;     // the PDF written (or that would have been written)
     uint32_t pageCount = 0;     // pages in the input (0 when it could not be opened)
     uint64_t bytesWritten = 0;  // size of the finished PDF
     std::string diagnostic;     // libtiff's own warning/error text for this file, if any
-    bool cancelled = false;
-    FailureSide failedSide = FailureSide::None;
     // Parts of the TIFF that could not be read although the PDF was written,
     // one line each, e.g. "page 1, rows 54-600 unreadable (LZW: Using code
     // not yet in table)" or "the file ends after page 4: directory 5 cannot be
@@ -98,6 +125,7 @@ struct ConversionOutcome {
 
     bool ok() const { return result == 1; }
     bool damaged() const { return !warnings.empty(); }
+    bool cancelled() const { return failure == FailureKind::Cancelled; }
 };
 
 // Converts one file. Never throws; every failure is reported in the outcome.
