@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -899,6 +900,39 @@ std::string readFile(const std::filesystem::path& path) {
 bool fileExists(const std::filesystem::path& path) {
     std::error_code ignored;
     return std::filesystem::is_regular_file(path, ignored);
+}
+
+std::string runUnprivileged(const std::function<std::string()>& body) {
+    if (::geteuid() != 0)
+        return body();
+    int fds[2];
+    if (::pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0) {
+        ::close(fds[0]);
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(2);
+        const std::string result = body();
+        const ssize_t written = ::write(fds[1], result.data(), result.size());
+        ::_exit(written == static_cast<ssize_t>(result.size()) ? 0 : 3);
+    }
+    ::close(fds[1]);
+    std::string result;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, static_cast<std::size_t>(got));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("the unprivileged child failed (status " + std::to_string(status) +
+                                 ")");
+    return result;
 }
 
 }  // namespace support

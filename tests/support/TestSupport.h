@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,6 +159,12 @@ std::vector<PdfImageInfo> extractImageInfo(const std::filesystem::path& pdf);
 
 // The file's bytes. Throws when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
+
+// Runs `body` as a user without privileges (nobody) in a child process when
+// the tests run as root, so checks of permission denials run everywhere;
+// otherwise runs it here. Returns what the body returns; throws when the
+// child cannot drop its privileges or dies.
+std::string runUnprivileged(const std::function<std::string()>& body);
 bool fileExists(const std::filesystem::path& path);
 
 }  // namespace support
