@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench fuzz sanitize package clean
+.PHONY: all deps configure build test demo gui bench fuzz sanitize package clean format-check tidy
 
 all: build
 
@@ -43,6 +43,13 @@ package: build
 
 gui: build
 	$(BUILD)/bin/quorvex-tiff2pdf-gui
+
+# clang-format's verdict on every source, and clang-tidy's on the project's own.
+format-check: deps
+	scripts/check-format.sh
+
+tidy: configure
+	git ls-files 'engine/*.cpp' 'cli/*.cpp' 'app/*.cpp' | xargs clang-tidy -p $(BUILD) --quiet
 
 clean:
 	rm -rf $(BUILD)

@@ -13,7 +13,7 @@ packages=(
   qpdf poppler-utils mupdf-tools libtiff-tools
   xvfb xauth
   desktop-file-utils dpkg-dev file
-  clang libclang-rt-14-dev llvm
+  clang libclang-rt-14-dev llvm clang-format clang-tidy
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(ghostscript imagemagick img2pdf time)
