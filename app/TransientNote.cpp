@@ -1,0 +1,48 @@
+#include "app/TransientNote.h"
+
+#include <QEvent>
+#include <QToolTip>
+
+namespace quorvex::gui {
+
+TransientNote::TransientNote(QWidget* over) : QLabel(over) {
+    setObjectName(QStringLiteral("transientNote"));
+    setTextFormat(Qt::PlainText);
+    setAlignment(Qt::AlignCenter);
+    setFrameShape(QFrame::Box);
+    setMargin(fontMetrics().height() / 2);
+    setPalette(QToolTip::palette());
+    setAutoFillBackground(true);
+    // Clicks and drops go to the list beneath, as if the note were not there.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    hide();
+    m_hideTimer.setSingleShot(true);
+    m_hideTimer.setInterval(kShownMs);
+    connect(&m_hideTimer, &QTimer::timeout, this, &QWidget::hide);
+    over->installEventFilter(this);
+}
+
+void TransientNote::showNote(const QString& text) {
+    setText(text);
+    setAccessibleName(text);
+    centre();
+    show();
+    raise();
+    m_hideTimer.start();
+}
+
+bool TransientNote::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parent() && event->type() == QEvent::Resize) {
+        centre();
+    }
+    return QLabel::eventFilter(watched, event);
+}
+
+void TransientNote::centre() {
+    const auto* over = parentWidget();
+    const QSize size = sizeHint().boundedTo(over->size());
+    setGeometry(QRect(
+        QPoint((over->width() - size.width()) / 2, (over->height() - size.height()) / 2), size));
+}
+
+}  // namespace quorvex::gui
