@@ -30,6 +30,10 @@ FileListWidget::FileListWidget(QWidget* parent) : QTreeWidget(parent) {
     setDragDropMode(QAbstractItemView::DragOnly);
     setContextMenuPolicy(Qt::CustomContextMenu);
     header()->setSectionsMovable(false);
+    // The stretched last section never gets narrower than it was when the
+    // stretch was turned on (100 pixels by default), which would push the
+    // columns past the list's width once a long path takes the room.
+    header()->resizeSection(kSizeColumn, header()->sectionSizeHint(kSizeColumn));
     header()->setStretchLastSection(true);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setItemDelegate(new TruncatedTextToolTipDelegate(this));
@@ -182,6 +186,9 @@ void PathCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     QStyleOptionViewItem item = option;
     initStyleOption(&item, index);
     item.text = elidePath(item.text, item.fontMetrics, textRoom(item));
+    // The path is cut already; the style measures text a little differently
+    // and would cut its end off again.
+    item.textElideMode = Qt::ElideNone;
     const QWidget* widget = item.widget;
     QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);

@@ -1,6 +1,8 @@
 #include "app/TransientNote.h"
 
 #include <QEvent>
+#include <QStyleOptionFrame>
+#include <QStylePainter>
 #include <QToolTip>
 
 namespace quorvex::gui {
@@ -9,10 +11,10 @@ TransientNote::TransientNote(QWidget* over) : QLabel(over) {
     setObjectName(QStringLiteral("transientNote"));
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignCenter);
-    setFrameShape(QFrame::Box);
     setMargin(fontMetrics().height() / 2);
+    // Drawn as the style draws tooltips, in their colours.
     setPalette(QToolTip::palette());
-    setAutoFillBackground(true);
+    setForegroundRole(QPalette::ToolTipText);
     // Clicks and drops go to the list beneath, as if the note were not there.
     setAttribute(Qt::WA_TransparentForMouseEvents);
     hide();
@@ -29,6 +31,15 @@ void TransientNote::showNote(const QString& text) {
     show();
     raise();
     m_hideTimer.start();
+}
+
+void TransientNote::paintEvent(QPaintEvent* event) {
+    QStylePainter painter(this);
+    QStyleOptionFrame frame;
+    frame.initFrom(this);
+    painter.drawPrimitive(QStyle::PE_PanelTipLabel, frame);
+    painter.end();
+    QLabel::paintEvent(event);
 }
 
 bool TransientNote::eventFilter(QObject* watched, QEvent* event) {

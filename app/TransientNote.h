@@ -21,6 +21,7 @@ class TransientNote : public QLabel {
     void showNote(const QString& text);
 
   protected:
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:

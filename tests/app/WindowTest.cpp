@@ -2,6 +2,7 @@
 // paths are cut to fit and the About entry.
 #include <QApplication>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <QtMath>
 #include <optional>
 
 #include "GuiTestSupport.h"
@@ -175,12 +177,12 @@ class WindowTest : public QObject {
         font.setStyleHint(QFont::TypeWriter);
         font.setPixelSize(12);
         QVERIFY(QFontInfo(font).fixedPitch());
-        const QFontMetrics metrics(font);
-        QCOMPARE(metrics.horizontalAdvance(QString(20, QChar(0x2026))),
-                 metrics.horizontalAdvance(QString(20, 'x')));
+        const QFontMetricsF exact(font);
+        QCOMPARE(exact.horizontalAdvance(QString(20, QChar(0x2026))),
+                 exact.horizontalAdvance(QString(20, 'x')));
 
-        const QString shown =
-            elidePath(path, metrics, metrics.horizontalAdvance(QString(room, 'x')));
+        const int pixels = qCeil(exact.horizontalAdvance(QString(room, 'x')));
+        const QString shown = elidePath(path, QFontMetrics(font), pixels);
         QVERIFY2(shown.startsWith(start) && shown.endsWith(end), qPrintable(shown));
         QVERIFY2(shown.size() <= room, qPrintable(shown));
     }
@@ -216,6 +218,8 @@ class WindowTest : public QObject {
                      qPrintable(shown));
             QCOMPARE(toolTipAt(row, kFilenameColumn), pdf);
         }
+        // The columns share the list's width: no scrolling sideways.
+        QCOMPARE(list->header()->length(), list->viewport()->width());
     }
 
     void sizeColumnShowsThePdfsSizeOnceConverted() {
