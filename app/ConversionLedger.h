@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <map>
 #include <vector>
 
@@ -16,6 +17,9 @@ class ConversionLedger {
     // The row is queued on a worker or converting, or waits to.
     bool isBusy(RowId row) const;
     bool fileInWork(const QString& path) const;
+    // Jobs queued on a worker, converting or waiting: a row converting that
+    // is to convert once more counts twice.
+    std::size_t outstanding() const { return m_inWork.size() + m_waiting.size(); }
 
     // The job was handed to a worker; it is in work until workEnded.
     void workStarted(const ConversionJob& job);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QProcessEnvironment>
 #include <QUrl>
+#include <utility>
 
 #include "app/AppIcon.h"
 #include "app/ConverterDialog.h"
@@ -10,7 +11,8 @@
 
 namespace quorvex::gui {
 
-ConverterApp::ConverterApp(int& argc, char** argv) : QApplication(argc, argv) {
+ConverterApp::ConverterApp(int& argc, char** argv, LaunchFeedback launch)
+    : QApplication(argc, argv), m_launch(std::move(launch)) {
     setApplicationName(QStringLiteral("Quorvex Tiff to Pdf Converter"));
     setApplicationVersion(QStringLiteral("1.0"));
     // Wayland compositors and docks find the menu entry, and with it the
@@ -25,8 +27,10 @@ QString ConverterApp::instanceName() const {
 
 int ConverterApp::InitInstance(const QStringList& files) {
     InstanceChannel channel(instanceName());
-    if (channel.handOver(files)) {
-        return 0;  // the window already open took the files
+    if (channel.handOver(files, m_launch.activationToken())) {
+        // The window already open took the files (and the token).
+        m_launch.completeStartup();
+        return 0;
     }
     ConverterDialog dialog;
     emit windowCreated(&dialog);

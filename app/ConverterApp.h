@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QStringList>
 
+#include "app/LaunchFeedback.h"
+
 class QDir;
 
 namespace quorvex::gui {
@@ -19,10 +21,13 @@ class ConverterApp : public QApplication {
     // the window to its menu entry and icon by it.
     static constexpr const char* kDesktopFileName = "quorvex-tiff2pdf";
 
-    ConverterApp(int& argc, char** argv);
+    // The default launch is read from the environment as the call is made,
+    // before the application (and with it Qt's X11 connection) exists.
+    ConverterApp(int& argc, char** argv, LaunchFeedback launch = LaunchFeedback::fromEnvironment());
 
     // Hands the files to the window already open for this user and display
-    // and returns 0 when it takes them. Otherwise shows the main window,
+    // and returns 0 when it takes them, having ended the desktop's launch
+    // feedback (see LaunchFeedback). Otherwise shows the main window,
     // takes the files in as if they had been dropped on it (none: an empty
     // list), takes the files later launches hand over, and runs until it
     // closes. Returns the process exit code.
@@ -43,6 +48,9 @@ class ConverterApp : public QApplication {
   signals:
     // The main window exists and has not taken in any file yet.
     void windowCreated(quorvex::gui::ConverterDialog* window);
+
+  private:
+    LaunchFeedback m_launch;
 };
 
 }  // namespace quorvex::gui

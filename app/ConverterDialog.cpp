@@ -32,8 +32,10 @@
 #include "app/ConvertEachThread.h"
 #include "app/DialogUnits.h"
 #include "app/DragOut.h"
+#include "app/DroppedFiles.h"
 #include "app/FileListWidget.h"
 #include "app/ProcessorBudget.h"
+#include "app/TransientNote.h"
 
 namespace quorvex::gui {
 
@@ -79,12 +81,6 @@ QIcon dimmedIcon(const QIcon& icon) {
     return dimmed;
 }
 
-// A path as the duplicate test compares it: absolute and clean, letter case
-// kept, as the file system tells names apart.
-QString absoluteCleanPath(const QString& path) {
-    return QDir::toNativeSeparators(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
-}
-
 // The dropped paths, as local file names without a trailing separator.
 QStringList localPaths(const QList<QUrl>& urls) {
     QStringList paths;
@@ -122,7 +118,7 @@ ConverterDialog::ConverterDialog(QWidget* parent, DesktopActions desktop, Conver
       m_convert(std::move(convert)),
       m_budget(std::make_shared<ProcessorBudget>()) {
     setObjectName(QStringLiteral("ConverterDialog"));
-    setWindowTitle(QStringLiteral("Quorvex Tiff to Pdf Converter"));
+    setWindowTitle(QString::fromUtf8(kWindowTitle));
     setWindowIcon(applicationIcon());
     // A window of its own (with a taskbar button) that stays above other
     // windows, can be minimised, but neither maximised nor resized.
@@ -159,6 +155,8 @@ void ConverterDialog::buildWidgets() {
         QStringLiteral("TIFF files dropped on the window, with the state of their conversion"));
     connect(m_list, &FileListWidget::dragRequested, this, &ConverterDialog::OnBegindragList);
     connect(m_list, &QWidget::customContextMenuRequested, this, &ConverterDialog::OnRclickList);
+    connect(m_list, &QAbstractItemView::activated, this, &ConverterDialog::onRowActivated);
+    m_note = new TransientNote(m_list->viewport());
 
     m_dropHint =
         instructionLabel(QStringLiteral("1. Drag & drop TIFF file(s) into above window."), this);
@@ -361,34 +359,37 @@ void ConverterDialog::dropEvent(QDropEvent* event) {
 }
 
 void ConverterDialog::OnDropFiles(const QStringList& paths) {
+    const QStringList files = filesOfDrop(paths);
     std::vector<ConversionJob> jobs;
     QSet<QString> taken;
-    for (const QString& dropped : paths) {
-        // The only test of a file's type is its name: folders, FIFOs and the
-        // like named x.tif pass and are refused by the converter.
-        if (dropped.isEmpty() || !dropped.toLower().contains(QStringLiteral(".tif"))) {
-            continue;
-        }
-        const QString path = absoluteCleanPath(dropped);
+    for (const QString& path : files) {
         if (taken.contains(path) || isBusyDuplicate(path)) {
             continue;
         }
         taken.insert(path);
         jobs.push_back(jobFor(addRow(path)));
     }
-    m_list->fitColumnsToContents();
-    if (const int count = m_list->topLevelItemCount(); count > 0) {
-        m_list->scrollToItem(m_list->topLevelItem(count - 1));
+    if (jobs.empty()) {
+        // A launch from the menu hands over no paths at all: nothing to say.
+        if (!paths.isEmpty()) {
+            m_note->showNote(
+                QString::fromUtf8(files.isEmpty() ? kNoteNoTiffFiles : kNoteAlreadyConverting));
+        }
+        return;
     }
+    m_note->hide();
+    m_list->fitColumnsToContents();
+    m_list->scrollToItem(m_list->topLevelItem(m_list->topLevelItemCount() - 1));
+    m_list->resumeFollowing();
     schedule(std::move(jobs));
+    updateProgress();
 }
 
-void ConverterDialog::OnFilesHandedOver(const QStringList& paths) {
+void ConverterDialog::OnFilesHandedOver(const QStringList& paths, const QString& activationToken) {
     OnDropFiles(paths);
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
-    raise();
-    activateWindow();
+    m_desktop.activate(this, activationToken);
 }
 
 QTreeWidgetItem* ConverterDialog::addRow(const QString& path) {
@@ -396,6 +397,7 @@ QTreeWidgetItem* ConverterDialog::addRow(const QString& path) {
     row->setData(kFilenameColumn, kRowIdRole, QVariant::fromValue<RowId>(m_nextRowId++));
     row->setData(kFilenameColumn, kTiffPathRole, path);
     row->setText(kFilenameColumn, path);
+    row->setToolTip(kFilenameColumn, path);
     row->setText(kStatusColumn, QString::fromLatin1(kStatusPending));
 
     const QFileInfo info(path);
@@ -461,6 +463,7 @@ void ConverterDialog::removeRows(const std::vector<QTreeWidgetItem*>& rows) {
         const std::unique_ptr<QTreeWidgetItem> removed(
             m_list->takeTopLevelItem(m_list->indexOfTopLevelItem(row)));
     }
+    updateProgress();
 }
 
 void ConverterDialog::setPending(QTreeWidgetItem* row) {
@@ -491,10 +494,37 @@ void ConverterDialog::OnRemoveFromList() {
 void ConverterDialog::OnClearList() {
     m_ledger.forgetAllWaits();
     m_list->clear();
+    updateProgress();
 }
 
 void ConverterDialog::OnOpen() {
-    for (QTreeWidgetItem* row : selectedRows()) {
+    std::vector<QTreeWidgetItem*> rows = selectedRows();
+    if (rows.empty() && m_list->currentItem() != nullptr) {
+        rows.push_back(m_list->currentItem());
+    }
+    openRows(rows);
+}
+
+void ConverterDialog::onRowActivated(const QModelIndex& index) {
+    QTreeWidgetItem* row = m_list->itemFromIndex(index);
+    if (row == nullptr) {
+        return;
+    }
+    if (row->isSelected()) {
+        OnOpen();
+    } else {
+        openRows({row});
+    }
+}
+
+void ConverterDialog::openRows(const std::vector<QTreeWidgetItem*>& rows) {
+    const int count = static_cast<int>(rows.size());
+    // Each file starts a program of its own; hundreds at once would bury the
+    // desktop.
+    if (count > kOpenWithoutAsking && !m_desktop.confirmOpen(this, count)) {
+        return;
+    }
+    for (QTreeWidgetItem* row : rows) {
         m_desktop.openUrl(QUrl::fromLocalFile(row->text(kFilenameColumn)));
     }
 }
@@ -511,6 +541,7 @@ void ConverterDialog::OnConvertAgain() {
         jobs.push_back(job);
     }
     schedule(std::move(jobs));
+    updateProgress();
 }
 
 void ConverterDialog::OnAbout() {
@@ -595,6 +626,7 @@ void ConverterDialog::onJobStarted(RowId row) {
         item->setText(kStatusColumn, QString::fromLatin1(kStatusConverting));
         item->setToolTip(kStatusColumn, {});
         item->setIcon(kStatusColumn, {});
+        m_list->follow(item);
     }
 }
 
@@ -609,8 +641,21 @@ void ConverterDialog::onJobFinished(RowId row, const JobReport& report) {
                                          ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
                                          : QIcon());
         item->setText(kFilenameColumn, report.shownPath);
+        item->setToolTip(kFilenameColumn, report.shownPath);
+        if (report.succeeded) {
+            item->setText(kSizeColumn, QString::fromStdString(formatByteSize(report.pdfBytes)));
+        }
+        // "a.pdf" is wider than "a.tif" in most fonts.
+        m_list->fitColumnsToContents();
     }
+    m_progress.jobEnded();
     startReadyWaits();
+    updateProgress();
+}
+
+void ConverterDialog::updateProgress() {
+    m_progress.setOutstanding(m_ledger.outstanding());
+    setWindowTitle(m_progress.title(QString::fromUtf8(kWindowTitle)));
 }
 
 void ConverterDialog::onBatchFinished(ConvertEachThread* worker) {

@@ -1,8 +1,9 @@
 // The main window: a small, fixed-size, always-on-top dialog in the corner of
-// the screen holding the file list. Files dropped on it are converted at once
-// by one worker per drop, all workers sharing one processor budget; a context
-// menu and shortcuts act on the list, and rows can be dragged out to other
-// programs as files.
+// the screen holding the file list. Files and folders dropped on it are
+// converted at once by one worker per drop, all workers sharing one processor
+// budget; the title counts the files done while work is pending. A context
+// menu, shortcuts, double-click and Enter act on the list, and rows can be
+// dragged out to other programs as files.
 #pragma once
 
 #include <QDialog>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/BatchProgress.h"
 #include "app/ConversionJob.h"
 #include "app/ConversionLedger.h"
 #include "app/DesktopActions.h"
@@ -30,6 +32,15 @@ namespace quorvex::gui {
 class ConvertEachThread;
 class FileListWidget;
 class ProcessorBudget;
+class TransientNote;
+
+// The window's title while it has nothing to convert.
+inline constexpr const char* kWindowTitle = "Quorvex Tiff to Pdf Converter";
+// Open asks before starting a program for more files than this.
+inline constexpr int kOpenWithoutAsking = 20;
+// What the window says about a drop that adds no row.
+inline constexpr const char* kNoteNoTiffFiles = "No TIFF files in the drop";
+inline constexpr const char* kNoteAlreadyConverting = "These files are already being converted";
 
 // The status texts a row passes through.
 inline constexpr const char* kStatusPending = "pending convert";
@@ -50,15 +61,15 @@ class ConverterDialog : public QDialog {
     ~ConverterDialog() override;
 
     // File intake, for dropped files, files named when the program starts and
-    // files a second launch hands over: keeps paths containing ".tif" (any
-    // letter case), made absolute and clean, except those a pending or
+    // files a second launch hands over: takes the files filesOfDrop finds
+    // (folders give the TIFF files inside), except those a pending or
     // converting row is already made for (compared exactly, as the file
     // system does), adds a row for each and converts them as one batch on a
-    // new worker.
+    // new worker. Paths that add no row bring up a note saying why.
     void OnDropFiles(const QStringList& paths);
     // Files a second launch handed over: taken as one drop, and the window
-    // comes to the front.
-    void OnFilesHandedOver(const QStringList& paths);
+    // comes to the front with the launch's activation token.
+    void OnFilesHandedOver(const QStringList& paths, const QString& activationToken = {});
 
     // The processors the conversions started from now on share (0: one per
     // processor of the machine).
@@ -66,6 +77,7 @@ class ConverterDialog : public QDialog {
     const std::shared_ptr<ProcessorBudget>& processorBudget() const { return m_budget; }
 
     FileListWidget* list() const { return m_list; }
+    TransientNote* note() const { return m_note; }
     // The list's context menu, freshly built; the caller owns it.
     QMenu* createContextMenu(QWidget* parent);
     // The window's corner position on its screen's available area, given
@@ -73,6 +85,8 @@ class ConverterDialog : public QDialog {
     static QPoint cornerPosition(const QRect& availableArea, const QSize& frameSize);
 
   public slots:
+    // Opens the selected rows' files, or the focused row's when none is
+    // selected; asks first when that is more than kOpenWithoutAsking.
     void OnOpen();
     void OnSelectAll();
     void OnInvertSelection();
@@ -112,6 +126,10 @@ class ConverterDialog : public QDialog {
     QTreeWidgetItem* findRow(RowId row) const;
     bool isBusyDuplicate(const QString& path) const;
     std::vector<QTreeWidgetItem*> selectedRows() const;
+    void openRows(const std::vector<QTreeWidgetItem*>& rows);
+    // Double-click or Enter: the selection when the row is part of it.
+    void onRowActivated(const QModelIndex& index);
+    void updateProgress();
     void removeRows(const std::vector<QTreeWidgetItem*>& rows);
     void setPending(QTreeWidgetItem* row);
     static ConversionJob jobFor(const QTreeWidgetItem* row);
@@ -139,6 +157,7 @@ class ConverterDialog : public QDialog {
     QSpacerItem* m_gapBetweenHints = nullptr;
     QSpacerItem* m_firstHintIndent = nullptr;
     QSpacerItem* m_secondHintIndent = nullptr;
+    TransientNote* m_note = nullptr;
     QFileIconProvider m_iconProvider;
 
     QAction* m_open = nullptr;
@@ -151,6 +170,7 @@ class ConverterDialog : public QDialog {
 
     RowId m_nextRowId = 1;
     ConversionLedger m_ledger;
+    BatchProgress m_progress;
     std::shared_ptr<ProcessorBudget> m_budget;
     std::vector<ConvertEachThread*> m_workers;  // children of this window
     QMargins m_frameMarginsAtPlacement;

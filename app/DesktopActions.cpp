@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDrag>
+#include <QMessageBox>
 #include <QWidget>
 
 namespace quorvex::gui {
@@ -16,6 +17,26 @@ Qt::DropAction runSystemDrag(QWidget* source, std::unique_ptr<QMimeData> data) {
     return drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
 }
 
+bool askToOpen(QWidget* parent, int files) {
+    const auto answer = QMessageBox::question(
+        parent, QStringLiteral("Open Files"),
+        QStringLiteral("Open %1 files? Each opens in a program of its own.").arg(files),
+        QMessageBox::Open | QMessageBox::Cancel, QMessageBox::Cancel);
+    return answer == QMessageBox::Open;
+}
+
+void activateWithToken(QWidget* window, const QString& activationToken) {
+    // Qt's Wayland windows take the token from the environment when asked to
+    // activate, and clear it. On other platforms it would only be passed on
+    // to the viewers Open starts, so it is set on Wayland alone.
+    if (!activationToken.isEmpty() &&
+        QGuiApplication::platformName().startsWith(QStringLiteral("wayland"))) {
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    }
+    window->raise();
+    window->activateWindow();
+}
+
 }  // namespace
 
 DesktopActions DesktopActions::system() {
@@ -23,6 +44,8 @@ DesktopActions DesktopActions::system() {
     actions.beep = [] { QApplication::beep(); };
     actions.openUrl = [](const QUrl& file) { QDesktopServices::openUrl(file); };
     actions.runDrag = runSystemDrag;
+    actions.confirmOpen = askToOpen;
+    actions.activate = activateWithToken;
     return actions;
 }
 

@@ -5,9 +5,13 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
 #include <QStyle>
 #include <QToolTip>
 #include <algorithm>
+
+#include "app/PathElision.h"
 
 namespace quorvex::gui {
 
@@ -26,9 +30,18 @@ FileListWidget::FileListWidget(QWidget* parent) : QTreeWidget(parent) {
     setDragDropMode(QAbstractItemView::DragOnly);
     setContextMenuPolicy(Qt::CustomContextMenu);
     header()->setSectionsMovable(false);
+    // The stretched last section never gets narrower than it was when the
+    // stretch was turned on (100 pixels by default), which would push the
+    // columns past the list's width once a long path takes the room.
+    header()->resizeSection(kSizeColumn, header()->sectionSizeHint(kSizeColumn));
     header()->setStretchLastSection(true);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setItemDelegate(new TruncatedTextToolTipDelegate(this));
+    setItemDelegateForColumn(kFilenameColumn, new PathCellDelegate(this));
+    // Only the user's own scrolling triggers scroll bar actions (the wheel,
+    // dragging the slider, its arrows); scrolling done here does not.
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this] { m_userScrolled = true; });
 }
 
 int FileListWidget::contentWidth(int column) const {
@@ -42,6 +55,32 @@ void FileListWidget::fitColumnsToContents() {
     const int filename = std::max(header()->sectionSizeHint(kFilenameColumn),
                                   std::min(contentWidth(kFilenameColumn), room));
     header()->resizeSection(kFilenameColumn, filename);
+}
+
+bool FileListWidget::isWhollyInSight(const QModelIndex& index) const {
+    return index.isValid() && viewport()->rect().contains(visualRect(index));
+}
+
+void FileListWidget::follow(QTreeWidgetItem* row) {
+    if (m_userScrolled && !isWhollyInSight(m_followed)) {
+        return;
+    }
+    m_userScrolled = false;
+    m_followed = indexFromItem(row);
+    // Centred, so the rows done just before and those coming next show too,
+    // and the list moves only once the work walks out of sight.
+    if (!isWhollyInSight(m_followed)) {
+        scrollToItem(row, QAbstractItemView::PositionAtCenter);
+    }
+}
+
+QString FileListWidget::shownText(QTreeWidgetItem* row, int column) const {
+    const QModelIndex index = indexFromItem(row, column);
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(index);
+    const auto* delegate = qobject_cast<TruncatedTextToolTipDelegate*>(itemDelegateForIndex(index));
+    return delegate != nullptr ? delegate->shownText(option, index) : row->text(column);
 }
 
 void FileListWidget::resizeEvent(QResizeEvent* event) {
@@ -112,19 +151,47 @@ bool TruncatedTextToolTipDelegate::helpEvent(QHelpEvent* event, QAbstractItemVie
     return true;
 }
 
-bool TruncatedTextToolTipDelegate::isTextTruncated(const QStyleOptionViewItem& option,
-                                                   const QModelIndex& index) const {
-    QStyleOptionViewItem item = option;
-    initStyleOption(&item, index);
-    if (item.text.isEmpty()) {
-        return false;
-    }
+int TruncatedTextToolTipDelegate::textRoom(const QStyleOptionViewItem& item) {
     const QWidget* widget = item.widget;
     QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
     const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget);
     // The style keeps a small margin on each side of the text.
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-    return item.fontMetrics.horizontalAdvance(item.text) > textRect.width() - 2 * margin;
+    return textRect.width() - 2 * margin;
+}
+
+bool TruncatedTextToolTipDelegate::isTextTruncated(const QStyleOptionViewItem& option,
+                                                   const QModelIndex& index) const {
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    return !item.text.isEmpty() && item.fontMetrics.horizontalAdvance(item.text) > textRoom(item);
+}
+
+QString TruncatedTextToolTipDelegate::shownText(const QStyleOptionViewItem& option,
+                                                const QModelIndex& index) const {
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    return item.fontMetrics.elidedText(item.text, item.textElideMode, textRoom(item));
+}
+
+QString PathCellDelegate::shownText(const QStyleOptionViewItem& option,
+                                    const QModelIndex& index) const {
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    return elidePath(item.text, item.fontMetrics, textRoom(item));
+}
+
+void PathCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    item.text = elidePath(item.text, item.fontMetrics, textRoom(item));
+    // The path is cut already; the style measures text a little differently
+    // and would cut its end off again.
+    item.textElideMode = Qt::ElideNone;
+    const QWidget* widget = item.widget;
+    QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
 }
 
 }  // namespace quorvex::gui

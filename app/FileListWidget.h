@@ -3,8 +3,11 @@
 // (dragRequested) instead of Qt's item-model drag, because the data carried
 // out is files, not items. The context menu opens from the mouse, the Menu key
 // and Shift+F10 alike (customContextMenuRequested, in viewport coordinates).
+// Paths are cut in the middle, keeping the start of the folder and the whole
+// file name.
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 
@@ -32,6 +35,15 @@ class FileListWidget : public QTreeWidget {
     // shows whole in its tooltip.
     void fitColumnsToContents();
 
+    // Scrolls the row into sight, unless the user has scrolled the row
+    // followed before out of sight: the list then stays where they put it.
+    void follow(QTreeWidgetItem* row);
+    // The next row to follow is scrolled to wherever the list is.
+    void resumeFollowing() { m_userScrolled = false; }
+
+    // The text a cell shows as drawn now, cut to its width.
+    QString shownText(QTreeWidgetItem* row, int column) const;
+
     // Where a context menu opened from the keyboard appears, in viewport
     // coordinates: under the current row while it is in sight, otherwise at
     // the top-left corner of the rows.
@@ -43,6 +55,10 @@ class FileListWidget : public QTreeWidget {
   private:
     // The width a column needs for its header and the rows in sight.
     int contentWidth(int column) const;
+    bool isWhollyInSight(const QModelIndex& index) const;
+
+    QPersistentModelIndex m_followed;
+    bool m_userScrolled = false;
 
   protected:
     bool event(QEvent* event) override;
@@ -64,6 +80,25 @@ class TruncatedTextToolTipDelegate : public QStyledItemDelegate {
 
     // Whether the cell at index, drawn in option.rect, cuts its text short.
     bool isTextTruncated(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+    // The text the cell at index shows when drawn in option.rect.
+    virtual QString shownText(const QStyleOptionViewItem& option, const QModelIndex& index) const;
+
+  protected:
+    // The pixels the cell's text may take.
+    static int textRoom(const QStyleOptionViewItem& item);
+};
+
+// Draws paths cut in the middle (see elidePath) rather than at their end.
+class PathCellDelegate : public TruncatedTextToolTipDelegate {
+    Q_OBJECT
+
+  public:
+    using TruncatedTextToolTipDelegate::TruncatedTextToolTipDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QString shownText(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
 }  // namespace quorvex::gui

@@ -48,7 +48,8 @@ InstanceChannel::InstanceChannel(QString name, QObject* parent)
     });
 }
 
-bool InstanceChannel::handOver(const QStringList& files, int timeoutMs) const {
+bool InstanceChannel::handOver(const QStringList& files, const QString& activationToken,
+                               int timeoutMs) const {
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     socket.connectToServer(m_name);
@@ -58,7 +59,9 @@ bool InstanceChannel::handOver(const QStringList& files, int timeoutMs) const {
     QByteArray message;
     QDataStream out(&message, QIODevice::WriteOnly);
     out.setVersion(kStreamVersion);
-    out << files;
+    // The token follows the files, so a window of an earlier version, which
+    // reads only the files, still takes them.
+    out << files << activationToken;
     socket.write(message);
     if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {
         return false;
@@ -89,13 +92,14 @@ void InstanceChannel::readHandOver(QLocalSocket* socket) {
     in.setVersion(kStreamVersion);
     in.startTransaction();
     QStringList files;
-    in >> files;
+    QString activationToken;
+    in >> files >> activationToken;
     if (!in.commitTransaction()) {
         return;  // more is on its way
     }
     socket->putChar(kTaken);
     socket->flush();
-    emit filesHandedOver(files);
+    emit filesHandedOver(files, activationToken);
 }
 
 }  // namespace quorvex::gui

@@ -27,16 +27,18 @@ class InstanceChannel : public QObject {
 
     explicit InstanceChannel(QString name, QObject* parent = nullptr);
 
-    // Hands the files to the window listening on the name. Returns whether it
-    // confirmed taking them within timeoutMs.
-    bool handOver(const QStringList& files, int timeoutMs = kAnswerTimeoutMs) const;
+    // Hands the files, and the activation token the desktop gave this launch
+    // (empty for none), to the window listening on the name. Returns whether
+    // it confirmed taking them within timeoutMs.
+    bool handOver(const QStringList& files, const QString& activationToken = {},
+                  int timeoutMs = kAnswerTimeoutMs) const;
 
     // Takes the name for this window, from a launch that no longer answers
     // if need be; later launches then hand their files here.
     bool listen();
 
   signals:
-    void filesHandedOver(const QStringList& files);
+    void filesHandedOver(const QStringList& files, const QString& activationToken);
 
   private:
     void readHandOver(QLocalSocket* socket);

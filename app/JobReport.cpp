@@ -53,6 +53,7 @@ JobReport reportOutcome(const ConversionOutcome& outcome, const QString& tiffPat
         return report;
     }
     report.shownPath = QFile::decodeName(outcome.outputPath.c_str());
+    report.pdfBytes = outcome.bytesWritten;
     report.damaged = outcome.damaged();
     if (report.damaged) {
         report.toolTip = damageText(outcome);

@@ -4,6 +4,7 @@
 
 #include <QMetaType>
 #include <QString>
+#include <cstdint>
 
 #include "engine/Conversion.h"
 
@@ -13,8 +14,9 @@ struct JobReport {
     bool succeeded = false;
     // The PDF was written, but parts of the TIFF could not be read.
     bool damaged = false;
-    QString shownPath;  // the PDF written on success, the TIFF otherwise
-    QString toolTip;    // empty for a clean success
+    QString shownPath;      // the PDF written on success, the TIFF otherwise
+    uint64_t pdfBytes = 0;  // the size of the PDF written, on success
+    QString toolTip;        // empty for a clean success
 };
 
 // The report for an engine outcome; tiffPath is the file the row was made for.

@@ -1,67 +1,33 @@
 #include "cli/InputCollector.h"
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <utility>
+
+#include "engine/TiffFolder.h"
 
 namespace quorvex::cli {
 namespace fs = std::filesystem;
 namespace {
-
-std::string lowerCased(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool isFolder(const fs::path& path) {
     std::error_code ignored;
     return fs::is_directory(path, ignored);
 }
 
-bool isTiffFileEntry(const fs::directory_entry& entry) {
-    std::error_code ignored;
-    return entry.is_regular_file(ignored) && hasTiffName(entry.path().filename().string());
-}
-
 std::string describe(const std::error_code& error) {
     return "cannot read folder (" + error.message() + ")";
 }
 
-// Adds the TIFF files of one folder (and of its sub-folders when recursive)
-// to found. Links to folders are not followed, so a link cycle cannot loop.
-// A folder that cannot be read is reported and the rest are still listed.
-void listFolder(const fs::path& folder, bool recursive, std::vector<fs::path>& found,
-                CollectedInputs& collected) {
-    std::vector<fs::path> subFolders;
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        std::error_code ignored;
-        if (it->is_directory(ignored)) {
-            if (recursive && !it->is_symlink(ignored) &&
-                !isHiddenName(it->path().filename().string()))
-                subFolders.push_back(it->path());
-        } else if (isTiffFileEntry(*it)) {
-            found.push_back(it->path());
-        }
-    }
-    if (error)
-        collected.problems.push_back({folder.string(), describe(error)});
-    for (const fs::path& sub : subFolders)
-        listFolder(sub, recursive, found, collected);
-}
-
-// A folder's files in a sorted order (element by element, so a folder's
-// files stay together), so runs repeat whatever order the file system uses.
+// A folder's TIFF files in sorted order; folders that cannot be read are
+// reported and the rest are still listed.
 std::vector<fs::path> listFolderSorted(const fs::path& folder, bool recursive,
                                        CollectedInputs& collected) {
-    std::vector<fs::path> found;
-    listFolder(folder, recursive, found, collected);
-    std::sort(found.begin(), found.end());
-    return found;
+    TiffFolderListing listing = listTiffFolder(folder, recursive);
+    for (const UnreadableFolder& unreadable : listing.unreadable)
+        collected.problems.push_back({unreadable.folder.string(), describe(unreadable.error)});
+    return std::move(listing.files);
 }
 
 // Identity of a file for spotting the same file named twice.
@@ -74,15 +40,6 @@ std::string identityOf(const fs::path& path) {
 }
 
 }  // namespace
-
-bool isHiddenName(const std::string& name) {
-    return name.starts_with('.');
-}
-
-bool hasTiffName(const std::string& fileName) {
-    const std::string name = lowerCased(fileName);
-    return !isHiddenName(name) && (name.ends_with(".tif") || name.ends_with(".tiff"));
-}
 
 CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive) {
     CollectedInputs collected;

@@ -1,19 +1,13 @@
 // Turns the paths named on the command line into the list of files to
 // convert: files are taken as named, folders are expanded to the TIFF files
-// they hold (and those of their sub-folders when recursive).
+// they hold (and those of their sub-folders when recursive) by the rule of
+// engine/TiffFolder.h.
 #pragma once
 
 #include <string>
 #include <vector>
 
 namespace quorvex::cli {
-
-// The folder scan's name rule: ends in ".tif" or ".tiff" (any letter case)
-// and is not hidden (macOS "._scan.tif" files are resource forks, not TIFFs).
-bool hasTiffName(const std::string& fileName);
-
-// Folders a scan does not enter: hidden ones (".git", ".Trash-1000").
-bool isHiddenName(const std::string& name);
 
 // The name standard input goes by on the command line.
 inline constexpr const char* kStandardStream = "-";

@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qpdf poppler-utils mupdf-tools libtiff-tools
-  xvfb xauth
+  libxcb1-dev xvfb xauth
   desktop-file-utils dpkg-dev file
   clang libclang-rt-14-dev llvm clang-format clang-tidy
 )

@@ -1,7 +1,7 @@
 // Batch workers with a scripted engine: the order in which rows change, two
-// batches sharing the processors, rows removed while their batch runs,
-// closing the window mid-batch (also with a worker stuck in its input) and
-// paths too long for the engine.
+// batches sharing the processors, the count in the title, rows removed while
+// their batch runs, closing the window mid-batch (also with a worker stuck in
+// its input) and paths too long for the engine.
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -118,6 +118,43 @@ class BatchConversionTest : public QObject {
         QCOMPARE(m_desktop->beeps, 2);
         QCOMPARE(m_engine->peakThreads(), kProcessors);
         QCOMPARE(m_dialog->processorBudget()->inUse(), 0U);
+    }
+
+    void titleCountsTheFilesDoneWhileWorkIsPending() {
+        m_engine->hold();
+        const QString a = makeFile(*m_dir, "a.tif");
+        const QString b = makeFile(*m_dir, "b.tif");
+        const QString c = makeFile(*m_dir, "broken-c.tif");
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        QCOMPARE(title(), QString("Quorvex Tiff to Pdf Converter"));
+        QVERIFY(dropPaths(m_dialog.get(), {a, b}));
+        QCOMPARE(title(), QString("Quorvex Tiff to Pdf Converter \u2014 0 of 2"));
+
+        // A later drop joins the count.
+        m_engine->release("a.tif");
+        QTRY_COMPARE(title(), QString("Quorvex Tiff to Pdf Converter \u2014 1 of 2"));
+        QVERIFY(dropPaths(m_dialog.get(), {c}));
+        QCOMPARE(title(), QString("Quorvex Tiff to Pdf Converter \u2014 1 of 3"));
+        m_engine->release("b.tif");
+        QTRY_COMPARE(title(), QString("Quorvex Tiff to Pdf Converter \u2014 2 of 3"));
+
+        // Converting c once more counts it again, until the wait is removed
+        // with its row; a file that fails is done too.
+        QTRY_COMPARE(statuses().last(), QString("Converting"));
+        guitest::selectPositions(list(), {2});
+        m_dialog->OnConvertAgain();
+        QCOMPARE(title(), QString("Quorvex Tiff to Pdf Converter \u2014 2 of 4"));
+        m_dialog->OnRemoveFromList();
+        QCOMPARE(title(), QString("Quorvex Tiff to Pdf Converter \u2014 2 of 3"));
+
+        m_engine->releaseAll();
+        QTRY_COMPARE(finished.count(), 2);
+        QCOMPARE(title(), QString("Quorvex Tiff to Pdf Converter"));
+        // The next drop counts afresh.
+        QVERIFY(dropPaths(m_dialog.get(), {a}));
+        QCOMPARE(title(), QString("Quorvex Tiff to Pdf Converter \u2014 0 of 1"));
+        QTRY_COMPARE(finished.count(), 3);
+        QCOMPARE(title(), QString("Quorvex Tiff to Pdf Converter"));
     }
 
     void removingRowsMidBatchNeverRedirectsUpdates() {
@@ -242,6 +279,7 @@ class BatchConversionTest : public QObject {
     QTreeWidget* list() const { return m_dialog->list(); }
     QTreeWidgetItem* row(int position) const { return list()->topLevelItem(position); }
     QStringList statuses() const { return columnTexts(list(), kStatusColumn); }
+    QString title() const { return m_dialog->windowTitle(); }
 
     // A path of exactly `length` bytes ending in ".tif" inside the test folder.
     QString longPath(std::size_t length) const {

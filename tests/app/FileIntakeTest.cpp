@@ -1,6 +1,10 @@
-// Files dropped on the window: which paths become rows, what the rows show,
-// and that each drop with at least one new file starts one worker.
+// Files and folders dropped on the window: which paths become rows, what the
+// rows show, what a drop that adds nothing says, that each drop with at least
+// one new file starts one worker, and that the list follows the work.
+#include <sys/stat.h>
 #include <QDir>
+#include <QFile>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -10,6 +14,7 @@
 #include "app/ConvertEachThread.h"
 #include "app/ConverterDialog.h"
 #include "app/FileListWidget.h"
+#include "app/TransientNote.h"
 
 using namespace quorvex::gui;
 using guitest::columnTexts;
@@ -55,24 +60,99 @@ class FileIntakeTest : public QObject {
         QCOMPARE(m_engine->calls(), QStringList({upper, tiff}));
     }
 
-    void folderNamedTifBecomesARowButOtherFoldersAreNotSearched() {
-        m_engine->hold();
-        QVERIFY(QDir(m_dir->path()).mkpath("photos.tif"));
-        QVERIFY(QDir(m_dir->path()).mkpath("photos"));
-        makeFile(*m_dir, "photos/inside.tif", 10);
-        const QString tifFolder = m_dir->filePath("photos.tif");
-        QVERIFY(dropPaths(m_dialog.get(), {tifFolder, m_dir->filePath("photos")}));
-
-        QCOMPARE(columnTexts(list(), kFilenameColumn), QStringList({tifFolder}));
-        QCOMPARE(list()->topLevelItem(0)->text(kSizeColumn), QString("0 bytes"));
+    void folderGivesTheTiffFilesInsideAsTheCommandLineDoes_data() {
+        // Entries to make under the test folder ("name/" a folder, "fifo:name"
+        // a FIFO), what is dropped, and the rows expected, in order.
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("sorted, sub-folders included")
+            << QStringList({"scans/b.tif", "scans/sub/a.tif", "scans/A.TIFF", "scans/notes.txt",
+                            "scans/b.tif.pdf"})
+            << QStringList({"scans"})
+            << QStringList({"scans/A.TIFF", "scans/b.tif", "scans/sub/a.tif"});
+        QTest::newRow("hidden files and folders left out")
+            << QStringList({"scans/.hidden.tif", "scans/._scan.tif", "scans/.git/x.tif",
+                            "scans/sub/.cache/y.tif", "scans/sub/z.tif"})
+            << QStringList({"scans"}) << QStringList({"scans/sub/z.tif"});
+        QTest::newRow("regular files only")
+            << QStringList({"scans/pipe.tif", "fifo:scans/fifo.tif", "scans/folder.tif/"})
+            << QStringList({"scans"}) << QStringList({"scans/pipe.tif"});
+        QTest::newRow("folders and files keep the drop's order")
+            << QStringList({"one/b.tif", "two/a.tif", "loose.tif"})
+            << QStringList({"two", "loose.tif", "one"})
+            << QStringList({"two/a.tif", "loose.tif", "one/b.tif"});
+        QTest::newRow("a folder named like a TIFF is searched")
+            << QStringList({"photos.tif/p.tif"}) << QStringList({"photos.tif"})
+            << QStringList({"photos.tif/p.tif"});
+        QTest::newRow("a file reached twice is one row")
+            << QStringList({"scans/a.tif"}) << QStringList({"scans", "scans/a.tif"})
+            << QStringList({"scans/a.tif"});
     }
 
-    void dropWithoutNewFilesAddsNothingAndStartsNoWorker() {
-        const QString text = makeFile(*m_dir, "notes.txt", 10);
-        QVERIFY(dropPaths(m_dialog.get(), {text}));
-        QCOMPARE(list()->topLevelItemCount(), 0);
-        QCOMPARE(workerCount(), 0);
-        QCOMPARE(m_engine->callCount(), 0);
+    void folderGivesTheTiffFilesInsideAsTheCommandLineDoes() {
+        QFETCH(QStringList, entries);
+        QFETCH(QStringList, dropped);
+        QFETCH(QStringList, rows);
+        m_engine->hold();
+        for (const QString& entry : entries) {
+            QVERIFY2(make(entry), qPrintable(entry));
+        }
+        QVERIFY(dropPaths(m_dialog.get(), inTestFolder(dropped)));
+        QCOMPARE(columnTexts(list(), kFilenameColumn), inTestFolder(rows));
+        QCOMPARE(workerCount(), 1);
+        QVERIFY(!m_dialog->note()->isVisible());
+    }
+
+    void dropThatAddsNothingSaysWhy_data() {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("no TIFF file") << QStringList({"notes.txt", "scan.pdf"})
+                                      << QStringList({"notes.txt", "scan.pdf"}) << kNoteNoTiffFiles;
+        QTest::newRow("empty folder")
+            << QStringList({"empty/"}) << QStringList({"empty"}) << kNoteNoTiffFiles;
+        QTest::newRow("folder without TIFF files")
+            << QStringList({"docs/readme.txt", "docs/.hidden.tif"}) << QStringList({"docs"})
+            << kNoteNoTiffFiles;
+        QTest::newRow("files still converting")
+            << QStringList({"a.tif"}) << QStringList({"a.tif"}) << kNoteAlreadyConverting;
+    }
+
+    void dropThatAddsNothingSaysWhy() {
+        QFETCH(QStringList, entries);
+        QFETCH(QStringList, dropped);
+        QFETCH(QString, note);
+        m_engine->hold();
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+        for (const QString& entry : entries) {
+            QVERIFY2(make(entry), qPrintable(entry));
+        }
+        // A file still converting: the second drop of it adds nothing.
+        const bool busy = note == kNoteAlreadyConverting;
+        if (busy) {
+            QVERIFY(dropPaths(m_dialog.get(), inTestFolder(dropped)));
+        }
+        const int rowsBefore = list()->topLevelItemCount();
+        QVERIFY(dropPaths(m_dialog.get(), inTestFolder(dropped)));
+
+        QCOMPARE(list()->topLevelItemCount(), rowsBefore);
+        QCOMPARE(workerCount(), busy ? 1 : 0);
+        TransientNote* shown = m_dialog->note();
+        QVERIFY(shown->isVisible());
+        QCOMPARE(shown->text(), note);
+        QVERIFY(list()->viewport()->rect().contains(shown->geometry()));
+
+        // The next drop that adds rows takes the note away.
+        QVERIFY(dropPaths(m_dialog.get(), {makeFile(*m_dir, "new.tif")}));
+        QVERIFY(!shown->isVisible());
+    }
+
+    void launchWithoutFilesBringsNoNote() {
+        m_dialog->OnFilesHandedOver({}, "token");
+        QVERIFY(!m_dialog->note()->isVisible());
+        QCOMPARE(m_desktop->activationTokens, QStringList({"token"}));
     }
 
     void duplicatesAreTheSamePathExactlyOnceAbsoluteAndClean() {
@@ -176,21 +256,82 @@ class FileIntakeTest : public QObject {
         QCOMPARE(workerCount(), 1);
     }
 
-    void listScrollsToTheLastRowAdded() {
+    void listKeepsTheConvertingRowInSightUnlessTheUserScrolls() {
         m_engine->hold();
         m_dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
-        QStringList paths;
-        for (int index = 0; index < 40; ++index) {
-            paths.append(m_dir->filePath(QString("file%1.tif").arg(index, 2, 10, QChar('0'))));
+        m_dialog->OnDropFiles(numberedFiles("file", 60));
+        for (int row = 0; row < 40; ++row) {
+            QTRY_COMPARE(list()->topLevelItem(row)->text(kStatusColumn), QString("Converting"));
+            QVERIFY2(isWhollyInSight(row), qPrintable(QString::number(row)));
+            m_engine->release(fileName("file", row));
         }
-        m_dialog->OnDropFiles(paths);
-        QTreeWidgetItem* last = list()->topLevelItem(39);
-        QTRY_VERIFY(list()->viewport()->rect().contains(list()->visualItemRect(last)));
+
+        // The user scrolls to the top: the list stays there while the work
+        // goes on out of sight.
+        QScrollBar* scrollBar = list()->verticalScrollBar();
+        scrollBar->triggerAction(QAbstractSlider::SliderToMinimum);
+        for (int row = 40; row < 50; ++row) {
+            QTRY_COMPARE(list()->topLevelItem(row)->text(kStatusColumn), QString("Converting"));
+            QCOMPARE(scrollBar->value(), 0);
+            m_engine->release(fileName("file", row));
+        }
+
+        // The next drop: the list follows the work again.
+        for (int row = 50; row < 60; ++row) {
+            m_engine->release(fileName("file", row));
+        }
+        QTRY_COMPARE(workerCount(), 0);
+        m_dialog->OnDropFiles(numberedFiles("more", 30));
+        QTRY_COMPARE(list()->topLevelItem(60)->text(kStatusColumn), QString("Converting"));
+        QVERIFY(isWhollyInSight(60));
     }
 
   private:
     QTreeWidget* list() const { return m_dialog->list(); }
+
+    // Makes a file (of 10 bytes), a folder ("name/") or a FIFO ("fifo:name")
+    // under the test folder, with the folders it sits in.
+    bool make(const QString& entry) const {
+        const bool fifo = entry.startsWith("fifo:");
+        const QString path = m_dir->filePath(fifo ? entry.mid(5) : entry);
+        if (!QDir().mkpath(QFileInfo(path).path())) {
+            return false;
+        }
+        if (entry.endsWith('/')) {
+            return QDir().mkpath(path);
+        }
+        if (fifo) {
+            return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+        }
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(QByteArray(10, 'x')) == 10;
+    }
+
+    QStringList inTestFolder(const QStringList& names) const {
+        QStringList paths;
+        for (const QString& name : names) {
+            paths.append(m_dir->filePath(name));
+        }
+        return paths;
+    }
+
+    static QString fileName(const QString& stem, int number) {
+        return QString("%1%2.tif").arg(stem).arg(number, 2, 10, QChar('0'));
+    }
+
+    QStringList numberedFiles(const QString& stem, int count) const {
+        QStringList paths;
+        for (int number = 0; number < count; ++number) {
+            paths.append(m_dir->filePath(fileName(stem, number)));
+        }
+        return paths;
+    }
+
+    bool isWhollyInSight(int row) const {
+        return list()->viewport()->rect().contains(
+            list()->visualItemRect(list()->topLevelItem(row)));
+    }
     int workerCount() const {
         return static_cast<int>(m_dialog->findChildren<ConvertEachThread*>().size());
     }

@@ -71,6 +71,7 @@ quorvex::gui::ConvertFunction ScriptedEngine::function() const {
             outcome.detail = kFailureReason;
         } else {
             outcome.result = 1;
+            outcome.bytesWritten = kPdfBytes;
         }
         return outcome;
     };
@@ -136,6 +137,13 @@ quorvex::gui::DesktopActions RecordingDesktop::actions() {
     quorvex::gui::DesktopActions actions;
     actions.beep = [this] { ++beeps; };
     actions.openUrl = [this](const QUrl& file) { opened.append(file); };
+    actions.confirmOpen = [this](QWidget*, int files) {
+        openQuestions.append(files);
+        return openAnswer;
+    };
+    actions.activate = [this](QWidget*, const QString& activationToken) {
+        activationTokens.append(activationToken);
+    };
     actions.runDrag = [this](QWidget*, std::unique_ptr<QMimeData> data) {
         ++drags;
         draggedUrls = data->urls();
@@ -243,6 +251,8 @@ quorvex::ConversionOutcome pretendConversion(const quorvex::ConversionRequest& r
         outcome.warnings.push_back(pretend::kDamage);
     }
     outcome.result = 1;
+    const QFileInfo input(QFile::decodeName(request.inputPath.c_str()));
+    outcome.bytesWritten = static_cast<uint64_t>(input.size()) / 4 * 3;
     return outcome;
 }
 

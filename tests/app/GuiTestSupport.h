@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,10 +29,11 @@ namespace guitest {
 // cancels; files whose name contains "stuck" do not listen to that, like an
 // input that blocks). Files whose name contains "broken" fail with
 // kFailureReason; the rest succeed and report the output path the real engine
-// would derive.
+// would derive, and a PDF of kPdfBytes.
 class ScriptedEngine {
   public:
     static constexpr const char* kFailureReason = "Scripted failure: not a TIFF file.";
+    static constexpr uint64_t kPdfBytes = 4321;
 
     ScriptedEngine();
 
@@ -77,10 +79,15 @@ class ScriptedEngine {
 };
 
 // A desktop that only takes notes. A drag is answered with dropAnswer after
-// duringDrag (if set) has run, as a drop target acting on the files would.
+// duringDrag (if set) has run, as a drop target acting on the files would; the
+// question before opening many files with openAnswer.
 struct RecordingDesktop {
     int beeps = 0;
     QList<QUrl> opened;
+
+    bool openAnswer = true;
+    QList<int> openQuestions;      // the number of files each question named
+    QStringList activationTokens;  // one per time the window came to the front
 
     Qt::DropAction dropAnswer = Qt::IgnoreAction;
     std::function<void()> duringDrag;
@@ -103,7 +110,8 @@ QStringList columnTexts(const QTreeWidget* list, int column);
 QList<int> selectedPositions(const QTreeWidget* list);
 void selectPositions(QTreeWidget* list, const QList<int>& positions);
 
-// The engine the screenshot tools and the outcome tests use: succeeds at once,
+// The engine the screenshot tools and the outcome tests use: succeeds at once
+// with a PDF three quarters the size of the file (0 bytes when it is missing),
 // except for files named after what goes wrong with them: "invoice" is no
 // TIFF, "readonly" sits in a folder the PDF cannot be written to, "fifo" is
 // not a regular file, "fax" is converted with damage, and "contract"

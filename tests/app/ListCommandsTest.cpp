@@ -1,5 +1,6 @@
-// The list's commands, reached directly, from the context menu and through
-// their shortcuts; and the keys that must not close the window.
+// The list's commands, reached directly, from the context menu, through their
+// shortcuts, by double-click and Enter; and the keys that must not close the
+// window.
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -138,6 +139,84 @@ class ListCommandsTest : public QObject {
         list()->clearSelection();
         m_dialog->OnOpen();
         QVERIFY(m_desktop->opened.isEmpty());
+    }
+
+    void openWithoutASelectionOpensTheFocusedRow() {
+        addRows({"a.tif", "b.tif", "c.tif"});
+        list()->setCurrentItem(list()->topLevelItem(1), 0, QItemSelectionModel::NoUpdate);
+        list()->clearSelection();
+        m_dialog->OnOpen();
+        QCOMPARE(m_desktop->opened, QList<QUrl>({url("b.pdf")}));
+    }
+
+    void doubleClickAndEnterOpenTheRow_data() {
+        QTest::addColumn<QString>("gesture");
+        QTest::addColumn<QList<int>>("selected");  // before the gesture
+        QTest::addColumn<int>("row");              // the row the gesture is on
+        QTest::addColumn<QStringList>("opened");
+        QTest::newRow("double-click")
+            << "double-click" << QList<int>{} << 1 << QStringList({"b.pdf"});
+        QTest::newRow("double-click away from the selection")
+            << "double-click" << QList<int>{0, 2} << 1 << QStringList({"b.pdf"});
+        QTest::newRow("Enter") << "Enter" << QList<int>{} << 2 << QStringList({"c.pdf"});
+        QTest::newRow("Enter on a selection of rows")
+            << "Enter" << QList<int>{0, 2} << 2 << QStringList({"a.pdf", "c.pdf"});
+        QTest::newRow("Enter on the keypad")
+            << "keypad Enter" << QList<int>{1} << 1 << QStringList({"b.pdf"});
+    }
+
+    void doubleClickAndEnterOpenTheRow() {
+        QFETCH(QString, gesture);
+        QFETCH(QList<int>, selected);
+        QFETCH(int, row);
+        QFETCH(QStringList, opened);
+        addRows({"a.tif", "b.tif", "c.tif"});
+        showAndActivate();
+        QTreeWidgetItem* item = list()->topLevelItem(row);
+        if (gesture == "double-click") {
+            selectPositions(list(), selected);
+            // Through the window, so that Qt tells the double-click from two
+            // clicks as it does for the platform's events.
+            const QPoint at =
+                list()->viewport()->mapTo(m_dialog.get(), list()->visualItemRect(item).center());
+            QTest::mouseDClick(m_dialog->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        } else {
+            list()->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+            selectPositions(list(), selected);
+            QTest::keyClick(list(), gesture == "Enter" ? Qt::Key_Return : Qt::Key_Enter,
+                            gesture == "Enter" ? Qt::NoModifier : Qt::KeypadModifier);
+        }
+        QList<QUrl> expected;
+        for (const QString& name : opened) {
+            expected.append(url(name));
+        }
+        QCOMPARE(m_desktop->opened, expected);
+        QVERIFY(m_dialog->isVisible());
+    }
+
+    void openAsksBeforeOpeningMoreThanTwentyFiles_data() {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QList<int>>("questions");
+        QTest::addColumn<int>("opened");
+        QTest::newRow("20: no question") << 20 << false << QList<int>{} << 20;
+        QTest::newRow("21, open") << 21 << true << QList<int>{21} << 21;
+        QTest::newRow("21, cancel") << 21 << false << QList<int>{21} << 0;
+    }
+
+    void openAsksBeforeOpeningMoreThanTwentyFiles() {
+        QFETCH(int, rows);
+        QFETCH(bool, answer);
+        QStringList names;
+        for (int index = 0; index < rows; ++index) {
+            names.append(QString("f%1.tif").arg(index));
+        }
+        addRows(names);
+        m_desktop->openAnswer = answer;
+        m_dialog->OnSelectAll();
+        m_dialog->OnOpen();
+        QTEST(m_desktop->openQuestions, "questions");
+        QTEST(static_cast<int>(m_desktop->opened.size()), "opened");
     }
 
     void openOnAFailedRowOpensItsTiff() {

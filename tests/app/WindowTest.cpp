@@ -1,7 +1,8 @@
-// The main window itself: size, flags, placement, texts, icon, tooltips and
-// the About entry.
+// The main window itself: size, flags, placement, texts, icon, tooltips, how
+// paths are cut to fit and the About entry.
 #include <QApplication>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
@@ -13,13 +14,16 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <QtMath>
 #include <optional>
 
 #include "GuiTestSupport.h"
 #include "app/AboutDialog.h"
+#include "app/ByteSize.h"
 #include "app/ConverterDialog.h"
 #include "app/DialogUnits.h"
 #include "app/FileListWidget.h"
+#include "app/PathElision.h"
 
 using namespace quorvex::gui;
 
@@ -145,6 +149,97 @@ class WindowTest : public QObject {
         QCOMPARE(toolTipAt(list->topLevelItem(1), kSizeColumn), QString());
     }
 
+    void pathsAreCutInTheFolderKeepingTheFileName_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("room");  // in characters of a fixed-pitch font
+        // What is shown starts and ends with these.
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        const QString deep = "/home/ann/Customer Documents/2024/2024 Invoice 0001.pdf";
+        QTest::newRow("fits") << deep << 55 << deep << "";
+        QTest::newRow("folder cut at its end")
+            << deep << 35 << "/home/ann/Cu\u2026/2024 Invoice 0001.pdf"
+            << "";
+        QTest::newRow("no room for the folder") << deep << 23 << "\u2026/2024 Invoice 0001.pdf"
+                                                << "";
+        QTest::newRow("name too long: cut in its middle") << deep << 18 << "\u2026/2024 I"
+                                                          << "0001.pdf";
+        QTest::newRow("no folder: cut in the middle") << "2024 Invoice 0001.pdf" << 15 << "2024 I"
+                                                      << "01.pdf";
+    }
+
+    void pathsAreCutInTheFolderKeepingTheFileName() {
+        QFETCH(QString, path);
+        QFETCH(int, room);
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        QFont font(QStringLiteral("DejaVu Sans Mono"));
+        font.setStyleHint(QFont::TypeWriter);
+        font.setPixelSize(12);
+        QVERIFY(QFontInfo(font).fixedPitch());
+        const QFontMetricsF exact(font);
+        QCOMPARE(exact.horizontalAdvance(QString(20, QChar(0x2026))),
+                 exact.horizontalAdvance(QString(20, 'x')));
+
+        const int pixels = qCeil(exact.horizontalAdvance(QString(room, 'x')));
+        const QString shown = elidePath(path, QFontMetrics(font), pixels);
+        QVERIFY2(shown.startsWith(start) && shown.endsWith(end), qPrintable(shown));
+        QVERIFY2(shown.size() <= room, qPrintable(shown));
+    }
+
+    void aFinishedRowShowsItsPdfNameWhole() {
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        // "pdf" is wider than "tif": a column sized for the TIFF cuts the PDF.
+        m_dialog->OnDropFiles({"/tmp/a.tif"});
+        QVERIFY(finished.wait(10000));
+        QTreeWidgetItem* row = m_dialog->list()->topLevelItem(0);
+        QCOMPARE(m_dialog->list()->shownText(row, kFilenameColumn), QString("/tmp/a.pdf"));
+    }
+
+    void filesOfOneDeepFolderStayToldApart() {
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+        const QString folder = "/srv/archive/" + QString(60, 'x') + "/Customer Documents/";
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        m_dialog->OnDropFiles({folder + "2024 Invoice 1.tif", folder + "2024 Invoice 2.tif",
+                               folder + "2024 Invoice 3.tif"});
+        QVERIFY(finished.wait(10000));
+
+        FileListWidget* list = m_dialog->list();
+        for (int index = 0; index < 3; ++index) {
+            QTreeWidgetItem* row = list->topLevelItem(index);
+            const QString pdf = folder + QString("2024 Invoice %1.pdf").arg(index + 1);
+            const QString shown = list->shownText(row, kFilenameColumn);
+            QVERIFY2(shown.startsWith("/srv/archive/") &&
+                         shown.endsWith(QString("/2024 Invoice %1.pdf").arg(index + 1)) &&
+                         shown.contains(QChar(0x2026)),
+                     qPrintable(shown));
+            QCOMPARE(toolTipAt(row, kFilenameColumn), pdf);
+        }
+        // The columns share the list's width: no scrolling sideways.
+        QCOMPARE(list->header()->length(), list->viewport()->width());
+    }
+
+    void sizeColumnShowsThePdfsSizeOnceConverted() {
+        m_engine->hold();
+        QTemporaryDir dir;
+        const QString good = guitest::makeFile(dir, "good.tif", 2048);
+        const QString broken = guitest::makeFile(dir, "broken.tif", 20);
+        QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
+        m_dialog->OnDropFiles({good, broken});
+        QCOMPARE(guitest::columnTexts(m_dialog->list(), kSizeColumn),
+                 QStringList({"2.00 KB", "20 bytes"}));
+        m_engine->releaseAll();
+        QVERIFY(finished.wait(10000));
+        // A failed row still names the TIFF, and shows its size.
+        const QString pdfSize =
+            QString::fromStdString(formatByteSize(guitest::ScriptedEngine::kPdfBytes));
+        QCOMPARE(guitest::columnTexts(m_dialog->list(), kSizeColumn),
+                 QStringList({pdfSize, "20 bytes"}));
+    }
+
     void statusTooltipSaysWhatWentWrong_data() {
         using namespace guitest::pretend;
         QTest::addColumn<QString>("file");
@@ -226,15 +321,16 @@ class WindowTest : public QObject {
     // Asks the list's delegate for the cell's tooltip, as a hovering pointer
     // would.
     QString toolTipAt(QTreeWidgetItem* item, int column) {
+        QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); })) {
+            return QStringLiteral("(an earlier tooltip stayed up)");
+        }
+        // Where the cell is once the events of the wait have been handled.
         QTreeWidget* list = m_dialog->list();
         const QRect cell = list->visualItemRect(item).intersected(
             QRect(list->header()->sectionViewportPosition(column), 0,
                   list->header()->sectionSize(column), list->viewport()->height()));
         const QPoint at = cell.center();
-        QToolTip::hideText();
-        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); })) {
-            return QStringLiteral("(an earlier tooltip stayed up)");
-        }
         QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
         QApplication::sendEvent(list->viewport(), &help);
         const QString text = QToolTip::isVisible() ? QToolTip::text() : QString();

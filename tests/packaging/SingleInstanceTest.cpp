@@ -1,7 +1,9 @@
 // One window per user and display: a second launch of the program hands its
 // files to the window already open (this test's own, listening as the
-// program does) and exits; a launch that gets no answer within a second
-// opens a window of its own.
+// program does) and exits, ending the desktop's launch feedback (on X11 with
+// the startup-notification message, read here on an Xvfb display of the
+// test's own; on Wayland by handing its activation token to the window); a
+// launch that gets no answer within a second opens a window of its own.
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -13,6 +15,8 @@
 #include <memory>
 
 #include "GuiTestSupport.h"
+#include "StartupNotificationListener.h"
+#include "XvfbDisplay.h"
 #include "app/ConvertEachThread.h"
 #include "app/ConverterDialog.h"
 #include "app/FileListWidget.h"
@@ -40,6 +44,9 @@ class SingleInstanceTest : public QObject {
         m_environment.insert(
             "DISPLAY", ":quorvex-test-" + QString::number(QCoreApplication::applicationPid()));
         m_environment.insert("QT_QPA_PLATFORM", kPlatform);
+        // Only what a test gives the launch to end its feedback by.
+        m_environment.remove("DESKTOP_STARTUP_ID");
+        m_environment.remove("XDG_ACTIVATION_TOKEN");
         m_name = InstanceChannel::serverName(m_environment, kPlatform);
         m_engine = std::make_unique<guitest::ScriptedEngine>();
         m_desktop = std::make_unique<guitest::RecordingDesktop>();
@@ -63,7 +70,52 @@ class SingleInstanceTest : public QObject {
         QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
         QVERIFY(finished.wait(10000));
 
-        launchAndExpectHandOver();
+        launchAndExpectHandOver(m_environment);
+        QCOMPARE(m_desktop->activationTokens, QStringList({""}));
+    }
+
+    void handOverPassesTheActivationTokenToTheWindow() {
+        InstanceChannel channel(m_name);
+        QVERIFY(channel.listen());
+        connect(&channel, &InstanceChannel::filesHandedOver, m_dialog.get(),
+                &ConverterDialog::OnFilesHandedOver);
+        QProcessEnvironment environment = m_environment;
+        environment.insert("XDG_ACTIVATION_TOKEN", "wayland-token-7");
+        launchAndExpectHandOver(environment);
+        QCOMPARE(m_desktop->activationTokens, QStringList({"wayland-token-7"}));
+    }
+
+    void handOverEndsTheX11LaunchFeedback_data() {
+        QTest::addColumn<QByteArray>("startupId");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("one piece") << QByteArray("q_TIME42") << QByteArray("remove: ID=q_TIME42");
+        QTest::newRow("several pieces")
+            << QByteArray("nautilus/quorvex-tiff2pdf/4242-7-host_TIME123456789")
+            << QByteArray("remove: ID=nautilus/quorvex-tiff2pdf/4242-7-host_TIME123456789");
+        QTest::newRow("space, quote and backslash quoted")
+            << QByteArray("my \"id\" a\\b_TIME9")
+            << QByteArray("remove: ID=\"my \\\"id\\\" a\\\\b_TIME9\"");
+    }
+
+    void handOverEndsTheX11LaunchFeedback() {
+        QFETCH(QByteArray, startupId);
+        desktoptest::XvfbDisplay display;
+        QVERIFY2(!display.name().isEmpty(), qPrintable(display.failure()));
+        desktoptest::StartupNotificationListener desktop(display.name());
+        QVERIFY(desktop.isConnected());
+
+        QProcessEnvironment environment = m_environment;
+        environment.insert("DISPLAY", display.name());
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("DESKTOP_STARTUP_ID", QString::fromUtf8(startupId));
+        InstanceChannel channel(InstanceChannel::serverName(environment, "xcb"));
+        QVERIFY(channel.listen());
+        connect(&channel, &InstanceChannel::filesHandedOver, m_dialog.get(),
+                &ConverterDialog::OnFilesHandedOver);
+        launchAndExpectHandOver(environment);
+
+        QFETCH(QByteArray, message);
+        QTRY_COMPARE(desktop.messages(), QList<QByteArray>({message}));
     }
 
     void launchWithoutAnAnswerOpensItsOwnWindow() {
@@ -78,18 +130,18 @@ class SingleInstanceTest : public QObject {
         QVERIFY(channel.listen());
         connect(&channel, &InstanceChannel::filesHandedOver, m_dialog.get(),
                 &ConverterDialog::OnFilesHandedOver);
-        launchAndExpectHandOver();
+        launchAndExpectHandOver(m_environment);
     }
 
   private:
     // Starts the program with files (one relative to its working folder, one
     // that is no TIFF); it must exit at once and the window here shows the
     // TIFFs as one more batch.
-    void launchAndExpectHandOver() {
+    void launchAndExpectHandOver(const QProcessEnvironment& environment) {
         const int rowsBefore = m_dialog->list()->topLevelItemCount();
         QSignalSpy finished(m_dialog.get(), &ConverterDialog::batchFinished);
         QProcess launch;
-        launch.setProcessEnvironment(m_environment);
+        launch.setProcessEnvironment(environment);
         launch.setWorkingDirectory(m_folder->path());
         launch.start(QStringLiteral(QUORVEX_GUI_PROGRAM),
                      {m_folder->filePath("a.tif"), "sub/../b.TIF", "notes.txt"});
