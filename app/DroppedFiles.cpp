@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "engine/TiffFolder.h"
+#include "engine/Conversion.h"
 
 namespace quorvex::gui {
 

@@ -5,7 +5,7 @@
 #include <system_error>
 #include <utility>
 
-#include "engine/TiffFolder.h"
+#include "engine/Conversion.h"
 
 namespace quorvex::cli {
 namespace fs = std::filesystem;

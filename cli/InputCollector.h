@@ -1,7 +1,7 @@
 // Turns the paths named on the command line into the list of files to
 // convert: files are taken as named, folders are expanded to the TIFF files
 // they hold (and those of their sub-folders when recursive) by the rule of
-// engine/TiffFolder.h.
+// engine/Conversion.h.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "engine/TiffFolder.h"
+#include "engine/Conversion.h"
 
 #include <algorithm>
 #include <cctype>

@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace quorvex {
@@ -135,5 +137,33 @@ ConversionOutcome convertTiff(const ConversionRequest& request);
 // case) is replaced by ".pdf" ("SCAN.TIF" -> "SCAN.pdf"); any other name gets
 // ".pdf" appended ("image" -> "image.pdf"). Empty only for an empty input.
 std::string deriveOutputPath(const std::string& inputPath);
+
+// Which files of a folder are TIFF files to convert. The command line and the
+// window both expand folders by this one rule, so a folder converts the same
+// files whichever way it was handed in.
+// The folder scan's name rule: ends in ".tif" or ".tiff" (any letter case)
+// and is not hidden (macOS "._scan.tif" files are resource forks, not TIFFs).
+bool hasTiffName(const std::string& fileName);
+
+// Folders a scan does not enter: hidden ones (".git", ".Trash-1000").
+bool isHiddenName(const std::string& name);
+
+struct UnreadableFolder {
+    std::filesystem::path folder;
+    std::error_code error;
+};
+
+struct TiffFolderListing {
+    // Regular files with a TIFF name, sorted element by element so that a
+    // folder's files stay together and runs repeat whatever order the file
+    // system lists them in.
+    std::vector<std::filesystem::path> files;
+    // Folders that could not be read; the others are still listed.
+    std::vector<UnreadableFolder> unreadable;
+};
+
+// The TIFF files of a folder, and of its sub-folders when recursive (hidden
+// sub-folders and links to folders left out, so a link cycle cannot loop).
+TiffFolderListing listTiffFolder(const std::filesystem::path& folder, bool recursive);
 
 }  // namespace quorvex
