@@ -28,6 +28,8 @@ struct JobResult {
     std::string detail;                    // what exactly went wrong, when the engine knows
     std::string diagnostic;                // libtiff's own text for a failure, if any
     FailureSide side = FailureSide::None;  // None: refused by the command line itself
+    int engineResult = 0;                  // the engine's result code (1: converted)
+    bool internalError = false;            // the conversion threw instead of reporting
     std::vector<std::string> warnings;     // damage in a converted file
     uint32_t pageCount = 0;
     uint64_t bytesWritten = 0;
@@ -61,6 +63,9 @@ struct BatchSettings {
     // Where a job whose output is "-" sends its finished PDF.
     int standardOutputFd = 1;
     const std::atomic<bool>* cancel = nullptr;  // stops the batch when set
+    // When set, no further file starts and the running ones finish (the
+    // lines about them can no longer be printed, for one).
+    const std::atomic<bool>* stopStarting = nullptr;
 };
 
 using Converter = std::function<ConversionOutcome(const ConversionRequest&)>;
@@ -87,6 +92,7 @@ class BatchRunner {
     ConversionRequest requestFor(std::size_t index, const PlannedJob& job) const;
     ConversionOutcome convertToStandardOutput(ConversionRequest& request) const;
     bool cancelled() const;
+    bool stopping() const;
 
     BatchSettings settings_;
     Converter converter_;

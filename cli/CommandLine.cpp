@@ -112,6 +112,7 @@ int runBatch(const CliOptions& options, const CollectedInputs& inputs,
 
     BatchSettings settings = batchSettingsFor(options, env);
     settings.standardInput = std::move(standardInput);
+    settings.stopStarting = &reporter.writeFailed();
     BatchRunner runner(std::move(settings), env.converter, reporter);
     BatchCounts counts = countResults(runner.run(jobs));
     counts.failed += inputs.problems.size();
@@ -128,7 +129,17 @@ int runBatch(const CliOptions& options, const CollectedInputs& inputs,
     if (interrupted) {
         return env.cancelExitStatus();
     }
+    if (reporter.writeFailed()) {
+        std::fprintf(env.err, "%s: %s\n", kProgramName, reporter.writeFailure().c_str());
+        return kExitFailure;
+    }
     return exitStatusFor(counts);
+}
+
+// Help and version text that could not be written is a failed run.
+int printText(std::FILE* stream, const std::string& text) {
+    const bool written = std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
+    return written ? kExitSuccess : kExitFailure;
 }
 
 // The whole of standard input, read before the run starts; null when the
@@ -140,7 +151,7 @@ std::optional<std::shared_ptr<const std::vector<uint8_t>>> readStandardInput(
     StreamRead read = readWholeStream(env.in, kMaxStandardInputBytes, env.cancel);
     if (!read.error.empty()) {
         if (!cancelRequested(env))
-            std::fprintf(env.err, "-: cannot read the TIFF: %s\n", read.error.c_str());
+            std::fprintf(env.err, "-: cannot read the TIFF: %s\n", printable(read.error).c_str());
         return std::nullopt;
     }
     return std::make_shared<const std::vector<uint8_t>>(std::move(read.bytes));
@@ -152,11 +163,9 @@ int runCommandLine(const std::vector<std::string>& args, const CommandLineEnviro
     const ParseResult parsed = parseOptions(args);
     switch (parsed.action) {
         case ParseResult::Action::ShowHelp:
-            std::fputs(helpText().c_str(), env.out);
-            return kExitSuccess;
+            return printText(env.out, helpText());
         case ParseResult::Action::ShowVersion:
-            std::fprintf(env.out, "%s\n", versionText().c_str());
-            return kExitSuccess;
+            return printText(env.out, versionText() + "\n");
         case ParseResult::Action::UsageError:
             return usageError(env, parsed.error);
         case ParseResult::Action::Run:
@@ -164,7 +173,7 @@ int runCommandLine(const std::vector<std::string>& args, const CommandLineEnviro
     }
     const CliOptions& options = parsed.options;
 
-    const CollectedInputs inputs = collectInputs(options.paths, options.recursive);
+    const CollectedInputs inputs = collectInputs(options.paths, options.recursive, options.merge);
     if (inputs.files.empty() && inputs.problems.empty()) {
         return usageError(env, noInputMessage(inputs));
     }

@@ -60,9 +60,11 @@ Messages:
 Each file gives one line, "IN -> OUT (N pages, SIZE)" on stdout or
 "IN: cannot read the TIFF: DETAIL" / "IN: cannot create the PDF: DETAIL" on
 stderr; a file converted with unreadable parts adds "IN: damaged: WHAT" on
-stderr (the PDF shows the rest). Control characters in names are escaped
-("\n", "\033"). A summary line ends the run; with "-o -" all lines go to
-stderr. On a terminal a progress line shows on stderr.
+stderr (the PDF shows the rest). Control characters and bytes that are not
+UTF-8 are shown as \xNN ("\x0a", "\x1b"), a backslash as "\\". A summary
+line ends the run; with "-o -" all lines go to stderr. On a terminal a
+progress line shows on stderr. A file named twice is converted once, the
+repeat says "skipped, same file as ..."; --merge keeps every repeat.
 
 Pages with an alpha channel are placed on white paper. CMYK files are refused.
 Standard input is read into memory, at most 2 GiB.

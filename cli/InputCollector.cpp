@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <set>
+#include <map>
 #include <system_error>
+
+#include "cli/FileIdentity.h"
 
 namespace quorvex::cli {
 namespace fs = std::filesystem;
@@ -30,6 +32,22 @@ std::string describe(const std::error_code& error) {
     return "cannot read folder (" + error.message() + ")";
 }
 
+// A link whose target is missing (or a loop): with a TIFF name, a scan the
+// folder was meant to hold.
+bool isDanglingTiffLink(const fs::directory_entry& entry) {
+    std::error_code ignored;
+    if (!entry.is_symlink(ignored) || fs::exists(entry.status(ignored)))
+        return false;
+    return hasTiffName(entry.path().filename().string());
+}
+
+InputProblem danglingLink(const fs::path& link) {
+    std::error_code error;
+    const fs::path target = fs::read_symlink(link, error);
+    return {link.string(),
+            "not converted: a link to '" + target.string() + "', which leads to no file"};
+}
+
 // Adds the TIFF files of one folder (and of its sub-folders when recursive)
 // to found. Links to folders are not followed, so a link cycle cannot loop.
 // A folder that cannot be read is reported and the rest are still listed.
@@ -46,6 +64,8 @@ void listFolder(const fs::path& folder, bool recursive, std::vector<fs::path>& f
                 subFolders.push_back(it->path());
         } else if (isTiffFileEntry(*it)) {
             found.push_back(it->path());
+        } else if (isDanglingTiffLink(*it)) {
+            collected.problems.push_back(danglingLink(it->path()));
         }
     }
     if (error)
@@ -66,11 +86,7 @@ std::vector<fs::path> listFolderSorted(const fs::path& folder, bool recursive,
 
 // Identity of a file for spotting the same file named twice.
 std::string identityOf(const fs::path& path) {
-    if (path == kStandardStream)
-        return kStandardStream;
-    std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(path, error);
-    return error ? path.lexically_normal().string() : canonical.string();
+    return path == kStandardStream ? std::string(kStandardStream) : fileIdentity(path);
 }
 
 }  // namespace
@@ -84,16 +100,20 @@ bool hasTiffName(const std::string& fileName) {
     return !isHiddenName(name) && (name.ends_with(".tif") || name.ends_with(".tiff"));
 }
 
-CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive) {
+CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive,
+                              bool keepRepeats) {
     CollectedInputs collected;
-    std::set<std::string> seen;
-    auto keep = [&](const fs::path& file, std::string subFolder) {
-        if (seen.insert(identityOf(file)).second)
-            collected.files.push_back({file.string(), std::move(subFolder)});
+    std::map<std::string, std::string> firstPathOf;  // identity -> the path that took it
+    auto keep = [&](const fs::path& file, std::string subFolder, bool named) {
+        const auto [first, isNew] = firstPathOf.emplace(identityOf(file), file.string());
+        if (isNew || keepRepeats)
+            collected.files.push_back({file.string(), std::move(subFolder), {}});
+        else if (named)
+            collected.files.push_back({file.string(), std::move(subFolder), first->second});
     };
     for (const std::string& argument : paths) {
         if (argument == kStandardStream || !isFolder(argument)) {
-            keep(argument, {});
+            keep(argument, {}, true);
             continue;
         }
         const std::size_t problemsBefore = collected.problems.size();
@@ -103,7 +123,7 @@ CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recurs
         }
         for (const fs::path& file : found) {
             const fs::path relative = file.parent_path().lexically_relative(argument);
-            keep(file, relative == "." ? std::string() : relative.string());
+            keep(file, relative == "." ? std::string() : relative.string(), false);
         }
     }
     return collected;

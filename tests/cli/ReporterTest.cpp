@@ -88,12 +88,13 @@ TEST(ReportFormatTest, FailuresSayWhichSideFailedAndNamesAreEscaped) {
     };
     const Case cases[] = {
         {FailureSide::Input, "No such file or directory", Verbosity::Normal,
-         "a\\nb.tif: cannot read the TIFF: No such file or directory"},
-        {FailureSide::Input, "", Verbosity::Normal, "a\\nb.tif: cannot read the TIFF: Engine text"},
+         "a\\x0ab.tif: cannot read the TIFF: No such file or directory"},
+        {FailureSide::Input, "", Verbosity::Normal,
+         "a\\x0ab.tif: cannot read the TIFF: Engine text"},
         {FailureSide::Output, "out.pdf: Permission denied", Verbosity::Normal,
-         "a\\nb.tif: cannot create the PDF: out.pdf: Permission denied"},
+         "a\\x0ab.tif: cannot create the PDF: out.pdf: Permission denied"},
         {FailureSide::Output, "disk full", Verbosity::Verbose,
-         "a\\nb.tif: cannot create the PDF: disk full [Engine text] in 0.01 s"},
+         "a\\x0ab.tif: cannot create the PDF: disk full [Engine text] in 0.01 s"},
     };
     for (const Case& c : cases) {
         JobResult result = failed("a\nb", "Engine text");
@@ -101,13 +102,13 @@ TEST(ReportFormatTest, FailuresSayWhichSideFailedAndNamesAreEscaped) {
         result.detail = c.detail;
         EXPECT_EQ(formatResult(result, c.verbosity), c.expected);
     }
-    EXPECT_EQ(printable("x\033[2Jy\tz\r\x7f\xc3\xa9"), "x\\033[2Jy\\tz\\r\\177\xc3\xa9");
+    EXPECT_EQ(printable("x\033[2Jy\tz\r\x7f\xc3\xa9"), "x\\x1b[2Jy\\x09z\\x0d\\x7f\xc3\xa9");
     JobResult damaged = converted("d\n", 1, 10);
     EXPECT_EQ(formatDamage(damaged), "");
     damaged.warnings = {"page 1, rows 54-600 unreadable (LZW: Using code not yet in table)",
                         "the file ends after page 4: directory 5 cannot be read"};
     EXPECT_EQ(formatDamage(damaged),
-              "d\\n.tif: damaged: page 1, rows 54-600 unreadable (LZW: Using code not yet in "
+              "d\\x0a.tif: damaged: page 1, rows 54-600 unreadable (LZW: Using code not yet in "
               "table); the file ends after page 4: directory 5 cannot be read");
 }
 
