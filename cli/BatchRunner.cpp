@@ -43,7 +43,7 @@ bool BatchRunner::cancelled() const {
 }
 
 bool BatchRunner::stopping() const {
-    return cancelled() || (settings_.stopStarting != nullptr && settings_.stopStarting->load());
+    return cancelled() || (settings_.stopStarting && settings_.stopStarting());
 }
 
 std::vector<std::optional<JobResult>> BatchRunner::run(const std::vector<PlannedJob>& jobs) {

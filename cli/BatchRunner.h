@@ -63,9 +63,9 @@ struct BatchSettings {
     // Where a job whose output is "-" sends its finished PDF.
     int standardOutputFd = 1;
     const std::atomic<bool>* cancel = nullptr;  // stops the batch when set
-    // When set, no further file starts and the running ones finish (the
-    // lines about them can no longer be printed, for one).
-    const std::atomic<bool>* stopStarting = nullptr;
+    // When it answers true, no further file starts and the running ones
+    // finish (the lines about them can no longer be printed, for one).
+    std::function<bool()> stopStarting;
 };
 
 using Converter = std::function<ConversionOutcome(const ConversionRequest&)>;
