@@ -165,7 +165,6 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     result.detail = outcome.detail;
     result.diagnostic = outcome.diagnostic;
     result.warnings = outcome.warnings;
-    result.engineResult = outcome.result;
     if (outcome.ok()) {
         result.status = JobStatus::Converted;
     } else {

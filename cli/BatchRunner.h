@@ -28,7 +28,6 @@ struct JobResult {
     std::string detail;                    // what exactly went wrong, when the engine knows
     std::string diagnostic;                // libtiff's own text for a failure, if any
     FailureSide side = FailureSide::None;  // None: refused by the command line itself
-    int engineResult = 0;                  // the engine's result code (1: converted)
     bool internalError = false;            // the conversion threw instead of reporting
     std::vector<std::string> warnings;     // damage in a converted file
     uint32_t pageCount = 0;

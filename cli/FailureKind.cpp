@@ -1,5 +1,6 @@
 #include "cli/FailureKind.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -8,10 +9,19 @@
 namespace quorvex::cli {
 namespace {
 
-// The engine's result code for a page that asks for more than it may have
-// (and for an allocation that failed).
-constexpr int kEngineAllocation = -11;
-constexpr int kEngineRefused = -1;
+// The engine's reasons for a file it could not open or read through; its
+// other input failures refuse what it opened (CMYK, a broken fax layout).
+constexpr std::array<const char*, 3> kUnreadableReasons{
+    "Unable to open file.", "Damaged TIFF file.", "No file name given."};
+
+bool isUnreadable(const JobResult& result) {
+    // Paths the folder scan could not take (a dangling link, an unreadable
+    // folder) never got as far as an output.
+    if (result.output.empty())
+        return true;
+    return std::find(kUnreadableReasons.begin(), kUnreadableReasons.end(), result.reason) !=
+           kUnreadableReasons.end();
+}
 
 bool mentions(const JobResult& result, const char* text) {
     return result.detail.find(text) != std::string::npos ||
@@ -20,6 +30,11 @@ bool mentions(const JobResult& result, const char* text) {
 
 bool ranOutOfMemory(const JobResult& result) {
     return mentions(result, "out of memory") || mentions(result, std::strerror(ENOMEM));
+}
+
+// Past the engine's limits for one page or one PDF.
+bool isTooLarge(const JobResult& result) {
+    return mentions(result, "page too large") || mentions(result, "too many pages");
 }
 
 }  // namespace
@@ -31,14 +46,15 @@ FailureKind failureKindOf(const JobResult& result) {
         return FailureKind::None;
     if (result.internalError)
         return FailureKind::Internal;
-    if (result.engineResult == kEngineAllocation)
-        return ranOutOfMemory(result) ? FailureKind::Internal : FailureKind::TooLarge;
+    if (isTooLarge(result))
+        return FailureKind::TooLarge;
+    if (ranOutOfMemory(result))
+        return FailureKind::Internal;
     switch (result.side) {
         case FailureSide::Output:
             return FailureKind::OutputFailed;
         case FailureSide::Input:
-            return result.engineResult == kEngineRefused ? FailureKind::InputRefused
-                                                         : FailureKind::InputUnreadable;
+            return isUnreadable(result) ? FailureKind::InputUnreadable : FailureKind::InputRefused;
         case FailureSide::None:
             break;
     }

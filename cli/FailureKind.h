@@ -1,7 +1,7 @@
 // What kind of failure ended a file, for schedulers deciding whether to try
 // again. The engine is to report the kind itself (ConversionOutcome::failure);
 // until it does, this is the one place that works it out from the failed
-// side, the result code and the texts, so that switching over touches only
+// side and the engine's texts, so that switching over touches only
 // failureKindOf.
 #pragma once
 

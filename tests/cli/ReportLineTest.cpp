@@ -22,11 +22,10 @@ JobResult withStatus(JobStatus status, const char* input = "in/a.tif") {
     return result;
 }
 
-JobResult failedWith(FailureSide side, int engineResult, const std::string& detail) {
+JobResult failedWith(FailureSide side, const char* reason, const std::string& detail) {
     JobResult result = withStatus(JobStatus::Failed);
     result.side = side;
-    result.engineResult = engineResult;
-    result.reason = "Engine text";
+    result.reason = reason;
     result.detail = detail;
     return result;
 }
@@ -68,19 +67,26 @@ TEST(ReportLineTest, EveryOutcomeHasTheSameKeysAndItsStatusAndKind) {
         {"damaged", damaged, "damaged", nullptr, false},
         {"skipped", withStatus(JobStatus::Skipped), "skipped", nullptr, false},
         {"cancelled", withStatus(JobStatus::Cancelled), "cancelled", "cancelled", false},
-        {"unreadable", failedWith(FailureSide::Input, 0, "not a TIFF"), "failed",
-         "input-unreadable", false},
-        {"refused by the engine", failedWith(FailureSide::Input, -1, "CMYK"), "failed",
+        {"unreadable", failedWith(FailureSide::Input, "Unable to open file.", "not a TIFF"),
+         "failed", "input-unreadable", false},
+        {"refused by the engine",
+         failedWith(FailureSide::Input, "CMYK File Format not accepted", ""), "failed",
          "input-refused", false},
         {"refused by the command line", refusedHere, "failed", "input-refused", false},
-        {"too large", failedWith(FailureSide::Input, -11, "page too large: its buffers would"),
+        {"too large",
+         failedWith(FailureSide::Input, "Error in function reason",
+                    "page too large: its buffers would"),
          "failed", "too-large", false},
-        {"out of memory", failedWith(FailureSide::Input, -11, "out of memory for a 9-byte buffer"),
+        {"out of memory",
+         failedWith(FailureSide::Input, "Error in function reason",
+                    "out of memory for a 9-byte buffer"),
          "failed", "internal", true},
-        {"disk full", failedWith(FailureSide::Output, 0, noSpace), "failed", "output-failed", true},
-        {"I/O error", failedWith(FailureSide::Output, 0, std::strerror(EIO)), "failed",
+        {"disk full", failedWith(FailureSide::Output, "Unable to write file.", noSpace), "failed",
          "output-failed", true},
-        {"permission denied", failedWith(FailureSide::Output, -1, std::strerror(EACCES)), "failed",
+        {"I/O error", failedWith(FailureSide::Output, "Unable to write file.", std::strerror(EIO)),
+         "failed", "output-failed", true},
+        {"permission denied",
+         failedWith(FailureSide::Output, "Unable to open file.", std::strerror(EACCES)), "failed",
          "output-failed", false},
         {"engine threw", thrown, "failed", "internal", false},
     };
