@@ -23,7 +23,8 @@ test: build
 demo: build
 	scripts/demo.sh $(BUILD)
 
-# Times the converter against tiff2pdf, img2pdf and ImageMagick on the shared corpus.
+# Times the converter against tiff2pdf, img2pdf and ImageMagick on the shared corpus,
+# and the GNU parallel recipe against -j alone.
 bench: build
 	scripts/install-deps.sh --bench
 	bench/run-bench.sh $(BUILD)

@@ -26,6 +26,8 @@
 #   BENCH_CORPUS_SCRIPT  make-corpus.sh (default REPO/../shared/bench-corpus/)
 #   BENCH_CORPUS_DIR  where the corpus is cached (default BUILD_DIR/bench-corpus)
 #   FOLDER_SOURCE=scan-gray-300-lzw.tif   pages split into the 20-file folder
+#   FILES="parallel"  the GNU parallel recipe against -j alone on 1,000 small
+#                     files (bench/parallel-recipe-bench.sh; part of the default run)
 #
 # Results: a table on stdout and BUILD_DIR/bench-results.tsv.
 set -euo pipefail
@@ -431,13 +433,19 @@ mkdir -p "$work"
 
 bench_files=()
 want_folder=0
+want_parallel=0
 if [[ -z $FILES ]]; then
     while IFS=$'\t' read -r f _; do [[ $f == file ]] || bench_files+=("$f"); done <"$corpus/MANIFEST.tsv"
     want_folder=1
+    want_parallel=1
 else
     for f in $FILES; do
         if [[ $f == folder ]]; then
             want_folder=1
+            continue
+        fi
+        if [[ $f == parallel ]]; then
+            want_parallel=1
             continue
         fi
         [[ $f == *.tif ]] || f="$f.tif"
@@ -454,6 +462,10 @@ echo "peers: $(for p in $PEERS; do peer_available "$p" && printf '%s ' "$p"; don
 
 for f in "${bench_files[@]}"; do bench_file "$f"; done
 [[ $want_folder == 1 ]] && bench_folder
+if [[ $want_parallel == 1 ]]; then
+    echo
+    "$here/parallel-recipe-bench.sh" "$build"
+fi
 print_summary
 print_targets
 echo

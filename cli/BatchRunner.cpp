@@ -42,11 +42,15 @@ bool BatchRunner::cancelled() const {
     return settings_.cancel != nullptr && settings_.cancel->load();
 }
 
+bool BatchRunner::stopping() const {
+    return cancelled() || (settings_.stopStarting && settings_.stopStarting());
+}
+
 std::vector<std::optional<JobResult>> BatchRunner::run(const std::vector<PlannedJob>& jobs) {
     std::vector<std::optional<JobResult>> results(jobs.size());
     std::atomic<std::size_t> nextJob{0};
     auto work = [&] {
-        while (!cancelled()) {
+        while (!stopping()) {
             const std::size_t index = nextJob.fetch_add(1);
             if (index >= jobs.size())
                 return;
@@ -76,6 +80,11 @@ JobResult BatchRunner::runJob(std::size_t index, const PlannedJob& job) {
         result.reason = job.refusal;
         return result;
     }
+    if (!job.skipReason.empty()) {
+        result.status = JobStatus::Skipped;
+        result.reason = job.skipReason;
+        return result;
+    }
     if (settings_.noClobber && job.output != kStandardStream && outputExists(job.output)) {
         result.status = JobStatus::Skipped;
         result.reason = "skipped, " + job.output + " already exists";
@@ -91,7 +100,8 @@ JobResult BatchRunner::runJob(std::size_t index, const PlannedJob& job) {
     try {
         return convert(index, job);
     } catch (const std::exception& error) {
-        result.reason = error.what();
+        result.failure = FailureKind::Internal;
+        result.detail = error.what();
         return result;
     }
 }

@@ -60,6 +60,9 @@ struct BatchSettings {
     // Where a job whose output is "-" sends its finished PDF.
     int standardOutputFd = 1;
     const std::atomic<bool>* cancel = nullptr;  // stops the batch when set
+    // When it answers true, no further file starts and the running ones
+    // finish (the lines about them can no longer be printed, for one).
+    std::function<bool()> stopStarting;
 };
 
 using Converter = std::function<ConversionOutcome(const ConversionRequest&)>;
@@ -86,6 +89,7 @@ class BatchRunner {
     ConversionRequest requestFor(std::size_t index, const PlannedJob& job) const;
     ConversionOutcome convertToStandardOutput(ConversionRequest& request) const;
     bool cancelled() const;
+    bool stopping() const;
 
     BatchSettings settings_;
     Converter converter_;

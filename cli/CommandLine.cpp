@@ -1,18 +1,25 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "cli/ExitCodes.h"
+#include "cli/FailureKind.h"
+#include "cli/FileList.h"
 #include "cli/HelpText.h"
 #include "cli/InputCollector.h"
+#include "cli/JsonReport.h"
+#include "cli/ObserverFanOut.h"
 #include "cli/Options.h"
 #include "cli/OutputPlanner.h"
 #include "cli/ReportFormat.h"
 #include "cli/Reporter.h"
+#include "cli/StaleParts.h"
 #include "cli/StandardStreams.h"
 
 namespace quorvex::cli {
@@ -74,12 +81,24 @@ BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvir
     return settings;
 }
 
-// What the folder scan found besides files: unreadable folders count as
-// failed files; folders without TIFF files are only mentioned.
-void reportCollection(const CollectedInputs& inputs, const CliOptions& options,
-                      Reporter& reporter) {
+// The problem as a failed file, for the report.
+JobResult failedInput(const InputProblem& problem) {
+    JobResult result;
+    result.input = problem.path;
+    result.failure = FailureKind::InputUnreadable;
+    result.detail = problem.reason;
+    return result;
+}
+
+// What the folder scan found besides files: unreadable folders and
+// dangling links count as failed files; folders without TIFF files are only
+// mentioned.
+void reportCollection(const CollectedInputs& inputs, const CliOptions& options, Reporter& reporter,
+                      JsonReport* report) {
     for (const InputProblem& problem : inputs.problems) {
         reporter.reportProblem(problem);
+        if (report != nullptr)
+            report->reportResult(failedInput(problem));
     }
     if (options.verbosity == Verbosity::Quiet) {
         return;
@@ -90,42 +109,127 @@ void reportCollection(const CollectedInputs& inputs, const CliOptions& options,
     }
 }
 
-int exitStatusFor(const BatchCounts& counts) {
-    if (counts.failed > 0)
+// The folders the PDFs go to, each once.
+std::vector<std::string> outputFolders(const std::vector<PlannedJob>& jobs) {
+    std::set<std::string> folders;
+    for (const PlannedJob& job : jobs) {
+        if (job.output == kStandardStream)
+            continue;
+        const std::filesystem::path folder = std::filesystem::path(job.output).parent_path();
+        folders.insert(folder.empty() ? "." : folder.string());
+    }
+    return {folders.begin(), folders.end()};
+}
+
+void removeLeftovers(const std::vector<PlannedJob>& jobs, const CliOptions& options,
+                     Reporter& reporter) {
+    for (const std::string& removed : removeStaleParts(outputFolders(jobs))) {
+        if (options.verbosity != Verbosity::Quiet)
+            reporter.reportNotice(std::string(kProgramName) + ": removed '" + printable(removed) +
+                                  "', left by a conversion that was killed");
+    }
+}
+
+// Files that never started (after a signal or a failed write) still get
+// their line in the report, so every input has one.
+void reportNotStarted(const std::vector<PlannedJob>& jobs,
+                      const std::vector<std::optional<JobResult>>& results, JsonReport& report) {
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (results[i])
+            continue;
+        JobResult result;
+        result.status = JobStatus::Cancelled;
+        result.input = jobs[i].input;
+        result.mergedCount = jobs[i].mergedInputs.size();
+        result.output = jobs[i].output;
+        result.reason = "not started: the run stopped first";
+        report.reportResult(result);
+    }
+}
+
+bool anyWorthRetrying(const std::vector<std::optional<JobResult>>& results) {
+    return std::any_of(results.begin(), results.end(), [](const std::optional<JobResult>& result) {
+        return result && isWorthRetrying(*result);
+    });
+}
+
+// The first failed write to the terminal streams or the report, if any.
+std::string writeFailureOf(Reporter& reporter, JsonReport* report) {
+    if (reporter.writeFailed())
+        return reporter.writeFailure();
+    if (report != nullptr && report->writeFailed())
+        return report->writeFailure();
+    return {};
+}
+
+// 130/143/129 for a signal, then 1 for a failed write, then 4 when a
+// failure may pass on another try (it wins over 1, so schedulers retry;
+// the retry fails the rest again), 1, 3 and 0.
+int exitStatusFor(const BatchCounts& counts, bool retry, const std::string& writeFailure,
+                  const CommandLineEnvironment& env) {
+    if (cancelRequested(env))
+        return env.cancelExitStatus();
+    if (!writeFailure.empty())
         return kExitFailure;
+    if (counts.failed > 0)
+        return retry ? kExitRetry : kExitFailure;
     return counts.damaged > 0 ? kExitDamaged : kExitSuccess;
+}
+
+// Where the human lines go: stderr when stdout carries the PDF or the report.
+std::FILE* humanLinesStream(const CliOptions& options, const CommandLineEnvironment& env) {
+    const bool stdoutTaken =
+        writesStandardOutput(options) || options.reportFile == std::string(kStandardStream);
+    return stdoutTaken ? env.err : env.out;
 }
 
 int runBatch(const CliOptions& options, const CollectedInputs& inputs,
              const std::vector<PlannedJob>& jobs, const CommandLineEnvironment& env,
-             std::shared_ptr<const std::vector<uint8_t>> standardInput) {
+             std::shared_ptr<const std::vector<uint8_t>> standardInput, JsonReport* report) {
     const auto start = std::chrono::steady_clock::now();
     const std::size_t totalFiles = jobs.size() + inputs.problems.size();
-    // With the PDF on standard output, every line goes to stderr.
-    std::FILE* lines = writesStandardOutput(options) ? env.err : env.out;
     std::fflush(env.out);
-    Reporter reporter(lines, env.err, reporterSettingsFor(options, env), totalFiles);
-    reportCollection(inputs, options, reporter);
+    Reporter reporter(humanLinesStream(options, env), env.err, reporterSettingsFor(options, env),
+                      totalFiles);
+    reportCollection(inputs, options, reporter, report);
+    removeLeftovers(jobs, options, reporter);
 
     BatchSettings settings = batchSettingsFor(options, env);
     settings.standardInput = std::move(standardInput);
-    BatchRunner runner(std::move(settings), env.converter, reporter);
-    BatchCounts counts = countResults(runner.run(jobs));
+    settings.stopStarting = [&] {
+        return reporter.writeFailed() || (report != nullptr && report->writeFailed());
+    };
+    ObserverFanOut observers({&reporter, report});
+    BatchRunner runner(std::move(settings), env.converter, observers);
+    const std::vector<std::optional<JobResult>> results = runner.run(jobs);
+    BatchCounts counts = countResults(results);
     counts.failed += inputs.problems.size();
+    if (report != nullptr)
+        reportNotStarted(jobs, results, *report);
 
-    const bool interrupted = cancelRequested(env);
-    if (interrupted) {
+    if (cancelRequested(env)) {
         reporter.reportNotice(std::string(kProgramName) + ": interrupted, " +
                               std::to_string(counts.cancelled + counts.notStarted) +
                               " file(s) not converted");
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     reporter.finish(counts, totalFiles, elapsed.count());
-
-    if (interrupted) {
-        return env.cancelExitStatus();
+    const int status =
+        exitStatusFor(counts, anyWorthRetrying(results), writeFailureOf(reporter, report), env);
+    if (report != nullptr)
+        report->finish({counts, totalFiles, elapsed.count(), status});
+    // Read again: the summaries may have been the writes that failed.
+    if (const std::string failure = writeFailureOf(reporter, report); !failure.empty()) {
+        std::fprintf(env.err, "%s: %s\n", kProgramName, failure.c_str());
+        return cancelRequested(env) ? env.cancelExitStatus() : kExitFailure;
     }
-    return exitStatusFor(counts);
+    return status;
+}
+
+// Help and version text that could not be written is a failed run.
+int printText(std::FILE* stream, const std::string& text) {
+    const bool written = std::fputs(text.c_str(), stream) >= 0 && std::fflush(stream) == 0;
+    return written ? kExitSuccess : kExitFailure;
 }
 
 // The whole of standard input, read before the run starts; null when the
@@ -137,7 +241,7 @@ std::optional<std::shared_ptr<const std::vector<uint8_t>>> readStandardInput(
     StreamRead read = readWholeStream(env.in, kMaxStandardInputBytes, env.cancel);
     if (!read.error.empty()) {
         if (!cancelRequested(env))
-            std::fprintf(env.err, "-: cannot read the TIFF: %s\n", read.error.c_str());
+            std::fprintf(env.err, "-: cannot read the TIFF: %s\n", printable(read.error).c_str());
         return std::nullopt;
     }
     return std::make_shared<const std::vector<uint8_t>>(std::move(read.bytes));
@@ -149,20 +253,27 @@ int runCommandLine(const std::vector<std::string>& args, const CommandLineEnviro
     const ParseResult parsed = parseOptions(args);
     switch (parsed.action) {
         case ParseResult::Action::ShowHelp:
-            std::fputs(helpText().c_str(), env.out);
-            return kExitSuccess;
+            return printText(env.out, helpText());
         case ParseResult::Action::ShowVersion:
-            std::fprintf(env.out, "%s\n", versionText().c_str());
-            return kExitSuccess;
+            return printText(env.out, versionText() + "\n");
         case ParseResult::Action::UsageError:
             return usageError(env, parsed.error);
         case ParseResult::Action::Run:
             break;
     }
-    const CliOptions& options = parsed.options;
+    CliOptions options = parsed.options;
+    if (options.filesFrom) {
+        FileListRead list =
+            readFileList(*options.filesFrom, options.nullSeparated, env.in, env.cancel);
+        if (!list.error.empty())
+            return cancelRequested(env) ? env.cancelExitStatus() : usageError(env, list.error);
+        options.paths.insert(options.paths.end(), std::make_move_iterator(list.paths.begin()),
+                             std::make_move_iterator(list.paths.end()));
+    }
 
-    const CollectedInputs inputs = collectInputs(options.paths, options.recursive);
-    if (inputs.files.empty() && inputs.problems.empty()) {
+    const CollectedInputs inputs = collectInputs(options.paths, options.recursive, options.merge);
+    // An empty list is an empty shard of a larger run, not a mistake.
+    if (inputs.files.empty() && inputs.problems.empty() && !options.filesFrom) {
         return usageError(env, noInputMessage(inputs));
     }
     const OutputPlan plan = planOutputs(inputs.files, options);
@@ -170,11 +281,20 @@ int runCommandLine(const std::vector<std::string>& args, const CommandLineEnviro
         return usageError(env, plan.error);
     if (options.outputDir && !createOutputFolder(env, *options.outputDir))
         return kExitFailure;
+    std::unique_ptr<JsonReport> report;
+    if (options.reportFile) {
+        try {
+            report = std::make_unique<JsonReport>(*options.reportFile, fileno(env.out));
+        } catch (const std::exception& error) {
+            std::fprintf(env.err, "%s: %s\n", kProgramName, printable(error.what()).c_str());
+            return kExitFailure;
+        }
+    }
     auto standardInput = readStandardInput(options, env);
     if (!standardInput)
         return cancelRequested(env) ? env.cancelExitStatus() : kExitFailure;
 
-    return runBatch(options, inputs, plan.jobs, env, std::move(*standardInput));
+    return runBatch(options, inputs, plan.jobs, env, std::move(*standardInput), report.get());
 }
 
 }  // namespace quorvex::cli

@@ -26,6 +26,11 @@ Input and output:
                           (created when missing)
   -m, --merge             with -o: the pages of every input, in order, in one PDF
   -n, --no-clobber        skip inputs whose PDF already exists
+      --files-from FILE   also convert the paths listed in FILE ("-": standard
+                          input), one a line; folders in it as on the command line
+  -0, --null              the list's names end in NUL, not newline (find -print0)
+      --report FILE       append a JSON line per input as it finishes, then a
+                          summary ("-": standard output; the lines go to stderr)
   -j, --jobs N            use N processors: up to N files at once, a lone file
                           compresses its pages on them (default: one per CPU)
       --dpi N             resolution for pages that carry none (default: 200)
@@ -60,9 +65,11 @@ Messages:
 Each file gives one line, "IN -> OUT (N pages, SIZE)" on stdout or
 "IN: cannot read the TIFF: DETAIL" / "IN: cannot create the PDF: DETAIL" on
 stderr; a file converted with unreadable parts adds "IN: damaged: WHAT" on
-stderr (the PDF shows the rest). Control characters in names are escaped
-("\n", "\033"). A summary line ends the run; with "-o -" all lines go to
-stderr. On a terminal a progress line shows on stderr.
+stderr (the PDF shows the rest). Control characters and bytes that are not
+UTF-8 are shown as \xNN ("\x0a", "\x1b"), a backslash as "\\". A summary
+line ends the run; with "-o -" all lines go to stderr. On a terminal a
+progress line shows on stderr. A file named twice is converted once, the
+repeat says "skipped, same file as ..."; --merge keeps every repeat.
 
 Pages with an alpha channel are placed on white paper. CMYK files are refused.
 Standard input is read into memory, at most 2 GiB.
@@ -78,12 +85,16 @@ Examples:
                                             from a pipe into a pipe
   quorvex-tiff2pdf -n -j 4 *.tif            four at a time, keep existing PDFs
   quorvex-tiff2pdf --title "Invoice 42" --creation-date 2024-05-01 inv.tif
+  find scans -name '*.tif' -print0 | quorvex-tiff2pdf -0 --files-from - -n --report r.jsonl
+                                            a list from find, resumable, reported
 
 Exit status:
   0    every file converted whole (or skipped with -n)
-  1    at least one file failed
+  1    at least one file failed (running again will not help)
   2    usage error; nothing was converted
   3    every file converted, but some were damaged (see the "damaged" lines)
+  4    a failure that may pass on another run: disk or quota full, I/O error,
+       out of memory (wins over 1; with -n a rerun converts what is missing)
   130  interrupted by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP
        (the PDF being written is removed: no partial file remains)
 )help";

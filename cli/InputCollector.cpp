@@ -1,11 +1,13 @@
 #include "cli/InputCollector.h"
 
 #include <filesystem>
-#include <set>
+#include <map>
 #include <system_error>
 #include <utility>
 
 #include "engine/Conversion.h"
+
+#include "cli/FileIdentity.h"
 
 namespace quorvex::cli {
 namespace fs = std::filesystem;
@@ -20,6 +22,14 @@ std::string describe(const std::error_code& error) {
     return "cannot read folder (" + error.message() + ")";
 }
 
+// A link with a TIFF name that leads to no file, said as a failed input.
+InputProblem danglingLink(const fs::path& link) {
+    std::error_code error;
+    const fs::path target = fs::read_symlink(link, error);
+    return {link.string(),
+            "not converted: a link to '" + target.string() + "', which leads to no file"};
+}
+
 // A folder's TIFF files in sorted order; folders that cannot be read are
 // reported and the rest are still listed.
 std::vector<fs::path> listFolderSorted(const fs::path& folder, bool recursive,
@@ -27,30 +37,32 @@ std::vector<fs::path> listFolderSorted(const fs::path& folder, bool recursive,
     TiffFolderListing listing = listTiffFolder(folder, recursive);
     for (const UnreadableFolder& unreadable : listing.unreadable)
         collected.problems.push_back({unreadable.folder.string(), describe(unreadable.error)});
+    for (const fs::path& link : listing.danglingLinks)
+        collected.problems.push_back(danglingLink(link));
     return std::move(listing.files);
 }
 
 // Identity of a file for spotting the same file named twice.
 std::string identityOf(const fs::path& path) {
-    if (path == kStandardStream)
-        return kStandardStream;
-    std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(path, error);
-    return error ? path.lexically_normal().string() : canonical.string();
+    return path == kStandardStream ? std::string(kStandardStream) : fileIdentity(path);
 }
 
 }  // namespace
 
-CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive) {
+CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive,
+                              bool keepRepeats) {
     CollectedInputs collected;
-    std::set<std::string> seen;
-    auto keep = [&](const fs::path& file, std::string subFolder) {
-        if (seen.insert(identityOf(file)).second)
-            collected.files.push_back({file.string(), std::move(subFolder)});
+    std::map<std::string, std::string> firstPathOf;  // identity -> the path that took it
+    auto keep = [&](const fs::path& file, std::string subFolder, bool named) {
+        const auto [first, isNew] = firstPathOf.emplace(identityOf(file), file.string());
+        if (isNew || keepRepeats)
+            collected.files.push_back({file.string(), std::move(subFolder), {}});
+        else if (named)
+            collected.files.push_back({file.string(), std::move(subFolder), first->second});
     };
     for (const std::string& argument : paths) {
         if (argument == kStandardStream || !isFolder(argument)) {
-            keep(argument, {});
+            keep(argument, {}, true);
             continue;
         }
         const std::size_t problemsBefore = collected.problems.size();
@@ -60,7 +72,7 @@ CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recurs
         }
         for (const fs::path& file : found) {
             const fs::path relative = file.parent_path().lexically_relative(argument);
-            keep(file, relative == "." ? std::string() : relative.string());
+            keep(file, relative == "." ? std::string() : relative.string(), false);
         }
     }
     return collected;

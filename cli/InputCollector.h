@@ -18,6 +18,9 @@ struct InputFile {
     // for scans/2023/page1.tif), so -d can mirror the tree; empty for files
     // named directly and for those at a folder argument's top.
     std::string subFolder;
+    // A named path that is a file already taken (named twice, or a link to
+    // a file also named): not converted again, and said so.
+    std::string sameAs;
 };
 
 struct InputProblem {
@@ -33,7 +36,11 @@ struct CollectedInputs {
 
 // A path that is not a folder (including one that does not exist) is kept as
 // a file, so the engine reports why it cannot be converted. A file reached
-// twice (named twice, or named and inside a named folder) is kept once.
-CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive);
+// twice is converted once: a named repeat is kept with sameAs set, a repeat
+// found in a folder is left out. keepRepeats (merging) keeps every
+// occurrence, as each adds its pages again. A link with a TIFF name in a
+// folder that leads nowhere is a problem of its own.
+CollectedInputs collectInputs(const std::vector<std::string>& paths, bool recursive,
+                              bool keepRepeats = false);
 
 }  // namespace quorvex::cli

@@ -33,6 +33,9 @@ enum class OptionId {
     CreationDate,
     Level,
     Compact,
+    FilesFrom,
+    Null,
+    Report,
 };
 
 struct OptionDef {
@@ -63,6 +66,9 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::CreationDate, '\0', "creation-date", true},
     OptionDef{OptionId::Level, '\0', "level", true},
     OptionDef{OptionId::Compact, '\0', "compact", false},
+    OptionDef{OptionId::FilesFrom, '\0', "files-from", true},
+    OptionDef{OptionId::Null, '0', "null", false},
+    OptionDef{OptionId::Report, '\0', "report", true},
 };
 
 const OptionDef* findShort(char name) {
@@ -276,6 +282,15 @@ class Parser {
             case OptionId::Compact:
                 options.conversion.compact = true;
                 break;
+            case OptionId::FilesFrom:
+                setPath(options.filesFrom, option, value, typedLong);
+                break;
+            case OptionId::Null:
+                options.nullSeparated = true;
+                break;
+            case OptionId::Report:
+                setPath(options.reportFile, option, value, typedLong);
+                break;
         }
     }
 
@@ -329,8 +344,13 @@ class Parser {
 
     void checkCombinations() {
         const CliOptions& options = result_.options;
-        if (options.paths.empty()) {
+        if (options.paths.empty() && !options.filesFrom) {
             fail("no input files given");
+        } else if (options.nullSeparated && !options.filesFrom) {
+            fail("option '--null' needs '--files-from FILE'");
+        } else if (options.reportFile == std::string(kStandardStream) &&
+                   options.outputFile == std::string(kStandardStream)) {
+            fail("'--report -' and '-o -' cannot both write to standard output");
         } else if (options.outputFile && options.outputDir) {
             fail("options '--output' and '--output-dir' cannot be used together");
         } else if (options.merge && !options.outputFile) {
@@ -352,7 +372,9 @@ class Parser {
     // The TIFF on standard input has no name to derive a PDF name from, and
     // is read into memory once, so it stands alone.
     void checkStandardInput() {
-        if (result_.options.paths.size() > 1) {
+        if (result_.options.filesFrom == std::string(kStandardStream)) {
+            fail("standard input ('-') cannot hold both the file list and a TIFF");
+        } else if (result_.options.paths.size() > 1 || result_.options.filesFrom) {
             fail("standard input ('-') must be the only input");
         } else if (!result_.options.outputFile) {
             fail("reading standard input ('-') needs '--output FILE' (or '-o -')");

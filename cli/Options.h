@@ -28,6 +28,9 @@ inline ConversionOptions commandLineConversionOptions() {
 
 struct CliOptions {
     std::vector<std::string> paths;         // files and folders, in command-line order
+    std::optional<std::string> filesFrom;   // --files-from: more paths, one a line ("-": stdin)
+    bool nullSeparated = false;             // -0: the list's names end in NUL, not newline
+    std::optional<std::string> reportFile;  // --report: JSON Lines, one per input ("-": stdout)
     bool recursive = false;                 // descend into sub-folders of folder arguments
     std::optional<std::string> outputFile;  // -o: the PDF for the single input
     std::optional<std::string> outputDir;   // -d: folder for every PDF

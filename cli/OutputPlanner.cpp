@@ -4,19 +4,15 @@
 #include <map>
 #include <system_error>
 
+#include "cli/FileIdentity.h"
 #include "engine/Conversion.h"
 
 namespace quorvex::cli {
 namespace fs = std::filesystem;
 namespace {
 
-// Two spellings of one file ("out/a.pdf", "./out/../out/a.pdf") give one key.
-std::string fileIdentity(const std::string& path) {
-    std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(path, error);
-    if (!error)
-        return canonical.string();
-    return fs::absolute(path, error).lexically_normal().string();
+std::string inQuotes(const std::string& text) {
+    return "'" + text + "'";
 }
 
 PlannedJob planOne(const InputFile& input, const CliOptions& options) {
@@ -32,6 +28,8 @@ PlannedJob planOne(const InputFile& input, const CliOptions& options) {
         job.output = deriveOutputPath(input.path);
     }
     job.title = titleFor(input.path == kStandardStream ? job.output : input.path);
+    if (!input.sameAs.empty())
+        job.skipReason = "skipped, same file as " + inQuotes(input.sameAs);
     return job;
 }
 
@@ -43,10 +41,6 @@ PlannedJob planMerge(const std::vector<InputFile>& files, const CliOptions& opti
     job.output = *options.outputFile;
     job.title = titleFor(job.output);
     return job;
-}
-
-std::string inQuotes(const std::string& text) {
-    return "'" + text + "'";
 }
 
 bool replacesAnInput(const PlannedJob& job, const std::string& outputKey) {
@@ -64,7 +58,7 @@ bool replacesAnInput(const PlannedJob& job, const std::string& outputKey) {
 void refuseCollisions(std::vector<PlannedJob>& jobs) {
     std::map<std::string, std::string> inputByOutput;
     for (PlannedJob& job : jobs) {
-        if (job.output == kStandardStream)
+        if (job.output == kStandardStream || !job.skipReason.empty())
             continue;
         const std::string key = fileIdentity(job.output);
         if (replacesAnInput(job, key)) {

@@ -16,9 +16,11 @@ namespace quorvex::cli {
 struct PlannedJob {
     std::string input;
     std::vector<std::string> mergedInputs;  // --merge: pages that follow input's
-    std::string output;         // kStandardStream: the finished PDF goes to standard output
-    std::string refusal;        // non-empty: the file fails with this reason, unconverted
-    std::string title;          // the document title when --title is not given
+    std::string output;   // kStandardStream: the finished PDF goes to standard output
+    std::string refusal;  // non-empty: the file fails with this reason, unconverted
+    std::string
+        skipReason;     // non-empty: the file is skipped with this reason (converted elsewhere)
+    std::string title;  // the document title when --title is not given
     bool createFolder = false;  // the output's folder is made when missing (-d)
 };
 

@@ -21,7 +21,8 @@ std::string secondsText(double seconds) {
     return printfString("%.2f s", seconds);
 }
 
-// Each line of libtiff's text, indented under the file's line.
+// Each line of libtiff's text, indented under the file's line; libtiff
+// quotes file names, so its lines are escaped like any other.
 std::string indentedDiagnostic(const std::string& diagnostic) {
     std::string text;
     std::size_t start = 0;
@@ -30,7 +31,7 @@ std::string indentedDiagnostic(const std::string& diagnostic) {
         if (end == std::string::npos)
             end = diagnostic.size();
         if (end > start)
-            text += "\n    libtiff: " + diagnostic.substr(start, end - start);
+            text += "\n    libtiff: " + printable(diagnostic.substr(start, end - start));
         start = end + 1;
     }
     return text;
@@ -52,28 +53,6 @@ std::string failureText(const JobResult& result) {
 }
 
 }  // namespace
-
-std::string printable(const std::string& text) {
-    std::string shown;
-    shown.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            shown += "\\n";
-        } else if (c == '\r') {
-            shown += "\\r";
-        } else if (c == '\t') {
-            shown += "\\t";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char octal[8];
-            std::snprintf(octal, sizeof octal, "\\%03o", byte);
-            shown += octal;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
 
 std::string formatDamage(const JobResult& result) {
     if (result.status != JobStatus::Converted || result.warnings.empty())

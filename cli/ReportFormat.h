@@ -8,13 +8,9 @@
 
 #include "cli/BatchRunner.h"
 #include "cli/Options.h"
+#include "cli/TextEscape.h"
 
 namespace quorvex::cli {
-
-// The name with control characters escaped ("\n", "\t", "\033"), so a
-// file name can neither break the one line per file nor reach the terminal
-// as an escape sequence.
-std::string printable(const std::string& text);
 
 // "812 bytes", "1.5 KiB", "12.0 MiB", "2.3 GiB".
 std::string formatSize(uint64_t bytes);

@@ -1,5 +1,8 @@
 #include "cli/Reporter.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace quorvex::cli {
 namespace {
 
@@ -85,9 +88,25 @@ void Reporter::printResult(const JobResult& result) {
 
 void Reporter::writeLine(std::FILE* stream, const std::string& text) {
     eraseProgress();
-    std::fputs(text.c_str(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written = std::fputs(text.c_str(), stream) >= 0 && std::fputc('\n', stream) != EOF &&
+                         std::fflush(stream) == 0;
+    if (!written)
+        noteWriteFailure(stream, errno);
+}
+
+void Reporter::noteWriteFailure(std::FILE* stream, int error) {
+    std::clearerr(stream);
+    if (writeFailed_.exchange(true))
+        return;
+    const char* name = stream == err_ ? "standard error" : "standard output";
+    writeFailure_ = std::string("cannot write ") + name + " (" +
+                    (error != 0 ? std::strerror(error) : "write failed") + ")";
+}
+
+std::string Reporter::writeFailure() {
+    std::lock_guard lock(mutex_);
+    return writeFailure_;
 }
 
 void Reporter::drawProgress(bool force) {

@@ -3,6 +3,7 @@
 // line on a terminal, and the summary. Thread-safe: workers report into it.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -40,6 +41,12 @@ class Reporter : public BatchObserver {
     // summary (not in quiet mode).
     void finish(const BatchCounts& counts, std::size_t totalFiles, double seconds);
 
+    // Set once a line could not be written (a full disk, a closed pipe): the
+    // run starts no further file, since nobody would learn how it went.
+    const std::atomic<bool>& writeFailed() const { return writeFailed_; }
+    // "cannot write standard output (No space left on device)"; empty until then.
+    std::string writeFailure();
+
   private:
     struct RunningFile {
         std::string path;
@@ -50,6 +57,7 @@ class Reporter : public BatchObserver {
     void printReadyResults();
     void printResult(const JobResult& result);
     void writeLine(std::FILE* stream, const std::string& text);
+    void noteWriteFailure(std::FILE* stream, int error);
     void drawProgress(bool force);
     void eraseProgress();
 
@@ -64,6 +72,8 @@ class Reporter : public BatchObserver {
     ProgressState progress_;
     bool progressShown_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
+    std::atomic<bool> writeFailed_{false};
+    std::string writeFailure_;
 };
 
 }  // namespace quorvex::cli

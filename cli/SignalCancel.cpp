@@ -47,7 +47,8 @@ const std::atomic<bool>& SignalCancel::install() {
         installHandler(SIGHUP);  // the terminal went away: stop as for Ctrl-C
         // A reader that stops early (quorvex-tiff2pdf ... | head) must not
         // kill the process mid-file and leave a temporary file behind; the
-        // batch goes on and the lines it can no longer print are dropped.
+        // write fails instead, and the run ends once the files being
+        // converted are done.
         std::signal(SIGPIPE, SIG_IGN);
         return true;
     }();

@@ -18,6 +18,15 @@ bool isTiffFileEntry(const fs::directory_entry& entry) {
     return entry.is_regular_file(ignored) && hasTiffName(entry.path().filename().string());
 }
 
+// A link whose target is missing (or a loop) with a TIFF name: a scan the
+// folder was meant to hold.
+bool isDanglingTiffLink(const fs::directory_entry& entry) {
+    std::error_code ignored;
+    if (!entry.is_symlink(ignored) || fs::exists(entry.status(ignored)))
+        return false;
+    return hasTiffName(entry.path().filename().string());
+}
+
 bool isFolderToEnter(const fs::directory_entry& entry) {
     std::error_code ignored;
     return entry.is_directory(ignored) && !entry.is_symlink(ignored) &&
@@ -33,6 +42,8 @@ void listInto(const fs::path& folder, bool recursive, TiffFolderListing& listing
             listing.files.push_back(it->path());
         } else if (recursive && isFolderToEnter(*it)) {
             subFolders.push_back(it->path());
+        } else if (isDanglingTiffLink(*it)) {
+            listing.danglingLinks.push_back(it->path());
         }
     }
     if (error) {

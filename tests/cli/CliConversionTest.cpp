@@ -370,7 +370,7 @@ TEST_F(CliConversionTest, NameWithControlCharactersPrintsOnOneLine) {
     const support::CommandResult normal = runCli({path("two\nlines\033[31m.tif")});
     ASSERT_EQ(normal.exitCode, 0) << normal.err;
     EXPECT_EQ(std::count(normal.out.begin(), normal.out.end(), '\n'), 2) << normal.out;
-    EXPECT_NE(normal.out.find("two\\nlines\\033[31m.tif -> "), std::string::npos) << normal.out;
+    EXPECT_NE(normal.out.find("two\\x0alines\\x1b[31m.tif -> "), std::string::npos) << normal.out;
     EXPECT_EQ(normal.out.find('\033'), std::string::npos);
 }
 

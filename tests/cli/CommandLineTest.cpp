@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,14 @@ namespace quorvex::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::vector<nlohmann::json> jsonLines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
 
 std::string readAll(std::FILE* file) {
     std::fflush(file);
@@ -134,6 +144,96 @@ TEST_F(CommandLineTest, CancelEndsWithTheSignalsStatusAndStillPrintsTheSummary) 
     const std::string errors = err();
     EXPECT_NE(errors.find("1.tif: cancelled\n"), std::string::npos) << errors;
     EXPECT_NE(errors.find("interrupted, 3 file(s) not converted"), std::string::npos) << errors;
+}
+
+// One JSON line per input a run-wide stop included: files cut short and
+// files never begun are reported as cancelled.
+TEST_F(CommandLineTest, ReportHasALineForEveryInputWhenTheRunIsCancelled) {
+    for (const char* name : {"1.tif", "2.tif", "3.tif"})
+        touch(name);
+    env_.converter = [this](const ConversionRequest& request) {
+        cancel_ = true;
+        ConversionOutcome outcome;
+        outcome.failure = FailureKind::Cancelled;
+        outcome.outputPath = request.outputPath;
+        return outcome;
+    };
+    env_.cancelExitStatus = [] { return kExitTerminated; };
+    const fs::path report = dir_ / "report.jsonl";
+    EXPECT_EQ(run({"-j1", "--report", report.string(), dir_.path().string()}), kExitTerminated);
+    const std::vector<nlohmann::json> lines = jsonLines(support::readFile(report));
+    ASSERT_EQ(lines.size(), 4u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[i]["status"], "cancelled");
+        EXPECT_EQ(lines[i]["failure"], "cancelled");
+    }
+    EXPECT_EQ(lines[3]["type"], "summary");
+    EXPECT_EQ(lines[3]["cancelled"], 3);
+    EXPECT_EQ(lines[3]["exit_status"], kExitTerminated);
+}
+
+// Schedulers retry on 4 only: a failure that may pass (a full disk, an
+// I/O error) wins over one that will not.
+TEST_F(CommandLineTest, ExitStatusSaysWhetherARetryCanHelp) {
+    struct Outcome {
+        FailureKind kind;
+        const char* detail;
+        bool damaged;
+    };
+    struct Case {
+        std::vector<Outcome> outcomes;  // one per file, in order
+        int exitStatus;
+    };
+    const Outcome fine{FailureKind::None, "", false};
+    const Outcome damaged{FailureKind::None, "", true};
+    const Outcome unreadable{FailureKind::InputUnreadable, "not a TIFF", false};
+    const Outcome diskFull{FailureKind::OutputFailed, "write: No space left on device", false};
+    const Outcome ioError{FailureKind::OutputFailed, "write: Input/output error", false};
+    const Outcome denied{FailureKind::OutputFailed, "open: Permission denied", false};
+    const Case cases[] = {
+        {{fine, fine}, kExitSuccess},          {{fine, damaged}, kExitDamaged},
+        {{damaged, unreadable}, kExitFailure}, {{denied, fine}, kExitFailure},
+        {{fine, diskFull}, kExitRetry},        {{unreadable, ioError}, kExitRetry},
+    };
+    for (const Case& c : cases) {
+        std::size_t next = 0;
+        env_.converter = [&](const ConversionRequest& request) {
+            const Outcome& wanted = c.outcomes[next++];
+            ConversionOutcome outcome;
+            outcome.outputPath = request.outputPath;
+            outcome.result = wanted.kind == FailureKind::None ? 1 : 0;
+            outcome.failure = wanted.kind;
+            outcome.detail = wanted.detail;
+            if (wanted.damaged)
+                outcome.warnings = {"page 1, rows 1-2 unreadable"};
+            return outcome;
+        };
+        std::vector<std::string> args{"-j1"};
+        for (std::size_t i = 0; i < c.outcomes.size(); ++i)
+            args.push_back(touch("f" + std::to_string(i) + ".tif").string());
+        EXPECT_EQ(run(args), c.exitStatus) << c.exitStatus;
+    }
+}
+
+TEST_F(CommandLineTest, ReportOnStandardOutputMovesTheLinesToStandardError) {
+    const fs::path a = touch("a.tif");
+    EXPECT_EQ(run({"--report", "-", a.string()}), kExitSuccess);
+    const std::vector<nlohmann::json> lines = jsonLines(out());
+    ASSERT_EQ(lines.size(), 2u) << out();
+    EXPECT_EQ(lines[0]["input"], a.string());
+    EXPECT_EQ(lines[0]["status"], "converted");
+    EXPECT_NE(err().find(a.string() + " -> "), std::string::npos) << err();
+}
+
+// A shard of a larger run may be empty: nothing to do is not a mistake.
+TEST_F(CommandLineTest, EmptyFileListIsAnEmptyRun) {
+    const fs::path list = dir_ / "list";
+    std::ofstream(list) << "\n\n";
+    EXPECT_EQ(run({"--files-from", list.string(), "--report", "-"}), kExitSuccess);
+    const std::vector<nlohmann::json> lines = jsonLines(out());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["files"], 0);
+    EXPECT_EQ(run({"--files-from", (dir_ / "gone").string()}), kExitUsage);
 }
 
 TEST_F(CommandLineTest, EmptyFolderBesideOtherInputsIsANoticeNotAnError) {

@@ -93,14 +93,76 @@ TEST_F(InputCollectorFolderTest, RecursiveKeepsEachFoldersFilesTogetherInSortedO
                                         "sub/deeper/e.tiff", "z-sub/g.tif"}));
 }
 
-TEST_F(InputCollectorFolderTest, NamedFilesAreKeptAsGivenAndDuplicatesDropped) {
+TEST_F(InputCollectorFolderTest, NamedFilesAreKeptAsGivenAndFolderRepeatsDropped) {
     const std::string named = (root() / "sub/f.jpg").string();  // named: taken whatever its name
     const std::string missing = (root() / "missing.tif").string();
-    const std::string again = (root() / "sub/../b.tif").string();
-    const CollectedInputs inputs = collectInputs({named, root().string(), missing, again}, false);
+    const CollectedInputs inputs = collectInputs({named, root().string(), missing}, false);
     EXPECT_EQ(
         relativeTo(root(), inputs.files),
         (std::vector<std::string>{"sub/f.jpg", "a.TIFF", "b.tif", "notes.tif", "missing.tif"}));
+}
+
+// A file reached twice: named repeats stay in the list marked with the path
+// that took the file first, folder repeats are left out, and merging keeps
+// every occurrence.
+TEST_F(InputCollectorFolderTest, RepeatsAreMarkedDroppedOrKept) {
+    fs::create_symlink("b.tif", root() / "link-to-b.tif");
+    const std::string b = (root() / "b.tif").string();
+    const std::string bAgain = (root() / "sub/../b.tif").string();
+    const std::string link = (root() / "link-to-b.tif").string();
+    const std::string folder = root().string();
+    struct Case {
+        const char* what;
+        std::vector<std::string> paths;
+        bool merging;
+        std::vector<std::pair<std::string, std::string>> expected;  // path, sameAs
+    };
+    const Case cases[] = {
+        {"named twice", {b, bAgain}, false, {{b, ""}, {bAgain, b}}},
+        {"named, then a link to it", {b, link}, false, {{b, ""}, {link, b}}},
+        {"folder, then named",
+         {folder, b},
+         false,
+         {{folder + "/a.TIFF", ""}, {b, ""}, {folder + "/notes.tif", ""}, {b, b}}},
+        {"named, then its folder",
+         {b, folder},
+         false,
+         {{b, ""}, {folder + "/a.TIFF", ""}, {folder + "/notes.tif", ""}}},
+        {"merging keeps repeats",
+         {b, folder, link, b},
+         true,
+         {{b, ""},
+          {folder + "/a.TIFF", ""},
+          {b, ""},
+          {link, ""},
+          {folder + "/notes.tif", ""},
+          {link, ""},
+          {b, ""}}},
+    };
+    for (const Case& c : cases) {
+        const CollectedInputs inputs = collectInputs(c.paths, false, c.merging);
+        std::vector<std::pair<std::string, std::string>> got;
+        for (const InputFile& file : inputs.files)
+            got.emplace_back(file.path, file.sameAs);
+        EXPECT_EQ(got, c.expected) << c.what;
+    }
+}
+
+TEST_F(InputCollectorFolderTest, DanglingLinksWithTiffNamesAreProblemsOfTheirOwn) {
+    fs::create_symlink("gone.tif", root() / "lost.tif");
+    fs::create_symlink("gone.txt", root() / "lost.txt");
+    fs::create_symlink("loop.tif", root() / "loop.tif");
+    const CollectedInputs inputs = collectInputs({root().string()}, false);
+    EXPECT_EQ(relativeTo(root(), inputs.files),
+              (std::vector<std::string>{"a.TIFF", "b.tif", "notes.tif"}));
+    std::vector<std::string> reported;
+    for (const InputProblem& problem : inputs.problems)
+        reported.push_back(fs::path(problem.path).filename().string() + ": " + problem.reason);
+    std::sort(reported.begin(), reported.end());
+    EXPECT_EQ(reported,
+              (std::vector<std::string>{
+                  "loop.tif: not converted: a link to 'loop.tif', which leads to no file",
+                  "lost.tif: not converted: a link to 'gone.tif', which leads to no file"}));
 }
 
 TEST_F(InputCollectorFolderTest, FolderWithoutTiffFilesIsReportedAsEmpty) {

@@ -2,16 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
+
 #include <string>
 #include <vector>
+
+#include "cli/FileIdentity.h"
+#include "support/TestSupport.h"
 
 namespace quorvex::cli {
 namespace {
 
+namespace fs = std::filesystem;
+
 std::vector<InputFile> named(const std::vector<std::string>& paths) {
     std::vector<InputFile> files;
     for (const std::string& path : paths)
-        files.push_back({path, {}});
+        files.push_back({path, {}, {}});
     return files;
 }
 
@@ -31,20 +39,20 @@ TEST(OutputPlannerTest, NameRules) {
     };
     const std::string deep(300, 'd');
     const Case cases[] = {
-        {{"scans/a.tif", ""}, {}, "scans/a.pdf", "a"},
-        {{"scans/B.TIFF", ""}, {}, "scans/B.pdf", "B"},
-        {{"SCAN.TIF", ""}, {}, "SCAN.pdf", "SCAN"},
-        {{"scan.TiF", ""}, {}, "scan.pdf", "scan"},
-        {{"image", ""}, {}, "image.pdf", "image"},
-        {{"abc", ""}, {}, "abc.pdf", "abc"},
-        {{"ab", ""}, {}, "ab.pdf", "ab"},
-        {{"x.tif.md5", ""}, {}, "x.tif.md5.pdf", "x.tif"},
-        {{"dir/.tif", ""}, {}, "dir/.tif.pdf", ".tif"},
-        {{"already.pdf", ""}, {}, "already.pdf.pdf", "already"},
-        {{deep + "/a.tif", ""}, {}, deep + "/a.pdf", "a"},
-        {{"in/a.tif", ""}, "pdfs", "pdfs/a.pdf", "a"},
-        {{"scans/2023/page1.tif", "2023"}, "pdfs/", "pdfs/2023/page1.pdf", "page1"},
-        {{"scans/2024/x/p.tiff", "2024/x"}, "pdfs", "pdfs/2024/x/p.pdf", "p"},
+        {{"scans/a.tif", "", ""}, {}, "scans/a.pdf", "a"},
+        {{"scans/B.TIFF", "", ""}, {}, "scans/B.pdf", "B"},
+        {{"SCAN.TIF", "", ""}, {}, "SCAN.pdf", "SCAN"},
+        {{"scan.TiF", "", ""}, {}, "scan.pdf", "scan"},
+        {{"image", "", ""}, {}, "image.pdf", "image"},
+        {{"abc", "", ""}, {}, "abc.pdf", "abc"},
+        {{"ab", "", ""}, {}, "ab.pdf", "ab"},
+        {{"x.tif.md5", "", ""}, {}, "x.tif.md5.pdf", "x.tif"},
+        {{"dir/.tif", "", ""}, {}, "dir/.tif.pdf", ".tif"},
+        {{"already.pdf", "", ""}, {}, "already.pdf.pdf", "already"},
+        {{deep + "/a.tif", "", ""}, {}, deep + "/a.pdf", "a"},
+        {{"in/a.tif", "", ""}, "pdfs", "pdfs/a.pdf", "a"},
+        {{"scans/2023/page1.tif", "2023", ""}, "pdfs/", "pdfs/2023/page1.pdf", "page1"},
+        {{"scans/2024/x/p.tiff", "2024/x", ""}, "pdfs", "pdfs/2024/x/p.pdf", "p"},
     };
     for (const Case& c : cases) {
         CliOptions options;
@@ -96,6 +104,56 @@ TEST(OutputPlannerTest, TwoInputsForOnePdfFailTheSecondOnly) {
     const OutputPlan spelled =
         planOutputs(named({"a/x.tif", "b/x.tif"}), withOutputDir("out/../out/"));
     EXPECT_FALSE(spelled.jobs[1].refusal.empty());
+}
+
+// Collisions are decided on where the PDFs land, whatever the spelling:
+// relative or absolute, with "." or "..", or through a linked folder.
+TEST(OutputPlannerTest, CollisionsDoNotDependOnSpelling) {
+    support::TempDir dir;
+    fs::create_directories(dir.path() / "real");
+    fs::create_directory_symlink("real", dir.path() / "linked");
+    const std::string cwd = fs::current_path().string();
+    struct Case {
+        const char* what;
+        std::vector<std::string> inputs;
+        std::optional<std::string> outputDir;
+    };
+    const Case cases[] = {
+        {"./a.tif and a", {"./a.tif", "a"}, {}},
+        {"relative and absolute", {"x/a.tif", cwd + "/x/a.tiff"}, {}},
+        {"dot-dot", {"x/a.tif", "x/y/../a.tif"}, {}},
+        {"folder through a link",
+         {(dir.path() / "real/a.tif").string(), (dir.path() / "linked/a.tif").string()},
+         {}},
+    };
+    for (const Case& c : cases) {
+        CliOptions options;
+        options.outputDir = c.outputDir;
+        const OutputPlan plan = planOutputs(named(c.inputs), options);
+        ASSERT_EQ(plan.jobs.size(), 2u) << c.what;
+        EXPECT_EQ(plan.jobs[0].refusal, "") << c.what;
+        EXPECT_TRUE(plan.jobs[1].refusal.starts_with("not converted: '" + c.inputs[0] +
+                                                     "' already writes '"))
+            << c.what << ": " << plan.jobs[1].refusal;
+    }
+    // The same PDF reached through a link to its folder.
+    CliOptions toReal;
+    toReal.outputFile = (dir.path() / "real/out.pdf").string();
+    CliOptions toLinked;
+    toLinked.outputFile = (dir.path() / "linked/out.pdf").string();
+    const OutputPlan viaReal = planOutputs(named({"a.tif"}), toReal);
+    const OutputPlan viaLink = planOutputs(named({"a.tif"}), toLinked);
+    EXPECT_NE(viaReal.jobs[0].output, viaLink.jobs[0].output);
+    EXPECT_EQ(fileIdentity(viaReal.jobs[0].output), fileIdentity(viaLink.jobs[0].output));
+}
+
+TEST(OutputPlannerTest, ARepeatedInputIsSkippedAndTakesNoPdf) {
+    std::vector<InputFile> files = named({"a.tif", "./a.tif", "b/a.tif"});
+    files[1].sameAs = "a.tif";
+    const OutputPlan plan = planOutputs(files, CliOptions{});
+    EXPECT_EQ(plan.jobs[1].skipReason, "skipped, same file as 'a.tif'");
+    EXPECT_EQ(plan.jobs[1].refusal, "");
+    EXPECT_EQ(plan.jobs[2].refusal, "");
 }
 
 TEST(OutputPlannerTest, OutputThatWouldReplaceAnInputFailsAlone) {

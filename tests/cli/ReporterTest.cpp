@@ -89,20 +89,20 @@ TEST(ReportFormatTest, FailuresSayTheirKindAndDetailAndNamesAreEscaped) {
     };
     const Case cases[] = {
         {FailureKind::InputUnreadable, "No such file or directory", Verbosity::Normal,
-         "a\\nb.tif: cannot read the TIFF: No such file or directory"},
-        {FailureKind::InputUnreadable, "", Verbosity::Normal, "a\\nb.tif: cannot read the TIFF"},
+         "a\\x0ab.tif: cannot read the TIFF: No such file or directory"},
+        {FailureKind::InputUnreadable, "", Verbosity::Normal, "a\\x0ab.tif: cannot read the TIFF"},
         {FailureKind::InputRefused, "the first page is CMYK", Verbosity::Normal,
-         "a\\nb.tif: cannot convert the TIFF: the first page is CMYK"},
+         "a\\x0ab.tif: cannot convert the TIFF: the first page is CMYK"},
         {FailureKind::TooLarge,
          "page 1 is 100000 x 100000 pixels: not a page that can be converted", Verbosity::Normal,
-         "a\\nb.tif: too large to convert: page 1 is 100000 x 100000 pixels: not a page that "
+         "a\\x0ab.tif: too large to convert: page 1 is 100000 x 100000 pixels: not a page that "
          "can be converted"},
         {FailureKind::OutputFailed, "out.pdf: Permission denied", Verbosity::Normal,
-         "a\\nb.tif: cannot create the PDF: out.pdf: Permission denied"},
+         "a\\x0ab.tif: cannot create the PDF: out.pdf: Permission denied"},
         {FailureKind::OutputFailed, "disk full", Verbosity::Verbose,
-         "a\\nb.tif: cannot create the PDF: disk full in 0.01 s"},
+         "a\\x0ab.tif: cannot create the PDF: disk full in 0.01 s"},
         {FailureKind::Internal, "zlib: stream error", Verbosity::Normal,
-         "a\\nb.tif: internal error: zlib: stream error"},
+         "a\\x0ab.tif: internal error: zlib: stream error"},
     };
     for (const Case& c : cases) {
         JobResult result = failed("a\nb", "Engine text");
@@ -110,13 +110,13 @@ TEST(ReportFormatTest, FailuresSayTheirKindAndDetailAndNamesAreEscaped) {
         result.detail = c.detail;
         EXPECT_EQ(formatResult(result, c.verbosity), c.expected);
     }
-    EXPECT_EQ(printable("x\033[2Jy\tz\r\x7f\xc3\xa9"), "x\\033[2Jy\\tz\\r\\177\xc3\xa9");
+    EXPECT_EQ(printable("x\033[2Jy\tz\r\x7f\xc3\xa9"), "x\\x1b[2Jy\\x09z\\x0d\\x7f\xc3\xa9");
     JobResult damaged = converted("d\n", 1, 10);
     EXPECT_EQ(formatDamage(damaged), "");
     damaged.warnings = {"page 1, rows 54-600 unreadable (LZW: Using code not yet in table)",
                         "the file ends after page 4: directory 5 cannot be read"};
     EXPECT_EQ(formatDamage(damaged),
-              "d\\n.tif: damaged: page 1, rows 54-600 unreadable (LZW: Using code not yet in "
+              "d\\x0a.tif: damaged: page 1, rows 54-600 unreadable (LZW: Using code not yet in "
               "table); the file ends after page 4: directory 5 cannot be read");
 }
 

@@ -160,6 +160,8 @@ struct TiffFolderListing {
     std::vector<std::filesystem::path> files;
     // Folders that could not be read; the others are still listed.
     std::vector<UnreadableFolder> unreadable;
+    // Links with a TIFF name that lead to no file, so nothing is left out silently.
+    std::vector<std::filesystem::path> danglingLinks;
 };
 
 // The TIFF files of a folder, and of its sub-folders when recursive (hidden
