@@ -2,7 +2,9 @@
 // as a ConversionError carrying its kind (what the user acts on), the detail
 // (libtiff's, zlib's or the system's own words) and the historic reason it
 // has always been reported with by the plain entry. The two entries
-// (TiffToPdf and convertTiff) are the only places that catch it.
+// (TiffToPdf and convertTiff) turn it into their results; elsewhere it is
+// only passed through (guardWriter) or given the name of the merged input it
+// is about.
 #pragma once
 
 #include <exception>

@@ -1,6 +1,8 @@
 // The layout of one TIFF page, read from its directory once when the page is
 // selected: the record the image planner decides from and the sample readers
-// follow. Nothing else reads these tags again.
+// follow. Its scalar tags are read here only; the large arrays (colour map,
+// strip byte counts, JPEG tables, white point) are fetched from the selected
+// directory where they are used.
 #pragma once
 
 #include <tiffio.h>
