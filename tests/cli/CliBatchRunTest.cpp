@@ -128,11 +128,15 @@ TEST_F(CliBatchRunTest, NulSeparatedListFromStandardInputTakesAnyName) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     for (const char* pdf : {"two\nlines.pdf", "caf\xe9 1.pdf", "-dash.pdf", "-.pdf"})
         EXPECT_EQ(support::pdfPageCount(dir_ / pdf), 1) << pdf;
-    const std::vector<Json> files = fileLines(reportLines(dir_ / "r.jsonl"));
-    ASSERT_EQ(files.size(), 4u);
-    EXPECT_EQ(files[1]["input"], path("caf\\xe9 1.tif"));
-    EXPECT_TRUE(files[1].contains("input_hex"));
-    EXPECT_EQ(files[3]["input"], "./-");
+    std::map<std::string, Json> byInput;  // lines come in the order files finish
+    for (const Json& line : fileLines(reportLines(dir_ / "r.jsonl")))
+        byInput[line["input"]] = line;
+    ASSERT_EQ(byInput.size(), 4u);
+    EXPECT_EQ(byInput.at(path("two\nlines.tif"))["status"], "converted");
+    const Json& latin1 = byInput.at(path("caf\\xe9 1.tif"));
+    EXPECT_EQ(latin1["input_hex"].get<std::string>().size(), 2 * path("caf\xe9 1.tif").size());
+    EXPECT_EQ(latin1["status"], "converted");
+    EXPECT_EQ(byInput.at("./-")["output"], "./-.pdf");
 }
 
 // kill -9 at any moment leaves no PDF that is not whole under its final
