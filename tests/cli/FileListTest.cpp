@@ -82,6 +82,8 @@ TEST(FileListTest, ReadsAFileOrStandardInputAndNamesAListItCannotRead) {
     EXPECT_TRUE(missing.paths.empty());
     EXPECT_EQ(missing.error,
               "cannot read the file list '" + list + ".gone' (No such file or directory)");
+    EXPECT_EQ(readFileList(dir.path().string(), false, -1, nullptr).error,
+              "cannot read the file list '" + dir.path().string() + "' (Is a directory)");
 }
 
 TEST(FileListTest, OptionsCombineWithTheListOrAreRefused) {
