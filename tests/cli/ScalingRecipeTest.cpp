@@ -155,6 +155,11 @@ TEST(ScalingRecipeTest, ParallelOverTwoHostsKilledAndResumedConvertsEachFileOnce
     }
     const std::set<std::string> doneAtKill = pdfsIn(dir.path() / "scans");
     ASSERT_LT(doneAtKill.size(), static_cast<std::size_t>(kFiles)) << "finished before the kill";
+    // Whatever the kill left, also a temporary file of a process that is gone.
+    const std::string deadPid = support::runCommand({"sh", "-c", "echo $$"}).out;
+    std::ofstream(dir.path() / "scans" /
+                  (".quorvex-" + deadPid.substr(0, deadPid.size() - 1) + "-0-0badf00d.part"))
+        << "%PDF-1.7 half";
 
     const support::CommandResult resumed =
         support::runCommand({"env", "PATH=" + pathWithTheBuild(), "sh", "-c", command});
