@@ -256,6 +256,13 @@ TEST_F(CommandLineTest, EmptyFileListIsAnEmptyRun) {
     EXPECT_EQ(run({"--files-from", (dir_ / "gone").string()}), kExitUsage);
 }
 
+TEST_F(CommandLineTest, ReportThatCannotBeOpenedConvertsNothing) {
+    const fs::path a = touch("a.tif");
+    EXPECT_EQ(run({"--report", (dir_ / "missing/r.jsonl").string(), a.string()}), kExitFailure);
+    EXPECT_TRUE(requests_.empty());
+    EXPECT_NE(err().find("cannot open the report"), std::string::npos) << err();
+}
+
 TEST_F(CommandLineTest, EmptyFolderBesideOtherInputsIsANoticeNotAnError) {
     const fs::path a = touch("a.tif");
     fs::create_directories(dir_ / "empty");
