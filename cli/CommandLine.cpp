@@ -247,6 +247,31 @@ std::optional<std::shared_ptr<const std::vector<uint8_t>>> readStandardInput(
     return std::make_shared<const std::vector<uint8_t>>(std::move(read.bytes));
 }
 
+// Appends the --files-from list to the paths; the exit status when it
+// cannot be read.
+std::optional<int> addListedPaths(CliOptions& options, const CommandLineEnvironment& env) {
+    if (!options.filesFrom)
+        return std::nullopt;
+    FileListRead list = readFileList(*options.filesFrom, options.nullSeparated, env.in, env.cancel);
+    if (!list.error.empty())
+        return cancelRequested(env) ? env.cancelExitStatus() : usageError(env, list.error);
+    options.paths.insert(options.paths.end(), std::make_move_iterator(list.paths.begin()),
+                         std::make_move_iterator(list.paths.end()));
+    return std::nullopt;
+}
+
+// The --report target, opened before anything is converted; null (and the
+// reason printed) when it cannot be.
+std::unique_ptr<JsonReport> openReport(const std::string& target,
+                                       const CommandLineEnvironment& env) {
+    try {
+        return std::make_unique<JsonReport>(target, fileno(env.out));
+    } catch (const std::exception& error) {
+        std::fprintf(env.err, "%s: %s\n", kProgramName, printable(error.what()).c_str());
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& args, const CommandLineEnvironment& env) {
@@ -262,14 +287,8 @@ int runCommandLine(const std::vector<std::string>& args, const CommandLineEnviro
             break;
     }
     CliOptions options = parsed.options;
-    if (options.filesFrom) {
-        FileListRead list =
-            readFileList(*options.filesFrom, options.nullSeparated, env.in, env.cancel);
-        if (!list.error.empty())
-            return cancelRequested(env) ? env.cancelExitStatus() : usageError(env, list.error);
-        options.paths.insert(options.paths.end(), std::make_move_iterator(list.paths.begin()),
-                             std::make_move_iterator(list.paths.end()));
-    }
+    if (std::optional<int> failed = addListedPaths(options, env))
+        return *failed;
 
     const CollectedInputs inputs = collectInputs(options.paths, options.recursive, options.merge);
     // An empty list is an empty shard of a larger run, not a mistake.
@@ -282,14 +301,8 @@ int runCommandLine(const std::vector<std::string>& args, const CommandLineEnviro
     if (options.outputDir && !createOutputFolder(env, *options.outputDir))
         return kExitFailure;
     std::unique_ptr<JsonReport> report;
-    if (options.reportFile) {
-        try {
-            report = std::make_unique<JsonReport>(*options.reportFile, fileno(env.out));
-        } catch (const std::exception& error) {
-            std::fprintf(env.err, "%s: %s\n", kProgramName, printable(error.what()).c_str());
-            return kExitFailure;
-        }
-    }
+    if (options.reportFile && !(report = openReport(*options.reportFile, env)))
+        return kExitFailure;
     auto standardInput = readStandardInput(options, env);
     if (!standardInput)
         return cancelRequested(env) ? env.cancelExitStatus() : kExitFailure;

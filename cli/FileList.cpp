@@ -1,6 +1,7 @@
 #include "cli/FileList.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,8 +59,13 @@ FileListRead readFileList(const std::string& source, bool nullSeparated, int sta
     const bool fromStandardInput = source == kStandardStream;
     const FileDescriptor file(fromStandardInput ? -1
                                                 : ::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fromStandardInput && file.get() < 0) {
+    struct stat info {};
+    if (!fromStandardInput && (file.get() < 0 || ::fstat(file.get(), &info) != 0)) {
         list.error = "cannot read the file list '" + source + "' (" + std::strerror(errno) + ")";
+        return list;
+    }
+    if (!fromStandardInput && S_ISDIR(info.st_mode)) {
+        list.error = "cannot read the file list '" + source + "' (" + std::strerror(EISDIR) + ")";
         return list;
     }
     StreamRead read =

@@ -134,6 +134,20 @@ const NothingLostCase kNothingLostCases[] = {
          EXPECT_TRUE(contains(result.err, "cannot write standard output (No space left on device)"))
              << result.err;
      }},
+    {"a report that cannot be written ends the run after the current file",
+     [](const fs::path& dir) {
+         for (const char* name : {"a.tif", "b.tif", "c.tif"})
+             writeSampleTiff(dir / name, 1);
+     },
+     {"-j1", "--report", "/dev/full", "a.tif", "b.tif", "c.tif"},
+     false,
+     1,
+     [](const fs::path& dir, const support::CommandResult& result) {
+         EXPECT_EQ(filesUnder(dir), (std::set<std::string>{"a.tif", "a.pdf", "b.tif", "c.tif"}));
+         EXPECT_TRUE(
+             contains(result.err, "cannot write the report '/dev/full' (No space left on device)"))
+             << result.err;
+     }},
     {"help on a full standard output fails",
      [](const fs::path&) {},
      {"--help"},

@@ -225,6 +225,26 @@ TEST_F(CommandLineTest, ReportOnStandardOutputMovesTheLinesToStandardError) {
     EXPECT_NE(err().find(a.string() + " -> "), std::string::npos) << err();
 }
 
+// A listed folder is scanned as a folder argument is; listed files count as
+// named, after those on the command line.
+TEST_F(CommandLineTest, FileListMayNameFoldersAndFollowsTheCommandLine) {
+    const fs::path first = touch("first.tif");
+    touch("tree/a.tif");
+    touch("tree/sub/b.tif");
+    const fs::path named = touch("named.any");
+    const fs::path list = dir_ / "list";
+    std::ofstream(list) << (dir_ / "tree").string() << "\n" << named.string() << "\n";
+    EXPECT_EQ(run({"-j1", "-r", "-d", (dir_ / "out").string(), "--files-from", list.string(),
+                   first.string()}),
+              kExitSuccess);
+    const std::string out = (dir_ / "out").string();
+    EXPECT_EQ(requests_, (std::vector<std::string>{
+                             first.string() + " => " + out + "/first.pdf",
+                             (dir_ / "tree/a.tif").string() + " => " + out + "/a.pdf",
+                             (dir_ / "tree/sub/b.tif").string() + " => " + out + "/sub/b.pdf",
+                             named.string() + " => " + out + "/named.any.pdf"}));
+}
+
 // A shard of a larger run may be empty: nothing to do is not a mistake.
 TEST_F(CommandLineTest, EmptyFileListIsAnEmptyRun) {
     const fs::path list = dir_ / "list";
@@ -234,6 +254,13 @@ TEST_F(CommandLineTest, EmptyFileListIsAnEmptyRun) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["files"], 0);
     EXPECT_EQ(run({"--files-from", (dir_ / "gone").string()}), kExitUsage);
+}
+
+TEST_F(CommandLineTest, ReportThatCannotBeOpenedConvertsNothing) {
+    const fs::path a = touch("a.tif");
+    EXPECT_EQ(run({"--report", (dir_ / "missing/r.jsonl").string(), a.string()}), kExitFailure);
+    EXPECT_TRUE(requests_.empty());
+    EXPECT_NE(err().find("cannot open the report"), std::string::npos) << err();
 }
 
 TEST_F(CommandLineTest, EmptyFolderBesideOtherInputsIsANoticeNotAnError) {

@@ -1,10 +1,10 @@
 #include "cli/FileList.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,26 +15,6 @@ namespace quorvex::cli {
 namespace {
 
 using Names = std::vector<std::string>;
-
-// A pipe already holding `text` with its writing end closed, as a shell
-// pipeline hands standard input over.
-class FilledPipe {
-  public:
-    explicit FilledPipe(const std::string& text) {
-        if (::pipe(fds_) != 0)
-            throw std::runtime_error("pipe failed");
-        if (::write(fds_[1], text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-            throw std::runtime_error("pipe write failed");
-        ::close(fds_[1]);
-    }
-    ~FilledPipe() { ::close(fds_[0]); }
-    FilledPipe(const FilledPipe&) = delete;
-    FilledPipe& operator=(const FilledPipe&) = delete;
-    int readEnd() const { return fds_[0]; }
-
-  private:
-    int fds_[2] = {-1, -1};
-};
 
 struct SplitCase {
     const char* what;
@@ -74,14 +54,18 @@ TEST(FileListTest, ReadsAFileOrStandardInputAndNamesAListItCannotRead) {
     std::ofstream(list, std::ios::binary) << std::string("a\0b\0", 4);
     EXPECT_EQ(readFileList(list, true, -1, nullptr).paths, (Names{"a", "b"}));
 
-    FilledPipe pipe("x.tif\ny.tif\n");
-    const FileListRead fromStdin = readFileList("-", false, pipe.readEnd(), nullptr);
+    std::ofstream(dir.path() / "stdin") << "x.tif\ny.tif\n";
+    const int standardInput = ::open((dir.path() / "stdin").c_str(), O_RDONLY);
+    const FileListRead fromStdin = readFileList("-", false, standardInput, nullptr);
+    ::close(standardInput);
     EXPECT_EQ(fromStdin.paths, (Names{"x.tif", "y.tif"}));
 
     const FileListRead missing = readFileList(list + ".gone", false, -1, nullptr);
     EXPECT_TRUE(missing.paths.empty());
     EXPECT_EQ(missing.error,
               "cannot read the file list '" + list + ".gone' (No such file or directory)");
+    EXPECT_EQ(readFileList(dir.path().string(), false, -1, nullptr).error,
+              "cannot read the file list '" + dir.path().string() + "' (Is a directory)");
 }
 
 TEST(FileListTest, OptionsCombineWithTheListOrAreRefused) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -54,20 +55,21 @@ std::vector<pid_t> childrenOf(pid_t parent) {
     return children;
 }
 
-// Stops a process and all it started, then kills them all at once: kill -9
-// of a whole run at one moment, whatever each process was doing.
+// Stops a process and all it started, then kills them all: kill -9 of a
+// whole run at one moment, whatever each process was doing. Children die
+// before their parents, so no stopped group is left orphaned (the kernel
+// would wake it with SIGHUP, which the converter answers by cancelling).
 void killTree(pid_t root) {
-    std::set<pid_t> tree{root};
-    for (std::size_t before = 0; before != tree.size();) {
-        before = tree.size();
-        for (const pid_t pid : std::set<pid_t>(tree)) {
-            kill(pid, SIGSTOP);
-            for (const pid_t child : childrenOf(pid))
-                tree.insert(child);
+    std::vector<pid_t> tree{root};  // parents before their children
+    for (std::size_t next = 0; next < tree.size(); ++next) {
+        kill(tree[next], SIGSTOP);
+        for (const pid_t child : childrenOf(tree[next])) {
+            if (std::find(tree.begin(), tree.end(), child) == tree.end())
+                tree.push_back(child);
         }
     }
-    for (const pid_t pid : tree)
-        kill(pid, SIGKILL);
+    for (auto it = tree.rbegin(); it != tree.rend(); ++it)
+        kill(*it, SIGKILL);
 }
 
 // A shell command started in the background with the build on its PATH.
@@ -153,6 +155,11 @@ TEST(ScalingRecipeTest, ParallelOverTwoHostsKilledAndResumedConvertsEachFileOnce
     }
     const std::set<std::string> doneAtKill = pdfsIn(dir.path() / "scans");
     ASSERT_LT(doneAtKill.size(), static_cast<std::size_t>(kFiles)) << "finished before the kill";
+    // Whatever the kill left, also a temporary file of a process that is gone.
+    const std::string deadPid = support::runCommand({"sh", "-c", "echo $$"}).out;
+    std::ofstream(dir.path() / "scans" /
+                  (".quorvex-" + deadPid.substr(0, deadPid.size() - 1) + "-0-0badf00d.part"))
+        << "%PDF-1.7 half";
 
     const support::CommandResult resumed =
         support::runCommand({"env", "PATH=" + pathWithTheBuild(), "sh", "-c", command});
