@@ -646,7 +646,7 @@ void ConverterDialog::onJobFinished(RowId row, const JobReport& report) {
             item->setText(kSizeColumn, QString::fromStdString(formatByteSize(report.pdfBytes)));
         }
         // "a.pdf" is wider than "a.tif" in most fonts.
-        m_list->fitColumnsToContents();
+        m_list->fitColumnsSoon();
     }
     m_progress.jobEnded();
     startReadyWaits();

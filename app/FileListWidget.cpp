@@ -42,6 +42,9 @@ FileListWidget::FileListWidget(QWidget* parent) : QTreeWidget(parent) {
     // dragging the slider, its arrows); scrolling done here does not.
     connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
             [this] { m_userScrolled = true; });
+    m_fitTimer.setSingleShot(true);
+    m_fitTimer.setInterval(0);
+    connect(&m_fitTimer, &QTimer::timeout, this, &FileListWidget::fitColumnsToContents);
 }
 
 int FileListWidget::contentWidth(int column) const {
@@ -55,6 +58,10 @@ void FileListWidget::fitColumnsToContents() {
     const int filename = std::max(header()->sectionSizeHint(kFilenameColumn),
                                   std::min(contentWidth(kFilenameColumn), room));
     header()->resizeSection(kFilenameColumn, filename);
+}
+
+void FileListWidget::fitColumnsSoon() {
+    m_fitTimer.start();
 }
 
 bool FileListWidget::isWhollyInSight(const QModelIndex& index) const {

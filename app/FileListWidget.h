@@ -9,6 +9,7 @@
 
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeWidget>
 
 namespace quorvex::gui {
@@ -34,6 +35,9 @@ class FileListWidget : public QTreeWidget {
     // room for its header and contents: a long path is cut short instead and
     // shows whole in its tooltip.
     void fitColumnsToContents();
+    // Fits them once the events waiting now are handled: hundreds of rows
+    // finishing in a row are measured once, not once each.
+    void fitColumnsSoon();
 
     // Scrolls the row into sight, unless the user has scrolled the row
     // followed before out of sight: the list then stays where they put it.
@@ -57,6 +61,7 @@ class FileListWidget : public QTreeWidget {
     int contentWidth(int column) const;
     bool isWhollyInSight(const QModelIndex& index) const;
 
+    QTimer m_fitTimer;
     QPersistentModelIndex m_followed;
     bool m_userScrolled = false;
 

@@ -195,7 +195,7 @@ class WindowTest : public QObject {
         m_dialog->OnDropFiles({"/tmp/a.tif"});
         QVERIFY(finished.wait(10000));
         QTreeWidgetItem* row = m_dialog->list()->topLevelItem(0);
-        QCOMPARE(m_dialog->list()->shownText(row, kFilenameColumn), QString("/tmp/a.pdf"));
+        QTRY_COMPARE(m_dialog->list()->shownText(row, kFilenameColumn), QString("/tmp/a.pdf"));
     }
 
     void filesOfOneDeepFolderStayToldApart() {

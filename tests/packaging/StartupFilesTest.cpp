@@ -35,19 +35,18 @@ struct WindowRun {
     int exitCode = -1;
     bool shown = false;
     bool timedOut = false;
-    // The Filename column was sized to every TIFF path it took in.
-    bool tiffPathsFit = false;
+    // The Filename column was sized to every path it shows.
+    bool pathsFit = false;
     int batches = 0;
     QStringList filenames;
     QStringList statuses;
 };
 
-bool tiffPathsFit(const QTreeWidget* list) {
+bool pathsFit(const QTreeWidget* list) {
     const int width = list->header()->sectionSize(kFilenameColumn);
     for (int row = 0; row < list->topLevelItemCount(); ++row) {
-        const QString tiff =
-            list->topLevelItem(row)->data(kFilenameColumn, kTiffPathRole).toString();
-        if (list->fontMetrics().horizontalAdvance(tiff) > width) {
+        const QString shown = list->topLevelItem(row)->text(kFilenameColumn);
+        if (list->fontMetrics().horizontalAdvance(shown) > width) {
             return false;
         }
     }
@@ -104,7 +103,7 @@ class StartupFilesTest : public QObject {
         QCOMPARE(run.statuses, QStringList({kStatusFinished, kStatusFinished, kStatusFailed}));
         QCOMPARE(run.batches, 1);
         // The columns were fitted to the paths taken in, as after a drop.
-        QVERIFY(run.tiffPathsFit);
+        QVERIFY(run.pathsFit);
 
         for (const char* name : {"a.pdf", "second-scan.pdf"}) {
             const QString pdf = inFolder(name);
@@ -159,7 +158,7 @@ class StartupFilesTest : public QObject {
                 run.shown = true;
                 run.filenames = columnTexts(window->list(), kFilenameColumn);
                 run.statuses = statuses;
-                run.tiffPathsFit = tiffPathsFit(window->list());
+                run.pathsFit = pathsFit(window->list());
                 poll.stop();
                 window->close();
             }
