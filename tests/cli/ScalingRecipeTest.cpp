@@ -208,10 +208,16 @@ TEST(ScalingRecipeTest, SlurmScriptAndKubernetesManifestParse) {
     const support::CommandResult manifest = support::runCommand(
         {"python3", "-c",
          "import sys, yaml\n"
+         "def find(node, key):\n"
+         "    if isinstance(node, dict):\n"
+         "        if key in node: return node[key]\n"
+         "        node = list(node.values())\n"
+         "    for child in node if isinstance(node, list) else []:\n"
+         "        found = find(child, key)\n"
+         "        if found is not None: return found\n"
          "job = yaml.safe_load(open(sys.argv[1]))\n"
-         "assert job['kind'] == 'Job' and job['spec']['completionMode'] == 'Indexed'\n"
-         "container = job['spec']['template']['spec']['containers'][0]\n"
-         "assert 'quorvex-tiff2pdf' in container['args'][0]\n",
+         "assert job['kind'] == 'Job' and find(job, 'completionMode') == 'Indexed'\n"
+         "assert 'quorvex-tiff2pdf' in find(job, 'containers')[0]['args'][0]\n",
          (kRecipes / "kubernetes-indexed-job.yaml").string()});
     EXPECT_EQ(manifest.exitCode, 0) << manifest.err;
 }
