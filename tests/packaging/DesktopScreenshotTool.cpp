@@ -224,7 +224,7 @@ quorvex::ConversionOutcome pretendWithSlowPage(const quorvex::ConversionRequest&
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     quorvex::ConversionOutcome outcome;
-    outcome.cancelled = true;
+    outcome.failure = quorvex::FailureKind::Cancelled;
     return outcome;
 }
 
