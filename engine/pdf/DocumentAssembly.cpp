@@ -11,13 +11,13 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
-#include "engine/plan/CompactImage.h"
-#include "engine/pdf/DocumentObjects.h"
-#include "engine/read/FaxPage.h"
-#include "engine/pdf/ImageXObject.h"
-#include "engine/read/PageDamage.h"
 #include "engine/encode/PagePipeline.h"
+#include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/ImageXObject.h"
 #include "engine/pdf/PdfOutput.h"
+#include "engine/plan/CompactImage.h"
+#include "engine/read/FaxPage.h"
+#include "engine/read/PageDamage.h"
 #include "engine/read/SampleRoutes.h"
 #include "engine/read/TiffDocument.h"
 
@@ -49,6 +49,7 @@ struct CheckedFaxImage {
 // write its five objects once the pages before it are written.
 struct PreparedPage {
     uint32_t index = 0;
+    std::string name;  // how damage names the page
     std::string pageObject;
     std::string contentStream;
     std::string procSet;
@@ -81,8 +82,9 @@ uint64_t expectedSampleBytes(const PageLayout& page) {
 void checkFaxApart(PreparedPage& page, const PageLayout& layout, const ImagePlan& plan,
                    CodedStrips strips, WorkerPool& pool, const std::atomic<bool>* cancel) {
     auto task = std::make_shared<std::packaged_task<CheckedFaxImage()>>(
-        [layout, plan, strips = std::move(strips), index = page.index, cancel]() mutable {
-            CheckedFax fax = checkFaxStrips(layout, plan, std::move(strips), index + 1, cancel);
+        [layout, plan, strips = std::move(strips), index = page.index, name = page.name,
+         cancel]() mutable {
+            CheckedFax fax = checkFaxStrips(layout, plan, std::move(strips), name, cancel);
             return CheckedFaxImage{
                 imageDictionary(fax.plan, layout, index, layout::pageObject(index) + 3),
                 std::move(fax.stream), std::move(fax.lost)};
@@ -175,7 +177,7 @@ void preparePage(TiffDocument& document, uint32_t index, bool onlyPage, WorkerPo
         }
         feeder.finish();
         if (damage.any())
-            page.lost = damage.describe(index + 1);
+            page.lost = damage.describe(page.name);
     });
 }
 
@@ -310,6 +312,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         throwIfCancelled(hooks.cancel);
         TiffDocument& document = source.selectPage(page);
         pages.emplace_back();
+        pages.back().name = source.pageName(page);
         preparePage(document, page, pageCount == 1, pool, hooks, pages.back());
         while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();

@@ -9,11 +9,11 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
+#include "engine/encode/StreamSink.h"
 #include "engine/read/PageDamage.h"
 #include "engine/read/SampleFormats.h"
 #include "engine/read/SampleRoutes.h"
 #include "engine/read/StoredRows.h"
-#include "engine/encode/StreamSink.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
@@ -282,13 +282,8 @@ void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout) {
     for (uint32_t top = 0; top < height; top += rows.bandRows()) {
         throwIfCancelled(reading.cancel);
         const uint32_t count = std::min(rows.bandRows(), height - top);
-        // A band that cannot be decoded ends the page's data there, so a
-        // damaged scan still shows what could be read.
         const std::size_t mark = reading.damage.mark();
-        const bool failed = !rows.read(top);
-        reading.damage.check(mark, failed, top, failed ? height - 1 : top + count - 1);
-        if (failed)
-            return;
+        reading.damage.checkBand(mark, top, rows.read(top), count);
         for (uint32_t r = 0; r < count; ++r) {
             converter.convert(rows, r, out.data());
             reading.sink.append(out.data(), out.size());
@@ -298,9 +293,9 @@ void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout) {
 
 namespace {
 
-// Hands each stored row's planes to `use`; a band that cannot be decoded
-// ends the page there, as on the decoded path, and is recorded as damage
-// when `recordDamage` (a page read twice reports it once).
+// Hands each stored row's planes to `use`; rows that cannot be decoded are
+// paper, as on the decoded path, and are recorded as damage when
+// `recordDamage` (a page read twice reports it once).
 template <typename Use>
 void forEachStoredRow(PageReading& reading, bool recordDamage, Use&& use) {
     StoredRows rows(reading.document);
@@ -311,11 +306,9 @@ void forEachStoredRow(PageReading& reading, bool recordDamage, Use&& use) {
         throwIfCancelled(reading.cancel);
         const uint32_t count = std::min(rows.bandRows(), height - top);
         const std::size_t mark = reading.damage.mark();
-        const bool failed = !rows.read(top);
+        const uint32_t intact = rows.read(top);
         if (recordDamage)
-            reading.damage.check(mark, failed, top, failed ? height - 1 : top + count - 1);
-        if (failed)
-            return;
+            reading.damage.checkBand(mark, top, intact, count);
         for (uint32_t r = 0; r < count; ++r) {
             for (std::size_t plane = 0; plane < planes.size(); ++plane)
                 planes[plane] = rows.row(static_cast<uint16_t>(plane), r);

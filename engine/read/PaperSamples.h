@@ -1,0 +1,33 @@
+// The stored samples that show as blank paper in a page's own colour model:
+// what rows libtiff cannot decode are filled with, so they come out white
+// whichever way the page's samples are drawn (0 for min-is-white grey and
+// for CMYK ink, the largest value for min-is-black grey and RGB, the
+// lightest entry of a palette, L* at its top for CIE Lab).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvex {
+
+class TiffDocument;
+
+class PaperSamples {
+  public:
+    // For the document's selected page.
+    explicit PaperSamples(const TiffDocument& document);
+
+    // `pixels` pixels of paper in stored form, packed as libtiff decodes
+    // them: every sample of a pixel, or, for pages stored in separate
+    // planes, only those of `plane`.
+    std::vector<uint8_t> row(uint64_t pixels, uint16_t plane = 0) const;
+    // Fills `bytes` with whole rows of `pixels` pixels of paper.
+    void fill(uint8_t* bytes, uint64_t size, uint64_t pixels, uint16_t plane = 0) const;
+
+  private:
+    std::vector<uint64_t> values_;  // one per sample of a pixel, as stored
+    uint16_t bits_ = 8;
+    bool separatePlanes_ = false;
+};
+
+}  // namespace quorvex
