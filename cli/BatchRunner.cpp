@@ -110,6 +110,7 @@ ConversionRequest BatchRunner::requestFor(std::size_t index, const PlannedJob& j
     request.threads = threadsPerFile_;
     request.strict = settings_.strict;
     request.defaultDpi = settings_.dpi.value_or(0);
+    request.forcedDpi = settings_.forcedDpi.value_or(0);
     request.flateLevel = settings_.flateLevel;
     request.compact = settings_.compact;
     request.onPageDone = [this, index](uint32_t done, uint32_t count) {
@@ -155,6 +156,7 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     result.detail = outcome.detail;
     result.diagnostic = outcome.diagnostic;
     result.warnings = outcome.warnings;
+    result.notes = outcome.notes;
     if (outcome.ok()) {
         result.status = JobStatus::Converted;
     } else {

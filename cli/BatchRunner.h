@@ -29,6 +29,7 @@ struct JobResult {
     std::string diagnostic;                // libtiff's own text for a failure, if any
     FailureSide side = FailureSide::None;  // None: refused by the command line itself
     std::vector<std::string> warnings;     // damage in a converted file
+    std::vector<std::string> notes;        // what was left out on purpose (shown with -v)
     uint32_t pageCount = 0;
     uint64_t bytesWritten = 0;
     double seconds = 0.0;
@@ -52,6 +53,7 @@ struct BatchSettings {
     bool noClobber = false;
     bool strict = false;
     std::optional<double> dpi;
+    std::optional<double> forcedDpi;
     std::optional<int> flateLevel;  // see ConversionRequest
     bool compact = false;
     DocumentInfo info = DocumentInfo::applicationDefaults();

@@ -68,6 +68,7 @@ BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvir
     settings.noClobber = options.noClobber;
     settings.strict = options.strict;
     settings.dpi = options.dpi;
+    settings.forcedDpi = options.forcedDpi;
     settings.flateLevel = options.flateLevel;
     settings.compact = options.compact;
     settings.info = options.info;

@@ -30,6 +30,7 @@ struct CliOptions {
     bool merge = false;                     // -m: every input's pages into -o's PDF
     bool strict = false;                    // damaged input fails instead of warning
     std::optional<double> dpi;              // resolution for pages that carry none
+    std::optional<double> forcedDpi;        // resolution for every page, whatever it carries
     Verbosity verbosity = Verbosity::Normal;
     std::optional<int> flateLevel;  // --level: 0 to kMaxFlateLevel; unset: the engine's default
     bool compact = false;           // --compact: the smallest PDF that keeps the content

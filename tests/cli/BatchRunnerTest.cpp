@@ -239,6 +239,7 @@ TEST(BatchRunnerTest, RequestsCarryTheRunsSettingsAndEachJobsTitle) {
     BatchSettings settings;
     settings.strict = true;
     settings.dpi = 300;
+    settings.forcedDpi = 150;
     std::vector<ConversionRequest> requests;
     PlannedJob merged = plannedJob("a.tif", "all.pdf");
     merged.mergedInputs = {"b.tif", "c.tif"};
@@ -253,6 +254,7 @@ TEST(BatchRunnerTest, RequestsCarryTheRunsSettingsAndEachJobsTitle) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_TRUE(requests[0].strict);
     EXPECT_EQ(requests[0].defaultDpi, 300);
+    EXPECT_EQ(requests[0].forcedDpi, 150);
     EXPECT_EQ(requests[0].mergedInputs, merged.mergedInputs);
     EXPECT_EQ(requests[0].info.title, "title of a.tif");
 }
