@@ -167,8 +167,11 @@ void TiffDocument::finishOpen() {
     scanDirectories();
     refuseUndecodablePages();
     pageCount_ = static_cast<int32_t>(pageDirectories_.size());
+    // A file of one directory is still on it; a failed read may have left
+    // the handle anywhere.
     const tdir_t first = pageDirectories_.front();
-    if (TIFFCurrentDirectory(tiff_.get()) != first && !readDirectory(first))
+    const bool onFirst = truncation_.empty() && TIFFCurrentDirectory(tiff_.get()) == first;
+    if (!onFirst && !readDirectory(first))
         refuse("its first page cannot be read");
     currentPage_ = 0;
     loadPage();
