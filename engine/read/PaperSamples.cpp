@@ -10,7 +10,9 @@
 namespace quorvex {
 namespace {
 
-enum class Paper { Lowest, Highest };
+// Neutral is a* and b* at 0: stored as 0 in CIE Lab, which keeps them signed,
+// and as the middle of the range in ICC and ITU Lab, which offset them.
+enum class Paper { Lowest, Highest, Neutral };
 
 // Paper for one colour sample: no ink, or full light.
 Paper colourPaper(const PageLayout& page, uint16_t sample) {
@@ -21,7 +23,7 @@ Paper colourPaper(const PageLayout& page, uint16_t sample) {
         case PHOTOMETRIC_CIELAB:
         case PHOTOMETRIC_ICCLAB:
         case PHOTOMETRIC_ITULAB:
-            return sample == 0 ? Paper::Highest : Paper::Lowest;  // a* and b* at 0
+            return sample == 0 ? Paper::Highest : Paper::Neutral;
         default:
             return Paper::Highest;
     }
@@ -51,6 +53,8 @@ uint64_t floatOne(uint16_t bits) {
 }
 
 uint64_t storedValue(const PageLayout& page, Paper paper, uint16_t bits) {
+    if (paper == Paper::Neutral)
+        return page.photometric == PHOTOMETRIC_CIELAB ? 0 : uint64_t{1} << (bits - 1);
     switch (page.sampleFormat) {
         case SAMPLEFORMAT_INT:
             // Two's complement: the most negative value is the lowest level.

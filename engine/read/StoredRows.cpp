@@ -74,6 +74,13 @@ uint32_t StoredRows::read(uint32_t top) {
         intact =
             std::min(intact, tiled_ ? readTiles(top, rows, plane) : readStrip(top, rows, plane));
     }
+    // A pixel with one plane lost is lost: its other planes are paper too.
+    if (planes_ > 1 && intact < rows && !fax_) {
+        for (uint16_t plane = 0; plane < planes_; ++plane) {
+            paper_.fill(planeStart(plane) + uint64_t{intact} * planeRowBytes_,
+                        uint64_t{rows - intact} * planeRowBytes_, width_, plane);
+        }
+    }
     return intact;
 }
 
@@ -96,27 +103,32 @@ uint32_t StoredRows::readStrip(uint32_t top, uint32_t rows, uint16_t plane) {
 }
 
 uint32_t StoredRows::readTiles(uint32_t top, uint32_t rows, uint16_t plane) {
-    const uint64_t tileRowBytes = static_cast<uint64_t>(TIFFTileRowSize64(tiff_));
     uint32_t intact = rows;
     for (uint32_t left = 0; left < width_; left += tileWidth_) {
-        const uint32_t tile = TIFFComputeTile(tiff_, left, top, 0, plane);
-        const auto decode = [&](uint32_t count) {
-            return TIFFReadEncodedTile(tiff_, tile, tile_.data(),
-                                       static_cast<tmsize_t>(uint64_t{count} * tileRowBytes)) >= 0;
-        };
-        if (fax_)
-            paper_.fill(tile_.data(), tile_.size(), tileWidth_, plane);
-        if (!decode(bandRows_)) {
-            const uint32_t good = fax_ ? 0 : decodableRows(bandRows_, diagnostics_, decode);
-            if (!fax_) {
-                paper_.fill(tile_.data() + good * tileRowBytes, tile_.size() - good * tileRowBytes,
-                            tileWidth_, plane);
-            }
-            intact = std::min(intact, good);
-        }
+        intact = std::min(intact, readTile(TIFFComputeTile(tiff_, left, top, 0, plane), plane));
         copyTile(left, rows, plane);
     }
     return intact;
+}
+
+// Decodes one tile into tile_ and returns how many of its rows, from the
+// top, decoded; the rows below are paper.
+uint32_t StoredRows::readTile(uint32_t tile, uint16_t plane) {
+    const uint64_t tileRowBytes = static_cast<uint64_t>(TIFFTileRowSize64(tiff_));
+    const auto decode = [&](uint32_t count) {
+        return TIFFReadEncodedTile(tiff_, tile, tile_.data(),
+                                   static_cast<tmsize_t>(uint64_t{count} * tileRowBytes)) >= 0;
+    };
+    if (fax_)
+        paper_.fill(tile_.data(), tile_.size(), tileWidth_, plane);
+    if (decode(bandRows_))
+        return bandRows_;
+    if (fax_)
+        return 0;
+    const uint32_t good = decodableRows(bandRows_, diagnostics_, decode);
+    paper_.fill(tile_.data() + good * tileRowBytes, tile_.size() - good * tileRowBytes, tileWidth_,
+                plane);
+    return good;
 }
 
 void StoredRows::copyTile(uint32_t left, uint32_t rows, uint16_t plane) {

@@ -69,6 +69,7 @@ class StoredRows {
     bool drawsPlane(uint16_t plane) const;
     uint32_t readStrip(uint32_t top, uint32_t rows, uint16_t plane);
     uint32_t readTiles(uint32_t top, uint32_t rows, uint16_t plane);
+    uint32_t readTile(uint32_t tile, uint16_t plane);
     void copyTile(uint32_t left, uint32_t rows, uint16_t plane);
 
     TIFF* tiff_;

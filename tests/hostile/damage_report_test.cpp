@@ -621,6 +621,108 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, GreyDamage,
     ::testing::ValuesIn(casesWhere([](const DamageCase& row) { return row.greyRows; })), caseName);
 
+// A tile that cannot be read shows as blank paper whatever the page's colour
+// model: the rest of the page is drawn as an undamaged copy draws it.
+struct PaperCase {
+    std::string name;
+    std::vector<PageRecipe> pages;  // the last page is the one damaged
+    // Pages in planes lose whole rows: a pixel missing one plane is lost.
+    bool wholeRows = false;
+    // MuPDF draws Lab's white (L* 100, a* b* 0) as cyan; Poppler draws it white.
+    support::Renderer renderer = support::Renderer::MuPdf;
+};
+
+void PrintTo(const PaperCase& paper, std::ostream* out) {
+    *out << paper.name;
+}
+
+PageRecipe tiledPage(uint16_t photometric, uint16_t bits) {
+    PageRecipe recipe{.width = 64, .height = 48, .photometric = photometric, .bitsPerSample = bits};
+    recipe.tiles = fixtures::TileSize{16, 16};
+    return recipe;
+}
+
+std::vector<PaperCase> paperCases() {
+    PageRecipe withAlpha = tiledPage(PHOTOMETRIC_RGB, 8);
+    withAlpha.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+    withAlpha.alphaFill = fixtures::AlphaFill::Varying;
+    // Its lightest entry is white, which a generated map need not hold.
+    PageRecipe palette = tiledPage(PHOTOMETRIC_PALETTE, 8);
+    fixtures::ColorMap map = fixtures::generatedColorMap(8, fixtures::ColorMapMode::Auto16Bit);
+    map.red[200] = map.green[200] = map.blue[200] = 65535;
+    palette.colorMap = map;
+    PageRecipe signedGrey = tiledPage(PHOTOMETRIC_MINISBLACK, 16);
+    signedGrey.sampleFormat = SAMPLEFORMAT_INT;
+    PageRecipe floatGrey = tiledPage(PHOTOMETRIC_MINISWHITE, 32);
+    floatGrey.sampleFormat = SAMPLEFORMAT_IEEEFP;
+    PageRecipe planes = tiledPage(PHOTOMETRIC_RGB, 8);
+    planes.planarConfig = PLANARCONFIG_SEPARATE;
+    return {
+        {"MinIsWhite", {tiledPage(PHOTOMETRIC_MINISWHITE, 8)}},
+        {"MinIsBlack16", {tiledPage(PHOTOMETRIC_MINISBLACK, 16)}},
+        {"Bilevel", {tiledPage(PHOTOMETRIC_MINISBLACK, 1)}},
+        {"Rgb", {tiledPage(PHOTOMETRIC_RGB, 8)}},
+        {"RgbWithAlpha", {withAlpha}},
+        {"RgbInPlanes", {planes}, true},
+        {"Palette", {palette}},
+        {"Lab", {tiledPage(PHOTOMETRIC_CIELAB, 8)}, false, support::Renderer::Poppler},
+        {"CmykOnPageTwo",
+         {tiledPage(PHOTOMETRIC_MINISBLACK, 8), tiledPage(PHOTOMETRIC_SEPARATED, 8)}},
+        {"SignedGrey", {signedGrey}},
+        {"FloatMinIsWhite", {floatGrey}},
+    };
+}
+
+class PaperForLostTiles : public ::testing::TestWithParam<PaperCase> {
+  protected:
+    support::RgbImage rendered(const fs::path& tiff, const std::string& name) {
+        quorvex::ConversionRequest request;
+        request.inputPath = tiff.string();
+        request.outputPath = (dir_ / (name + ".pdf")).string();
+        const auto outcome = quorvex::convertTiff(request);
+        if (!outcome.ok())
+            throw std::runtime_error(name + ": " + outcome.message + " " + outcome.detail);
+        warnings_ = outcome.warnings;
+        return support::renderPdfPage(outcome.outputPath, lastPage(), 64, 48, GetParam().renderer);
+    }
+    int lastPage() const { return static_cast<int>(GetParam().pages.size()) - 1; }
+
+    support::TempDir dir_;
+    std::vector<std::string> warnings_;
+};
+
+TEST_P(PaperForLostTiles, ShowAsWhite) {
+    const fs::path clean = dir_ / "clean.tif";
+    fixtures::writeTiff(clean, GetParam().pages);
+    TiffBytes file = TiffBytes::load(clean);
+    // Tile 5 is the second of the second row: columns 16-31, rows 16-31.
+    const auto entry = file.find(static_cast<std::size_t>(lastPage()), TIFFTAG_TILEOFFSETS);
+    file.setValue(*entry, 5, static_cast<uint32_t>(file.size() + 4096));
+    const fs::path damaged = dir_ / "damaged.tif";
+    std::ofstream(damaged, std::ios::binary) << file.bytes();
+
+    support::RgbImage expected = rendered(clean, "clean");
+    const uint32_t left = GetParam().wholeRows ? 0 : 16;
+    const uint32_t right = GetParam().wholeRows ? 64 : 32;
+    for (uint32_t y = 16; y < 32; ++y) {
+        for (uint32_t x = left; x < right; ++x) {
+            uint8_t* pixel = expected.rgb.data() + (std::size_t{y} * 64 + x) * 3;
+            pixel[0] = pixel[1] = pixel[2] = 255;
+        }
+    }
+    const support::RgbImage shown = rendered(damaged, "damaged");
+    ASSERT_EQ(warnings_.size(), 1U);
+    EXPECT_EQ(warnings_.front().rfind("page " + std::to_string(lastPage() + 1) +
+                                          ", rows 17\u2013"
+                                          "32 unreadable",
+                                      0),
+              0U)
+        << warnings_.front();
+    EXPECT_TRUE(support::imagesMatch(expected, shown, 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, PaperForLostTiles, ::testing::ValuesIn(paperCases()), caseName);
+
 // In a merge, damage names the input it is in and that input's own page.
 TEST(MergedDamage, NamesTheInputAndItsOwnPage) {
     support::TempDir dir;
