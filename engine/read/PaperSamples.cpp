@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <bit>
 
+#include "engine/read/SampleFormats.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
 namespace {
 
-// Neutral is a* and b* at 0: stored as 0 in CIE Lab, which keeps them signed,
-// and as the middle of the range in ICC and ITU Lab, which offset them.
-enum class Paper { Lowest, Highest, Neutral };
+using Paper = PaperSamples::Paper;
 
 // Paper for one colour sample: no ink, or full light.
 Paper colourPaper(const PageLayout& page, uint16_t sample) {
@@ -115,15 +114,32 @@ PaperSamples::PaperSamples(const TiffDocument& document) {
     const PageLayout& page = document.page();
     bits_ = page.bitsPerSample == 0 ? 1 : page.bitsPerSample;
     separatePlanes_ = page.separatePlanes;
+    palette_ = page.photometric == PHOTOMETRIC_PALETTE;
     const uint16_t colour = page.colourSamples();
     for (uint16_t sample = 0; sample < page.samplesPerPixel; ++sample) {
-        if (sample == 0 && page.photometric == PHOTOMETRIC_PALETTE) {
-            values_.push_back(lightestIndex(document, bits_));
-            continue;
-        }
         const Paper paper = sample < colour ? colourPaper(page, sample) : extraPaper(page, sample);
-        values_.push_back(storedValue(page, paper, bits_));
+        kinds_.push_back(paper);
+        const bool index = sample == 0 && palette_;
+        values_.push_back(index ? lightestIndex(document, bits_) : storedValue(page, paper, bits_));
     }
+}
+
+std::vector<double> PaperSamples::numbers(const SampleFormatPlan& plan, uint64_t pixels) const {
+    std::vector<double> pixel;
+    for (std::size_t s = 0; s < kinds_.size(); ++s) {
+        const SampleLimits limits = s < plan.limits.size() ? plan.limits[s] : SampleLimits{};
+        if (s == 0 && palette_)
+            pixel.push_back(static_cast<double>(values_[0]));
+        else if (kinds_[s] == Paper::Neutral)
+            pixel.push_back(0);
+        else
+            pixel.push_back(kinds_[s] == Paper::Highest ? limits.high : limits.low);
+    }
+    std::vector<double> row;
+    row.reserve(pixels * pixel.size());
+    for (uint64_t x = 0; x < pixels; ++x)
+        row.insert(row.end(), pixel.begin(), pixel.end());
+    return row;
 }
 
 std::vector<uint8_t> PaperSamples::row(uint64_t pixels, uint16_t plane) const {

@@ -11,6 +11,7 @@
 namespace quorvex {
 
 class TiffDocument;
+struct SampleFormatPlan;
 
 class PaperSamples {
   public:
@@ -23,9 +24,18 @@ class PaperSamples {
     std::vector<uint8_t> row(uint64_t pixels, uint16_t plane = 0) const;
     // Fills `bytes` with whole rows of `pixels` pixels of paper.
     void fill(uint8_t* bytes, uint64_t size, uint64_t pixels, uint16_t plane = 0) const;
+    // A row of `pixels` pixels of paper as numbers, in the limits `plan`
+    // draws the samples over (the page's own range for floats).
+    std::vector<double> numbers(const SampleFormatPlan& plan, uint64_t pixels) const;
+
+    // No ink, full light, or a* and b* at 0 (CIE Lab keeps them signed, ICC
+    // and ITU Lab offset them by half their range).
+    enum class Paper { Lowest, Highest, Neutral };
 
   private:
-    std::vector<uint64_t> values_;  // one per sample of a pixel, as stored
+    std::vector<Paper> kinds_;      // one per sample of a pixel
+    std::vector<uint64_t> values_;  // the same, as stored
+    bool palette_ = false;
     uint16_t bits_ = 8;
     bool separatePlanes_ = false;
 };

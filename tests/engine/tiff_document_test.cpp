@@ -126,24 +126,13 @@ TEST(TiffDocument, ReducedResolutionCopiesAndMasksAreNotPages) {
     EXPECT_EQ(document.page().width, 10U);
 }
 
-TEST(TiffDocument, FileOfOnlySubfilesShowsTheFirst) {
-    support::TempDir dir;
-    TiffDocument document;
-    document.open(writePages(dir, {{.width = 7, .subfileType = FILETYPE_REDUCEDIMAGE},
-                                   {.width = 8, .subfileType = FILETYPE_REDUCEDIMAGE}}));
-    EXPECT_EQ(document.getPageCount(), 1);
-    EXPECT_EQ(document.skippedSubfiles(), 1U);
-    EXPECT_EQ(document.page().width, 7U);
-}
-
 // The resolution a 300 x 200 page gets, in dots per inch.
 std::pair<float, float> resolutionOf(const support::TempDir& dir, fixtures::PageRecipe page,
-                                     float defaultDpi = 0, float forcedDpi = 0) {
+                                     float defaultDpi = 0) {
     page.width = 300;
     page.height = 200;
     TiffDocument document;
     document.setDefaultResolution(defaultDpi);
-    document.setForcedResolution(forcedDpi);
     document.open(writePages(dir, {page}));
     EXPECT_EQ(document.page().resolutionUnit, RESUNIT_INCH);
     return {document.page().xResolution, document.page().yResolution};
@@ -161,13 +150,6 @@ TEST(TiffDocument, ResolutionWithoutUnitKeepsOnlyTheAspectRatio) {
     const fixtures::PageRecipe wide{
         .xResolution = 72.0F, .yResolution = 36.0F, .resolutionUnit = RESUNIT_NONE};
     EXPECT_EQ(resolutionOf(dir, wide, 100), std::pair(200.0F, 100.0F));
-}
-
-TEST(TiffDocument, ForcedResolutionWinsOverTheFiles) {
-    support::TempDir dir;
-    const fixtures::PageRecipe centimetres{
-        .xResolution = 40.0F, .yResolution = 80.0F, .resolutionUnit = RESUNIT_CENTIMETER};
-    EXPECT_EQ(resolutionOf(dir, centimetres, 150, 300), std::pair(300.0F, 300.0F));
 }
 
 TEST(TiffDocument, ManyPagesAreCountedInOnePass) {

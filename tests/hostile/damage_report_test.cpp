@@ -626,7 +626,8 @@ INSTANTIATE_TEST_SUITE_P(
 struct PaperCase {
     std::string name;
     std::vector<PageRecipe> pages;  // the last page is the one damaged
-    // Pages in planes lose whole rows: a pixel missing one plane is lost.
+    // Pages in planes lose whole rows (a pixel missing one plane is lost), and
+    // so do pages drawn over their own range.
     bool wholeRows = false;
     // MuPDF draws Lab's white (L* 100, a* b* 0) as cyan; Poppler draws it white.
     support::Renderer renderer = support::Renderer::MuPdf;
@@ -655,6 +656,10 @@ std::vector<PaperCase> paperCases() {
     signedGrey.sampleFormat = SAMPLEFORMAT_INT;
     PageRecipe floatGrey = tiledPage(PHOTOMETRIC_MINISWHITE, 32);
     floatGrey.sampleFormat = SAMPLEFORMAT_IEEEFP;
+    // Drawn over the page's own range, which paper must not widen.
+    PageRecipe floatsBeyondUnit = tiledPage(PHOTOMETRIC_MINISBLACK, 32);
+    floatsBeyondUnit.sampleFormat = SAMPLEFORMAT_IEEEFP;
+    floatsBeyondUnit.floatRange = {-5, 5};
     PageRecipe planes = tiledPage(PHOTOMETRIC_RGB, 8);
     planes.planarConfig = PLANARCONFIG_SEPARATE;
     return {
@@ -670,6 +675,7 @@ std::vector<PaperCase> paperCases() {
          {tiledPage(PHOTOMETRIC_MINISBLACK, 8), tiledPage(PHOTOMETRIC_SEPARATED, 8)}},
         {"SignedGrey", {signedGrey}},
         {"FloatMinIsWhite", {floatGrey}},
+        {"FloatsBeyondUnit", {floatsBeyondUnit}, true},
     };
 }
 
