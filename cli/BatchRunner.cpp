@@ -160,6 +160,7 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     result.detail = outcome.detail;
     result.diagnostic = outcome.diagnostic;
     result.warnings = outcome.warnings;
+    result.notes = outcome.notes;
     if (outcome.ok()) {
         result.status = JobStatus::Converted;
     } else {

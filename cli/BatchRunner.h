@@ -30,6 +30,7 @@ struct JobResult {
     // None: refused by the command line itself, `reason` says why.
     FailureKind failure = FailureKind::None;
     std::vector<std::string> warnings;  // damage in a converted file
+    std::vector<std::string> notes;     // what was left out on purpose (shown with -v)
     uint32_t pageCount = 0;
     uint64_t bytesWritten = 0;
     double seconds = 0.0;

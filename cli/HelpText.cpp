@@ -34,6 +34,7 @@ Input and output:
   -j, --jobs N            use N processors: up to N files at once, a lone file
                           compresses its pages on them (default: one per CPU)
       --dpi N             resolution for pages that carry none (default: 200)
+      --force-dpi N       resolution for every page, whatever the file says
       --strict            fail damaged files instead of converting what can
                           be read (no PDF is written, an old one is kept)
 

@@ -23,6 +23,7 @@ enum class OptionId {
     Merge,
     Strict,
     Dpi,
+    ForceDpi,
     Quiet,
     Verbose,
     Title,
@@ -56,6 +57,7 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::Merge, 'm', "merge", false},
     OptionDef{OptionId::Strict, '\0', "strict", false},
     OptionDef{OptionId::Dpi, '\0', "dpi", true},
+    OptionDef{OptionId::ForceDpi, '\0', "force-dpi", true},
     OptionDef{OptionId::Quiet, 'q', "quiet", false},
     OptionDef{OptionId::Verbose, 'v', "verbose", false},
     OptionDef{OptionId::Title, '\0', "title", true},
@@ -244,7 +246,10 @@ class Parser {
                 options.conversion.strict = true;
                 break;
             case OptionId::Dpi:
-                setDpi(value, option, typedLong);
+                setDpi(result_.options.conversion.defaultDpi, value, option, typedLong);
+                break;
+            case OptionId::ForceDpi:
+                setDpi(result_.options.conversion.forcedDpi, value, option, typedLong);
                 break;
             case OptionId::Quiet:
                 setVerbosity(Verbosity::Quiet);
@@ -313,14 +318,14 @@ class Parser {
         result_.options.jobs = *jobs;
     }
 
-    void setDpi(const std::string& value, const OptionDef& option, bool typedLong) {
+    void setDpi(double& target, const std::string& value, const OptionDef& option, bool typedLong) {
         const std::optional<double> dpi = parseDpi(value);
         if (!dpi) {
             fail("invalid value '" + value + "' for '" + displayName(option, typedLong) +
                  "': expected a resolution from 1 to " + std::to_string(int(kMaxDpi)));
             return;
         }
-        result_.options.conversion.defaultDpi = *dpi;
+        target = *dpi;
     }
 
     void setCreationDate(const std::string& value, const OptionDef& option, bool typedLong) {

@@ -89,7 +89,12 @@ std::string formatResult(const JobResult& result, Verbosity verbosity) {
             std::string line = printable(result.input) + more + " -> " + printable(result.output) +
                                " (" + plural(result.pageCount, "page", "pages") + ", " +
                                formatSize(result.bytesWritten) + ")";
-            return verbose ? line + " in " + secondsText(result.seconds) : line;
+            if (!verbose)
+                return line;
+            line += " in " + secondsText(result.seconds);
+            for (const std::string& note : result.notes)
+                line += "\n    note: " + printable(note);
+            return line;
         }
         case JobStatus::Skipped:
             return printable(result.input) + ": " + printable(result.reason);

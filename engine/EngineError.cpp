@@ -16,6 +16,8 @@ LegacyText legacyTextOf(LegacyReason reason) {
             return {"Damaged TIFF file.", 0};
         case LegacyReason::InvalidFax:
             return {"Unable to convert tiff. invalid fax format.", -1};
+        case LegacyReason::UnsupportedCompression:
+            return {"Unsupported compression.", -1};
         case LegacyReason::NoFileName:
             return {"No file name given.", -1};
         case LegacyReason::Cancelled:

@@ -24,6 +24,7 @@ enum class LegacyReason {
     CmykRefused,
     Damaged,
     InvalidFax,
+    UnsupportedCompression,
     NoFileName,
     Cancelled,
     ImageObject,

@@ -7,9 +7,13 @@
 
 namespace quorvex {
 
-MergedPages::MergedPages(TiffDocument& first, std::vector<std::string> others,
-                         std::vector<uint32_t> otherPageCounts, Opener opener)
-    : first_(first), others_(std::move(others)), opener_(std::move(opener)) {
+MergedPages::MergedPages(TiffDocument& first, std::string firstPath,
+                         std::vector<std::string> others, std::vector<uint32_t> otherPageCounts,
+                         Opener opener)
+    : first_(first),
+      firstPath_(std::move(firstPath)),
+      others_(std::move(others)),
+      opener_(std::move(opener)) {
     uint64_t total = static_cast<uint64_t>(std::max(first.getPageCount(), 0));
     firstPages_.push_back(0);
     for (const uint32_t pages : otherPageCounts) {
@@ -34,9 +38,19 @@ TiffDocument& MergedPages::documentOf(std::size_t input) {
     return other_;
 }
 
-TiffDocument& MergedPages::selectPage(uint32_t page) {
+std::size_t MergedPages::inputOf(uint32_t page) const {
     const auto next = std::upper_bound(firstPages_.begin(), firstPages_.end(), page);
-    const auto input = static_cast<std::size_t>(next - firstPages_.begin() - 1);
+    return static_cast<std::size_t>(next - firstPages_.begin() - 1);
+}
+
+std::string MergedPages::pageName(uint32_t page) const {
+    const std::size_t input = inputOf(page);
+    const std::string& path = input == 0 ? firstPath_ : others_[input - 1];
+    return path + ": page " + std::to_string(page - firstPages_[input] + 1);
+}
+
+TiffDocument& MergedPages::selectPage(uint32_t page) {
+    const std::size_t input = inputOf(page);
     TiffDocument& document = documentOf(input);
     const auto local = static_cast<int32_t>(page - firstPages_[input]);
     if (document.getCurrentPage() != local && !document.selectPage(local)) {

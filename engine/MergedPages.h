@@ -18,18 +18,22 @@ class MergedPages final : public PageSource {
     // ConversionError when it cannot.
     using Opener = std::function<void(const std::string& path, TiffDocument&)>;
 
-    // `first` is open on the first input; `others` follow it with the page
+    // `first` is open on the first input, `firstPath`; `others` follow it with the page
     // counts found when they were checked.
-    MergedPages(TiffDocument& first, std::vector<std::string> others,
+    MergedPages(TiffDocument& first, std::string firstPath, std::vector<std::string> others,
                 std::vector<uint32_t> otherPageCounts, Opener opener);
 
     uint32_t pageCount() const override { return total_; }
     TiffDocument& selectPage(uint32_t page) override;
+    // "scan2.tif: page 1": the input and its own page number.
+    std::string pageName(uint32_t page) const override;
 
   private:
     TiffDocument& documentOf(std::size_t input);
+    std::size_t inputOf(uint32_t page) const;
 
     TiffDocument& first_;
+    std::string firstPath_;
     std::vector<std::string> others_;
     std::vector<uint32_t> firstPages_;  // global number of each input's first page
     uint32_t total_ = 0;

@@ -35,6 +35,11 @@ std::string outputObstacle(const std::string& path) {
     return {};
 }
 
+std::string skippedSubfilesNote(uint32_t count) {
+    return std::to_string(count) + (count == 1 ? " subfile" : " subfiles") +
+           " skipped (reduced-resolution copies and transparency masks are not pages)";
+}
+
 std::string orEmpty(const char* text) {
     return text != nullptr ? text : std::string();
 }
@@ -93,6 +98,7 @@ void TiffToPdfConverter::fail(ConversionOutcome& outcome, const ConversionError&
 void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::string& input,
                                    TiffDocument& document, std::vector<std::string>& warnings) {
     document.setDefaultResolution(static_cast<float>(request.options.defaultDpi));
+    document.setForcedResolution(static_cast<float>(request.options.forcedDpi));
     if (request.inputBytes && input == request.inputPath)
         document.openMemory(request.inputBytes, input);
     else
@@ -103,25 +109,32 @@ void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::
         throw ConversionError::refused("the first page is CMYK", LegacyReason::CmykRefused);
 }
 
+// Opens one input of a merge: what is said about it, a failure included,
+// names the file.
+void TiffToPdfConverter::openMergedInput(const ConversionRequest& request, const std::string& path,
+                                         TiffDocument& document, ConversionOutcome& outcome) {
+    std::vector<std::string> warnings;
+    try {
+        openInput(request, path, document, warnings);
+    } catch (const ConversionError& error) {
+        if (error.isCancellation())
+            throw;
+        outcome.diagnostic = document.diagnostics().text();
+        throw error.about(path);
+    }
+    for (const std::string& warning : warnings)
+        outcome.warnings.push_back(path + ": " + warning);
+    skippedSubfiles_ += document.skippedSubfiles();
+}
+
 // Checks every further input of a merge before anything is written and
 // counts its pages; each is closed again, so only one is open at a time.
-// A failure names the file it is about.
 std::vector<uint32_t> TiffToPdfConverter::checkMergedInputs(const ConversionRequest& request,
                                                             ConversionOutcome& outcome) {
     std::vector<uint32_t> pageCounts;
     for (const std::string& path : request.mergedInputs) {
         TiffDocument document;
-        std::vector<std::string> warnings;
-        try {
-            openInput(request, path, document, warnings);
-        } catch (const ConversionError& error) {
-            if (error.isCancellation())
-                throw;
-            outcome.diagnostic = document.diagnostics().text();
-            throw error.about(path);
-        }
-        for (const std::string& warning : warnings)
-            outcome.warnings.push_back(path + ": " + warning);
+        openMergedInput(request, path, document, outcome);
         pageCounts.push_back(static_cast<uint32_t>(document.getPageCount()));
         outcome.pageCount += pageCounts.back();
     }
@@ -147,9 +160,17 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
         }
     } keepDiagnostics{outcome, document};
 
-    openInput(request, input, document, outcome.warnings);
+    skippedSubfiles_ = 0;
+    if (request.mergedInputs.empty()) {
+        openInput(request, input, document, outcome.warnings);
+        skippedSubfiles_ = document.skippedSubfiles();
+    } else {
+        openMergedInput(request, input, document, outcome);
+    }
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
     std::vector<uint32_t> mergedPageCounts = checkMergedInputs(request, outcome);
+    if (skippedSubfiles_ > 0)
+        outcome.notes.push_back(skippedSubfilesNote(skippedSubfiles_));
 
     if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty())
         throw ConversionError::outputFailed(obstacle, LegacyReason::UnableToOpen);
@@ -159,7 +180,7 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     if (request.mergedInputs.empty()) {
         writeDocument(*out, document, request.info, request.options, hooks);
     } else {
-        MergedPages pages(document, request.mergedInputs, std::move(mergedPageCounts),
+        MergedPages pages(document, input, request.mergedInputs, std::move(mergedPageCounts),
                           [&](const std::string& path, TiffDocument& next) {
                               std::vector<std::string> seenBefore;
                               openInput(request, path, next, seenBefore);

@@ -33,10 +33,14 @@ class TiffToPdfConverter {
     int run(const ConversionRequest& request, ConversionOutcome& outcome);
     void openInput(const ConversionRequest& request, const std::string& input,
                    TiffDocument& document, std::vector<std::string>& warnings);
+    void openMergedInput(const ConversionRequest& request, const std::string& path,
+                         TiffDocument& document, ConversionOutcome& outcome);
     std::vector<uint32_t> checkMergedInputs(const ConversionRequest& request,
                                             ConversionOutcome& outcome);
     void fail(ConversionOutcome& outcome, const ConversionError& error);
     void setMessage(const std::string& text);
+
+    uint32_t skippedSubfiles_ = 0;  // over every input of the run
 };
 
 }  // namespace quorvex

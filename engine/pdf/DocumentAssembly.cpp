@@ -58,6 +58,7 @@ struct CheckedFaxImage {
 struct PreparedPage {
     uint32_t index = 0;
     PageObjects objects;
+    std::string name;  // how damage names the page
     std::string pageObject;
     std::string contentStream;
     std::string procSet;
@@ -91,10 +92,9 @@ void checkFaxApart(PreparedPage& page, const PageFacts& facts, const PageLayout&
                    const ImagePlan& plan, CodedStrips strips, WorkerPool& pool,
                    const std::atomic<bool>* cancel) {
     auto task = std::make_shared<std::packaged_task<CheckedFaxImage()>>(
-        [layout, plan, strips = std::move(strips), facts, length = page.objects.length,
-         cancel]() mutable {
-            CheckedFax fax =
-                checkFaxStrips(layout, plan, std::move(strips), facts.index + 1, cancel);
+        [layout, plan, strips = std::move(strips), facts, name = page.name,
+         length = page.objects.length, cancel]() mutable {
+            CheckedFax fax = checkFaxStrips(layout, plan, std::move(strips), name, cancel);
             return CheckedFaxImage{imageDictionary(fax.plan, facts.size, facts.index, length),
                                    std::move(fax.stream), std::move(fax.lost)};
         });
@@ -201,7 +201,7 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
         }
         feeder.finish();
         if (damage.any())
-            page.lost = damage.describe(facts.index + 1);
+            page.lost = damage.describe(page.name);
     });
 }
 
@@ -343,6 +343,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         TiffDocument& document = source.selectPage(page);
         PreparedPage& prepared = pages.emplace_back();
         prepared.objects = numbers.pageObjects[page];
+        prepared.name = source.pageName(page);
         const PageFacts facts{page, static_cast<uint32_t>(document.getCurrentPage()),
                               ImageSize{document.page().width, document.page().height}};
         preparePage(document, facts, pageCount == 1, numbers.pages, pool, options, hooks, prepared);

@@ -31,6 +31,9 @@ class PageSource {
     // Selects page `page` (counted across the whole PDF) and returns the
     // document it is selected in. Throws when it cannot be read.
     virtual TiffDocument& selectPage(uint32_t page) = 0;
+    // How damage names the page: "page 3", or in a merge the input's path
+    // and its own page number.
+    virtual std::string pageName(uint32_t page) const { return "page " + std::to_string(page + 1); }
 };
 
 // `options.threads` compress page images while the reading thread reads the

@@ -12,7 +12,7 @@ namespace quorvex {
 namespace {
 
 constexpr double kCentimetresPerInch = 2.54;
-constexpr double kFallbackDpi = 200.0;
+constexpr double kFallbackDpi = kUsualDpi;
 // Beyond this a page size is clamped rather than overflowing PDF numbers.
 constexpr double kLargestPoints = 1e9;
 

@@ -11,6 +11,7 @@
 #include "engine/Limits.h"
 #include "engine/encode/StreamSink.h"
 #include "engine/read/PageDamage.h"
+#include "engine/read/PaperSamples.h"
 #include "engine/read/SampleFormats.h"
 #include "engine/read/SampleRoutes.h"
 #include "engine/read/StoredRows.h"
@@ -281,13 +282,8 @@ void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout) {
     for (uint32_t top = 0; top < height; top += rows.bandRows()) {
         throwIfCancelled(reading.cancel);
         const uint32_t count = std::min(rows.bandRows(), height - top);
-        // A band that cannot be decoded ends the page's data there, so a
-        // damaged scan still shows what could be read.
         const std::size_t mark = reading.damage.mark();
-        const bool failed = !rows.read(top);
-        reading.damage.check(mark, failed, top, failed ? height - 1 : top + count - 1);
-        if (failed)
-            return;
+        reading.damage.checkBand(mark, top, rows.read(top), count);
         for (uint32_t r = 0; r < count; ++r) {
             converter.convert(rows, r, out.data());
             reading.sink.append(out.data(), out.size());
@@ -297,9 +293,9 @@ void writeDecodedPixels(PageReading& reading, const DecodedLayout& layout) {
 
 namespace {
 
-// Hands each stored row's planes to `use`; a band that cannot be decoded
-// ends the page there, as on the decoded path, and is recorded as damage
-// when `recordDamage` (a page read twice reports it once).
+// Hands each stored row's planes to `use`, with whether the row was lost;
+// lost rows are recorded as damage when `recordDamage` (a page read twice
+// reports it once).
 template <typename Use>
 void forEachStoredRow(PageReading& reading, bool recordDamage, Use&& use) {
     StoredRows rows(reading.document);
@@ -310,41 +306,53 @@ void forEachStoredRow(PageReading& reading, bool recordDamage, Use&& use) {
         throwIfCancelled(reading.cancel);
         const uint32_t count = std::min(rows.bandRows(), height - top);
         const std::size_t mark = reading.damage.mark();
-        const bool failed = !rows.read(top);
+        const uint32_t intact = rows.read(top);
         if (recordDamage)
-            reading.damage.check(mark, failed, top, failed ? height - 1 : top + count - 1);
-        if (failed)
-            return;
+            reading.damage.checkBand(mark, top, intact, count);
         for (uint32_t r = 0; r < count; ++r) {
             for (std::size_t plane = 0; plane < planes.size(); ++plane)
                 planes[plane] = rows.row(static_cast<uint16_t>(plane), r);
-            use(std::span<const uint8_t* const>(planes));
+            use(std::span<const uint8_t* const>(planes), r >= intact);
         }
     }
+}
+
+bool isUnitRange(const SampleFormatPlan& plan) {
+    return std::all_of(plan.limits.begin(), plan.limits.end(), [](const SampleLimits& limits) {
+        return limits.low == 0 && limits.high == 1;
+    });
 }
 
 }  // namespace
 
 // A float page without SMin/SMaxSampleValue is read for its range first;
-// KeptRows decides whether its rows are kept or decoded again.
+// KeptRows decides whether its rows are kept or decoded again. Lost rows
+// take no part in the range; drawn over a range other than 0..1 the stored
+// paper would not be white, so they are then paper whole, in that range.
 void writeMappedSamples(PageReading& reading, SampleFormatPlan plan) {
     const uint32_t width = reading.document.page().width;
     RowSamples samples(plan, width);
     KeptRows kept(plan, width, reading.document.page().height);
     const bool keep = plan.rangeFromPage && kept.keeping();
+    std::vector<bool> keptLost;
     if (plan.rangeFromPage) {
         SampleRange range(plan);
-        forEachStoredRow(reading, true, [&](std::span<const uint8_t* const> planes) {
-            range.observe(samples.read(planes));
-            if (keep)
+        forEachStoredRow(reading, true, [&](std::span<const uint8_t* const> planes, bool lost) {
+            if (!lost)
+                range.observe(samples.read(planes));
+            if (keep) {
                 kept.keep(planes);
+                keptLost.push_back(lost);
+            }
         });
         range.applyTo(plan);
     }
     const SampleMapper mapper(plan, reading.document, width);
+    const std::vector<double> paper = PaperSamples(reading.document).numbers(plan, width);
+    const bool paperMoved = plan.rangeFromPage && !isUnitRange(plan);
     std::vector<uint8_t> out = allocateBuffer(mapper.rowBytes());
-    const auto write = [&](std::span<const uint8_t* const> planes) {
-        mapper.convert(samples.read(planes), out.data());
+    const auto write = [&](std::span<const uint8_t* const> planes, bool lost) {
+        mapper.convert(lost && paperMoved ? paper : samples.read(planes), out.data());
         reading.sink.append(out.data(), out.size());
     };
     if (!keep) {
@@ -354,7 +362,7 @@ void writeMappedSamples(PageReading& reading, SampleFormatPlan plan) {
     for (uint32_t y = 0; y < kept.rows(); ++y) {
         if (y % 256 == 0)
             throwIfCancelled(reading.cancel);
-        write(kept.row(y));
+        write(kept.row(y), keptLost[y]);
     }
 }
 

@@ -80,16 +80,14 @@ FaxBitmap FaxBitmap::decode(const TiffDocument& document, PageDamage& damage,
     FaxBitmap bitmap(page.width, page.height,
                      page.photometric == PHOTOMETRIC_MINISBLACK ? BitmapPolarity::ZeroIsBlack
                                                                 : BitmapPolarity::ZeroIsWhite);
-    const uint8_t paper = bitmap.polarity_ == BitmapPolarity::ZeroIsBlack ? 0xFF : 0x00;
     StoredRows stored(document);
     for (uint32_t top = 0; top < page.height; top += stored.bandRows()) {
         throwIfCancelled(cancel);
         const uint32_t count = std::min(stored.bandRows(), page.height - top);
         // A band libtiff gives up on part-way keeps the rows it decoded, as
         // libtiff itself shows them; the rest stay paper.
-        stored.fill(paper);
         const std::size_t mark = damage.mark();
-        damage.check(mark, !stored.read(top), top, top + count - 1);
+        damage.checkFaxBand(mark, top, stored.read(top), count);
         for (uint32_t r = 0; r < count; ++r) {
             std::memcpy(bitmap.rows_.data() + (uint64_t{top} + r) * bitmap.rowBytes_,
                         stored.row(0, r), bitmap.rowBytes_);
@@ -144,7 +142,7 @@ std::optional<CodedStrips> readFaxStrips(const TiffDocument& document) {
 }
 
 CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedStrips strips,
-                          uint32_t pageNumber, const std::atomic<bool>* cancel) {
+                          const std::string& pageName, const std::atomic<bool>* cancel) {
     std::vector<uint8_t> file = faxStripFile(page, strips);
     if (file.empty())
         throw ConversionError::unreadable("the page's fax data is too long");
@@ -161,7 +159,7 @@ CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedSt
         return CheckedFax{plan, bitmap.coded(ccittGroupOf(plan.ccitt)), {}};
     }
     const ImagePlan clean = cleanFaxPlan(plan);
-    return CheckedFax{clean, bitmap.coded(ccittGroupOf(clean.ccitt)), damage.describe(pageNumber)};
+    return CheckedFax{clean, bitmap.coded(ccittGroupOf(clean.ccitt)), damage.describe(pageName)};
 }
 
 }  // namespace quorvex

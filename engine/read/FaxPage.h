@@ -41,10 +41,10 @@ struct CheckedFax {
     std::vector<uint8_t> stream;
     std::string lost;  // what the page lost, in words; empty when nothing
 };
-// `plan` is the page's fax plan (RawStrips or FaxReencode); `pageNumber`
-// (1-based) names the page in `lost`.
+// `plan` is the page's fax plan (RawStrips or FaxReencode); `pageName`
+// ("page 3") names the page in `lost`.
 CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedStrips strips,
-                          uint32_t pageNumber, const std::atomic<bool>* cancel);
+                          const std::string& pageName, const std::atomic<bool>* cancel);
 
 class FaxBitmap {
   public:

@@ -12,6 +12,9 @@
 
 namespace quorvex {
 
+// Dots per inch of a page that carries no usable resolution.
+inline constexpr float kUsualDpi = 200.0F;
+
 struct PageLayout {
     uint32_t width = 0;
     uint32_t height = 0;

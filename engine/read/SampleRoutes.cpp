@@ -11,6 +11,8 @@
 #include "engine/Limits.h"
 #include "engine/encode/StreamSink.h"
 #include "engine/read/PageDamage.h"
+#include "engine/read/PaperSamples.h"
+#include "engine/read/StoredRows.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
@@ -125,11 +127,16 @@ void writeScanlineSamples(PageReading& reading) {
     const bool twoLevel = isTwoLevelPage(page);
     const bool minIsWhite = page.photometric == PHOTOMETRIC_MINISWHITE;
 
+    const PaperSamples paper(reading.document);
     for (uint32_t y = 0; y < page.height; ++y) {
         throwIfCancelled(reading.cancel);
         const std::size_t mark = reading.damage.mark();
-        // A row that cannot be decoded keeps what the buffer held.
-        reading.damage.check(mark, TIFFReadScanline(tiff, row.data(), y, 0) < 0, y, y);
+        // A row that cannot be decoded is paper (decoders may leave it half
+        // written, or zeroed).
+        const bool failed = TIFFReadScanline(tiff, row.data(), y, 0) < 0;
+        if (failed)
+            paper.fill(row.data(), scanlineSize, page.width);
+        reading.damage.check(mark, failed, y, y);
         if (rowBytes == 0)
             continue;
         appendScanlineRow(page, row.data(), samples.data());
@@ -187,8 +194,8 @@ void writeRawStrips(PageReading& reading) {
 
 // Strip by strip through libtiff's decoder; every strip contributes a whole
 // strip's bytes, the last one too (its rows past the page carry no image
-// data, and files have always had them). A strip that fails to decode ends
-// the page's data there and its rows and the rest are reported lost.
+// data, and files have always had them). Rows of a strip that libtiff cannot
+// decode are reported lost and are paper; the strips after it are read as usual.
 void writeDecodedStrips(PageReading& reading) {
     TIFF* tiff = reading.document.handle();
     const PageLayout& page = reading.document.page();
@@ -199,26 +206,30 @@ void writeDecodedStrips(PageReading& reading) {
         throw ConversionError::unreadable("the page has no strip size");
     checkedSize({static_cast<uint64_t>(stripSize), strips});
     std::vector<uint8_t> strip = allocateBuffer(static_cast<uint64_t>(stripSize));
+    const PaperSamples paper(reading.document);
+    const uint64_t rowBytes = static_cast<uint64_t>(std::max<int64_t>(TIFFScanlineSize64(tiff), 1));
 
     const uint64_t height = page.height;
-    const uint64_t rowsPerStrip = page.rowsPerStrip;
+    const uint64_t rowsPerStrip = page.rowsPerStrip == 0 ? height : page.rowsPerStrip;
     uint64_t rowsDone = 0;
     for (uint32_t s = 0; s < strips; ++s) {
         throwIfCancelled(reading.cancel);
-        tmsize_t size = stripSize;
         const uint64_t rowsLeft = rowsDone < height ? height - rowsDone : 0;
-        if (rowsPerStrip > rowsLeft)
-            size = static_cast<tmsize_t>(TIFFVStripSize64(tiff, static_cast<uint32_t>(rowsLeft)));
+        const auto rows = static_cast<uint32_t>(std::min(rowsPerStrip, rowsLeft));
+        const tmsize_t size = rowsPerStrip > rowsLeft
+                                  ? static_cast<tmsize_t>(TIFFVStripSize64(tiff, rows))
+                                  : stripSize;
         const std::size_t mark = reading.damage.mark();
-        const bool failed = TIFFReadEncodedStrip(tiff, s, strip.data(), size) < 0;
-        if (rowsLeft > 0) {
-            const auto first = static_cast<uint32_t>(rowsDone);
-            const auto last = static_cast<uint32_t>(
-                failed ? height - 1 : rowsDone + std::min(rowsPerStrip, rowsLeft) - 1);
-            reading.damage.check(mark, failed, first, last);
+        uint32_t intact = rows;
+        if (TIFFReadEncodedStrip(tiff, s, strip.data(), size) < 0) {
+            intact = decodableRows(rows, reading.document.diagnostics(), [&](uint32_t count) {
+                return TIFFReadEncodedStrip(tiff, s, strip.data(),
+                                            static_cast<tmsize_t>(count * rowBytes)) >= 0;
+            });
+            paper.fill(strip.data() + intact * rowBytes, strip.size() - intact * rowBytes,
+                       page.width);
         }
-        if (failed)
-            break;
+        reading.damage.checkBand(mark, static_cast<uint32_t>(rowsDone), intact, rows);
         reading.sink.append(strip.data(), strip.size());
         rowsDone += rowsPerStrip;
     }

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/read/PaperSamples.h"
+#include "engine/read/TiffHandle.h"
+
 namespace quorvex {
 
 class TiffDocument;
@@ -16,6 +19,26 @@ class TiffDocument;
 // Bytes of `samples` samples of `bits` bits, packed and padded to a byte.
 inline uint64_t packedBytes(uint64_t samples, uint64_t bits) {
     return (samples * bits + 7) / 8;
+}
+
+// How many rows from the top of a strip or tile that failed as a whole
+// libtiff decodes: it is asked for fewer rows until it decodes them.
+// `decode(rows)` decodes that many rows into the piece's buffer.
+template <typename Decode>
+uint32_t decodableRows(uint32_t rows, const TiffDiagnostics& diagnostics, Decode&& decode) {
+    // The tries repeat what the failed read said.
+    const TiffDiagnostics::Muted quiet(diagnostics);
+    uint32_t good = 0;
+    uint32_t bad = rows;
+    bool lastTryGood = true;
+    while (bad - good > 1) {
+        const uint32_t middle = good + (bad - good) / 2;
+        lastTryGood = decode(middle);
+        (lastTryGood ? good : bad) = middle;
+    }
+    if (good > 0 && !lastTryGood)
+        decode(good);
+    return good;
 }
 
 class StoredRows {
@@ -27,12 +50,13 @@ class StoredRows {
     uint32_t bandRows() const { return bandRows_; }
     uint64_t planeRowBytes() const { return planeRowBytes_; }
 
-    // Decodes the band that starts at `top`; false when libtiff cannot (the
-    // rows it got to are decoded, the others keep what the band held).
-    bool read(uint32_t top);
-    // Sets every byte of the band, e.g. to paper before a read that may stop
-    // part-way.
-    void fill(uint8_t value) { std::fill(band_.begin(), band_.end(), value); }
+    // Decodes the band that starts at `top` and returns how many of its rows,
+    // from the top, every strip and tile decoded; the rows below are blank
+    // paper (PaperSamples.h). Every strip and tile is tried whatever the
+    // others did. Fax rows are the exception: libtiff's decoders resume
+    // after a bad line and say which lines they lost, so a fax band keeps
+    // everything they drew and the rest stays paper.
+    uint32_t read(uint32_t top);
 
     const uint8_t* row(uint16_t plane, uint32_t rowInBand) const {
         return band_.data() + (uint64_t{plane} * bandRows_ + rowInBand) * planeRowBytes_;
@@ -42,10 +66,18 @@ class StoredRows {
     uint8_t* planeStart(uint16_t plane) {
         return band_.data() + uint64_t{plane} * bandRows_ * planeRowBytes_;
     }
-    bool readStrip(uint32_t top, uint32_t rows, uint16_t plane);
-    bool readTiles(uint32_t top, uint32_t rows, uint16_t plane);
+    bool drawsPlane(uint16_t plane) const;
+    uint32_t readStrip(uint32_t top, uint32_t rows, uint16_t plane);
+    uint32_t readTiles(uint32_t top, uint32_t rows, uint16_t plane);
+    uint32_t readTile(uint32_t tile, uint16_t plane);
+    void copyTile(uint32_t left, uint32_t rows, uint16_t plane);
 
     TIFF* tiff_;
+    const TiffDiagnostics& diagnostics_;
+    PaperSamples paper_;
+    bool fax_;
+    uint16_t colourSamples_;
+    int alphaSample_;
     uint32_t width_;
     uint32_t height_;
     uint16_t bits_;

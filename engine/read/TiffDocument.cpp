@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "engine/EngineError.h"
 
@@ -52,6 +56,78 @@ int openRegularFile(const std::string& path) {
     return fd;
 }
 
+// Names of compressions this libtiff may lack, as their writers call them;
+// libtiff knows names only for the codecs it was built to know.
+std::string compressionName(uint16_t compression) {
+    switch (compression) {
+        case 34712:
+            return "JPEG 2000";
+        case 34892:
+            return "lossless JPEG";
+        case 34713:
+            return "Nikon NEF";
+        case 34933:
+            return "PNG";
+        case 34934:
+            return "JPEG XR";
+        case 50002:
+            return "JPEG XL";
+        default:
+            break;
+    }
+    const TIFFCodec* codec = TIFFFindCODEC(compression);
+    return codec != nullptr && codec->name != nullptr ? codec->name : "unknown";
+}
+
+// Without a unit only the ratio of the two values means anything: the
+// coarser axis gets `usual`, the finer one as much more as the ratio says.
+void keepAspectOnly(PageLayout& page, float usual) {
+    const float x = page.xResolution;
+    const float y = page.yResolution;
+    page.resolutionUnit = RESUNIT_INCH;
+    if (!(std::isfinite(x) && std::isfinite(y) && x > 0 && y > 0)) {
+        page.xResolution = usual;
+        page.yResolution = usual;
+        return;
+    }
+    const float coarser = std::min(x, y);
+    page.xResolution = usual * (x / coarser);
+    page.yResolution = usual * (y / coarser);
+}
+
+std::string unsupportedCompressionText(uint16_t compression) {
+    return "compression " + std::to_string(compression) + " (" + compressionName(compression) +
+           ") is not supported by this build";
+}
+
+// Reads `bytes` bytes (2, 4 or 8) at `offset` in the file's byte order.
+std::optional<uint64_t> readNumberAt(TIFF* tiff, uint64_t offset, int bytes) {
+    std::array<uint8_t, 8> raw{};
+    const thandle_t file = TIFFClientdata(tiff);
+    if (TIFFGetSeekProc(tiff)(file, offset, SEEK_SET) != offset ||
+        TIFFGetReadProc(tiff)(file, raw.data(), bytes) != bytes) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i) {
+        const int at = TIFFIsBigEndian(tiff) ? i : bytes - 1 - i;
+        value = (value << 8) | raw[static_cast<std::size_t>(at)];
+    }
+    return value;
+}
+
+// The link that follows the current directory, read from the file: libtiff
+// keeps it to itself. Nothing when it cannot be read.
+std::optional<uint64_t> nextDirectoryLink(TIFF* tiff) {
+    const bool big = TIFFIsBigTIFF(tiff) != 0;
+    const uint64_t at = TIFFCurrentDirOffset(tiff);
+    const std::optional<uint64_t> entries = readNumberAt(tiff, at, big ? 8 : 2);
+    if (!entries || *entries > 0xFFFFU)
+        return std::nullopt;
+    const uint64_t linkAt = at + (big ? 8 : 2) + *entries * (big ? 20 : 12);
+    return readNumberAt(tiff, linkAt, big ? 8 : 4);
+}
+
 // Read without mapping the file: its pages are read once, and mapped they
 // would stay in the process's memory next to the page being compressed.
 constexpr const char* kReadMode = "rbm";
@@ -84,44 +160,100 @@ void TiffDocument::openMemory(std::shared_ptr<const std::vector<uint8_t>> bytes,
 }
 
 void TiffDocument::finishOpen() {
-    countPages();
-    if (!TIFFSetDirectory(tiff_.get(), 0))
+    scanDirectories();
+    refuseUndecodablePages();
+    pageCount_ = static_cast<int32_t>(pageDirectories_.size());
+    // A file of one directory is still on it; a failed read may have left
+    // the handle anywhere.
+    const tdir_t first = pageDirectories_.front();
+    const bool onFirst = truncation_.empty() && TIFFCurrentDirectory(tiff_.get()) == first;
+    if (!onFirst && !readDirectory(first))
         refuse("its first page cannot be read");
     currentPage_ = 0;
     loadPage();
 }
 
-// Counts the leading directories that libtiff reads one after another.
-// Reading forward from the current directory keeps this linear in the number
-// of pages, and libtiff itself stops on a chain that loops back. A chain that
-// goes on but cannot be read is remembered: the pages after it are lost.
-void TiffDocument::countPages() {
-    pageCount_ = 1;  // opening succeeded, so directory 0 was read
+// Reads every directory once, one after another, which keeps this linear in
+// their number; what each one is (a page or a subfile) and its compression
+// are noted on the way. A chain that goes on but cannot be read, or links
+// back to a directory already read, is remembered: the pages after it are lost.
+void TiffDocument::scanDirectories() {
+    pageDirectories_.clear();
+    compressions_.clear();
+    skippedSubfiles_ = 0;
     truncation_.clear();
-    while (pageCount_ < kMaxPages && !TIFFLastDirectory(tiff_.get())) {
+    std::vector<uint64_t> offsetsSeen;
+    // Opening succeeded, so directory 0 has been read.
+    for (tdir_t directory = 0;; ++directory) {
+        offsetsSeen.push_back(TIFFCurrentDirOffset(tiff_.get()));
+        takeDirectory(directory);
+        if (directory + 1 >= static_cast<tdir_t>(kMaxPages) || TIFFLastDirectory(tiff_.get()))
+            break;
         const std::size_t mark = diagnostics_.count();
         if (!TIFFReadDirectory(tiff_.get())) {
-            truncation_ = "the file ends after page " + std::to_string(pageCount_) +
-                          ": directory " + std::to_string(pageCount_ + 1) + " cannot be read";
-            const std::string said = diagnostics_.firstErrorSince(mark);
-            if (!said.empty())
-                truncation_ += " (" + said + ")";
-            return;
+            describeBrokenChain(mark, offsetsSeen);
+            break;
         }
-        ++pageCount_;
     }
+    // A file of nothing but subfiles still shows its first one.
+    if (pageDirectories_.empty()) {
+        pageDirectories_.push_back(0);
+        --skippedSubfiles_;
+    }
+}
+
+void TiffDocument::takeDirectory(tdir_t directory) {
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetField(tiff_.get(), TIFFTAG_COMPRESSION, &compression);
+    compressions_.push_back(compression);
+    uint32_t subfileType = 0;
+    TIFFGetField(tiff_.get(), TIFFTAG_SUBFILETYPE, &subfileType);
+    if ((subfileType & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) != 0)
+        ++skippedSubfiles_;
+    else
+        pageDirectories_.push_back(directory);
+}
+
+void TiffDocument::describeBrokenChain(std::size_t mark, const std::vector<uint64_t>& offsetsSeen) {
+    const std::string pages = std::to_string(pageDirectories_.size());
+    const std::optional<uint64_t> next = nextDirectoryLink(tiff_.get());
+    if (next && std::find(offsetsSeen.begin(), offsetsSeen.end(), *next) != offsetsSeen.end()) {
+        truncation_ = "the page chain loops back after page " + pages;
+        return;
+    }
+    truncation_ = "the file ends after page " + pages + ": directory " +
+                  std::to_string(compressions_.size() + 1) + " cannot be read";
+    const std::string said = diagnostics_.firstErrorSince(mark);
+    if (!said.empty())
+        truncation_ += " (" + said + ")";
+}
+
+// Checked before anything is written: a page libtiff cannot decode would
+// otherwise become an empty image halfway through the PDF.
+void TiffDocument::refuseUndecodablePages() const {
+    for (std::size_t page = 0; page < pageDirectories_.size(); ++page) {
+        const uint16_t compression = compressions_[pageDirectories_[page]];
+        if (TIFFIsCODECConfigured(compression) == 0) {
+            throw ConversionError::refused(unsupportedCompressionText(compression) + " (page " +
+                                               std::to_string(page + 1) + ")",
+                                           LegacyReason::UnsupportedCompression);
+        }
+    }
+}
+
+// Directories are read again when their page is converted; what libtiff
+// said about them the first time is not said twice.
+bool TiffDocument::readDirectory(tdir_t directory) {
+    const TiffDiagnostics::Muted quiet(diagnostics_);
+    if (directory == TIFFCurrentDirectory(tiff_.get()) + 1)
+        return TIFFReadDirectory(tiff_.get()) != 0;
+    return TIFFSetDirectory(tiff_.get(), directory) != 0;
 }
 
 bool TiffDocument::selectPage(int32_t page) {
     if (!tiff_ || page < 0 || page >= pageCount_)
         return false;
-    bool ok = false;
-    if (page == currentPage_ + 1 &&
-        static_cast<int32_t>(TIFFCurrentDirectory(tiff_.get())) == currentPage_) {
-        ok = TIFFReadDirectory(tiff_.get()) != 0;
-    } else {
-        ok = TIFFSetDirectory(tiff_.get(), static_cast<tdir_t>(page)) != 0;
-    }
+    const bool ok = readDirectory(pageDirectories_[static_cast<std::size_t>(page)]);
     currentPage_ = page;
     loadPage();
     return ok;
@@ -129,6 +261,24 @@ bool TiffDocument::selectPage(int32_t page) {
 
 void TiffDocument::loadPage() {
     page_ = readPageLayout(tiff_.get());
+    applyResolutionChoice();
+}
+
+// A forced resolution wins over the file's; a page without a unit keeps only
+// its aspect ratio, the coarser axis at the usual resolution; a page missing
+// a value gets the default.
+void TiffDocument::applyResolutionChoice() {
+    if (forcedDpi_ > 0) {
+        page_.xResolution = forcedDpi_;
+        page_.yResolution = forcedDpi_;
+        page_.resolutionUnit = RESUNIT_INCH;
+        return;
+    }
+    const float usual = defaultDpi_ > 0 ? defaultDpi_ : kUsualDpi;
+    if (page_.resolutionUnit == RESUNIT_NONE) {
+        keepAspectOnly(page_, usual);
+        return;
+    }
     if (defaultDpi_ <= 0)
         return;
     // In the page's own unit, so a centimetre page missing one value stays consistent.
@@ -146,6 +296,9 @@ void TiffDocument::close() {
     page_ = PageLayout{};
     pageCount_ = 0;
     currentPage_ = 0;
+    pageDirectories_.clear();
+    compressions_.clear();
+    skippedSubfiles_ = 0;
 }
 
 }  // namespace quorvex

@@ -160,12 +160,14 @@ void TiffDiagnostics::add(bool error, const char* module, const char* text) {
     }
     said += text;
     const std::string line = (error ? "error: " : "warning: ") + said;
-    if (error)
-        lastError_ = line;
     ++count_;
     if (recent_.size() == kMaxRecentEntries)
         recent_.erase(recent_.begin());
     recent_.push_back(Entry{error, module != nullptr ? module : "", text});
+    if (muted_)
+        return;
+    if (error)
+        lastError_ = line;
     if (text_.size() + line.size() + 1 > kMaxDiagnosticBytes)
         return;
     if (!text_.empty())
@@ -176,16 +178,24 @@ void TiffDiagnostics::add(bool error, const char* module, const char* text) {
 namespace {
 
 // Warnings that decoders give when their data is damaged and rows come out
-// wrong: libtiff's fax decoders name themselves Fax3.../Fax4..., and libjpeg's
-// "Corrupt JPEG data" and "Premature end" come through as JPEGLib.
+// wrong: libtiff's fax decoders name themselves Fax3.../Fax4..., libjpeg's
+// "Corrupt JPEG data" and "Premature end" come through as JPEGLib, and the
+// PackBits, LZW and Deflate decoders warn under their decode functions'
+// names (PackBits "Discarding N bytes", say, drops data that belongs to rows).
 bool warningMeansLoss(const std::string& module) {
-    return module.rfind("Fax", 0) == 0 || module == "JPEGLib";
+    for (const char* decoder : {"Fax", "JPEGLib", "PackBitsDecode", "LZWDecode", "ZIPDecode"}) {
+        if (module.rfind(decoder, 0) == 0)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 std::string TiffDiagnostics::describe(const Entry& entry) const {
-    if (entry.module.empty() || entry.module == fileName_)
+    // Some messages start with their module's name already.
+    if (entry.module.empty() || entry.module == fileName_ ||
+        entry.text.rfind(entry.module + ":", 0) == 0)
         return entry.text;
     return entry.module + ": " + entry.text;
 }
@@ -208,6 +218,17 @@ std::string TiffDiagnostics::firstLossSince(std::size_t mark) const {
             return describe(entry);
     }
     return {};
+}
+
+std::vector<std::string> TiffDiagnostics::lossesSince(std::size_t mark) const {
+    std::vector<std::string> losses;
+    const std::size_t first = count_ - recent_.size();
+    for (std::size_t i = std::max(mark, first); i < count_; ++i) {
+        const Entry& entry = recent_[i - first];
+        if (entry.error || warningMeansLoss(entry.module))
+            losses.push_back(describe(entry));
+    }
+    return losses;
 }
 
 TiffPtr openTiffFd(int fd, const char* name, const char* mode, TiffDiagnostics* diagnostics) {

@@ -34,10 +34,29 @@ class TiffDiagnostics {
     // The first error said after `mark` ("MODULE: TEXT"), or empty.
     std::string firstErrorSince(std::size_t mark) const;
     // The first message after `mark` that means pixels were lost: an error,
-    // or a decoder's warning about its data (fax codes, corrupt JPEG data).
+    // or a decoder's warning about its data (fax codes, corrupt JPEG data,
+    // PackBits runs discarded, LZW and Deflate data that ends wrongly).
     std::string firstLossSince(std::size_t mark) const;
+    // Every such message after `mark`, in order.
+    std::vector<std::string> lossesSince(std::size_t mark) const;
     // libtiff names some messages after the file instead of its module.
     void setFileName(std::string name) { fileName_ = std::move(name); }
+
+    // Keeps messages out of text() while in scope (they still count for the
+    // queries above): for reads that repeat what an earlier read of the same
+    // data already said.
+    class Muted {
+      public:
+        explicit Muted(const TiffDiagnostics& diagnostics) : diagnostics_(diagnostics) {
+            diagnostics_.muted_ = true;
+        }
+        ~Muted() { diagnostics_.muted_ = false; }
+        Muted(const Muted&) = delete;
+        Muted& operator=(const Muted&) = delete;
+
+      private:
+        const TiffDiagnostics& diagnostics_;
+    };
 
   private:
     struct Entry {
@@ -53,7 +72,8 @@ class TiffDiagnostics {
     std::string text_;
     std::string lastError_;
     std::size_t count_ = 0;
-    std::vector<Entry> recent_;  // the latest messages, for the queries
+    mutable bool muted_ = false;  // a switch on the log, not part of what it holds
+    std::vector<Entry> recent_;   // the latest messages, for the queries
 };
 
 // Largest single allocation libtiff may make for one handle: a file that

@@ -238,6 +238,7 @@ TEST(BatchRunnerTest, RequestsCarryTheRunsSettingsAndEachJobsTitle) {
     BatchSettings settings;
     settings.conversion.strict = true;
     settings.conversion.defaultDpi = 300;
+    settings.conversion.forcedDpi = 150;
     std::vector<ConversionRequest> requests;
     PlannedJob merged = plannedJob("a.tif", "all.pdf");
     merged.mergedInputs = {"b.tif", "c.tif"};
@@ -252,6 +253,7 @@ TEST(BatchRunnerTest, RequestsCarryTheRunsSettingsAndEachJobsTitle) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_TRUE(requests[0].options.strict);
     EXPECT_EQ(requests[0].options.defaultDpi, 300);
+    EXPECT_EQ(requests[0].options.forcedDpi, 150);
     EXPECT_EQ(requests[0].mergedInputs, merged.mergedInputs);
     EXPECT_EQ(requests[0].info.title, "title of a.tif");
 }

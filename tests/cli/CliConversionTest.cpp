@@ -439,6 +439,42 @@ TEST_F(CliConversionTest, DpiSizesPagesWithoutAResolution) {
     EXPECT_EQ(infoField(dir_ / "bare.pdf", "Page size"), "108 x 54 pts");
 }
 
+TEST_F(CliConversionTest, ForceDpiWinsOverTheFilesResolution) {
+    fixtures::PageRecipe page;
+    page.width = 300;
+    page.height = 150;
+    page.xResolution = 600.0F;
+    page.yResolution = 600.0F;
+    fixtures::writeTiff(dir_ / "scan.tif", {page});
+    ASSERT_EQ(runCli({"--force-dpi", "150", "--dpi", "100", path("scan.tif")}).exitCode, 0);
+    EXPECT_EQ(infoField(dir_ / "scan.pdf", "Page size"), "144 x 72 pts");
+}
+
+TEST_F(CliConversionTest, VerboseSaysHowManySubfilesWereSkipped) {
+    fixtures::PageRecipe thumbnail;
+    thumbnail.subfileType = FILETYPE_REDUCEDIMAGE;
+    fixtures::writeTiff(dir_ / "photo.tif", {fixtures::PageRecipe{}, thumbnail});
+    const auto verbose = runCli({"-v", path("photo.tif")});
+    ASSERT_EQ(verbose.exitCode, 0) << verbose.err;
+    EXPECT_NE(verbose.out.find("(1 page, "), std::string::npos) << verbose.out;
+    EXPECT_NE(verbose.out.find("note: 1 subfile skipped"), std::string::npos) << verbose.out;
+    const auto plain = runCli({path("photo.tif")});
+    EXPECT_EQ(plain.out.find("subfile"), std::string::npos) << plain.out;
+}
+
+TEST_F(CliConversionTest, UndecodableCompressionFailsWithoutAPdf) {
+    // The start of a JPEG 2000 codestream: this libtiff cannot decode it.
+    fixtures::writeTiff(
+        dir_ / "j2k.tif",
+        {{.compression = 34712, .rawStrip = std::vector<uint8_t>{0xFF, 0x4F, 0xFF, 0x51}}});
+    const auto run = runCli({path("j2k.tif")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("compression 34712 (JPEG 2000) is not supported by this build"),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "j2k.pdf"));
+}
+
 // The README's examples, run by a shell in a folder holding the files they name.
 TEST_F(CliConversionTest, ReadmeExamplesRunAsWritten) {
     const std::string readme = support::readFile(fs::path(QUORVEX_SOURCE_DIR) / "README.md");

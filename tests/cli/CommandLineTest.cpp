@@ -275,10 +275,10 @@ TEST_F(CommandLineTest, HelpListsEveryOptionAndExamples) {
     EXPECT_EQ(run({"--help"}), kExitSuccess);
     const std::string help = out();
     for (const char* option :
-         {"--recursive", "--output",   "--output-dir", "--no-clobber",    "--jobs",
-          "--merge",     "--strict",   "--dpi",        "--title",         "--author",
-          "--subject",   "--keywords", "--creator",    "--creation-date", "--quiet",
-          "--verbose",   "--help",     "--version",    "Examples:",       "Exit status:"}) {
+         {"--recursive", "--output",  "--output-dir",    "--no-clobber", "--jobs",    "--merge",
+          "--strict",    "--dpi",     "--force-dpi",     "--title",      "--author",  "--subject",
+          "--keywords",  "--creator", "--creation-date", "--quiet",      "--verbose", "--help",
+          "--version",   "Examples:", "Exit status:"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(err(), "");

@@ -127,6 +127,8 @@ TEST(OptionsTest, MergeStrictAndDpi) {
     const CliOptions options = parseOk({"-m", "--strict", "--dpi=72.5", "-o", "all.pdf", "a", "b"});
     EXPECT_TRUE(options.merge && options.conversion.strict);
     EXPECT_EQ(options.conversion.defaultDpi, 72.5);
+    EXPECT_EQ(options.conversion.forcedDpi, 0);
+    EXPECT_EQ(parseOk({"--force-dpi=300", "a"}).conversion.forcedDpi, 300);
 }
 
 TEST(OptionsTest, DoubleDashEndsOptionsAndLoneDashIsAPath) {
@@ -179,6 +181,7 @@ TEST(OptionsTest, UsageErrorsNameTheProblem) {
         {{"-o", "x.pdf", "-m", "-", "b.tif"}, "standard input ('-') must be the only input"},
         {{"--dpi", "0", "a.tif"}, "invalid value '0' for '--dpi'"},
         {{"--dpi", "abc", "a.tif"}, "invalid value 'abc' for '--dpi'"},
+        {{"--force-dpi", "0", "a.tif"}, "invalid value '0' for '--force-dpi'"},
         {{"--creation-date", "yesterday", "a.tif"},
          "invalid value 'yesterday' for '--creation-date'"},
     };

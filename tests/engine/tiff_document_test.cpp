@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <utility>
 
 #include "engine/EngineError.h"
 #include "engine/plan/ColourSpace.h"
@@ -88,6 +89,67 @@ TEST(TiffDocument, DirectoryChainThatLoopsIsCountedOnce) {
     TiffDocument document;
     document.open(path);
     EXPECT_EQ(document.getPageCount(), 2);
+    EXPECT_EQ(document.truncation(), "the page chain loops back after page 2");
+}
+
+TEST(TiffDocument, WhatTheFirstDirectorySaysIsSaidOnce) {
+    support::TempDir dir;
+    // libtiff warns about a tag it does not know each time it reads the directory.
+    fixtures::PageRecipe page;
+    page.extraTags = {{.tag = 65000, .type = TIFF_LONG, .values = {7}}};
+    TiffDocument document;
+    document.open(writePages(dir, {page, {}}));
+    document.selectPage(1);
+    document.selectPage(0);
+    const std::string& said = document.diagnostics().text();
+    const std::size_t first = said.find("65000");
+    ASSERT_NE(first, std::string::npos) << said;
+    EXPECT_EQ(said.find("65000", first + 1), std::string::npos) << said;
+}
+
+TEST(TiffDocument, ReducedResolutionCopiesAndMasksAreNotPages) {
+    support::TempDir dir;
+    const fixtures::PageRecipe thumbnail{.width = 4, .subfileType = FILETYPE_REDUCEDIMAGE};
+    const fixtures::PageRecipe mask{.width = 5,
+                                    .photometric = PHOTOMETRIC_MASK,
+                                    .bitsPerSample = 1,
+                                    .subfileType = FILETYPE_MASK};
+    const fixtures::PageRecipe pageOfMany{.width = 6, .subfileType = FILETYPE_PAGE};
+    TiffDocument document;
+    document.open(writePages(dir, {{.width = 10}, thumbnail, mask, pageOfMany, thumbnail}));
+    EXPECT_EQ(document.getPageCount(), 2);
+    EXPECT_EQ(document.skippedSubfiles(), 3U);
+    EXPECT_EQ(document.page().width, 10U);
+    ASSERT_TRUE(document.selectPage(1));
+    EXPECT_EQ(document.page().width, 6U);
+    ASSERT_TRUE(document.selectPage(0));
+    EXPECT_EQ(document.page().width, 10U);
+}
+
+// The resolution a 300 x 200 page gets, in dots per inch.
+std::pair<float, float> resolutionOf(const support::TempDir& dir, fixtures::PageRecipe page,
+                                     float defaultDpi = 0) {
+    page.width = 300;
+    page.height = 200;
+    TiffDocument document;
+    document.setDefaultResolution(defaultDpi);
+    document.open(writePages(dir, {page}));
+    EXPECT_EQ(document.page().resolutionUnit, RESUNIT_INCH);
+    return {document.page().xResolution, document.page().yResolution};
+}
+
+TEST(TiffDocument, ResolutionWithoutUnitKeepsOnlyTheAspectRatio) {
+    support::TempDir dir;
+    const fixtures::PageRecipe square{
+        .xResolution = 1.0F, .yResolution = 1.0F, .resolutionUnit = RESUNIT_NONE};
+    EXPECT_EQ(resolutionOf(dir, square), std::pair(200.0F, 200.0F));
+    EXPECT_EQ(resolutionOf(dir, square, 300), std::pair(300.0F, 300.0F));
+    const fixtures::PageRecipe tall{
+        .xResolution = 3.0F, .yResolution = 6.0F, .resolutionUnit = RESUNIT_NONE};
+    EXPECT_EQ(resolutionOf(dir, tall), std::pair(200.0F, 400.0F));
+    const fixtures::PageRecipe wide{
+        .xResolution = 72.0F, .yResolution = 36.0F, .resolutionUnit = RESUNIT_NONE};
+    EXPECT_EQ(resolutionOf(dir, wide, 100), std::pair(200.0F, 100.0F));
 }
 
 TEST(TiffDocument, ManyPagesAreCountedInOnePass) {

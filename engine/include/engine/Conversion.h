@@ -56,6 +56,8 @@ struct ConversionOptions {
 
     // Dots per inch for pages that carry no resolution; 0 keeps the usual 200.
     double defaultDpi = 0;
+    // Dots per inch for every page, whatever the file says; 0 keeps the file's.
+    double forcedDpi = 0;
 
     // Damage fails the conversion instead of being reported as warnings: no
     // PDF is written and an existing one stays as it was.
@@ -124,6 +126,9 @@ struct ConversionOutcome {
     // not yet in table)" or "the file ends after page 4: directory 5 cannot be
     // read". The PDF shows everything else.
     std::vector<std::string> warnings;
+    // What was left out on purpose, once each, e.g. "2 subfiles skipped
+    // (reduced-resolution copies and transparency masks)": not damage.
+    std::vector<std::string> notes;
 
     bool ok() const { return result == 1; }
     bool damaged() const { return !warnings.empty(); }
