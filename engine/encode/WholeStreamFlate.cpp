@@ -64,5 +64,4 @@ void WholeStreamFlateSink::finish() {
     out_.write(std::move(compressed));
 }
 
-
 }  // namespace quorvex

@@ -42,7 +42,8 @@ void runInOrder(std::size_t count, const std::function<void(std::size_t)>& task)
 }
 
 std::string libdeflateWhole(const std::vector<uint8_t>& data, int level) {
-    const std::vector<uint8_t> out = asVector(quorvex::deflateWholeStream(data.data(), data.size(), level));
+    const std::vector<uint8_t> out =
+        asVector(quorvex::deflateWholeStream(data.data(), data.size(), level));
     return {out.begin(), out.end()};
 }
 
@@ -163,8 +164,8 @@ TEST_P(FlatePieces, InflateBackForEveryPieceSizeAndLevel) {
                                         std::size_t{70'001}, std::size_t{250'000}}) {
             if (piece < 100 && data.size() > 5000)
                 continue;  // thousands of pieces: nothing the smaller data does not show
-            const quorvex::ByteChunk stream = quorvex::deflateInPieces(
-                data.data(), data.size(), level, runInOrder, piece);
+            const quorvex::ByteChunk stream =
+                quorvex::deflateInPieces(data.data(), data.size(), level, runInOrder, piece);
             EXPECT_TRUE(inflateAll(std::string(stream.begin(), stream.end()), data.size()) ==
                         original)
                 << "level " << level << ", pieces of " << piece;
@@ -183,8 +184,8 @@ INSTANTIATE_TEST_SUITE_P(Data, FlatePieces,
 // compressed in hundreds of pieces draws the same in MuPDF and Poppler.
 TEST(FlatePieces, JoinedPiecesDrawInMuPdfAndPoppler) {
     support::RgbImage expected{.width = 300, .height = 200, .rgb = pageLikeData(300 * 200 * 3)};
-    const quorvex::ByteChunk stream = quorvex::deflateInPieces(
-        expected.rgb.data(), expected.rgb.size(), 6, runInOrder, 997);
+    const quorvex::ByteChunk stream =
+        quorvex::deflateInPieces(expected.rgb.data(), expected.rgb.size(), 6, runInOrder, 997);
     support::TempDir dir;
     std::ofstream(dir / "pieces.pdf", std::ios::binary) << support::singleImagePdf(
         300, 200, "/ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /FlateDecode",
@@ -197,7 +198,8 @@ TEST(FlatePieces, JoinedPiecesDrawInMuPdfAndPoppler) {
 
 TEST(FlatePieces, OnlyACompleteStreamIsOpened) {
     const auto data = pageLikeData(100'000);
-    const std::vector<uint8_t> zlib = asVector(quorvex::deflateWholeStream(data.data(), data.size(), 6));
+    const std::vector<uint8_t> zlib =
+        asVector(quorvex::deflateWholeStream(data.data(), data.size(), 6));
     quorvex::ByteChunk raw(zlib.begin() + 2, zlib.end() - 4);
     quorvex::ByteChunk cut(raw.begin(), raw.end() - 100);
     const quorvex::ByteChunk before = cut;
