@@ -55,9 +55,15 @@ JobReport reportOutcome(const ConversionOutcome& outcome, const QString& tiffPat
     report.shownPath = QFile::decodeName(outcome.outputPath.c_str());
     report.pdfBytes = outcome.bytesWritten;
     report.damaged = outcome.damaged();
+    QStringList lines;
     if (report.damaged) {
-        report.toolTip = damageText(outcome);
+        lines.append(damageText(outcome));
     }
+    // What was left out on purpose (thumbnails, masks) is said, not hidden.
+    for (const std::string& note : outcome.notes) {
+        lines.append(fromEngine(note));
+    }
+    report.toolTip = lines.join(QLatin1Char('\n'));
     return report;
 }
 

@@ -250,6 +250,9 @@ quorvex::ConversionOutcome pretendConversion(const quorvex::ConversionRequest& r
     if (named("fax")) {
         outcome.warnings.push_back(pretend::kDamage);
     }
+    if (named("thumbnails")) {
+        outcome.notes.push_back(pretend::kSubfilesNote);
+    }
     outcome.result = 1;
     const QFileInfo input(QFile::decodeName(request.inputPath.c_str()));
     outcome.bytesWritten = static_cast<uint64_t>(input.size()) / 4 * 3;

@@ -122,6 +122,8 @@ inline constexpr const char* kNotTiffLibtiff = "Not a TIFF or MDI file, bad magi
 inline constexpr const char* kReadOnlyDetail =
     "cannot create a file in readonly: Permission denied";
 inline constexpr const char* kFifoDetail = "not a regular file (FIFO)";
+inline constexpr const char* kSubfilesNote =
+    "1 subfile skipped (reduced-resolution copies and transparency masks are not pages)";
 inline constexpr const char* kDamage =
     "page 1, rows 54-600 unreadable (LZW: Using code not yet in table)";
 }  // namespace pretend

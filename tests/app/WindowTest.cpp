@@ -261,6 +261,8 @@ class WindowTest : public QObject {
                                         "read:\n") +
                                         kDamage
                                  << true;
+        QTest::newRow("thumbnail left out")
+            << "thumbnails.tif" << kStatusFinished << QString(kSubfilesNote) << false;
         QTest::newRow("clean") << "letter.tif" << kStatusFinished << QString() << false;
     }
 

@@ -197,7 +197,8 @@ TEST(BatchRunnerTest, RefusedJobsAndThrowingEnginesFailOnlyTheirFile) {
     EXPECT_EQ(results[0]->status, JobStatus::Failed);
     EXPECT_EQ(results[0]->reason, jobs[0].refusal);
     EXPECT_EQ(results[1]->status, JobStatus::Failed);
-    EXPECT_EQ(results[1]->reason, "out of memory");
+    EXPECT_EQ(results[1]->failure, FailureKind::Internal);
+    EXPECT_EQ(results[1]->detail, "out of memory");
     EXPECT_EQ(results[2]->status, JobStatus::Converted);
 }
 
