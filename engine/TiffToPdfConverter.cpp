@@ -1,9 +1,5 @@
 #include "engine/TiffToPdfConverter.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "engine/EngineError.h"
@@ -26,18 +22,6 @@ std::string joined(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
         text += (text.empty() ? "" : "; ") + line;
     return text;
-}
-
-// Why the output cannot go where it was asked, before anything is written.
-std::string outputObstacle(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return {};
-    if (S_ISDIR(info.st_mode))
-        return path + " is a folder";
-    if (::access(path.c_str(), W_OK) != 0)
-        return path + ": " + std::strerror(errno);
-    return {};
 }
 
 std::string orEmpty(const char* text) {
@@ -154,9 +138,7 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     outcome.pageCount = static_cast<uint32_t>(document.getPageCount());
     std::vector<uint32_t> mergedPageCounts = checkMergedInputs(request, outcome);
 
-    if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty())
-        throw ConversionError::output(Result::Refused, kUnableToOpen, obstacle);
-    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath);
+    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath, request.cancel);
 
     const int level =
         request.flateLevel.value_or(request.compact ? kCompactFlateLevel : kDefaultFlateLevel);
