@@ -105,7 +105,8 @@ bool isStoredFax(const TiffDocument& document, const ImagePlan& plan) {
 // page is read, when every worker is busy (queued, it would wait for a worker
 // while this thread waited for it).
 std::unique_ptr<StreamJob> startStreamJob(StreamEncoding encoding, uint64_t expectedBytes,
-                                          bool onlyPage, WorkerPool& pool, int level) {
+                                          bool onlyPage, WorkerPool& pool, int level,
+                                          const std::atomic<bool>* cancel) {
     const bool encodeHere =
         pool.empty() || encoding == StreamEncoding::Raw || !pool.hasIdleThread();
     // The page of a one-page file is compressed in pieces, by every thread
@@ -119,8 +120,8 @@ std::unique_ptr<StreamJob> startStreamJob(StreamEncoding encoding, uint64_t expe
             pool.parallelFor(count, task);
         };
     }
-    auto job =
-        std::make_unique<StreamJob>(encoding, level, expectedBytes, encodeHere, std::move(spread));
+    auto job = std::make_unique<StreamJob>(encoding, level, expectedBytes, encodeHere,
+                                           std::move(spread), cancel);
     if (!encodeHere)
         pool.submit([raw = job.get()] { raw->run(); });
     return job;
@@ -165,7 +166,7 @@ void preparePage(TiffDocument& document, uint32_t index, bool onlyPage, WorkerPo
         }
         page.imageHeader = imageDictionary(plan, document.page(), index, number + 3);
         page.stream = startStreamJob(plan.encoding(), expectedSampleBytes(document.page()),
-                                     onlyPage, pool, hooks.flateLevel);
+                                     onlyPage, pool, hooks.flateLevel, hooks.cancel);
         StreamJobFeeder feeder(*page.stream);
         if (plan.source == SampleSource::FaxReencode) {
             fax->writeCoded(feeder, ccittGroupOf(plan.ccitt));
