@@ -109,13 +109,20 @@ class ReplacedFile final : public PdfOutput::Destination {
     bool committed_ = false;
 };
 
+platform::TemporaryRegistration listTemporary(const std::string& path) {
+    try {
+        return platform::TemporaryRegistration::begin(platform::TemporaryKind::File, path);
+    } catch (const std::exception& failure) {
+        throw ConversionError::output(Result::Refused, kUnableToOpen, failure.what());
+    }
+}
+
 std::unique_ptr<ReplacedFile> ReplacedFile::create(const std::string& finalPath) {
     const std::string folder = folderOf(finalPath);
     std::string error;
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string temporaryPath = platform::temporaryNameIn(folder);
-        platform::TemporaryRegistration listed =
-            platform::TemporaryRegistration::begin(platform::TemporaryKind::File, temporaryPath);
+        platform::TemporaryRegistration listed = listTemporary(temporaryPath);
         if (!listed)
             throw ConversionError::cancelled();  // the process is ending
         bool exists = false;
