@@ -8,6 +8,7 @@
 #include "app/AppIcon.h"
 #include "app/ConverterDialog.h"
 #include "app/InstanceChannel.h"
+#include "app/StopSignalWatcher.h"
 
 namespace quorvex::gui {
 
@@ -41,6 +42,13 @@ int ConverterApp::InitInstance(const QStringList& files) {
     channel.listen();
     connect(&channel, &InstanceChannel::filesHandedOver, &dialog,
             &ConverterDialog::OnFilesHandedOver);
+    // A stop signal closes the window as its close button does; exit() also
+    // ends an event loop a menu or the About box runs.
+    StopSignalWatcher stopSignals;
+    connect(&stopSignals, &StopSignalWatcher::stopRequested, &dialog, [this, &dialog](int status) {
+        dialog.close();
+        exit(status);
+    });
     // Shown as an ordinary window rather than an application-modal one, so
     // that window managers treat it as the main window it is (taskbar button,
     // minimising). Closing it, the last window, ends the event loop.

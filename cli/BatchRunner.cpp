@@ -129,13 +129,13 @@ ConversionRequest BatchRunner::requestFor(std::size_t index, const PlannedJob& j
 // nothing at all when the conversion fails.
 ConversionOutcome BatchRunner::convertToStandardOutput(ConversionRequest& request) const {
     const TemporaryFolder folder;
-    request.outputPath = (folder.path() / "out.pdf").string();
+    request.outputPath = folder.file().string();
     ConversionOutcome outcome = converter_(request);
     outcome.outputPath = kStandardStream;
     if (!outcome.ok())
         return outcome;
     const std::string error =
-        copyFileToStream(folder.path() / "out.pdf", settings_.standardOutputFd, settings_.cancel);
+        copyFileToStream(folder.file(), settings_.standardOutputFd, settings_.cancel);
     if (!error.empty()) {
         outcome.result = 0;
         outcome.failure = cancelled() ? FailureKind::Cancelled : FailureKind::OutputFailed;

@@ -62,8 +62,14 @@ ReporterSettings reporterSettingsFor(const CliOptions& options, const CommandLin
     return settings;
 }
 
+// -o - and the names of standard output itself: the PDF goes there, the
+// lines must not.
 bool writesStandardOutput(const CliOptions& options) {
-    return options.outputFile == std::string(kStandardStream);
+    for (const char* name : {kStandardStream, "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        if (options.outputFile == std::string(name))
+            return true;
+    }
+    return false;
 }
 
 BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvironment& env) {

@@ -6,9 +6,7 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 
 namespace quorvex::cli {
 namespace {
@@ -96,20 +94,6 @@ std::string copyFileToStream(const std::filesystem::path& file, int fd,
     }
     ::close(in);
     return error;
-}
-
-TemporaryFolder::TemporaryFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quorvex-tiff2pdf-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error(errnoText("cannot create a temporary folder"));
-    path_ = pattern;
-}
-
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace quorvex::cli

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/StopSignals.h"
+
 namespace quorvex::cli {
 
 // The most read from standard input: the size libtiff may allocate at once.
@@ -27,18 +29,17 @@ std::string copyFileToStream(const std::filesystem::path& file, int fd,
                              const std::atomic<bool>* cancel);
 
 // A private folder for a PDF bound for standard output, removed with what
-// it holds.
+// it holds, also when a signal ends the process (see SpoolFolder).
 class TemporaryFolder {
   public:
-    TemporaryFolder();  // throws std::runtime_error when it cannot be made
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    TemporaryFolder() = default;  // throws std::runtime_error when it cannot be made
 
-    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path path() const { return spool_.folder(); }
+    // The file to write the PDF to.
+    std::filesystem::path file() const { return spool_.file(); }
 
   private:
-    std::filesystem::path path_;
+    SpoolFolder spool_;
 };
 
 }  // namespace quorvex::cli

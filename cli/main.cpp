@@ -25,12 +25,12 @@ int main(int argc, char** argv) {
     using quorvex::cli::SignalCancel;
     quorvex::cli::CommandLineEnvironment env;
     env.cancel = &SignalCancel::install();
+    env.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
     // Signals end the run within a second, whatever it is waiting on.
-    SignalCancel::startWatchdog(std::chrono::milliseconds(900));
+    SignalCancel::startWatchdog(std::chrono::milliseconds(900), env.stderrIsTerminal);
     env.cancelExitStatus = [] {
         return SignalCancel::exitStatusForSignal(SignalCancel::receivedSignal());
     };
-    env.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
     env.terminalWidth = stderrColumns;
     env.hardwareThreads = std::thread::hardware_concurrency();
     return quorvex::cli::runCommandLine(std::vector<std::string>(argv + 1, argv + argc), env);

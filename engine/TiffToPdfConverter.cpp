@@ -1,9 +1,5 @@
 #include "engine/TiffToPdfConverter.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "engine/EngineError.h"
@@ -21,18 +17,6 @@ std::string joined(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
         text += (text.empty() ? "" : "; ") + line;
     return text;
-}
-
-// Why the output cannot go where it was asked, before anything is written.
-std::string outputObstacle(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return {};
-    if (S_ISDIR(info.st_mode))
-        return path + " is a folder";
-    if (::access(path.c_str(), W_OK) != 0)
-        return path + ": " + std::strerror(errno);
-    return {};
 }
 
 std::string skippedSubfilesNote(uint32_t count) {
@@ -172,9 +156,7 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     if (skippedSubfiles_ > 0)
         outcome.notes.push_back(skippedSubfilesNote(skippedSubfiles_));
 
-    if (const std::string obstacle = outputObstacle(outcome.outputPath); !obstacle.empty())
-        throw ConversionError::outputFailed(obstacle, LegacyReason::UnableToOpen);
-    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath);
+    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath, request.cancel);
 
     const AssemblyHooks hooks{request.cancel, request.onPageDone, &outcome.warnings};
     if (request.mergedInputs.empty()) {

@@ -10,6 +10,7 @@
 
 #include "engine/Conversion.h"
 #include "engine/EngineError.h"
+#include "engine/Limits.h"
 
 namespace quorvex {
 namespace {
@@ -115,9 +116,15 @@ bool openFinalBlock(ByteChunk& raw) {
     return true;
 }
 
+std::size_t cancellablePieceBytes(int level) {
+    return level >= 10 ? std::size_t{1} << 20 : std::size_t{4} << 20;
+}
+
 ByteChunk deflateInPieces(const uint8_t* data, std::size_t size, int level,
-                          const ParallelFor& parallelFor, std::size_t pieceBytes) {
+                          const ParallelFor& parallelFor, std::size_t pieceBytes,
+                          const std::atomic<bool>* cancel) {
     pieceBytes = std::max<std::size_t>(pieceBytes, 1);
+    throwIfCancelled(cancel);
     if (size <= pieceBytes)
         return deflateWholeStream(data, size, level);
     const std::size_t count = std::max<std::size_t>(1, (size + pieceBytes - 1) / pieceBytes);
@@ -125,6 +132,7 @@ ByteChunk deflateInPieces(const uint8_t* data, std::size_t size, int level,
     std::vector<ByteChunk> pieces(count);
     std::vector<uint8_t> joinable(count, 1);
     parallelFor(count, [&](std::size_t i) {
+        throwIfCancelled(cancel);
         const std::size_t start = std::min(size, i * length);
         pieces[i] = deflateRaw(data + start, std::min(length, size - start), level);
         if (i + 1 < count)

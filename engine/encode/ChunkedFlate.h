@@ -6,6 +6,7 @@
 // one ordinary stream.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -29,13 +30,23 @@ inline constexpr std::size_t kFlatePieceBytes = std::size_t{16} << 20;
 // user waiting (an A3 page at 600 dpi is 200 MB).
 inline constexpr std::size_t kPiecedStreamBytes = std::size_t{64} << 20;
 
+// A run that can be cancelled compresses a stream longer than this in
+// pieces of this length, looking at the flag before each: one libdeflate
+// call polls nothing, and a whole 256 MiB stream takes seconds, far longer
+// than a signal gives the process to end. The slowest levels take the
+// shortest pieces, so that no piece takes much more than a tenth of a second
+// on a desktop processor.
+std::size_t cancellablePieceBytes(int level);
+
 // `size` bytes as one zlib stream at libdeflate `level` (0-12), in one call.
 ByteChunk deflateWholeStream(const uint8_t* data, std::size_t size, int level);
 
-// The same in pieces of about `pieceBytes`, compressed through `parallelFor`.
+// The same in pieces of about `pieceBytes`, compressed through `parallelFor`;
+// with `cancel`, a piece not yet begun once it is set is not compressed and
+// the call throws the cancellation.
 ByteChunk deflateInPieces(const uint8_t* data, std::size_t size, int level,
-                          const ParallelFor& parallelFor,
-                          std::size_t pieceBytes = kFlatePieceBytes);
+                          const ParallelFor& parallelFor, std::size_t pieceBytes = kFlatePieceBytes,
+                          const std::atomic<bool>* cancel = nullptr);
 
 // A raw DEFLATE stream (no zlib header) whose last block is marked final,
 // turned into one that can be continued: the mark cleared, an empty stored

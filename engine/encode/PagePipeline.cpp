@@ -103,9 +103,11 @@ void WorkerPool::work() {
 }
 
 StreamJob::StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes,
-                     bool encodeWhilePushing, ParallelFor parallelFor)
+                     bool encodeWhilePushing, ParallelFor parallelFor,
+                     const std::atomic<bool>* cancel)
     : encodeWhilePushing_(encodeWhilePushing),
-      encoder_(makeStreamSink(encoded_, encoding, level, expectedBytes, std::move(parallelFor))) {}
+      encoder_(makeStreamSink(encoded_, encoding, level, expectedBytes, std::move(parallelFor),
+                              cancel)) {}
 
 void StreamJob::encode(const std::vector<uint8_t>& piece) {
     encoder_->append(piece.data(), piece.size());

@@ -53,8 +53,9 @@ class WorkerPool {
 class StreamJob {
   public:
     // `expectedBytes`: about how long the stream is before encoding (0: unknown).
+    // `cancel`: encoding stops soon after it is set (see makeStreamSink).
     StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes, bool encodeWhilePushing,
-              ParallelFor parallelFor = {});
+              ParallelFor parallelFor = {}, const std::atomic<bool>* cancel = nullptr);
     StreamJob(const StreamJob&) = delete;
     StreamJob& operator=(const StreamJob&) = delete;
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/EngineError.h"
+#include "engine/Limits.h"
 #include "engine/encode/WholeStreamFlate.h"
 #include "engine/pdf/PdfSink.h"
 
@@ -33,7 +34,8 @@ class RawSink final : public SampleSink {
 
 class FlateSink final : public SampleSink {
   public:
-    FlateSink(PdfSink& out, int level) : out_(out), chunk_(kChunkSize) {
+    FlateSink(PdfSink& out, int level, const std::atomic<bool>* cancel)
+        : out_(out), cancel_(cancel), chunk_(kChunkSize) {
         const int status = deflateInit(&stream_, std::clamp(level, 0, Z_BEST_COMPRESSION));
         if (status == Z_MEM_ERROR)
             throw ConversionError::outOfMemory("zlib: out of memory");
@@ -56,8 +58,10 @@ class FlateSink final : public SampleSink {
 
   protected:
     void consume(const uint8_t* data, std::size_t size) override {
-        // zlib counts input in 32-bit units: feed large pieces in slices.
+        // Fed in slices: zlib counts input in 32-bit units, and a whole
+        // gathered stream handed over at once must not keep a cancel waiting.
         while (size > 0) {
+            throwIfCancelled(cancel_);
             const std::size_t slice = std::min<std::size_t>(size, kMaxSlice);
             stream_.next_in = const_cast<Bytef*>(data);
             stream_.avail_in = static_cast<uInt>(slice);
@@ -69,7 +73,7 @@ class FlateSink final : public SampleSink {
 
   private:
     static constexpr std::size_t kChunkSize = std::size_t{256} << 10;
-    static constexpr std::size_t kMaxSlice = std::size_t{1} << 30;
+    static constexpr std::size_t kMaxSlice = std::size_t{1} << 20;
 
     void drain(int flush) {
         for (;;) {
@@ -89,6 +93,7 @@ class FlateSink final : public SampleSink {
     }
 
     PdfSink& out_;
+    const std::atomic<bool>* cancel_;
     z_stream stream_{};
     std::vector<uint8_t> chunk_;
     bool initialised_ = false;
@@ -97,18 +102,19 @@ class FlateSink final : public SampleSink {
 }  // namespace
 
 std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding, int level,
-                                           uint64_t expectedBytes, ParallelFor parallelFor) {
+                                           uint64_t expectedBytes, ParallelFor parallelFor,
+                                           const std::atomic<bool>* cancel) {
     if (encoding == StreamEncoding::Flate && expectedBytes > kWholeStreamCap)
-        return makeZlibSink(out, level);
+        return makeZlibSink(out, level, cancel);
     if (encoding == StreamEncoding::Flate)
         return std::make_unique<WholeStreamFlateSink>(
-            out, level, [&out, level] { return makeZlibSink(out, level); }, kWholeStreamCap,
-            std::move(parallelFor));
+            out, level, [&out, level, cancel] { return makeZlibSink(out, level, cancel); },
+            kWholeStreamCap, std::move(parallelFor), cancel);
     return std::make_unique<RawSink>(out);
 }
 
-std::unique_ptr<SampleSink> makeZlibSink(PdfSink& out, int level) {
-    return std::make_unique<FlateSink>(out, level);
+std::unique_ptr<SampleSink> makeZlibSink(PdfSink& out, int level, const std::atomic<bool>* cancel) {
+    return std::make_unique<FlateSink>(out, level, cancel);
 }
 
 void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding,

@@ -1,6 +1,7 @@
 // Where a page's stream data goes: straight into the PDF, or Flate-compressed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,15 +21,17 @@ enum class StreamEncoding { Raw, Flate };
 // scale (zlib stops at 9). A stream expected to pass the cap goes to zlib
 // from its first byte.
 // Given `parallelFor`, long libdeflate streams are compressed in pieces
-// through it.
+// through it. Given `cancel`, compression looks at it at least every few
+// megabytes and throws the cancellation once it is set.
 std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding,
                                            int level = kDefaultFlateLevel,
-                                           uint64_t expectedBytes = 0,
-                                           ParallelFor parallelFor = {});
+                                           uint64_t expectedBytes = 0, ParallelFor parallelFor = {},
+                                           const std::atomic<bool>* cancel = nullptr);
 
 // Streaming zlib deflate: holds only a small window, whatever the length. The
 // bytes are those of zlib's one-shot compress2() at the same level.
-std::unique_ptr<SampleSink> makeZlibSink(PdfSink& out, int level);
+std::unique_ptr<SampleSink> makeZlibSink(PdfSink& out, int level,
+                                         const std::atomic<bool>* cancel = nullptr);
 
 // Writes one buffer as a whole stream.
 void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding,

@@ -27,12 +27,13 @@ void WholeStreamFlateSink::GrowingBuffer::append(const uint8_t* data, std::size_
 
 WholeStreamFlateSink::WholeStreamFlateSink(PdfSink& out, int level,
                                            StreamingSinkMaker makeStreaming, uint64_t cap,
-                                           ParallelFor parallelFor)
+                                           ParallelFor parallelFor, const std::atomic<bool>* cancel)
     : out_(out),
       level_(level),
       makeStreaming_(std::move(makeStreaming)),
       cap_(cap),
-      parallelFor_(std::move(parallelFor)) {}
+      parallelFor_(std::move(parallelFor)),
+      cancel_(cancel) {}
 
 void WholeStreamFlateSink::consume(const uint8_t* data, std::size_t size) {
     if (!streaming_ && appended() > cap_)
@@ -56,12 +57,34 @@ void WholeStreamFlateSink::finish() {
         streaming_->finish();
         return;
     }
-    ByteChunk compressed =
-        parallelFor_ && gathered_.size() > kPiecedStreamBytes
-            ? deflateInPieces(gathered_.data(), gathered_.size(), level_, parallelFor_)
-            : deflateWholeStream(gathered_.data(), gathered_.size(), level_);
+    ByteChunk compressed = compressGathered();
     gathered_.release();
     out_.write(std::move(compressed));
+}
+
+namespace {
+
+// Pieces of a run without a pool, compressed one after another here.
+void runInOrder(std::size_t count, const std::function<void(std::size_t)>& task) {
+    for (std::size_t i = 0; i < count; ++i)
+        task(i);
+}
+
+}  // namespace
+
+// The pieces depend on the stream's length, the level and whether the run
+// can be cancelled, never on the threads: the bytes stay the same whatever
+// their number.
+ByteChunk WholeStreamFlateSink::compressGathered() const {
+    const uint8_t* data = gathered_.data();
+    const std::size_t size = gathered_.size();
+    if (cancel_ != nullptr && size > cancellablePieceBytes(level_)) {
+        return deflateInPieces(data, size, level_, parallelFor_ ? parallelFor_ : runInOrder,
+                               cancellablePieceBytes(level_), cancel_);
+    }
+    if (parallelFor_ && size > kPiecedStreamBytes)
+        return deflateInPieces(data, size, level_, parallelFor_);
+    return deflateWholeStream(data, size, level_);
 }
 
 }  // namespace quorvex

@@ -3,6 +3,7 @@
 // zlib's streaming deflate at the same level.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -21,16 +22,18 @@ inline constexpr uint64_t kWholeStreamCap = uint64_t{256} << 20;
 class PdfSink;
 
 // Gathers the stream and compresses it with libdeflate on finish(); given a
-// `parallelFor`, a stream longer than kPiecedStreamBytes in pieces through it.
-// Once
-// more than `cap` bytes arrive it hands everything to the streaming sink
+// `parallelFor`, a stream longer than kPiecedStreamBytes in pieces through it;
+// given a `cancel` flag, one longer than cancellablePieceBytes() in pieces
+// of that length (through `parallelFor`, or in turn), polling the flag
+// between them. Once more than `cap` bytes arrive it hands everything to the streaming sink
 // `makeStreaming` gives (zlib, writing to the same place) and forwards the
 // rest there, so memory stays bounded.
 class WholeStreamFlateSink final : public SampleSink {
   public:
     using StreamingSinkMaker = std::function<std::unique_ptr<SampleSink>()>;
     WholeStreamFlateSink(PdfSink& out, int level, StreamingSinkMaker makeStreaming,
-                         uint64_t cap = kWholeStreamCap, ParallelFor parallelFor = {});
+                         uint64_t cap = kWholeStreamCap, ParallelFor parallelFor = {},
+                         const std::atomic<bool>* cancel = nullptr);
     void finish() override;
 
     // A buffer grown with realloc(): a large one is moved by remapping its
@@ -60,12 +63,14 @@ class WholeStreamFlateSink final : public SampleSink {
 
   private:
     void spillToZlib();
+    ByteChunk compressGathered() const;
 
     PdfSink& out_;
     int level_;
     StreamingSinkMaker makeStreaming_;
     uint64_t cap_;
     ParallelFor parallelFor_;
+    const std::atomic<bool>* cancel_;
     GrowingBuffer gathered_;
     std::unique_ptr<SampleSink> streaming_;
 };

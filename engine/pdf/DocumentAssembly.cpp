@@ -116,7 +116,8 @@ bool isStoredFax(const TiffDocument& document, const ImagePlan& plan) {
 // page is read, when every worker is busy (queued, it would wait for a worker
 // while this thread waited for it).
 std::unique_ptr<StreamJob> startStreamJob(StreamEncoding encoding, uint64_t expectedBytes,
-                                          bool onlyPage, WorkerPool& pool, int level) {
+                                          bool onlyPage, WorkerPool& pool, int level,
+                                          const std::atomic<bool>* cancel) {
     const bool encodeHere =
         pool.empty() || encoding == StreamEncoding::Raw || !pool.hasIdleThread();
     // The page of a one-page file is compressed in pieces, by every thread
@@ -130,8 +131,8 @@ std::unique_ptr<StreamJob> startStreamJob(StreamEncoding encoding, uint64_t expe
             pool.parallelFor(count, task);
         };
     }
-    auto job =
-        std::make_unique<StreamJob>(encoding, level, expectedBytes, encodeHere, std::move(spread));
+    auto job = std::make_unique<StreamJob>(encoding, level, expectedBytes, encodeHere,
+                                           std::move(spread), cancel);
     if (!encodeHere)
         pool.submit([raw = job.get()] { raw->run(); });
     return job;
@@ -191,7 +192,7 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
         }
         page.imageHeader = imageDictionary(plan, facts.size, facts.index, page.objects.length);
         page.stream = startStreamJob(plan.encoding(), expectedSampleBytes(document.page()),
-                                     onlyPage, pool, options.effectiveFlateLevel());
+                                     onlyPage, pool, options.effectiveFlateLevel(), hooks.cancel);
         StreamJobFeeder feeder(*page.stream);
         if (plan.source == SampleSource::FaxReencode) {
             fax->writeCoded(feeder, ccittGroupOf(plan.ccitt));

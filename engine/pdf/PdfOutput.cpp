@@ -1,19 +1,23 @@
 #include "engine/pdf/PdfOutput.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "engine/EngineError.h"
+#include "engine/platform/Platform.h"
+#include "engine/platform/TemporaryRegistry.h"
 
 namespace quorvex {
+
+class PdfOutput::Destination {
+  public:
+    // Without a commit, what was written is discarded where that is possible.
+    virtual ~Destination() = default;
+    virtual const platform::FileHandle& file() const = 0;
+    virtual void commit() = 0;
+};
+
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
@@ -28,73 +32,146 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// A short, hidden, unique name: the final name may already be as long as a
-// file name can be.
-std::string temporaryNameIn(const std::string& folder) {
-    static std::atomic<unsigned> counter{0};
-    thread_local std::mt19937 random{std::random_device{}()};
-    char name[64];
-    std::snprintf(name, sizeof name, "/.quorvex-%d-%u-%08x.part", static_cast<int>(getpid()),
-                  counter.fetch_add(1), static_cast<unsigned>(random()));
-    return folder + name;
-}
-
-ssize_t writeSome(int fd, const uint8_t* data, std::size_t size) {
-    if (writeLimitForTesting >= 0) {
-        if (writeLimitForTesting == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        size = std::min<std::size_t>(size, static_cast<std::size_t>(writeLimitForTesting));
-        const ssize_t written = ::write(fd, data, size);
-        if (written > 0)
-            writeLimitForTesting -= written;
-        return written;
-    }
-    return ::write(fd, data, size);
-}
-
-std::string describeErrno(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
-
 ConversionError writeFailure(std::string detail) {
     return ConversionError::outputFailed(std::move(detail), LegacyReason::UnableToWrite);
 }
 
-// The file a path ends at after its links: a PDF named through a link is
-// written where the link points, and the link stays. A dangling link still
-// names the file to create.
-std::string followLinks(const std::string& path) {
-    constexpr int kMaxLinks = 40;  // the kernel's own limit (ELOOP)
-    std::string current = path;
-    for (int hop = 0; hop < kMaxLinks; ++hop) {
-        struct stat info {};
-        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return current;
-        std::string target(static_cast<std::size_t>(info.st_size) + 256, '\0');
-        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
-        if (length < 0 || static_cast<std::size_t>(length) >= target.size())
-            return current;
-        target.resize(static_cast<std::size_t>(length));
-        const auto slash = current.find_last_of('/');
-        current = target.starts_with('/') || slash == std::string::npos
-                      ? target
-                      : current.substr(0, slash + 1) + target;
+int64_t writeWithTestLimit(const platform::FileHandle& file, const uint8_t* data, std::size_t size,
+                           std::string& error) {
+    if (writeLimitForTesting < 0)
+        return platform::writeSome(file, data, size, error);
+    if (writeLimitForTesting == 0) {
+        error = std::strerror(ENOSPC);
+        return -1;
     }
-    return current;
+    size = std::min<std::size_t>(size, static_cast<std::size_t>(writeLimitForTesting));
+    const int64_t written = platform::writeSome(file, data, size, error);
+    if (written > 0)
+        writeLimitForTesting -= written;
+    return written;
 }
 
-// A replaced PDF keeps its permissions, and (for root, who may) its owner
-// and group: a private 0640 file must not become world-readable.
-void keepAttributesOf(const std::string& existing, int fd) {
-    struct stat info {};
-    if (::stat(existing.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return;
-    if (::geteuid() == 0 && ::fchown(fd, info.st_uid, info.st_gid) != 0) {
-        // Keeping the owner is best effort; the file is still written.
+// A regular file: written under a hidden name beside it and renamed over it
+// once complete. The hidden name is listed for the last resort of a signal
+// from before it exists until it is renamed or removed.
+class ReplacedFile final : public PdfOutput::Destination {
+  public:
+    static std::unique_ptr<ReplacedFile> create(const std::string& finalPath);
+
+    ReplacedFile(platform::FileHandle file, std::string temporaryPath, std::string finalPath,
+                 platform::TemporaryRegistration listed)
+        : file_(std::move(file)),
+          temporaryPath_(std::move(temporaryPath)),
+          finalPath_(std::move(finalPath)),
+          listed_(std::move(listed)) {}
+    ~ReplacedFile() override {
+        if (!committed_)
+            discard();
     }
-    ::fchmod(fd, info.st_mode & 07777);
+    ReplacedFile(const ReplacedFile&) = delete;
+    ReplacedFile& operator=(const ReplacedFile&) = delete;
+
+    const platform::FileHandle& file() const override { return file_; }
+
+    // Synced before the rename and the folder after it: after a power loss
+    // the name shows the old PDF or the whole new one, never an empty file.
+    void commit() override {
+        platform::copyAttributes(finalPath_, file_);
+        if (const std::string error = platform::syncFile(file_); !error.empty())
+            fail("cannot save the PDF to the disk: " + error);
+        if (const std::string error = file_.close(); !error.empty())
+            fail("cannot close the PDF: " + error);
+        if (const std::string error = platform::replaceFile(temporaryPath_, finalPath_);
+            !error.empty()) {
+            fail("cannot rename the PDF to " + finalPath_ + ": " + error);
+        }
+        committed_ = true;
+        listed_.drop();
+        platform::syncFolderOf(finalPath_);
+    }
+
+  private:
+    [[noreturn]] void fail(const std::string& detail) {
+        discard();
+        throw writeFailure(detail);
+    }
+    void discard() noexcept {
+        file_.reset();
+        platform::removeFile(temporaryPath_);
+        listed_.drop();  // only once it is gone
+    }
+
+    platform::FileHandle file_;
+    std::string temporaryPath_;
+    std::string finalPath_;
+    platform::TemporaryRegistration listed_;
+    bool committed_ = false;
+};
+
+platform::TemporaryRegistration listTemporary(const std::string& path) {
+    try {
+        return platform::TemporaryRegistration::begin(platform::TemporaryKind::File, path);
+    } catch (const std::exception& failure) {
+        throw ConversionError::outputFailed(failure.what(), LegacyReason::UnableToOpen);
+    }
+}
+
+std::unique_ptr<ReplacedFile> ReplacedFile::create(const std::string& finalPath) {
+    const std::string folder = folderOf(finalPath);
+    std::string error;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string temporaryPath = platform::temporaryNameIn(folder);
+        platform::TemporaryRegistration listed = listTemporary(temporaryPath);
+        if (!listed)
+            throw ConversionError::cancelled();  // the process is ending
+        bool exists = false;
+        platform::FileHandle file = platform::createNewFile(temporaryPath, exists, error);
+        listed.created();
+        if (file) {
+            return std::make_unique<ReplacedFile>(std::move(file), std::move(temporaryPath),
+                                                  finalPath, std::move(listed));
+        }
+        if (!exists)
+            break;
+    }
+    throw ConversionError::outputFailed("cannot create a file in " + folder + ": " + error,
+                                        LegacyReason::UnableToOpen);
+}
+
+// A device, FIFO, socket or open descriptor: written into as the PDF is
+// made, like standard output; never renamed over, never removed.
+class WrittenStream final : public PdfOutput::Destination {
+  public:
+    explicit WrittenStream(platform::FileHandle file) : file_(std::move(file)) {}
+    const platform::FileHandle& file() const override { return file_; }
+    void commit() override {
+        if (const std::string error = file_.close(); !error.empty())
+            throw writeFailure("cannot close the PDF: " + error);
+    }
+
+  private:
+    platform::FileHandle file_;
+};
+
+std::unique_ptr<PdfOutput::Destination> openDestination(const std::string& path,
+                                                        const std::atomic<bool>* cancel) {
+    const platform::OutputTarget target = platform::findOutputTarget(path);
+    switch (target.kind) {
+        case platform::OutputTarget::Kind::Refused:
+            throw ConversionError::outputFailed(target.refusal, LegacyReason::UnableToOpen);
+        case platform::OutputTarget::Kind::File:
+            return ReplacedFile::create(target.path);
+        case platform::OutputTarget::Kind::Stream:
+            break;
+    }
+    std::string error;
+    platform::FileHandle stream = platform::openStream(target, cancel, error);
+    if (!stream) {
+        if (cancel != nullptr && cancel->load())
+            throw ConversionError::cancelled();
+        throw ConversionError::outputFailed(error, LegacyReason::UnableToOpen);
+    }
+    return std::make_unique<WrittenStream>(std::move(stream));
 }
 
 }  // namespace
@@ -103,42 +180,15 @@ void setOutputWriteLimitForTesting(int64_t bytes) {
     writeLimitForTesting = bytes;
 }
 
-std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& requestedPath) {
-    const std::string finalPath = followLinks(requestedPath);
-    const std::string folder = folderOf(finalPath);
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string temporaryPath = temporaryNameIn(folder);
-        // 0666 less the umask: the finished PDF gets a plain file's permissions.
-        const int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            return std::make_unique<PdfOutput>(fd, std::move(temporaryPath), finalPath,
-                                               CreateKey{});
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    throw ConversionError::outputFailed(
-        describeErrno(("cannot create a file in " + folder).c_str()), LegacyReason::UnableToOpen);
+std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& finalPath,
+                                             const std::atomic<bool>* cancel) {
+    return std::make_unique<PdfOutput>(openDestination(finalPath, cancel), CreateKey{});
 }
 
-PdfOutput::PdfOutput(int fd, std::string temporaryPath, std::string finalPath, CreateKey)
-    : fd_(fd),
-      temporaryPath_(std::move(temporaryPath)),
-      finalPath_(std::move(finalPath)),
-      buffer_(kBufferSize) {}
+PdfOutput::PdfOutput(std::unique_ptr<Destination> destination, CreateKey)
+    : destination_(std::move(destination)), buffer_(kBufferSize) {}
 
-PdfOutput::~PdfOutput() {
-    if (!committed_)
-        discard();
-}
-
-void PdfOutput::discard() noexcept {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    ::unlink(temporaryPath_.c_str());
-}
+PdfOutput::~PdfOutput() = default;
 
 void PdfOutput::write(const void* data, std::size_t size) {
     if (position_ + size > kMaxFileSize) {
@@ -165,12 +215,10 @@ void PdfOutput::flush() {
 
 void PdfOutput::writeAll(const uint8_t* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t written = writeSome(fd_, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            throw writeFailure(describeErrno("cannot write the PDF"));
-        }
+        std::string error;
+        const int64_t written = writeWithTestLimit(destination_->file(), data, size, error);
+        if (written < 0)
+            throw writeFailure("cannot write the PDF: " + error);
         data += written;
         size -= static_cast<std::size_t>(written);
     }
@@ -178,20 +226,7 @@ void PdfOutput::writeAll(const uint8_t* data, std::size_t size) {
 
 void PdfOutput::commit() {
     flush();
-    keepAttributesOf(finalPath_, fd_);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-        discard();
-        throw writeFailure(describeErrno("cannot close the PDF"));
-    }
-    if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
-        const std::string reason =
-            describeErrno(("cannot rename the PDF to " + finalPath_).c_str());
-        discard();
-        throw writeFailure(reason);
-    }
-    committed_ = true;
+    destination_->commit();
 }
 
 }  // namespace quorvex

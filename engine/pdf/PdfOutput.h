@@ -1,9 +1,12 @@
 // The PDF file being written: a buffered, forward-only byte sink that knows
-// its position. It writes into a temporary file beside the final name and
-// puts the PDF in place only when everything was written and closed without
-// error, so a failed run never leaves a partial PDF or destroys an old one.
+// its position. A regular file is written into a hidden temporary file beside
+// it and put in place only when everything was written, synced and closed
+// without error, so a failed run never leaves a partial PDF or destroys an
+// old one. A device, FIFO, socket or open descriptor takes the bytes as they
+// come instead: it is never replaced or removed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,19 +22,24 @@ class PdfOutput final : public PdfSink {
     // Cross-reference entries hold ten decimal digits.
     static constexpr uint64_t kMaxFileSize = 9'999'999'999ULL;
 
-    // Creates the temporary file in the folder of `finalPath` (of the file it
-    // links to, when it is a link). Throws ConversionError (output side)
-    // saying why when it cannot be created. An existing file keeps its mode
-    // (and, for root, its owner) when it is replaced.
-    static std::unique_ptr<PdfOutput> create(const std::string& finalPath);
+    // Opens where a PDF named `finalPath` goes: for a regular file (or none
+    // yet) a temporary file in the folder of the file it names, links
+    // followed (an existing file keeps its mode and, for root, its owner when
+    // it is replaced). A FIFO waits for its reader while `cancel` is unset.
+    // Throws ConversionError (output side) saying why when it cannot.
+    static std::unique_ptr<PdfOutput> create(const std::string& finalPath,
+                                             const std::atomic<bool>* cancel = nullptr);
+
+    // Where the bytes go; see PdfOutput.cpp.
+    class Destination;
 
     // Only create() can make the key.
     class CreateKey {
         friend class PdfOutput;
         CreateKey() = default;
     };
-    PdfOutput(int fd, std::string temporaryPath, std::string finalPath, CreateKey);
-    ~PdfOutput();
+    PdfOutput(std::unique_ptr<Destination> destination, CreateKey);
+    ~PdfOutput() override;
     PdfOutput(const PdfOutput&) = delete;
     PdfOutput& operator=(const PdfOutput&) = delete;
 
@@ -42,22 +50,19 @@ class PdfOutput final : public PdfSink {
 
     uint64_t position() const { return position_; }
 
-    // Flushes, closes and renames the file over the final name. Throws
-    // ConversionError when any of that fails; the temporary file is then gone.
+    // Flushes and closes; a regular file is synced to the disk, renamed over
+    // the final name and its folder synced. Throws ConversionError when any
+    // of that fails; the temporary file is then gone.
     void commit();
 
   private:
     void flush();
     void writeAll(const uint8_t* data, std::size_t size);
-    void discard() noexcept;
 
-    int fd_;
-    std::string temporaryPath_;
-    std::string finalPath_;
+    std::unique_ptr<Destination> destination_;
     std::vector<uint8_t> buffer_;
     std::size_t buffered_ = 0;
     uint64_t position_ = 0;
-    bool committed_ = false;
 };
 
 // Test hook: makes writes on the calling thread fail with "no space left" once

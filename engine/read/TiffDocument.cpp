@@ -1,9 +1,5 @@
 #include "engine/read/TiffDocument.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -12,48 +8,13 @@
 #include <optional>
 
 #include "engine/EngineError.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex {
 namespace {
 
-const char* fileKind(mode_t mode) {
-    if (S_ISDIR(mode))
-        return "it is a folder";
-    if (S_ISFIFO(mode))
-        return "not a regular file (FIFO)";
-    if (S_ISSOCK(mode))
-        return "not a regular file (socket)";
-    if (S_ISCHR(mode))
-        return "not a regular file (character device)";
-    if (S_ISBLK(mode))
-        return "not a regular file (block device)";
-    return "not a regular file";
-}
-
 [[noreturn]] void refuse(const std::string& detail) {
     throw ConversionError::unreadable(detail, LegacyReason::UnableToOpen);
-}
-
-// Opens without blocking (a FIFO with no writer would wait for ever) and
-// lets only regular files through; the descriptor then reads normally.
-int openRegularFile(const std::string& path) {
-    struct stat named {};
-    if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode))
-        refuse(fileKind(named.st_mode));  // sockets cannot even be opened
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        refuse(std::strerror(errno));
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const std::string detail =
-            ::fstat(fd, &info) != 0 ? std::strerror(errno) : fileKind(info.st_mode);
-        ::close(fd);
-        refuse(detail);
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return fd;
 }
 
 // Names of compressions this libtiff may lack, as their writers call them;
@@ -136,10 +97,13 @@ constexpr const char* kReadMode = "rbm";
 
 void TiffDocument::open(const std::string& path) {
     close();
-    const int fd = openRegularFile(path);
-    tiff_ = openTiffFd(fd, path.c_str(), kReadMode, &diagnostics_);
-    if (!tiff_) {
-        ::close(fd);  // libtiff owns the descriptor only once the open succeeded
+    platform::OpenedInput input = platform::openRegularFile(path);
+    if (!input.file)
+        refuse(input.refusal);
+    tiff_ = openTiffFd(input.file.get(), path.c_str(), kReadMode, &diagnostics_);
+    if (tiff_) {
+        input.file.release();  // libtiff owns the descriptor once the open succeeded
+    } else {
         refuse(diagnostics_.lastError().empty() ? "not a readable TIFF file"
                                                 : diagnostics_.lastError());
     }

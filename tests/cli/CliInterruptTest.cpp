@@ -2,10 +2,14 @@
 // reports, and leaves neither a partial PDF nor a temporary file.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -146,5 +150,171 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliInterruptTest,
                          [](const auto& testParam) {
                              return "SIG" + std::string(sigabbrev_np(testParam.param.signalNumber));
                          });
+
+// Whether a temporary file of the engine is in the folder.
+bool holdsTemporaryFile(const fs::path& folder) {
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored)) {
+        if (entry.path().filename().string().ends_with(".part"))
+            return true;
+    }
+    return false;
+}
+
+// Waits until a temporary file appears in folder, or the run has ended.
+bool waitForTemporaryFile(clitest::BackgroundCli& cli, const fs::path& folder) {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline && cli.running()) {
+        if (holdsTemporaryFile(folder))
+            return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return false;
+}
+
+// Nothing in the folder, or the whole PDF and nothing else.
+void expectCompletePdfOrNothing(const fs::path& folder, const std::string& pdf,
+                                const std::string& moment) {
+    const std::set<std::string> left = clitest::filesUnder(folder);
+    if (left.empty())
+        return;
+    ASSERT_EQ(left, std::set<std::string>{pdf}) << moment;
+    const support::QpdfCheck check = support::qpdfCheck(folder / pdf);
+    EXPECT_TRUE(check.ok) << moment << "\n" << check.output;
+}
+
+// One page of about 100 MB, so that its compression is long: a signal must
+// stop it within the grace a signal gives, or the last resort must remove
+// what it was writing. Either way only a complete PDF or none is left.
+class CliCompressionInterruptTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        inputs_ = std::make_unique<support::TempDir>("quorvex-cli-compression");
+        fixtures::writeTiff(bigInput(), {fixtures::largeRgbPage(5800, 5800)});
+    }
+    static void TearDownTestSuite() { inputs_.reset(); }
+    static fs::path bigInput() { return inputs_->path() / "big.tif"; }
+
+    static std::unique_ptr<support::TempDir> inputs_;
+    support::TempDir work_;
+};
+
+std::unique_ptr<support::TempDir> CliCompressionInterruptTest::inputs_;
+
+TEST_F(CliCompressionInterruptTest, AnySignalAtAnyMomentLeavesACompletePdfOrNone) {
+    int run = 0;
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        for (const auto after : {0ms, 400ms, 1200ms}) {
+            const std::string moment = "SIG" + std::string(sigabbrev_np(signalNumber)) + " " +
+                                       std::to_string(after.count()) + " ms in";
+            const fs::path out = work_ / ("run-" + std::to_string(++run));
+            fs::create_directories(out);
+            clitest::BackgroundCli cli({"-o", (out / "big.pdf").string(), bigInput().string()},
+                                       work_ / "stdout.txt", work_ / "stderr.txt");
+            ASSERT_TRUE(waitForTemporaryFile(cli, out))
+                << moment << ": " << support::readFile(work_ / "stderr.txt");
+            std::this_thread::sleep_for(after);
+            cli.sendSignal(signalNumber);
+            const std::optional<int> status = cli.waitForExit(20s);
+            ASSERT_TRUE(status.has_value()) << moment << ": did not exit";
+            if (*status != 0) {
+                EXPECT_EQ(*status, 128 + signalNumber) << moment;
+            }
+            expectCompletePdfOrNothing(out, "big.pdf", moment);
+        }
+    }
+}
+
+// With -o - the PDF is finished in a folder of its own under $TMPDIR first:
+// that folder goes too, and standard output gets a whole PDF or nothing.
+TEST_F(CliCompressionInterruptTest, SpoolForStandardOutputIsRemovedOnASignal) {
+    int run = 0;
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        const fs::path spool = work_ / ("tmp-" + std::to_string(++run));
+        fs::create_directories(spool);
+        const fs::path pdf = work_ / "stdout.pdf";
+        clitest::BackgroundCli cli({"-o", "-", bigInput().string()}, pdf, work_ / "stderr.txt",
+                                   "/dev/null", {"TMPDIR=" + spool.string()});
+        // The spool's own folder appears first, the PDF's temporary file in it.
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        const auto writing = [&spool] {
+            const std::set<std::string> names = clitest::filesUnder(spool);
+            return std::any_of(names.begin(), names.end(),
+                               [](const std::string& name) { return name.ends_with(".part"); });
+        };
+        while (cli.running() && std::chrono::steady_clock::now() < deadline && !writing())
+            std::this_thread::sleep_for(2ms);
+        std::this_thread::sleep_for(1200ms);  // compressing by now
+        cli.sendSignal(signalNumber);
+        const std::optional<int> status = cli.waitForExit(20s);
+        ASSERT_TRUE(status.has_value()) << "did not exit";
+        EXPECT_TRUE(fs::is_empty(spool))
+            << "left behind: " << fs::directory_iterator(spool)->path();
+        if (*status == 0) {
+            EXPECT_TRUE(support::qpdfCheck(pdf).ok);
+        } else {
+            EXPECT_EQ(*status, 128 + signalNumber);
+            EXPECT_EQ(fs::file_size(pdf), 0u);
+        }
+    }
+}
+
+// A terminal nobody reads: the worker blocks drawing the progress line after
+// a page, its temporary file open, and no flag reaches it there. The last
+// resort removes the file before the process ends, and leaves the terminal
+// alone (writing to it would block the end as well).
+TEST(CliLastResortTest, RemovesTheTemporaryFileOfAWorkerBlockedOnTheTerminal) {
+    const support::TempDir work;
+    std::vector<fixtures::PageRecipe> pages;
+    for (uint32_t i = 0; i < 40; ++i) {
+        pages.push_back({.width = 1200,
+                         .height = 900,
+                         .compression = COMPRESSION_NONE,
+                         .photometric = PHOTOMETRIC_RGB,
+                         .rowsPerStrip = 64,
+                         .variant = i});
+    }
+    fixtures::writeTiff(work / "many.tif", pages);
+    const fs::path out = work / "out";
+    fs::create_directories(out);
+
+    int master = -1;
+    int follower = -1;
+    char name[64] = {};
+    ASSERT_EQ(openpty(&master, &follower, name, nullptr, nullptr), 0);
+    std::atomic<bool> draining{true};
+    std::thread drain([&] {
+        char buffer[4096];
+        pollfd ready{master, POLLIN, 0};
+        while (draining.load()) {
+            if (::poll(&ready, 1, 10) == 1 && ::read(master, buffer, sizeof buffer) <= 0)
+                return;
+        }
+    });
+    clitest::BackgroundCli cli(
+        {"-j1", "-o", (out / "many.pdf").string(), (work / "many.tif").string()},
+        work / "stdout.txt", {}, "/dev/null", {}, follower);
+    const bool writing = waitForTemporaryFile(cli, out);
+    draining.store(false);
+    drain.join();
+    ASSERT_TRUE(writing) << "the run ended before the terminal was stopped";
+    // Filled up through a second descriptor of our own, which must not wait.
+    const int filler = ::open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    ASSERT_GE(filler, 0);
+    const std::string block(4096, 'x');
+    while (::write(filler, block.data(), block.size()) > 0) {
+    }
+    ::close(filler);
+    std::this_thread::sleep_for(1s);  // the next progress line blocks
+    ASSERT_TRUE(holdsTemporaryFile(out)) << "the run ended before it was blocked";
+
+    cli.sendSignal(SIGINT);
+    const std::optional<int> status = cli.waitForExit(20s);
+    ::close(follower);
+    ::close(master);
+    ASSERT_TRUE(status.has_value()) << "did not exit";
+    EXPECT_EQ(*status, 130);
+    EXPECT_TRUE(fs::is_empty(out)) << "left behind: " << *clitest::filesUnder(out).begin();
+}
 
 }  // namespace

@@ -82,19 +82,28 @@ TerminalRun runCliOnTerminal(const std::vector<std::string>& args, unsigned shor
 }
 
 BackgroundCli::BackgroundCli(const std::vector<std::string>& args, const fs::path& outFile,
-                             const fs::path& errFile, const fs::path& inFile) {
+                             const fs::path& errFile, const fs::path& inFile,
+                             const std::vector<std::string>& environment, int stderrDescriptor) {
     std::vector<std::string> storage{cliPath()};
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv = argvFor(storage);
+    std::vector<std::string> environmentStorage = environment;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        environmentStorage.emplace_back(*entry);  // after ours: the first of a name counts
+    std::vector<char*> envp = argvFor(environmentStorage);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inFile.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int error = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    if (stderrDescriptor >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, stderrDescriptor, STDERR_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    const int error = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         throw std::runtime_error("cannot start " + storage[0]);

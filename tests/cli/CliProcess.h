@@ -29,15 +29,19 @@ struct TerminalRun {
 TerminalRun runCliOnTerminal(const std::vector<std::string>& args, unsigned short columns);
 
 // The command line started in the background, its output going to files.
+// `environment` adds NAME=VALUE entries to the test's own; a `stderrDescriptor`
+// of 0 or more is the child's stderr instead of errFile (a terminal, say).
 class BackgroundCli {
   public:
     BackgroundCli(const std::vector<std::string>& args, const std::filesystem::path& outFile,
                   const std::filesystem::path& errFile,
-                  const std::filesystem::path& inFile = "/dev/null");
+                  const std::filesystem::path& inFile = "/dev/null",
+                  const std::vector<std::string>& environment = {}, int stderrDescriptor = -1);
     ~BackgroundCli();  // kills the child if it is still running
     BackgroundCli(const BackgroundCli&) = delete;
     BackgroundCli& operator=(const BackgroundCli&) = delete;
 
+    pid_t pid() const { return pid_; }
     void sendSignal(int signalNumber);
     bool running();
     // The exit status, or nullopt when the child did not exit normally in time.

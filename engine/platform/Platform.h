@@ -1,0 +1,123 @@
+// What the engine asks of the operating system to read a TIFF and write a
+// PDF, behind one narrow interface. PlatformPosix.cpp implements it for Linux
+// and the other POSIX systems; a Windows build brings a file of its own in
+// its place and leaves the callers as they are.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quorvex::platform {
+
+// An open file, closed when its owner goes.
+class FileHandle {
+  public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() { reset(); }
+    FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    // Hands the descriptor over (to libtiff, say); this object no longer closes it.
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset() noexcept;
+    // Closes now; empty, or why closing failed (a delayed write error).
+    std::string close();
+
+  private:
+    int fd_ = -1;
+};
+
+// ---- The TIFF
+
+struct OpenedInput {
+    FileHandle file;
+    std::string refusal;  // why it was not opened, when `file` is empty
+};
+
+// Opens a regular file for reading. A FIFO, socket, device or folder is
+// refused at once, without waiting for a writer ("not a regular file (FIFO)").
+OpenedInput openRegularFile(const std::string& path);
+
+// ---- The PDF
+
+// Where a PDF asked for under some path really goes.
+struct OutputTarget {
+    enum class Kind {
+        File,     // a regular file (or none yet): replaced whole, at the end
+        Stream,   // a device, FIFO, socket or open descriptor: written into as it comes
+        Refused,  // a folder, a block device, or not writable
+    };
+    Kind kind = Kind::File;
+    // File: the file to replace or create, links followed (the link stays).
+    // Stream: the file or descriptor name to write into.
+    std::string path;
+    int descriptor = -1;  // Stream through one of this process's descriptors
+    std::string refusal;  // Refused: why, naming the path
+};
+
+OutputTarget findOutputTarget(const std::string& path);
+
+// Opens a Stream target for writing. Waits for a FIFO's reader as long as
+// `cancel` is unset (for ever without one). Empty handle and `error` set
+// when it cannot be opened.
+FileHandle openStream(const OutputTarget& target, const std::atomic<bool>* cancel,
+                      std::string& error);
+
+// Creates `path` for writing when nothing has that name yet (0666 less the
+// umask). Empty handle and `error` (errno's text) otherwise; `exists` tells
+// a taken name from other failures.
+FileHandle createNewFile(const std::string& path, bool& exists, std::string& error);
+
+// A hidden name in `folder` that no other process and no other call of this
+// one picks: the PID, a counter and a random part, then `suffix`. Short, so
+// that it fits wherever the final name fits.
+std::string temporaryNameIn(const std::string& folder, const char* suffix = ".part");
+
+// The folder for temporary files: $TMPDIR, or the system's.
+std::string temporaryFilesFolder();
+
+// Creates a folder only this user can enter, when nothing has that name yet.
+// False and `error` otherwise; `exists` tells a taken name from other failures.
+bool createPrivateFolder(const std::string& path, bool& exists, std::string& error);
+
+// Writes some of `data`; the count written, or -1 with the error in `error`.
+// Retries interrupted writes. A reader that went away is an error ("Broken
+// pipe"), never a signal that ends the process.
+int64_t writeSome(const FileHandle& file, const uint8_t* data, std::size_t size,
+                  std::string& error);
+
+// Puts the file's data on the disk; empty or why not.
+std::string syncFile(const FileHandle& file);
+
+// Gives `file` the permissions of `existing` (and, when allowed, its owner
+// and group), when `existing` is a regular file; nothing otherwise.
+void copyAttributes(const std::string& existing, const FileHandle& file);
+
+// Renames `from` over `to` in one step; empty or why not.
+std::string replaceFile(const std::string& from, const std::string& to);
+
+// Puts the folder's entries (a rename into it) on the disk; best effort.
+void syncFolderOf(const std::string& path);
+
+// Remove a file, or an empty folder; quiet when it is already gone.
+void removeFile(const std::string& path);
+void removeFolder(const std::string& path);
+
+// ---- The last resort (async-signal-safe: they only unlink and rmdir)
+
+void removeFileNow(const char* path) noexcept;
+void removeFolderNow(const char* path) noexcept;
+void sleepOneMillisecond() noexcept;
+
+}  // namespace quorvex::platform
