@@ -23,15 +23,6 @@ namespace {
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 thread_local int64_t writeLimitForTesting = -1;
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 ConversionError writeFailure(std::string detail) {
     return ConversionError::outputFailed(std::move(detail), LegacyReason::UnableToWrite);
 }
@@ -117,7 +108,7 @@ platform::TemporaryRegistration listTemporary(const std::string& path) {
 }
 
 std::unique_ptr<ReplacedFile> ReplacedFile::create(const std::string& finalPath) {
-    const std::string folder = folderOf(finalPath);
+    const std::string folder = platform::folderOf(finalPath);
     std::string error;
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string temporaryPath = platform::temporaryNameIn(folder);

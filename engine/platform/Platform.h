@@ -11,6 +11,9 @@
 
 namespace quorvex::platform {
 
+// The folder a path names its file in: "." for a bare name, "/" at the root.
+std::string folderOf(const std::string& path);
+
 // An open file, closed when its owner goes.
 class FileHandle {
   public:

@@ -51,15 +51,6 @@ bool isStreamKind(mode_t mode) {
     return S_ISCHR(mode) || S_ISFIFO(mode) || S_ISSOCK(mode);
 }
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 // The descriptor a path names through the kernel's links to a process's
 // open files (/dev/stdout leads to /proc/self/fd/1). Reopening such a path
 // would start a new file position, or fail for a pipe's "pipe:[…]" target;
@@ -184,6 +175,15 @@ FileHandle openDeviceOrFifo(const std::string& path, const std::atomic<bool>* ca
 }
 
 }  // namespace
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
