@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   libtiff-dev zlib1g-dev libjpeg-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  parallel python3-yaml
+  parallel python3-yaml strace
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qpdf poppler-utils mupdf-tools libtiff-tools
   libxcb1-dev xvfb xauth
