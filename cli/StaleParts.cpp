@@ -82,6 +82,16 @@ std::optional<std::time_t> startTimeOf(long pid) {
     return std::nullopt;
 }
 
+// Field 3 of /proc/PID/stat: 'Z' for a process that has ended and waits
+// only to be reaped (a killed run whose parent is gone, where nothing reaps
+// orphans): it writes nothing any more.
+bool isZombie(long pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t nameEnd = text.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < text.size() && text[nameEnd + 2] == 'Z';
+}
+
 }  // namespace
 
 std::optional<long> partFileOwner(const std::string& fileName) {
@@ -93,7 +103,7 @@ std::optional<long> partFileOwner(const std::string& fileName) {
 }
 
 std::optional<ProcessInfo> lookUpProcess(long pid) {
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)
+    if ((::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) || isZombie(pid))
         return std::nullopt;
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     ProcessInfo info{};

@@ -215,10 +215,12 @@ TEST(ScalingRecipeTest, SlurmScriptAndKubernetesManifestParse) {
          "    for child in node if isinstance(node, list) else []:\n"
          "        found = find(child, key)\n"
          "        if found is not None: return found\n"
-         "job = yaml.safe_load(open(sys.argv[1]))\n"
+         "text = open(sys.argv[1]).read()\n"
+         "block = text.split('```yaml\\n', 1)[1].split('```', 1)[0]\n"
+         "job = yaml.safe_load(block)\n"
          "assert job['kind'] == 'Job' and find(job, 'completionMode') == 'Indexed'\n"
          "assert 'quorvex-tiff2pdf' in find(job, 'containers')[0]['args'][0]\n",
-         (kRecipes / "kubernetes-indexed-job.yaml").string()});
+         (kRecipes.parent_path() / "scaling.md").string()});
     EXPECT_EQ(manifest.exitCode, 0) << manifest.err;
 }
 
