@@ -132,7 +132,8 @@ TEST_P(CliInterruptTest, StalledPipesDoNotHoldTheSignal) {
     for (const Case& c : cases) {
         clitest::BackgroundCli cli(c.args, c.out, work_ / "stderr.txt", c.in);
         std::this_thread::sleep_for(500ms);
-        ASSERT_TRUE(cli.running()) << support::readFile(work_ / "stderr.txt");
+        ASSERT_TRUE(cli.waitUntilCatching(GetParam().signalNumber, 20s))
+            << support::readFile(work_ / "stderr.txt");
         cli.sendSignal(GetParam().signalNumber);
         const auto start = std::chrono::steady_clock::now();
         const std::optional<int> status = cli.waitForExit(5s);

@@ -121,6 +121,32 @@ void BackgroundCli::sendSignal(int signalNumber) {
         kill(pid_, signalNumber);
 }
 
+namespace {
+
+// The SigCgt mask of /proc/PID/status: bit N-1 set when signal N is caught.
+uint64_t caughtSignalsOf(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("SigCgt:"))
+            return std::stoull(line.substr(7), nullptr, 16);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool BackgroundCli::waitUntilCatching(int signalNumber, std::chrono::milliseconds timeout) {
+    const uint64_t bit = uint64_t{1} << (signalNumber - 1);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (running() && std::chrono::steady_clock::now() < deadline) {
+        if ((caughtSignalsOf(pid_) & bit) != 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 bool BackgroundCli::running() {
     if (reaped_)
         return false;

@@ -43,6 +43,11 @@ class BackgroundCli {
 
     pid_t pid() const { return pid_; }
     void sendSignal(int signalNumber);
+    // Waits (up to the timeout) until the child has its handler for the
+    // signal in place, read from /proc: a signal sent by a test must meet the
+    // handler, not the default action of a child still starting up on a
+    // loaded machine.
+    bool waitUntilCatching(int signalNumber, std::chrono::milliseconds timeout);
     bool running();
     // The exit status, or nullopt when the child did not exit normally in time.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);

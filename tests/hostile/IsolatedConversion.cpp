@@ -11,14 +11,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QUORVEX_HOSTILE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QUORVEX_HOSTILE_SANITIZED 1
-#endif
-#endif
-
 namespace hostile {
 namespace {
 
@@ -47,7 +39,7 @@ bool takeText(const std::string& in, std::size_t& at, std::string& text) {
 
 [[noreturn]] void runChild(int writeEnd, const quorvex::ConversionRequest& request,
                            const ChildLimits& limits) {
-#ifndef QUORVEX_HOSTILE_SANITIZED
+#ifndef QUORVEX_SANITIZED
     const rlimit memory{limits.addressSpaceBytes, limits.addressSpaceBytes};
     ::setrlimit(RLIMIT_AS, &memory);
 #endif

@@ -14,14 +14,6 @@
 #include "hostile/TiffPatch.h"
 #include "support/TestSupport.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUORVEX_LOAD_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUORVEX_LOAD_SANITIZED 1
-#endif
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -111,7 +103,7 @@ TEST_F(ManyConversions, ThousandConversionsKeepMemoryFlat) {
     const std::size_t damagedOnDisk = bad_.size() - 1;  // missing.tif never exists
     EXPECT_EQ(hostile::namesIn(work_.path()).size(), good_.size() + damagedOnDisk + 1)
         << "temporary files left behind";
-#ifdef QUORVEX_LOAD_SANITIZED
+#ifdef QUORVEX_SANITIZED
     GTEST_SKIP() << "resident size is not meaningful under AddressSanitizer (" << afterWarmUp / 1024
                  << " KiB -> " << atEnd / 1024 << " KiB)";
 #else
