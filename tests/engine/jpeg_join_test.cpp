@@ -26,9 +26,10 @@ struct JpegPage {
     quorvex::JpegPageShape shape;
     uint16_t photometric = 0;
 
-    std::optional<std::vector<uint8_t>> join() const {
+    std::optional<std::vector<uint8_t>> join(
+        quorvex::StripSeams seams = quorvex::StripSeams::Smoothed) const {
         std::vector<std::span<const uint8_t>> views(strips.begin(), strips.end());
-        return quorvex::joinJpegStrips(tables, views, shape);
+        return quorvex::joinJpegStrips(tables, views, shape, seams);
     }
 };
 
@@ -153,6 +154,30 @@ TEST(JpegJoinRefuses, DataItCannotVouchFor) {
     JpegPage badTables = good;
     badTables.tables[1] = 0;
     EXPECT_FALSE(badTables.join().has_value()) << "tables that are not a JPEG stream";
+}
+
+// Joined without smoothed seams, only where every row draws as libtiff's:
+// one strip, grey, or chroma not sampled down vertically.
+TEST(JpegJoinExactSeams, RefusesOnlyStripsWithChromaSampledDownVertically) {
+    const struct {
+        const char* name;
+        PageRecipe page;
+        bool joins;
+    } cases[] = {
+        {"grey strips", jpeg(PHOTOMETRIC_MINISBLACK, 16), true},
+        {"RGB strips", jpeg(PHOTOMETRIC_RGB, 8), true},
+        {"YCbCr 2x1 strips", jpeg(PHOTOMETRIC_YCBCR, 8, fixtures::Subsampling{2, 1}), true},
+        {"YCbCr 2x2 in one strip", jpeg(PHOTOMETRIC_YCBCR, fixtures::kWholePage), true},
+        {"YCbCr 2x2 strips", jpeg(PHOTOMETRIC_YCBCR, 32), false},
+    };
+    support::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fixtures::writeTiff(dir / "page.tif", {c.page});
+        const JpegPage page = readJpegPage(dir / "page.tif");
+        EXPECT_EQ(page.join(quorvex::StripSeams::Exact).has_value(), c.joins);
+        EXPECT_TRUE(page.join(quorvex::StripSeams::Smoothed).has_value());
+    }
 }
 
 }  // namespace
