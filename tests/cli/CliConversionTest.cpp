@@ -439,35 +439,6 @@ TEST_F(CliConversionTest, DpiSizesPagesWithoutAResolution) {
     EXPECT_EQ(infoField(dir_ / "bare.pdf", "Page size"), "108 x 54 pts");
 }
 
-// The command line keeps a JPEG page's data and writes a bilevel page at one
-// bit; --lossless-decode writes both decoded, as the window does.
-TEST_F(CliConversionTest, JpegKeptAndBilevelAtOneBitUnlessLosslessDecodeIsGiven) {
-    const fixtures::PageRecipe jpeg{.width = 96,
-                                    .height = 64,
-                                    .compression = COMPRESSION_JPEG,
-                                    .photometric = PHOTOMETRIC_YCBCR};
-    const fixtures::PageRecipe bilevel{.width = 96,
-                                       .height = 64,
-                                       .compression = COMPRESSION_PACKBITS,
-                                       .photometric = PHOTOMETRIC_MINISWHITE,
-                                       .bitsPerSample = 1};
-    fixtures::writeTiff(dir_ / "scan.tif", {jpeg, bilevel});
-    const auto imagesOf = [&](std::vector<std::string> options) {
-        options.push_back(path("scan.tif"));
-        EXPECT_EQ(runCli(options).exitCode, 0);
-        EXPECT_TRUE(support::qpdfCheck(dir_ / "scan.pdf").ok);
-        std::vector<std::string> images;
-        for (const support::PdfImageInfo& image : support::extractImageInfo(dir_ / "scan.pdf"))
-            images.push_back(image.encoding + "/" + std::to_string(image.bitsPerComponent));
-        return images;
-    };
-    const std::vector<std::string> kept = imagesOf({});
-    ASSERT_EQ(kept.size(), 2u);
-    EXPECT_EQ(kept[0], "jpeg/8");
-    EXPECT_TRUE(kept[1] == "ccitt/1" || kept[1] == "image/1") << kept[1];
-    EXPECT_EQ(imagesOf({"--lossless-decode"}), (std::vector<std::string>{"image/8", "image/8"}));
-}
-
 TEST_F(CliConversionTest, ForceDpiWinsOverTheFilesResolution) {
     fixtures::PageRecipe page;
     page.width = 300;

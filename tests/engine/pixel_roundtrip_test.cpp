@@ -492,7 +492,6 @@ std::vector<PageKind> standardKinds() {
     return {
         standard("JpegKeptYCbCr22OneStrip", {jpegPage(PHOTOMETRIC_YCBCR, kWhole)}, 2, {"jpeg"}),
         standard("JpegKeptGreyStrips", {jpegPage(kMinIsBlack, 16)}, 2, {"jpeg"}),
-        standard("JpegKeptRgbStrips", {jpegPage(PHOTOMETRIC_RGB, 16)}, 2, {"jpeg"}),
         standard("JpegKeptYCbCr21Strips",
                  {jpegPage(PHOTOMETRIC_YCBCR, 8, fixtures::Subsampling{2, 1})}, 2, {"jpeg"}),
         standard("JpegYCbCr22StripsDecoded", {jpegPage(PHOTOMETRIC_YCBCR, 16)}, 1, {"image"}, 8),
