@@ -38,12 +38,16 @@ Input and output:
       --strict            fail damaged files instead of converting what can
                           be read (no PDF is written, an old one is kept)
 
-Size:
+Size (by default JPEG pages keep their JPEG data wherever readers draw
+libtiff's pixels, and bilevel pages are coded as CCITT Group 4 or 1-bit
+Flate, whichever is smaller):
       --level N           Flate level of decoded page images, 0 (none) to 12
                           (smallest, slowest); default 6, 12 with --compact
-      --compact           the smallest PDF that keeps the content: JPEG pages
-                          keep their JPEG data, bilevel pages are coded as
-                          CCITT Group 4, Flate at level 12
+      --compact           the smallest PDF that keeps the content: also JPEG
+                          pages in strips whose boundary rows readers draw a
+                          little differently, Flate at level 12
+      --lossless-decode   write every page that is not fax data decoded: no
+                          JPEG data kept, no bilevel page coded again
 
 Document information (Creator and Producer default to "quorvex-tiff2pdf
 VERSION", the title to the file's name without its extension, for --merge

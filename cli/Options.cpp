@@ -34,6 +34,7 @@ enum class OptionId {
     CreationDate,
     Level,
     Compact,
+    LosslessDecode,
     FilesFrom,
     Null,
     Report,
@@ -68,6 +69,7 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::CreationDate, '\0', "creation-date", true},
     OptionDef{OptionId::Level, '\0', "level", true},
     OptionDef{OptionId::Compact, '\0', "compact", false},
+    OptionDef{OptionId::LosslessDecode, '\0', "lossless-decode", false},
     OptionDef{OptionId::FilesFrom, '\0', "files-from", true},
     OptionDef{OptionId::Null, '0', "null", false},
     OptionDef{OptionId::Report, '\0', "report", true},
@@ -286,6 +288,9 @@ class Parser {
                 break;
             case OptionId::Compact:
                 options.conversion.compact = true;
+                break;
+            case OptionId::LosslessDecode:
+                options.conversion.losslessDecode = true;
                 break;
             case OptionId::FilesFrom:
                 setPath(options.filesFrom, option, value, typedLong);

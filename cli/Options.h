@@ -38,7 +38,7 @@ struct CliOptions {
     unsigned jobs = 0;                      // 0: one per CPU
     bool merge = false;                     // -m: every input's pages into -o's PDF
     Verbosity verbosity = Verbosity::Normal;
-    // What shapes each PDF (--strict, --dpi, --level, --compact), handed to
+    // What shapes each PDF (--strict, --dpi, --level, --compact, --lossless-decode), handed to
     // the engine as it is; the command line writes the standard profile.
     ConversionOptions conversion = commandLineConversionOptions();
     DocumentInfo info = commandLineDocumentInfo();

@@ -157,6 +157,7 @@ struct Frame {
     uint16_t components = 0;
     int maxH = 1;
     int maxV = 1;
+    int minV = 4;
     bool allOneByOne = true;
 };
 
@@ -177,6 +178,7 @@ std::optional<Frame> readFrame(Bytes sof) {
             return std::nullopt;
         frame.maxH = std::max(frame.maxH, h);
         frame.maxV = std::max(frame.maxV, v);
+        frame.minV = std::min(frame.minV, v);
         frame.allOneByOne = frame.allOneByOne && h == 1 && v == 1;
     }
     return frame;
@@ -229,7 +231,7 @@ std::optional<std::vector<uint8_t>> joinOne(const std::vector<Bytes>& tables, By
 // decoder where each strip's coder started afresh.
 std::optional<std::vector<uint8_t>> joinMany(const std::vector<Bytes>& tables,
                                              const std::vector<Parsed>& parsed,
-                                             const JpegPageShape& shape) {
+                                             const JpegPageShape& shape, StripSeams seams) {
     const Parsed& first = parsed.front();
     const std::optional<Frame> frame = readFrame(first.frame);
     if (!frame || first.frameMarker == 0xC2 || first.scans.size() != 1)
@@ -241,8 +243,11 @@ std::optional<std::vector<uint8_t>> joinMany(const std::vector<Bytes>& tables,
     // across the rows where strips meet, where libtiff, decoding each strip
     // on its own, repeats each strip's edge: those two rows differ a little
     // from libtiff's decode (as in tiff2pdf's output); all others match.
-    if ((frame->components == 1 && !frame->allOneByOne) || shape.rowsPerStrip % unitHeight != 0)
+    const bool seamsSmoothed = frame->minV < frame->maxV;
+    if ((frame->components == 1 && !frame->allOneByOne) || shape.rowsPerStrip % unitHeight != 0 ||
+        (seamsSmoothed && seams == StripSeams::Exact)) {
         return std::nullopt;
+    }
     const uint64_t interval =
         uint64_t{(shape.width + unitWidth - 1) / unitWidth} * (shape.rowsPerStrip / unitHeight);
     if (interval == 0 || interval > 0xFFFF)
@@ -292,7 +297,7 @@ std::optional<std::vector<uint8_t>> joinMany(const std::vector<Bytes>& tables,
 
 std::optional<std::vector<uint8_t>> joinJpegStrips(
     std::span<const uint8_t> tables, const std::vector<std::span<const uint8_t>>& strips,
-    const JpegPageShape& shape) {
+    const JpegPageShape& shape, StripSeams seams) {
     if (strips.empty() || shape.width == 0 || shape.height == 0 || shape.width > 0xFFFF ||
         shape.height > 0xFFFF || (shape.components != 1 && shape.components != 3)) {
         return std::nullopt;
@@ -315,7 +320,7 @@ std::optional<std::vector<uint8_t>> joinJpegStrips(
             : (uint64_t{shape.height} + shape.rowsPerStrip - 1) / shape.rowsPerStrip;
     if (expectedStrips != strips.size())
         return std::nullopt;
-    return joinMany(*shared, parsed, shape);
+    return joinMany(*shared, parsed, shape, seams);
 }
 
 }  // namespace quorvex

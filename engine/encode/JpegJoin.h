@@ -19,12 +19,19 @@ struct JpegPageShape {
     uint32_t rowsPerStrip = 0;
 };
 
+// Whether strips may be joined where readers then draw the rows on either
+// side of a boundary differently from libtiff: with chroma sampled down
+// vertically, one scan smooths the chroma across the boundary, where libtiff,
+// decoding each strip on its own, repeats each strip's edge.
+enum class StripSeams { Exact, Smoothed };
+
 // The joined stream, or nullopt when anything about the data is doubtful
 // (not 8-bit Huffman-coded JPEG, sizes or components that disagree with the
 // tags, an Adobe colour marker, strips that cannot be joined without
-// re-coding): the page is then decoded instead. `tables` may be empty.
+// re-coding, or only with smoothed seams when `seams` is Exact): the page is
+// then decoded instead. `tables` may be empty.
 std::optional<std::vector<uint8_t>> joinJpegStrips(
     std::span<const uint8_t> tables, const std::vector<std::span<const uint8_t>>& strips,
-    const JpegPageShape& shape);
+    const JpegPageShape& shape, StripSeams seams);
 
 }  // namespace quorvex

@@ -46,7 +46,8 @@ struct PageFacts {
     ImageSize size;
 };
 
-// A fax page's image object once its coded data has been checked.
+// A fax page's image object once its coded data has been checked, or a
+// bilevel page's once it is coded the smaller way.
 struct CheckedFaxImage {
     std::string header;
     std::vector<uint8_t> stream;
@@ -84,6 +85,15 @@ uint64_t expectedSampleBytes(const PageLayout& page) {
     return uint64_t{page.width} * page.height * page.colourSamples() * bytesPerSample;
 }
 
+// Runs a page's task on the pool, or here when there is none.
+void runApart(const std::shared_ptr<std::packaged_task<CheckedFaxImage()>>& task,
+              WorkerPool& pool) {
+    if (pool.empty())
+        (*task)();
+    else
+        pool.submit([task] { (*task)(); });
+}
+
 // A fax page goes into the PDF once libtiff has decoded it: as stored when
 // it is one strip and decodes without complaint, coded again otherwise. That
 // decode is most of the page's cost, so it runs on the pool, on a copy of the
@@ -99,10 +109,25 @@ void checkFaxApart(PreparedPage& page, const PageFacts& facts, const PageLayout&
                                    std::move(fax.stream), std::move(fax.lost)};
         });
     page.checkedFax = task->get_future();
-    if (pool.empty())
-        (*task)();
-    else
-        pool.submit([task] { (*task)(); });
+    runApart(task, pool);
+}
+
+// A bilevel page that is not fax data: decoded here, coded both ways on the
+// pool, the smaller kept.
+void codeBilevelApart(PreparedPage& page, const PageFacts& facts, TiffDocument& document,
+                      WorkerPool& pool, int level, const std::atomic<bool>* cancel) {
+    PageDamage damage(document.diagnostics());
+    auto bitmap = std::make_shared<const FaxBitmap>(FaxBitmap::decode(document, damage, cancel));
+    auto task = std::make_shared<std::packaged_task<CheckedFaxImage()>>(
+        [bitmap, facts, length = page.objects.length, level, cancel,
+         lost = damage.any() ? damage.describe(page.name) : std::string()] {
+            CodedBilevel coded = codeSmaller(bitmap->bitmap(), level, cancel);
+            const ImagePlan plan = codedBilevelPlan(coded.codec, bitmap->bitmap().polarity);
+            return CheckedFaxImage{imageDictionary(plan, facts.size, facts.index, length),
+                                   std::move(coded.bytes), lost};
+        });
+    page.checkedFax = task->get_future();
+    runApart(task, pool);
 }
 
 // Fax pages whose stored strips can go to the pool: not the bilevel pages
@@ -154,11 +179,11 @@ void describePage(const TiffDocument& document, const PageFacts& facts, ProcSet 
     page.procSet = procSetText.text();
 }
 
-// The page's image, planned once: the table's plan, or its compact form.
+// The page's image, planned once: the table's plan, or its smaller form.
 ImagePlan planPage(const TiffDocument& document, const ConversionOptions& options) {
     ImagePlan plan = planImage(document);  // refuses what cannot be converted at all
-    if (options.compact) {
-        if (std::optional<ImagePlan> compact = compactPlan(document))
+    if (const std::optional<CompactForms> forms = compactFormsFor(options)) {
+        if (std::optional<ImagePlan> compact = compactPlan(document, *forms))
             return std::move(*compact);
     }
     return plan;
@@ -180,6 +205,11 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
                               hooks.cancel);
                 return;
             }
+        }
+        if (plan.source == SampleSource::SmallerBilevel) {
+            codeBilevelApart(page, facts, document, pool, options.effectiveFlateLevel(),
+                             hooks.cancel);
+            return;
         }
         PageDamage damage(document.diagnostics());
         // Fax data goes into the PDF only when libtiff decodes it cleanly;

@@ -77,6 +77,7 @@ void writeImageSamples(PageReading& reading, const ImagePlan& plan) {
                 return reading.sink.append(plan.jpeg->data(), plan.jpeg->size());
             break;
         case SampleSource::FaxReencode:
+        case SampleSource::SmallerBilevel:
             break;
     }
     throw ConversionError::internal("the page's plan has no reader");

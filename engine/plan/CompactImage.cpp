@@ -13,17 +13,17 @@
 namespace quorvex {
 namespace {
 
-// `samples` unsigned samples a pixel in strips, no extra ones: what both
-// compact forms need from the layout.
+// `samples` unsigned samples a pixel, contiguous, no extra ones: what both
+// smaller forms need from the layout.
 bool plainSamples(const PageLayout& page, uint16_t samples) {
     const bool unsignedIntegers =
         page.sampleFormat == SAMPLEFORMAT_UINT || page.sampleFormat == SAMPLEFORMAT_VOID;
     return page.samplesPerPixel == samples && page.extraSamples.empty() && !page.separatePlanes &&
-           unsignedIntegers && !page.codedDataUntrusted;
+           unsignedIntegers;
 }
 
 std::optional<std::vector<uint8_t>> joinedJpeg(TIFF* tiff, const PageLayout& page,
-                                               uint16_t components) {
+                                               uint16_t components, StripSeams seams) {
     std::vector<std::vector<uint8_t>> strips;
     uint64_t total = 0;
     for (uint32_t strip = 0; strip < page.strips; ++strip) {
@@ -44,20 +44,21 @@ std::optional<std::vector<uint8_t>> joinedJpeg(TIFF* tiff, const PageLayout& pag
         tableBytes = {static_cast<const uint8_t*>(tables), tablesSize};
     const std::vector<std::span<const uint8_t>> views(strips.begin(), strips.end());
     const uint32_t rowsPerStrip = page.rowsPerStrip == 0 ? page.height : page.rowsPerStrip;
-    return joinJpegStrips(tableBytes, views, {page.width, page.height, components, rowsPerStrip});
+    return joinJpegStrips(tableBytes, views, {page.width, page.height, components, rowsPerStrip},
+                          seams);
 }
 
 // Grey, RGB and YCbCr JPEG in strips; not tiles, not old-style JPEG (a
 // compression of its own), not min-is-white.
-std::optional<ImagePlan> jpegPlan(TIFF* tiff, const PageLayout& page) {
+std::optional<ImagePlan> jpegPlan(TIFF* tiff, const PageLayout& page, StripSeams seams) {
     const bool grey = page.photometric == PHOTOMETRIC_MINISBLACK;
     const bool colour =
         page.photometric == PHOTOMETRIC_RGB || page.photometric == PHOTOMETRIC_YCBCR;
     if (page.bitsPerSample != 8 || page.tiled || !(grey || colour) ||
-        !plainSamples(page, grey ? 1 : 3)) {
+        !plainSamples(page, grey ? 1 : 3) || page.codedDataUntrusted) {
         return std::nullopt;
     }
-    std::optional<std::vector<uint8_t>> joined = joinedJpeg(tiff, page, grey ? 1 : 3);
+    std::optional<std::vector<uint8_t>> joined = joinedJpeg(tiff, page, grey ? 1 : 3, seams);
     if (!joined)
         return std::nullopt;
     ImagePlan plan;
@@ -70,28 +71,25 @@ std::optional<ImagePlan> jpegPlan(TIFF* tiff, const PageLayout& page) {
     return plan;
 }
 
+// One bit a pixel, grey either way round, in any codec this libtiff decodes
+// but the fax codecs, whose data a PDF carries as it is, and JPEG, which has
+// no 1-bit form. Stored data that is not to be trusted is decoded all the
+// same, so such pages are taken too.
 bool isRecodableBilevel(const PageLayout& page) {
-    switch (page.compression) {
-        case COMPRESSION_NONE:
-        case COMPRESSION_PACKBITS:
-        case COMPRESSION_LZW:
-        case COMPRESSION_DEFLATE:
-        case COMPRESSION_ADOBE_DEFLATE:
-            break;
-        default:
-            return false;
+    if (page.isFax() || page.compression == COMPRESSION_JPEG ||
+        page.compression == COMPRESSION_OJPEG || !TIFFIsCODECConfigured(page.compression)) {
+        return false;
     }
     const bool polarity =
         page.photometric == PHOTOMETRIC_MINISWHITE || page.photometric == PHOTOMETRIC_MINISBLACK;
     return polarity && page.bitsPerSample == 1 && plainSamples(page, 1);
 }
 
-// Decoded and coded as Group 4 by the fax source, white coded as white.
-ImagePlan group4Plan() {
+// Grey at one bit; the filter is chosen once both codings are known.
+ImagePlan smallerBilevelPlan() {
     ImagePlan plan;
-    plan.source = SampleSource::FaxReencode;
+    plan.source = SampleSource::SmallerBilevel;
     plan.filter = ImageFilter::CcittFax;
-    plan.ccitt = {.k = -1, .blackIs1 = false};
     plan.colourSpace = ColourSpace::of(ColourModel::Gray);
     plan.bitsPerComponent = 1;
     return plan;
@@ -99,13 +97,38 @@ ImagePlan group4Plan() {
 
 }  // namespace
 
-std::optional<ImagePlan> compactPlan(const TiffDocument& document) {
-    const PageLayout& page = document.page();
-    if (page.compression == COMPRESSION_JPEG)
-        return jpegPlan(document.handle(), page);
-    if (isRecodableBilevel(page))
-        return group4Plan();
+std::optional<CompactForms> compactFormsFor(const ConversionOptions& options) {
+    if (options.losslessDecode)
+        return std::nullopt;
+    if (options.compact)
+        return CompactForms::Smallest;
+    if (options.profile == OutputProfile::Standard)
+        return CompactForms::Exact;
     return std::nullopt;
+}
+
+std::optional<ImagePlan> compactPlan(const TiffDocument& document, CompactForms forms) {
+    const PageLayout& page = document.page();
+    if (page.compression == COMPRESSION_JPEG) {
+        return jpegPlan(document.handle(), page,
+                        forms == CompactForms::Smallest ? StripSeams::Smoothed : StripSeams::Exact);
+    }
+    if (isRecodableBilevel(page))
+        return smallerBilevelPlan();
+    return std::nullopt;
+}
+
+ImagePlan codedBilevelPlan(BilevelCodec codec, BitmapPolarity polarity) {
+    ImagePlan plan = smallerBilevelPlan();
+    if (codec == BilevelCodec::Group4) {
+        // Group 4 codes white as white.
+        plan.ccitt = {.k = -1, .blackIs1 = false};
+        return plan;
+    }
+    plan.filter = ImageFilter::Flate;
+    if (polarity == BitmapPolarity::ZeroIsWhite)
+        plan.decode = std::array<int, 2>{1, 0};
+    return plan;
 }
 
 }  // namespace quorvex

@@ -30,6 +30,7 @@ enum class SampleSource {
     Rgba,             // libtiff's RGBA reader, for what nothing else reads
     FaxReencode,      // fax rows decoded and coded again as one clean stream
     JpegPassThrough,  // the page's JPEG data kept as a complete JPEG stream
+    SmallerBilevel,   // bilevel rows decoded, then Group 4 or 1-bit Flate, the smaller
 };
 
 enum class ImageFilter { Flate, CcittFax, Dct };

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/encode/BilevelCoding.h"
 #include "engine/encode/CcittEncoder.h"
 #include "engine/plan/ImagePlan.h"
 #include "engine/read/FaxStripFile.h"
@@ -58,6 +59,7 @@ class FaxBitmap {
     // Codes the bitmap as one stream (white coded as white) into the sink.
     void writeCoded(SampleSink& sink, CcittGroup group) const;
     std::vector<uint8_t> coded(CcittGroup group) const;
+    BilevelBitmap bitmap() const { return {width_, height_, rowBytes_, polarity_, rows_.data()}; }
 
   private:
     FaxBitmap(uint32_t width, uint32_t height, BitmapPolarity polarity);

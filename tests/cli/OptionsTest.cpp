@@ -34,6 +34,7 @@ TEST(OptionsTest, PathsKeepCommandLineOrderAndDocumentInfoNamesThisProgram) {
     EXPECT_FALSE(options.conversion.flateLevel);
     EXPECT_EQ(options.conversion.profile, OutputProfile::Standard);
     EXPECT_FALSE(options.conversion.compact);
+    EXPECT_FALSE(options.conversion.losslessDecode);
 
     EXPECT_FALSE(options.titleGiven);
     EXPECT_EQ(options.info.author, "");
@@ -60,12 +61,15 @@ TEST(OptionsTest, EveryWayOfGivingAJobCountIsAccepted) {
     }
 }
 
-TEST(OptionsTest, LevelAndCompactAreTaken) {
+TEST(OptionsTest, LevelCompactAndLosslessDecodeAreTaken) {
     EXPECT_EQ(parseOk({"--level", "0", "a.tif"}).conversion.flateLevel, 0);
     EXPECT_EQ(parseOk({"--level=12", "a.tif"}).conversion.flateLevel, 12);
     const CliOptions compact = parseOk({"--compact", "--level", "9", "a.tif"});
     EXPECT_TRUE(compact.conversion.compact);
     EXPECT_EQ(compact.conversion.flateLevel, 9);
+    const CliOptions decoded = parseOk({"--lossless-decode", "--compact", "a.tif"});
+    EXPECT_TRUE(decoded.conversion.losslessDecode);
+    EXPECT_TRUE(decoded.conversion.compact);
 }
 
 TEST(OptionsTest, ShortFlagsCombineAndLongFormsMatchThem) {
@@ -173,6 +177,7 @@ TEST(OptionsTest, UsageErrorsNameTheProblem) {
         {{"--level=-1", "a.tif"}, "invalid value '-1' for '--level'"},
         {{"--level", "six", "a.tif"}, "invalid value 'six' for '--level'"},
         {{"--compact=yes", "a.tif"}, "option '--compact' takes no value"},
+        {{"--lossless-decode=no", "a.tif"}, "option '--lossless-decode' takes no value"},
         {{"-q", "-v", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "-d", "out", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "a.tif", "b.tif"}, "needs a single input, but 2 were given"},

@@ -26,9 +26,10 @@ struct JpegPage {
     quorvex::JpegPageShape shape;
     uint16_t photometric = 0;
 
-    std::optional<std::vector<uint8_t>> join() const {
+    std::optional<std::vector<uint8_t>> join(
+        quorvex::StripSeams seams = quorvex::StripSeams::Smoothed) const {
         std::vector<std::span<const uint8_t>> views(strips.begin(), strips.end());
-        return quorvex::joinJpegStrips(tables, views, shape);
+        return quorvex::joinJpegStrips(tables, views, shape, seams);
     }
 };
 
@@ -140,6 +141,12 @@ TEST(JpegJoinRefuses, DataItCannotVouchFor) {
                         {jpeg(PHOTOMETRIC_YCBCR, 16, fixtures::Subsampling{2, 1})});
     const JpegPage good = readJpegPage(dir / "page.tif");
     ASSERT_TRUE(good.join().has_value());
+    EXPECT_TRUE(good.join(quorvex::StripSeams::Exact).has_value()) << "chroma not halved down";
+    fixtures::writeTiff(dir / "halved.tif", {jpeg(PHOTOMETRIC_YCBCR, 16)});
+    const JpegPage halved = readJpegPage(dir / "halved.tif");
+    EXPECT_TRUE(halved.join().has_value());
+    EXPECT_FALSE(halved.join(quorvex::StripSeams::Exact).has_value())
+        << "strips whose boundary rows readers smooth";
 
     JpegPage truncated = good;
     truncated.strips[1].resize(truncated.strips[1].size() / 2);

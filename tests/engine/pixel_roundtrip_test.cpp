@@ -41,6 +41,12 @@ struct PageKind {
     bool compact = false;
     // The encoding of each page's image in turn; empty: not checked.
     std::vector<std::string> encodings;
+    // The profile written; the standard profile's pages are drawn by Poppler
+    // as well.
+    quorvex::OutputProfile profile = quorvex::OutputProfile::Classic;
+    bool losslessDecode = false;
+    // The bits per component pdfimages must show for every image; 0: not checked.
+    int bitsPerComponent = 0;
 };
 
 void PrintTo(const PageKind& kind, std::ostream* out) {
@@ -66,6 +72,8 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         request.inputPath = tiff.string();
         request.info.creationDate = "fixed";
         request.options.compact = kind.compact;
+        request.options.profile = kind.profile;
+        request.options.losslessDecode = kind.losslessDecode;
         const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
         ASSERT_TRUE(outcome.ok()) << outcome.message << " / " << outcome.detail;
 
@@ -75,6 +83,8 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         expectOneImagePerPage(outcome.outputPath, kind.pages, kind.encoding);
         if (!kind.encodings.empty())
             expectEncodings(outcome.outputPath, kind.encodings);
+        if (kind.bitsPerComponent != 0)
+            expectBitsPerComponent(outcome.outputPath, kind.bitsPerComponent);
 
         for (std::size_t index = 0; index < kind.pages.size(); ++index) {
             const int page = static_cast<int>(index);
@@ -89,7 +99,7 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
                 support::renderPdfPage(outcome.outputPath, page, expected.width, expected.height);
             EXPECT_TRUE(support::imagesMatch(expected, shown, kind.tolerance))
                 << "page " << page << " of " << kind.name;
-            if (kind.compact) {
+            if (kind.compact || kind.profile == quorvex::OutputProfile::Standard) {
                 EXPECT_TRUE(support::imagesMatch(
                     expected,
                     support::renderPdfPage(outcome.outputPath, page, expected.width,
@@ -105,6 +115,11 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         for (const support::PdfImageInfo& image : support::extractImageInfo(pdf))
             encodings.push_back(image.encoding);
         EXPECT_EQ(encodings, expected);
+    }
+
+    static void expectBitsPerComponent(const std::string& pdf, int bits) {
+        for (const support::PdfImageInfo& image : support::extractImageInfo(pdf))
+            EXPECT_EQ(image.bitsPerComponent, bits) << "page " << image.page;
     }
 
     static void compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
@@ -386,8 +401,9 @@ std::vector<PageKind> faxCopyBugKinds() {
 }
 
 // ---------------------------------------------------------------------------
-// Compact mode: JPEG data kept, bilevel pages coded as Group 4, and every
-// page it cannot vouch for converted as without it.
+// Compact mode: JPEG data kept, bilevel pages coded as Group 4 or 1-bit
+// Flate, whichever is smaller, and every page it cannot vouch for converted
+// as without it.
 
 PageRecipe jpegPage(uint16_t photometric, uint32_t rowsPerStrip,
                     std::optional<fixtures::Subsampling> subsampling = std::nullopt) {
@@ -402,6 +418,18 @@ PageRecipe jpegPage(uint16_t photometric, uint32_t rowsPerStrip,
 PageRecipe inTiles(PageRecipe page) {
     page.tiles = fixtures::TileSize{};
     return page;
+}
+
+PageRecipe text(PageRecipe page) {
+    page.width = 301;
+    page.height = 203;
+    return fixtures::withBilevelContent(page, fixtures::BilevelContent::Text);
+}
+
+PageRecipe halftone(PageRecipe page) {
+    page.width = 301;
+    page.height = 203;
+    return fixtures::withBilevelContent(page, fixtures::BilevelContent::Halftone);
 }
 
 std::vector<PageKind> compactKinds() {
@@ -421,19 +449,61 @@ std::vector<PageKind> compactKinds() {
                 2, {"jpeg"}),
         compact("JpegTiledIsDecoded", {inTiles(jpegPage(PHOTOMETRIC_RGB, kWhole))}, 1, {"image"}),
         compact("JpegMinIsWhiteIsDecoded", {jpegPage(kMinIsWhite, kWhole)}, 1, {"image"}),
-        compact("BilevelUncompressedMinIsWhite", {grey(COMPRESSION_NONE, kMinIsWhite, 1)}, 0,
+        compact("BilevelUncompressedMinIsWhite", {text(grey(COMPRESSION_NONE, kMinIsWhite, 1))}, 0,
                 {"ccitt"}),
-        compact("BilevelPackBitsMinIsBlackStrips", {withStrips(grey(kPackBits, kMinIsBlack, 1), 7)},
-                0, {"ccitt"}),
-        compact("BilevelLzwMinIsWhite", {grey(COMPRESSION_LZW, kMinIsWhite, 1)}, 0, {"ccitt"}),
+        compact("BilevelPackBitsMinIsBlackStrips",
+                {withStrips(text(grey(kPackBits, kMinIsBlack, 1)), 7)}, 0, {"ccitt"}),
+        compact("BilevelLzwMinIsWhite", {text(grey(COMPRESSION_LZW, kMinIsWhite, 1))}, 0,
+                {"ccitt"}),
         compact("BilevelDeflateMinIsBlackFillOrder2",
-                {withFillOrder2(grey(kAdobeDeflate, kMinIsBlack, 1))}, 0, {"ccitt"}),
-        compact("BilevelTiled", {inTiles(grey(COMPRESSION_NONE, kMinIsWhite, 1))}, 0, {"ccitt"}),
+                {withFillOrder2(text(grey(kAdobeDeflate, kMinIsBlack, 1)))}, 0, {"ccitt"}),
+        compact("BilevelTiled", {inTiles(text(grey(COMPRESSION_NONE, kMinIsWhite, 1)))}, 0,
+                {"ccitt"}),
+        compact("BilevelHalftoneIsFlate", {halftone(grey(COMPRESSION_LZW, kMinIsWhite, 1))}, 0,
+                {"image"}),
         compact("FaxAndOtherPagesAsBefore",
                 {fax(COMPRESSION_CCITTFAX4), fax(COMPRESSION_CCITTFAX3),
                  grey(COMPRESSION_LZW, kMinIsBlack, 2), rgb(COMPRESSION_LZW),
                  withWangPageControl(grey(COMPRESSION_LZW, kMinIsWhite, 1))},
                 0, {"ccitt", "ccitt", "image", "image", "image"}),
+    };
+}
+
+// The standard profile, smaller by default: JPEG data kept wherever readers
+// draw libtiff's rows, bilevel pages in the smaller of Group 4 and 1-bit
+// Flate; with losslessDecode every page decoded, as the classic profile does.
+std::vector<PageKind> standardKinds() {
+    const auto standard = [](std::string name, std::vector<PageRecipe> pages, int tolerance,
+                             std::vector<std::string> encodings, int bits = 0) {
+        PageKind kind{std::move(name), std::move(pages), tolerance};
+        kind.profile = quorvex::OutputProfile::Standard;
+        kind.encodings = std::move(encodings);
+        kind.bitsPerComponent = bits;
+        return kind;
+    };
+    const auto decoded = [&](std::string name, std::vector<PageRecipe> pages, int tolerance,
+                             std::vector<std::string> encodings, int bits) {
+        PageKind kind =
+            standard(std::move(name), std::move(pages), tolerance, std::move(encodings), bits);
+        kind.losslessDecode = true;
+        return kind;
+    };
+    constexpr uint32_t kWhole = fixtures::kWholePage;
+    return {
+        standard("JpegKeptYCbCr22OneStrip", {jpegPage(PHOTOMETRIC_YCBCR, kWhole)}, 2, {"jpeg"}),
+        standard("JpegKeptGreyStrips", {jpegPage(kMinIsBlack, 16)}, 2, {"jpeg"}),
+        standard("JpegKeptYCbCr21Strips",
+                 {jpegPage(PHOTOMETRIC_YCBCR, 8, fixtures::Subsampling{2, 1})}, 2, {"jpeg"}),
+        standard("JpegYCbCr22StripsDecoded", {jpegPage(PHOTOMETRIC_YCBCR, 16)}, 1, {"image"}, 8),
+        standard("BilevelTextIsGroup4", {text(grey(kPackBits, kMinIsWhite, 1))}, 0, {"ccitt"}, 1),
+        standard("BilevelHalftoneIsFlate", {halftone(grey(COMPRESSION_LZW, kMinIsBlack, 1))}, 0,
+                 {"image"}, 1),
+        standard("BilevelPackBitsStaysOneBit",
+                 {grey(kPackBits, kMinIsWhite, 1), grey(kPackBits, kMinIsBlack, 1)}, 0, {}, 1),
+        standard("BilevelWangPageControlStaysOneBit",
+                 {withWangPageControl(grey(COMPRESSION_LZW, kMinIsWhite, 1))}, 0, {}, 1),
+        decoded("LosslessDecodeJpeg", {jpegPage(PHOTOMETRIC_YCBCR, kWhole)}, 1, {"image"}, 8),
+        decoded("LosslessDecodeBilevel", {text(grey(kPackBits, kMinIsWhite, 1))}, 0, {"image"}, 8),
     };
 }
 
@@ -448,6 +518,7 @@ INSTANTIATE_TEST_SUITE_P(Palette, PixelRoundTrip, ::testing::ValuesIn(paletteKin
 INSTANTIATE_TEST_SUITE_P(Colour, PixelRoundTrip, ::testing::ValuesIn(colourKinds()), kindName);
 INSTANTIATE_TEST_SUITE_P(Jpeg, PixelRoundTrip, ::testing::ValuesIn(lossyKinds()), kindName);
 INSTANTIATE_TEST_SUITE_P(Compact, PixelRoundTrip, ::testing::ValuesIn(compactKinds()), kindName);
+INSTANTIATE_TEST_SUITE_P(Standard, PixelRoundTrip, ::testing::ValuesIn(standardKinds()), kindName);
 INSTANTIATE_TEST_SUITE_P(Mixed, PixelRoundTrip, ::testing::ValuesIn(mixedDocumentKinds()),
                          kindName);
 INSTANTIATE_TEST_SUITE_P(FaxCopyKeepsSampleTags, PixelRoundTrip,

@@ -67,9 +67,17 @@ struct ConversionOptions {
     // kCompactFlateLevel with `compact`.
     std::optional<int> flateLevel;
     // The smallest PDF that keeps the content: JPEG pages keep their JPEG
-    // data and bilevel pages are coded as CCITT Group 4 where that is safe.
-    // Off, every page is carried exactly as the compression table says.
+    // data even where readers draw the rows at strip boundaries a little
+    // differently from libtiff, bilevel pages are coded as CCITT Group 4 or
+    // 1-bit Flate, whichever is smaller, and Flate runs at its slowest level.
+    // The standard profile keeps JPEG data and codes bilevel pages that way
+    // without it wherever readers draw libtiff's pixels; the classic profile
+    // carries every page as the compression table says.
     bool compact = false;
+    // Every page that is not fax data is written decoded, as the compression
+    // table says (no JPEG data kept, no bilevel page coded again); with
+    // `compact` only its Flate level remains.
+    bool losslessDecode = false;
 
     int effectiveFlateLevel() const {
         return flateLevel.value_or(compact ? kCompactFlateLevel : kDefaultFlateLevel);
