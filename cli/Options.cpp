@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <regex>
 #include <string_view>
@@ -34,6 +35,7 @@ enum class OptionId {
     CreationDate,
     Level,
     Compact,
+    Memory,
     FilesFrom,
     Null,
     Report,
@@ -68,6 +70,7 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::CreationDate, '\0', "creation-date", true},
     OptionDef{OptionId::Level, '\0', "level", true},
     OptionDef{OptionId::Compact, '\0', "compact", false},
+    OptionDef{OptionId::Memory, '\0', "memory", true},
     OptionDef{OptionId::FilesFrom, '\0', "files-from", true},
     OptionDef{OptionId::Null, '0', "null", false},
     OptionDef{OptionId::Report, '\0', "report", true},
@@ -117,6 +120,21 @@ std::optional<int> parseFlateLevel(const std::string& text) {
 
 std::optional<double> parseDpi(const std::string& text) {
     return parseNumber<double>(text, 1, kMaxDpi);
+}
+
+// "512M", "1G", "2048K" (or KiB, MiB, GiB; a bare number is megabytes) as
+// bytes, from kMinMemoryMiB to kMaxMemoryMiB megabytes; nothing otherwise.
+std::optional<uint64_t> parseMemory(const std::string& text) {
+    static const std::regex kSize(R"((\d{1,9})([KMG](?:iB)?)?)", std::regex::icase);
+    std::smatch m;
+    if (!std::regex_match(text, m, kSize))
+        return std::nullopt;
+    const uint64_t number = std::stoull(m[1].str());
+    const char unit = m[2].matched ? static_cast<char>(std::toupper(m[2].str()[0])) : 'M';
+    const uint64_t kib = number << (unit == 'K' ? 0 : unit == 'M' ? 10 : 20);
+    if (kib < kMinMemoryMiB << 10 || kib > kMaxMemoryMiB << 10)
+        return std::nullopt;
+    return kib << 10;
 }
 
 int daysInMonth(int year, int month) {
@@ -287,6 +305,9 @@ class Parser {
             case OptionId::Compact:
                 options.conversion.compact = true;
                 break;
+            case OptionId::Memory:
+                setMemory(value);
+                break;
             case OptionId::FilesFrom:
                 setPath(options.filesFrom, option, value, typedLong);
                 break;
@@ -316,6 +337,17 @@ class Parser {
             return;
         }
         result_.options.jobs = *jobs;
+    }
+
+    void setMemory(const std::string& value) {
+        const std::optional<uint64_t> bytes = parseMemory(value);
+        if (!bytes) {
+            fail("invalid value '" + value + "' for '--memory': expected a size like 256M or " +
+                 "2G, from " + std::to_string(kMinMemoryMiB) + "M to " +
+                 std::to_string(kMaxMemoryMiB >> 10) + "G");
+            return;
+        }
+        result_.options.conversion.memoryBudget = *bytes;
     }
 
     void setDpi(double& target, const std::string& value, const OptionDef& option, bool typedLong) {
