@@ -36,7 +36,8 @@ class PiecedFlateSink final : public SampleSink {
     // the sink throws the cancellation.
     PiecedFlateSink(PdfSink& out, Settings settings, TaskRunner run,
                     const std::atomic<bool>* cancel = nullptr);
-    // Waits for pieces still compressing: they write into this sink's pieces.
+    // Waits for pieces still compressing, so that none outlives the page (or
+    // the pool) it was cut for.
     ~PiecedFlateSink() override;
     PiecedFlateSink(const PiecedFlateSink&) = delete;
     PiecedFlateSink& operator=(const PiecedFlateSink&) = delete;
