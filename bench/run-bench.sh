@@ -15,6 +15,9 @@
 #   WARMUP_BIG=ours   on big-page.tif only our converter warms up (it loads the
 #                     file into the page cache for everyone); "all" warms every tool
 #   RUNS_FOLDER=3     counted runs of the 20-file folder row
+#   RUNS_HUGE=2       counted runs of the three huge single pages (make-huge.sh),
+#                     no warm-up; they are the last file rows and draw bench/scaling.svg
+#   HUGE_MEMORY=16M   the second --memory setting timed on the huge pages
 #   PEERS="tiff2pdf tiff2pdf-z img2pdf imagemagick"   peers to compare against
 #                     (empty: our converter alone)
 #   COMPACT_FILES="jpeg-rgb.tif scan-bw-300-none.tif scan-bw-300-packbits.tif"
@@ -42,12 +45,16 @@ RUNS=${RUNS:-5}
 RUNS_BIG=${RUNS_BIG:-3}
 WARMUP_BIG=${WARMUP_BIG:-ours}
 RUNS_FOLDER=${RUNS_FOLDER:-3}
+RUNS_HUGE=${RUNS_HUGE:-2}
+HUGE_MEMORY=${HUGE_MEMORY:-16M}
+huge_files=(huge-gray-100mp.tif huge-gray-400mp.tif huge-rgb-170mp.tif)
 PEERS=${PEERS-"tiff2pdf tiff2pdf-z img2pdf imagemagick"}
 FILES=${FILES:-}
 TIMEOUT=${TIMEOUT:-900}
 FOLDER_SOURCE=${FOLDER_SOURCE:-scan-gray-300-lzw.tif}
 COMPACT_FILES=${COMPACT_FILES-"jpeg-rgb.tif scan-bw-300-none.tif scan-bw-300-packbits.tif"}
 corpus_script=${BENCH_CORPUS_SCRIPT:-"$repo/../shared/bench-corpus/make-corpus.sh"}
+huge_script=${BENCH_HUGE_SCRIPT:-"$(dirname "$corpus_script")/make-huge.sh"}
 corpus=${BENCH_CORPUS_DIR:-"$build/bench-corpus"}
 tools_dir="$build/bench-tools"
 work="$build/bench-work"
@@ -115,6 +122,18 @@ build_corpus() {
     CONVERT="$CONVERT" sh "$corpus_script" "$corpus" >&2 || die "the corpus script failed"
 }
 
+# The three huge pages, tiled from the corpus's scans (about 30 s and 1.2 GB
+# of memory); not in the corpus's checksums, so made again only when missing.
+build_huge() {
+    local f
+    for f in "${huge_files[@]}"; do
+        [[ -f "$corpus/$f" ]] && continue
+        log "tiling the huge pages into $corpus"
+        sh "$huge_script" "$corpus" >&2 || die "the huge-page script failed ($huge_script)"
+        return
+    done
+}
+
 # 20 single-page files from FOLDER_SOURCE's pages, repeated as needed.
 build_folder() {
     folder="$build/bench-folder20"
@@ -137,6 +156,7 @@ build_folder() {
 peer_available() {
     case $1 in
         tiff2pdf | tiff2pdf-z) command -v tiff2pdf >/dev/null 2>&1 ;;
+        tiffcp) command -v tiffcp >/dev/null 2>&1 ;;
         img2pdf) command -v img2pdf >/dev/null 2>&1 ;;
         imagemagick) command -v "$CONVERT" >/dev/null 2>&1 ;;
         *) return 1 ;;
@@ -150,7 +170,9 @@ command_for() {
         ours) cmd=("$ours" -q -o "$out" "$in") ;;
         ours-compact) cmd=("$ours" -q --compact -o "$out" "$in") ;;
         tiff2pdf) cmd=(tiff2pdf -o "$out" "$in") ;;
-        tiff2pdf-z) cmd=(tiff2pdf -z -o "$out" "$in") ;;
+        tiff2pdf-z) cmd=(tiff2pdf -m 0 -z -o "$out" "$in") ;;
+        tiffcp) cmd=(tiffcp -c zip "$in" "$out") ;;
+        ours-memory) cmd=("$ours" -q --memory "$HUGE_MEMORY" -o "$out" "$in") ;;
         img2pdf) cmd=(img2pdf -o "$out" "$in") ;;
         imagemagick) cmd=("$CONVERT" -limit memory 2GiB -limit disk 8GiB "$in" "$out") ;;
         ours-j1) cmd=("$ours" -q -j 1 -d "$out" "$in") ;;
@@ -332,6 +354,58 @@ bench_folder() {
     [[ -n $j1 && -n $j2 ]] && printf '  -j 2 is %sx faster than -j 1\n' "$(fmt_ratio "$j1" "$j2")"
 }
 
+# The huge pages: ours at the default budget and at HUGE_MEMORY, against
+# tiff2pdf -z (-m 0 lifts its allocation limit) and tiffcp recompressing the
+# page with Deflate (libtiff's own decode and compression, no PDF).
+bench_huge() {
+    local name=$1 tools=(ours ours-memory) peer
+    for peer in tiff2pdf-z tiffcp; do peer_available "$peer" && tools+=("$peer"); done
+    echo
+    echo "== $name  (1 page, $(megapixels "$name") MP; $RUNS_HUGE counted runs, no warm-up; ours-memory: --memory $HUGE_MEMORY)"
+    measure_tools "$corpus/$name" "$RUNS_HUGE" none "${tools[@]}"
+    report_file "$name" 1 "peer/ours" "${tools[@]}"
+}
+
+megapixels() {
+    tiffinfo "$corpus/$1" 2>/dev/null | awk '/Image Width:/ { print $3 * $6 / 1e6; exit }'
+}
+
+# bench/scaling.svg: wall time and peak memory against the page's megapixels,
+# ours and tiff2pdf -z, from this run's medians of the huge pages.
+draw_scaling() {
+    local data="$build/scaling.tsv" f
+    command -v gnuplot >/dev/null 2>&1 || { log "no gnuplot: bench/scaling.svg not drawn"; return; }
+    : >"$data"
+    for f in "${huge_files[@]}"; do
+        [[ -n ${summary_wall[$f/ours]:-} && -n ${summary_wall[$f/tiff2pdf-z]:-} ]] || continue
+        printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$(megapixels "$f")" "${summary_wall[$f/ours]}" \
+            "${summary_wall[$f/tiff2pdf-z]}" "${summary_peak[$f/ours]}" "${summary_peak[$f/tiff2pdf-z]}" \
+            "${f%.tif}" >>"$data"
+    done
+    [[ -s $data ]] || return 0
+    sort -g -o "$data" "$data"
+    gnuplot <<PLOT || log "gnuplot failed: bench/scaling.svg not drawn"
+set terminal svg size 900,420 dynamic font "sans,12"
+set output "$here/scaling.svg"
+set multiplot layout 1,2 title "One large page (grey; RGB at 174 MP), $(nproc) CPUs, $(date -u +%Y-%m-%d), $(uptime | sed 's/.*load average: *\([0-9.]*\).*/load \1/') (bench/run-bench.sh)"
+set key bottom right
+set grid
+set xrange [0:*]
+set xlabel "megapixels"
+set ylabel "wall seconds (median)"
+set yrange [0:*]
+plot "$data" using 1:2 with points pt 7 ps 1.5 title "quorvex-tiff2pdf", \
+     "$data" using 1:3 with points pt 5 ps 1.5 title "tiff2pdf -m 0 -z"
+set ylabel "peak memory, MB"
+set logscale y
+set yrange [10:*]
+plot "$data" using 1:4 with points pt 7 ps 1.5 title "quorvex-tiff2pdf", \
+     "$data" using 1:5 with points pt 5 ps 1.5 title "tiff2pdf -m 0 -z"
+unset multiplot
+PLOT
+    log "drew $here/scaling.svg"
+}
+
 # --- targets --------------------------------------------------------------------------
 
 is_number() { [[ $1 =~ ^[0-9]+(\.[0-9]*)?([eE][-+]?[0-9]+)?$ ]]; }
@@ -392,6 +466,12 @@ print_targets() {
         target "big-page: ours / Flate floor" "" "<=" 1.05
     fi
     target "folder of 20: -j 1 / -j 2" "$(ratio_of folder-20 ours-j1 ours-j2)" ">=" 1.8
+    target "scan-rgb-300-lzw: peak MB ours / tiff2pdf -z" "$(peak_ratio_of scan-rgb-300-lzw.tif ours tiff2pdf-z)" "<=" 1.0
+    target "huge-gray-100mp: ours / tiff2pdf -z" "$(ratio_of huge-gray-100mp.tif ours tiff2pdf-z)" "<=" 0.6
+    for f in huge-gray-400mp.tif huge-rgb-170mp.tif; do
+        target "${f%.tif}: ours / tiff2pdf -z" "$(ratio_of "$f" ours tiff2pdf-z)" "<=" 0.8
+        target "${f%.tif}: our peak MB" "${summary_peak[$f/ours]:-}" "<=" 100
+    done
 }
 
 print_summary() {
@@ -428,14 +508,17 @@ print_summary() {
 
 build_tools
 build_corpus
+build_huge
 rm -rf "$work"
 mkdir -p "$work"
 
 bench_files=()
+huge_rows=()
 want_folder=0
 want_parallel=0
 if [[ -z $FILES ]]; then
     while IFS=$'\t' read -r f _; do [[ $f == file ]] || bench_files+=("$f"); done <"$corpus/MANIFEST.tsv"
+    huge_rows=("${huge_files[@]}")
     want_folder=1
     want_parallel=1
 else
@@ -450,7 +533,7 @@ else
         fi
         [[ $f == *.tif ]] || f="$f.tif"
         [[ -f "$corpus/$f" ]] || die "no $f in the corpus"
-        bench_files+=("$f")
+        if [[ " ${huge_files[*]} " == *" $f "* ]]; then huge_rows+=("$f"); else bench_files+=("$f"); fi
     done
 fi
 
@@ -461,6 +544,8 @@ echo "build: $build ($(awk -F= '/^CMAKE_BUILD_TYPE:/ { print $2 }' "$build/CMake
 echo "peers: $(for p in $PEERS; do peer_available "$p" && printf '%s ' "$p"; done)| tiff2pdf = libtiff $(tiffinfo 2>&1 | sed -n 's/^LIBTIFF, Version //p' | head -n1)"
 
 for f in "${bench_files[@]}"; do bench_file "$f"; done
+for f in "${huge_rows[@]}"; do bench_huge "$f"; done
+[[ ${#huge_rows[@]} -gt 0 ]] && draw_scaling
 [[ $want_folder == 1 ]] && bench_folder
 if [[ $want_parallel == 1 ]]; then
     echo

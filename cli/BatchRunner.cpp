@@ -63,6 +63,7 @@ std::vector<std::optional<JobResult>> BatchRunner::run(const std::vector<Planned
         std::clamp<std::size_t>(settings_.workers, 1, std::max<std::size_t>(jobs.size(), 1));
     threadsPerFile_ = static_cast<unsigned>(
         std::max<std::size_t>(1, std::max(settings_.processors, 1U) / workerCount));
+    memoryPerFile_ = settings_.conversion.memoryBudget / workerCount;
     {
         std::vector<std::jthread> workers;
         for (std::size_t i = 1; i < workerCount; ++i)
@@ -119,6 +120,7 @@ ConversionRequest BatchRunner::requestFor(std::size_t index, const PlannedJob& j
     request.cancel = settings_.cancel;
     request.options = settings_.conversion;
     request.options.threads = threadsPerFile_;
+    request.options.memoryBudget = memoryPerFile_;
     request.onPageDone = [this, index](uint32_t done, uint32_t count) {
         observer_.pageDone(index, done, count);
     };

@@ -96,6 +96,7 @@ class BatchRunner {
     Converter converter_;
     BatchObserver& observer_;
     unsigned threadsPerFile_ = 1;
+    uint64_t memoryPerFile_ = kDefaultMemoryBudget;  // --memory, shared by the files at once
 };
 
 BatchCounts countResults(const std::vector<std::optional<JobResult>>& results);

@@ -33,6 +33,9 @@ Input and output:
                           summary ("-": standard output; the lines go to stderr)
   -j, --jobs N            use N processors: up to N files at once, a lone file
                           compresses its pages on them (default: one per CPU)
+      --memory SIZE       memory for page images waiting to be compressed,
+                          shared by the files converted at once; a larger page
+                          streams through it (default: 256M; K, M or G)
       --dpi N             resolution for pages that carry none (default: 200)
       --force-dpi N       resolution for every page, whatever the file says
       --strict            fail damaged files instead of converting what can

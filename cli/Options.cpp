@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <regex>
 #include <string_view>
@@ -35,6 +36,7 @@ enum class OptionId {
     Level,
     Compact,
     LosslessDecode,
+    Memory,
     FilesFrom,
     Null,
     Report,
@@ -70,6 +72,7 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::Level, '\0', "level", true},
     OptionDef{OptionId::Compact, '\0', "compact", false},
     OptionDef{OptionId::LosslessDecode, '\0', "lossless-decode", false},
+    OptionDef{OptionId::Memory, '\0', "memory", true},
     OptionDef{OptionId::FilesFrom, '\0', "files-from", true},
     OptionDef{OptionId::Null, '0', "null", false},
     OptionDef{OptionId::Report, '\0', "report", true},
@@ -119,6 +122,21 @@ std::optional<int> parseFlateLevel(const std::string& text) {
 
 std::optional<double> parseDpi(const std::string& text) {
     return parseNumber<double>(text, 1, kMaxDpi);
+}
+
+// "512M", "1G", "2048K" (or KiB, MiB, GiB; a bare number is megabytes) as
+// bytes, from kMinMemoryMiB to kMaxMemoryMiB megabytes; nothing otherwise.
+std::optional<uint64_t> parseMemory(const std::string& text) {
+    static const std::regex kSize(R"((\d{1,9})([KMG](?:iB)?)?)", std::regex::icase);
+    std::smatch m;
+    if (!std::regex_match(text, m, kSize))
+        return std::nullopt;
+    const uint64_t number = std::stoull(m[1].str());
+    const char unit = m[2].matched ? static_cast<char>(std::toupper(m[2].str()[0])) : 'M';
+    const uint64_t kib = number << (unit == 'K' ? 0 : unit == 'M' ? 10 : 20);
+    if (kib < kMinMemoryMiB << 10 || kib > kMaxMemoryMiB << 10)
+        return std::nullopt;
+    return kib << 10;
 }
 
 int daysInMonth(int year, int month) {
@@ -291,6 +309,8 @@ class Parser {
                 break;
             case OptionId::LosslessDecode:
                 options.conversion.losslessDecode = true;
+            case OptionId::Memory:
+                setMemory(value);
                 break;
             case OptionId::FilesFrom:
                 setPath(options.filesFrom, option, value, typedLong);
@@ -321,6 +341,17 @@ class Parser {
             return;
         }
         result_.options.jobs = *jobs;
+    }
+
+    void setMemory(const std::string& value) {
+        const std::optional<uint64_t> bytes = parseMemory(value);
+        if (!bytes) {
+            fail("invalid value '" + value + "' for '--memory': expected a size like 256M or " +
+                 "2G, from " + std::to_string(kMinMemoryMiB) + "M to " +
+                 std::to_string(kMaxMemoryMiB >> 10) + "G");
+            return;
+        }
+        result_.options.conversion.memoryBudget = *bytes;
     }
 
     void setDpi(double& target, const std::string& value, const OptionDef& option, bool typedLong) {

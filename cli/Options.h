@@ -2,6 +2,7 @@
 // rules can be tested without starting a process.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,8 +39,8 @@ struct CliOptions {
     unsigned jobs = 0;                      // 0: one per CPU
     bool merge = false;                     // -m: every input's pages into -o's PDF
     Verbosity verbosity = Verbosity::Normal;
-    // What shapes each PDF (--strict, --dpi, --level, --compact, --lossless-decode), handed to
-    // the engine as it is; the command line writes the standard profile.
+    // What shapes each PDF (--strict, --dpi, --level, --compact, --lossless-decode, --memory),
+    // handed to the engine as it is; the command line writes the standard profile.
     ConversionOptions conversion = commandLineConversionOptions();
     DocumentInfo info = commandLineDocumentInfo();
     bool titleGiven = false;  // otherwise each PDF is titled after its file
@@ -47,6 +48,9 @@ struct CliOptions {
 
 inline constexpr unsigned kMaxJobs = 256;
 inline constexpr double kMaxDpi = 100000.0;
+// --memory's range, in megabytes.
+inline constexpr uint64_t kMinMemoryMiB = 16;
+inline constexpr uint64_t kMaxMemoryMiB = uint64_t{1} << 20;
 
 struct ParseResult {
     enum class Action { Run, ShowHelp, ShowVersion, UsageError };

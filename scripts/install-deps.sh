@@ -17,7 +17,7 @@ packages=(
   clang libclang-rt-14-dev llvm clang-format clang-tidy
 )
 if [[ "${1:-}" == "--bench" ]]; then
-  packages+=(ghostscript imagemagick img2pdf time)
+  packages+=(ghostscript imagemagick img2pdf time gnuplot-nox python3-numpy python3-pil)
 fi
 
 missing=()

@@ -116,6 +116,42 @@ bool openFinalBlock(ByteChunk& raw) {
     return true;
 }
 
+std::array<uint8_t, 2> zlibHeader(int level) {
+    return {0x78, zlibFlags(level)};
+}
+
+namespace {
+
+// Stored blocks, none final: the way to carry a piece that libdeflate's
+// output cannot be opened for (never expected).
+ByteChunk storedOpenBlocks(const uint8_t* data, std::size_t size) {
+    constexpr std::size_t kMaxStored = 0xFFFF;
+    ByteChunk blocks;
+    blocks.reserve(size + (size / kMaxStored + 1) * 5);
+    do {
+        const std::size_t length = std::min(size, kMaxStored);
+        const auto low = static_cast<uint8_t>(length & 0xFF);
+        const auto high = static_cast<uint8_t>(length >> 8);
+        blocks.insert(blocks.end(), {uint8_t{0x00}, low, high, static_cast<uint8_t>(~low),
+                                     static_cast<uint8_t>(~high)});
+        blocks.insert(blocks.end(), data, data + length);
+        data += length;
+        size -= length;
+    } while (size > 0);
+    return blocks;
+}
+
+}  // namespace
+
+ByteChunk deflateOpenPiece(const uint8_t* data, std::size_t size, int level) {
+    if (size == 0)
+        return {};
+    ByteChunk piece = deflateRaw(data, size, level);
+    if (openFinalBlock(piece))
+        return piece;
+    return storedOpenBlocks(data, size);
+}
+
 std::size_t cancellablePieceBytes(int level) {
     return level >= 10 ? std::size_t{1} << 20 : std::size_t{4} << 20;
 }

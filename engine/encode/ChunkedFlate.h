@@ -6,6 +6,7 @@
 // one ordinary stream.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +48,14 @@ ByteChunk deflateWholeStream(const uint8_t* data, std::size_t size, int level);
 ByteChunk deflateInPieces(const uint8_t* data, std::size_t size, int level,
                           const ParallelFor& parallelFor, std::size_t pieceBytes = kFlatePieceBytes,
                           const std::atomic<bool>* cancel = nullptr);
+
+// The two bytes a zlib stream at `level` starts with, as libdeflate writes
+// them, so that a stream in pieces starts as one compressed in a single call.
+std::array<uint8_t, 2> zlibHeader(int level);
+
+// `size` bytes as raw DEFLATE blocks that more blocks may follow: none marked
+// final, ending on a byte boundary. Whoever joins such pieces ends the stream.
+ByteChunk deflateOpenPiece(const uint8_t* data, std::size_t size, int level);
 
 // A raw DEFLATE stream (no zlib header) whose last block is marked final,
 // turned into one that can be continued: the mark cleared, an empty stored

@@ -109,6 +109,9 @@ StreamJob::StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes,
       encoder_(makeStreamSink(encoded_, encoding, level, expectedBytes, std::move(parallelFor),
                               cancel)) {}
 
+StreamJob::StreamJob(const EncoderMaker& makeEncoder, bool encodeWhilePushing)
+    : encodeWhilePushing_(encodeWhilePushing), encoder_(makeEncoder(encoded_)) {}
+
 void StreamJob::encode(const std::vector<uint8_t>& piece) {
     encoder_->append(piece.data(), piece.size());
 }

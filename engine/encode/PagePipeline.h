@@ -56,6 +56,9 @@ class StreamJob {
     // `cancel`: encoding stops soon after it is set (see makeStreamSink).
     StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes, bool encodeWhilePushing,
               ParallelFor parallelFor = {}, const std::atomic<bool>* cancel = nullptr);
+    // Encoded by the sink `makeEncoder` builds on the job's bytes.
+    using EncoderMaker = std::function<std::unique_ptr<SampleSink>(PdfSink& encoded)>;
+    StreamJob(const EncoderMaker& makeEncoder, bool encodeWhilePushing);
     StreamJob(const StreamJob&) = delete;
     StreamJob& operator=(const StreamJob&) = delete;
 

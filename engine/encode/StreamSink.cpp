@@ -103,13 +103,13 @@ class FlateSink final : public SampleSink {
 
 std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding, int level,
                                            uint64_t expectedBytes, ParallelFor parallelFor,
-                                           const std::atomic<bool>* cancel) {
-    if (encoding == StreamEncoding::Flate && expectedBytes > kWholeStreamCap)
+                                           const std::atomic<bool>* cancel, uint64_t wholeCap) {
+    if (encoding == StreamEncoding::Flate && expectedBytes > wholeCap)
         return makeZlibSink(out, level, cancel);
     if (encoding == StreamEncoding::Flate)
         return std::make_unique<WholeStreamFlateSink>(
             out, level, [&out, level, cancel] { return makeZlibSink(out, level, cancel); },
-            kWholeStreamCap, std::move(parallelFor), cancel);
+            wholeCap, std::move(parallelFor), cancel);
     return std::make_unique<RawSink>(out);
 }
 

@@ -16,8 +16,8 @@ class PdfSink;
 
 enum class StreamEncoding { Raw, Flate };
 
-// Flate streams are compressed whole by libdeflate up to kWholeStreamCap
-// bytes and by the streaming zlib sink beyond it; `level` is on libdeflate's
+// Flate streams are compressed whole by libdeflate up to `wholeCap` bytes
+// and by the streaming zlib sink beyond it; `level` is on libdeflate's
 // scale (zlib stops at 9). A stream expected to pass the cap goes to zlib
 // from its first byte.
 // Given `parallelFor`, long libdeflate streams are compressed in pieces
@@ -26,7 +26,8 @@ enum class StreamEncoding { Raw, Flate };
 std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding,
                                            int level = kDefaultFlateLevel,
                                            uint64_t expectedBytes = 0, ParallelFor parallelFor = {},
-                                           const std::atomic<bool>* cancel = nullptr);
+                                           const std::atomic<bool>* cancel = nullptr,
+                                           uint64_t wholeCap = kWholeStreamCap);
 
 // Streaming zlib deflate: holds only a small window, whatever the length. The
 // bytes are those of zlib's one-shot compress2() at the same level.

@@ -11,7 +11,9 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
+#include "engine/encode/MemoryBudget.h"
 #include "engine/encode/PagePipeline.h"
+#include "engine/encode/PiecedFlate.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/ImageXObject.h"
 #include "engine/pdf/ObjectNumbers.h"
@@ -69,8 +71,13 @@ struct PreparedPage {
     // checked apart from the file.
     std::unique_ptr<StreamJob> stream;
     std::future<CheckedFaxImage> checkedFax;
+    MemoryBudget::Lease memory;  // given back once the page is written
+    // Written straight into the output as it was read (a page in pieces).
+    bool written = false;
 
     bool isFinished() {
+        if (written)
+            return true;
         if (checkedFax.valid())
             return checkedFax.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
         return stream->isFinished();
@@ -137,27 +144,82 @@ bool isStoredFax(const TiffDocument& document, const ImagePlan& plan) {
            (plan.source == SampleSource::RawStrips || plan.source == SampleSource::FaxReencode);
 }
 
+// How a page's image stream is encoded, and the share of the run's memory
+// budget the page holds until it is written.
+struct StreamChoice {
+    // Compressed in pieces on the pool as the page is read.
+    bool inPieces = false;
+    PiecedFlateSink::Settings pieces;
+    // Gathered whole, then compressed in pieces by every thread free to help.
+    bool spreadWhole = false;
+    // Longer streams go through zlib as they come, holding almost nothing.
+    uint64_t wholeCap = kWholeStreamCap;
+    uint64_t memory = 0;
+};
+
+// A streaming zlib sink's share: its window and output buffer, rounded up.
+constexpr uint64_t kStreamingShare = uint64_t{1} << 20;
+
+// Every worker busy with a piece, and as many more waiting, so that none
+// idles while the reading thread cuts the next.
+PiecedFlateSink::Settings pieceSettings(const ConversionOptions& options, unsigned workers) {
+    PiecedFlateSink::Settings settings;
+    settings.level = options.effectiveFlateLevel();
+    settings.pieceBytes = options.flatePieces.pieceBytes != 0
+                              ? options.flatePieces.pieceBytes
+                              : cancellablePieceBytes(settings.level);
+    const uint64_t affordable = options.memoryBudget / settings.pieceBytes;
+    settings.piecesInFlight = static_cast<std::size_t>(
+        std::clamp<uint64_t>(affordable > 0 ? affordable - 1 : 0, 1, uint64_t{2} * workers));
+    return settings;
+}
+
+// The classic profile keeps the choices its files have always been written
+// with: a one-page file's page gathered and spread, longer files' pages
+// compressed side by side. The standard profile splits every large page,
+// whatever the file, and gathers nothing past the memory budget.
+StreamChoice chooseStream(StreamEncoding encoding, uint64_t expectedBytes, bool onlyPage,
+                          unsigned workers, const ConversionOptions& options) {
+    StreamChoice choice;
+    const bool flate = encoding == StreamEncoding::Flate;
+    if (options.profile == OutputProfile::Classic) {
+        choice.spreadWhole = onlyPage;
+    } else if (flate && workers > 0 &&
+               (expectedBytes >= options.flatePieces.splitThreshold ||
+                expectedBytes > options.memoryBudget)) {
+        choice.inPieces = true;
+        choice.pieces = pieceSettings(options, workers);
+        choice.memory = uint64_t{choice.pieces.piecesInFlight + 1} * choice.pieces.pieceBytes;
+        return choice;
+    } else {
+        choice.wholeCap = std::min(kWholeStreamCap, options.memoryBudget);
+    }
+    choice.memory = flate && expectedBytes > choice.wholeCap ? kStreamingShare : expectedBytes;
+    return choice;
+}
+
 // The job that encodes a page's stream: on the pool, or right here, as the
 // page is read, when every worker is busy (queued, it would wait for a worker
 // while this thread waited for it).
-std::unique_ptr<StreamJob> startStreamJob(StreamEncoding encoding, uint64_t expectedBytes,
-                                          bool onlyPage, WorkerPool& pool, int level,
+std::unique_ptr<StreamJob> startStreamJob(const StreamChoice& choice, StreamEncoding encoding,
+                                          uint64_t expectedBytes, WorkerPool& pool, int level,
                                           const std::atomic<bool>* cancel) {
     const bool encodeHere =
         pool.empty() || encoding == StreamEncoding::Raw || !pool.hasIdleThread();
-    // The page of a one-page file is compressed in pieces, by every thread
-    // free to help: no other page can keep them busy. The choice depends on
-    // the file alone, so the bytes never depend on the threads. (Pages of
-    // longer files are compressed side by side; pieces there would only add
-    // the cost of joining them.)
+    // The choice depends on the file alone, so the bytes never depend on the
+    // threads.
     ParallelFor spread;
-    if (onlyPage) {
+    if (choice.spreadWhole) {
         spread = [&pool](std::size_t count, const std::function<void(std::size_t)>& task) {
             pool.parallelFor(count, task);
         };
     }
-    auto job = std::make_unique<StreamJob>(encoding, level, expectedBytes, encodeHere,
-                                           std::move(spread), cancel);
+    auto job = std::make_unique<StreamJob>(
+        [&](PdfSink& encoded) {
+            return makeStreamSink(encoded, encoding, level, expectedBytes, std::move(spread),
+                                  cancel, choice.wholeCap);
+        },
+        encodeHere);
     if (!encodeHere)
         pool.submit([raw = job.get()] { raw->run(); });
     return job;
@@ -189,11 +251,50 @@ ImagePlan planPage(const TiffDocument& document, const ConversionOptions& option
     return plan;
 }
 
+// What every page of a run shares.
+struct RunContext {
+    const ConversionOptions& options;
+    const AssemblyHooks& hooks;
+    WorkerPool& pool;
+    unsigned workers;  // threads of the pool
+    // A page's share of the memory budget, taken once earlier pages written
+    // have given back enough.
+    std::function<MemoryBudget::Lease(uint64_t bytes)> reserve;
+    // Writes every page before the one being read.
+    std::function<void()> writeEarlierPages;
+    PdfOutput& out;
+    PdfObjectTable& table;
+};
+
+void writeImageStreamStart(PdfOutput& out, PdfObjectTable& table, const PreparedPage& page);
+void writeImageStreamEnd(PdfOutput& out, PdfObjectTable& table, const PreparedPage& page,
+                         StreamMarks marks);
+
+// A page in pieces goes straight into the output, once the pages before it
+// are written: its compressed stream, however long, is never held.
+void writeInPieces(const StreamChoice& choice, const RunContext& run,
+                   const std::function<void(SampleSink&)>& readSamples, PreparedPage& page) {
+    run.writeEarlierPages();
+    writeImageStreamStart(run.out, run.table, page);
+    StreamMarks marks;
+    marks.streamStart = run.out.position();
+    WorkerPool& pool = run.pool;
+    PiecedFlateSink sink(
+        run.out, choice.pieces,
+        [&pool](std::function<void()> task) { pool.submit(std::move(task)); }, run.hooks.cancel);
+    readSamples(sink);
+    sink.finish();
+    writeImageStreamEnd(run.out, run.table, page, marks);
+    page.written = true;
+}
+
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, uint64_t parent,
-                 WorkerPool& pool, const ConversionOptions& options, const AssemblyHooks& hooks,
-                 PreparedPage& page) {
+                 const RunContext& run, PreparedPage& page) {
+    const ConversionOptions& options = run.options;
+    const AssemblyHooks& hooks = run.hooks;
+    WorkerPool& pool = run.pool;
     page.index = facts.index;
     guardWriter(LegacyReason::ImageObject, [&] {
         ImagePlan plan = planPage(document, options);
@@ -221,29 +322,35 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
                 plan = cleanFaxPlan(plan);
         }
         page.imageHeader = imageDictionary(plan, facts.size, facts.index, page.objects.length);
-        page.stream = startStreamJob(plan.encoding(), expectedSampleBytes(document.page()),
-                                     onlyPage, pool, options.effectiveFlateLevel(), hooks.cancel);
-        StreamJobFeeder feeder(*page.stream);
-        if (plan.source == SampleSource::FaxReencode) {
-            fax->writeCoded(feeder, ccittGroupOf(plan.ccitt));
+        const uint64_t expected = expectedSampleBytes(document.page());
+        const StreamChoice choice =
+            chooseStream(plan.encoding(), expected, onlyPage, run.workers, options);
+        page.memory = run.reserve(choice.memory);
+        const auto readSamples = [&](SampleSink& sink) {
+            if (plan.source == SampleSource::FaxReencode) {
+                fax->writeCoded(sink, ccittGroupOf(plan.ccitt));
+            } else {
+                PageReading reading{document, sink, hooks.cancel, damage};
+                writeImageSamples(reading, plan);
+            }
+        };
+        if (choice.inPieces) {
+            writeInPieces(choice, run, readSamples, page);
         } else {
-            PageReading reading{document, feeder, hooks.cancel, damage};
-            writeImageSamples(reading, plan);
+            page.stream = startStreamJob(choice, plan.encoding(), expected, pool,
+                                         options.effectiveFlateLevel(), hooks.cancel);
+            StreamJobFeeder feeder(*page.stream);
+            readSamples(feeder);
+            feeder.finish();
         }
-        feeder.finish();
         if (damage.any())
             page.lost = damage.describe(page.name);
     });
 }
 
-void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page) {
+// The page's objects up to its image's dictionary; its stream follows.
+void writeImageStreamStart(PdfOutput& out, PdfObjectTable& table, const PreparedPage& page) {
     const PageObjects& objects = page.objects;
-    std::optional<CheckedFaxImage> fax;
-    if (page.checkedFax.valid()) {
-        fax = guardWriter(LegacyReason::ImageObject, [&] { return page.checkedFax.get(); });
-        page.imageHeader = std::move(fax->header);
-        page.lost = std::move(fax->lost);
-    }
     beginObject(out, table, objects.page);
     out.write(page.pageObject);
     beginObject(out, table, objects.contents);
@@ -252,6 +359,26 @@ void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page
     out.write(page.procSet);
     beginObject(out, table, objects.image);
     out.write(page.imageHeader);
+}
+
+void writeImageStreamEnd(PdfOutput& out, PdfObjectTable& table, const PreparedPage& page,
+                         StreamMarks marks) {
+    marks.streamEnd = out.position();
+    out.write(kImageObjectEnd);
+    beginObject(out, table, page.objects.length);
+    writeLengthObject(out, marks);
+}
+
+void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page) {
+    if (page.written)
+        return;
+    std::optional<CheckedFaxImage> fax;
+    if (page.checkedFax.valid()) {
+        fax = guardWriter(LegacyReason::ImageObject, [&] { return page.checkedFax.get(); });
+        page.imageHeader = std::move(fax->header);
+        page.lost = std::move(fax->lost);
+    }
+    writeImageStreamStart(out, table, page);
     StreamMarks marks;
     marks.streamStart = out.position();
     if (fax) {
@@ -263,10 +390,7 @@ void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page
         for (const ByteChunk& chunk : stream.chunks())
             out.write(chunk.data(), chunk.size());
     }
-    marks.streamEnd = out.position();
-    out.write(kImageObjectEnd);
-    beginObject(out, table, objects.length);
-    writeLengthObject(out, marks);
+    writeImageStreamEnd(out, table, page, marks);
 }
 
 unsigned threadsToUse(unsigned requested) {
@@ -344,11 +468,13 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
     writePagesObject(out, numbers.pageObjects);
 
     // The reading thread decodes while the pool compresses; a few pages ahead
-    // at most, so memory stays bounded.
+    // at most, and no more samples than the budget, so memory stays bounded.
     const unsigned threads = threadsToUse(options.threads);
     const std::size_t pagesAhead = threads;
+    MemoryBudget budget(options.memoryBudget);
     std::deque<PreparedPage> pages;
-    WorkerPool pool(threads > 1 ? threads : 0);
+    const unsigned workers = threads > 1 ? threads : 0;
+    WorkerPool pool(workers);
     struct StopStreamsOnFailure {
         std::deque<PreparedPage>& pages;
         ~StopStreamsOnFailure() {
@@ -369,6 +495,17 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         if (hooks.onPageDone)
             hooks.onPageDone(done, pageCount);
     };
+    // The page being read is the newest; only those before it can be written.
+    const auto reserve = [&](uint64_t bytes) {
+        while (pages.size() > 1 && !budget.fits(bytes))
+            writeOldest();
+        return budget.take(bytes);
+    };
+    const auto writeEarlierPages = [&] {
+        while (pages.size() > 1)
+            writeOldest();
+    };
+    const RunContext run{options, hooks, pool, workers, reserve, writeEarlierPages, out, table};
     for (uint32_t page = 0; page < pageCount; ++page) {
         throwIfCancelled(hooks.cancel);
         TiffDocument& document = source.selectPage(page);
@@ -377,7 +514,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         prepared.name = source.pageName(page);
         const PageFacts facts{page, static_cast<uint32_t>(document.getCurrentPage()),
                               ImageSize{document.page().width, document.page().height}};
-        preparePage(document, facts, pageCount == 1, numbers.pages, pool, options, hooks, prepared);
+        preparePage(document, facts, pageCount == 1, numbers.pages, run, prepared);
         while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();
         }

@@ -1,9 +1,12 @@
 // The real binary converting real files: where PDFs go, what is printed, and
 // that a failure leaves nothing behind. Every PDF is checked with qpdf.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -535,6 +538,49 @@ TEST_F(CliConversionTest, DamagedLzwStripConvertsWithExitThree) {
     std::ofstream(dir_ / "hurt.pdf") << "previous";
     EXPECT_EQ(runCli({"--strict", path("hurt.tif")}).exitCode, 1);
     EXPECT_EQ(support::readFile(dir_ / "hurt.pdf"), "previous");
+}
+
+}  // namespace
+
+namespace {
+
+// Runs the command line and returns its peak resident memory in bytes, as
+// the kernel accounted it for that one child (-1 when it did not exit 0).
+int64_t peakMemoryOfRun(const std::vector<std::string>& args) {
+    std::vector<std::string> storage{clitest::cliPath()};
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : storage)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return -1;
+    }
+    return int64_t{usage.ru_maxrss} * 1024;
+}
+
+// A page larger than the whole memory budget streams through it: the peak
+// stays near the budget, far below the page's 100 MB of samples. The margin
+// takes the program, its libraries, a decoded band and the allocator's slack.
+TEST_F(CliConversionTest, APageLargerThanTheMemoryBudgetStaysWithinIt) {
+    const uint32_t side = 10000;
+    fixtures::writeTiff(dir_ / "large.tif",
+                        {{.width = side, .height = side, .rowsPerStrip = 64, .variant = 3}});
+    const int64_t budget = int64_t{24} << 20;
+    const int64_t peak = peakMemoryOfRun({"-q", "-j", "2", "--memory", "24M", "--level", "1",
+                                          path("large.tif"), "-o", path("large.pdf")});
+    ASSERT_GT(peak, 0);
+    EXPECT_LT(peak, budget + (int64_t{48} << 20)) << peak / 1024 << " KiB";
+    EXPECT_LT(uint64_t(peak), uint64_t{side} * side / 2);
+    expectValidPdf(dir_ / "large.pdf", 1);
 }
 
 }  // namespace

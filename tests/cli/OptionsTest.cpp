@@ -72,6 +72,13 @@ TEST(OptionsTest, LevelCompactAndLosslessDecodeAreTaken) {
     EXPECT_TRUE(decoded.conversion.compact);
 }
 
+TEST(OptionsTest, MemoryTakesASizeInKMOrGBytes) {
+    EXPECT_EQ(parseOk({"a.tif"}).conversion.memoryBudget, quorvex::kDefaultMemoryBudget);
+    EXPECT_EQ(parseOk({"--memory", "64", "a.tif"}).conversion.memoryBudget, uint64_t{64} << 20);
+    EXPECT_EQ(parseOk({"--memory=1g", "a.tif"}).conversion.memoryBudget, uint64_t{1} << 30);
+    EXPECT_EQ(parseOk({"--memory=32768KiB", "a.tif"}).conversion.memoryBudget, uint64_t{32} << 20);
+}
+
 TEST(OptionsTest, ShortFlagsCombineAndLongFormsMatchThem) {
     const CliOptions combined = parseOk({"-rnv", "x.tif"});
     EXPECT_TRUE(combined.recursive);
@@ -178,6 +185,10 @@ TEST(OptionsTest, UsageErrorsNameTheProblem) {
         {{"--level", "six", "a.tif"}, "invalid value 'six' for '--level'"},
         {{"--compact=yes", "a.tif"}, "option '--compact' takes no value"},
         {{"--lossless-decode=no", "a.tif"}, "option '--lossless-decode' takes no value"},
+        {{"--memory", "8M", "a.tif"},
+         "invalid value '8M' for '--memory': expected a size like 256M or 2G, from 16M to 1024G"},
+        {{"--memory", "lots", "a.tif"}, "invalid value 'lots' for '--memory'"},
+        {{"--memory", "2T", "a.tif"}, "invalid value '2T' for '--memory'"},
         {{"-q", "-v", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "-d", "out", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "a.tif", "b.tif"}, "needs a single input, but 2 were given"},

@@ -234,22 +234,27 @@ TEST(ConversionResult, PathsLongerThan255CharactersConvert) {
 
 namespace {
 
-std::string convertWithThreads(const fs::path& tiff, const fs::path& pdf, unsigned threads,
-                               bool compact = false) {
+std::string convertWithOptions(const fs::path& tiff, const fs::path& pdf,
+                               const quorvex::ConversionOptions& options) {
     quorvex::ConversionRequest request;
     request.inputPath = tiff.string();
     request.outputPath = pdf.string();
     request.info.creationDate = "fixed";
-    request.options.threads = threads;
-    request.options.compact = compact;
+    request.options = options;
     const auto outcome = quorvex::convertTiff(request);
     EXPECT_TRUE(outcome.ok()) << outcome.message << " " << outcome.detail;
     return support::readFile(pdf);
 }
 
-TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
-    support::TempDir dir;
-    const auto tiff = dir / "mixed.tif";
+std::string convertWithThreads(const fs::path& tiff, const fs::path& pdf, unsigned threads,
+                               bool compact = false) {
+    quorvex::ConversionOptions options;
+    options.threads = threads;
+    options.compact = compact;
+    return convertWithOptions(tiff, pdf, options);
+}
+
+void writeMixedPages(const fs::path& tiff) {
     fixtures::writeTiff(
         tiff,
         {{.width = 900,
@@ -265,6 +270,12 @@ TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
          {.width = 1200, .height = 900, .photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 1},
          {.width = 300, .height = 200, .photometric = PHOTOMETRIC_PALETTE},
          {.width = 800, .height = 600, .compression = COMPRESSION_ADOBE_DEFLATE}});
+}
+
+TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
+    support::TempDir dir;
+    const auto tiff = dir / "mixed.tif";
+    writeMixedPages(tiff);
     for (const bool compact : {false, true}) {
         const std::string single = convertWithThreads(tiff, dir / "one.pdf", 1, compact);
         for (const unsigned threads : {2U, 3U, 8U}) {
@@ -272,6 +283,32 @@ TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
                 << threads << " threads" << (compact ? ", compact" : "");
         }
         EXPECT_TRUE(support::qpdfCheck(dir / "one.pdf").ok);
+    }
+}
+
+// The standard profile splits the large pages of any file into pieces on
+// every thread: the same bytes for any number of threads but one, which
+// writes each page as one stream, drawn the same.
+TEST(ParallelPages, PagesInPiecesAreTheSameWhateverTheThreads) {
+    support::TempDir dir;
+    const auto tiff = dir / "mixed.tif";
+    writeMixedPages(tiff);
+    quorvex::ConversionOptions options;
+    options.profile = quorvex::OutputProfile::Standard;
+    options.flatePieces = {.pieceBytes = 100'000, .splitThreshold = 400'000};
+    options.threads = 2;
+    const std::string two = convertWithOptions(tiff, dir / "two.pdf", options);
+    options.threads = 8;
+    EXPECT_TRUE(convertWithOptions(tiff, dir / "eight.pdf", options) == two);
+    options.threads = 1;
+    convertWithOptions(tiff, dir / "one.pdf", options);
+    ASSERT_TRUE(support::qpdfCheck(dir / "two.pdf").ok);
+    for (int page = 0; page < 6; ++page) {
+        const support::RgbImage expected = support::decodeTiffPage(tiff, page, true);
+        const auto drawn = [&](const char* pdf) {
+            return support::renderPdfPage(dir / pdf, page, expected.width, expected.height);
+        };
+        EXPECT_TRUE(support::imagesMatch(drawn("one.pdf"), drawn("two.pdf"), 0)) << page;
     }
 }
 

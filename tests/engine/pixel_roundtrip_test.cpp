@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ struct PageKind {
     bool losslessDecode = false;
     // The bits per component pdfimages must show for every image; 0: not checked.
     int bitsPerComponent = 0;
+    // Converted in the standard profile on four threads, large pages split
+    // as these settings say.
+    std::optional<quorvex::FlatePieceSettings> pieces;
 };
 
 void PrintTo(const PageKind& kind, std::ostream* out) {
@@ -74,6 +78,11 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
         request.options.compact = kind.compact;
         request.options.profile = kind.profile;
         request.options.losslessDecode = kind.losslessDecode;
+        if (kind.pieces) {
+            request.options.profile = quorvex::OutputProfile::Standard;
+            request.options.flatePieces = *kind.pieces;
+            request.options.threads = 4;
+        }
         const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
         ASSERT_TRUE(outcome.ok()) << outcome.message << " / " << outcome.detail;
 
@@ -195,6 +204,12 @@ PageRecipe rgb(uint16_t compression, uint16_t bits = 8) {
             .compression = compression,
             .photometric = PHOTOMETRIC_RGB,
             .bitsPerSample = bits};
+}
+
+PageRecipe larger(PageRecipe page, uint32_t width, uint32_t height) {
+    page.width = width;
+    page.height = height;
+    return page;
 }
 
 PageRecipe withAlpha(PageRecipe page, uint16_t kind) {
@@ -542,6 +557,33 @@ support::RgbImage scaledRgb(const PageRecipe& page) {
     }
     return image;
 }
+
+// ---------------------------------------------------------------------------
+// Large pages compressed in pieces as they are read, on every thread, and
+// joined into one stream; the small pages beside them are compressed whole.
+std::vector<PageKind> piecedKinds() {
+    const quorvex::FlatePieceSettings pieces{.pieceBytes = 7001, .splitThreshold = 20'000};
+    const auto inPieces = [&](std::string name, std::vector<PageRecipe> pages, int tolerance) {
+        PageKind kind{std::move(name), std::move(pages), tolerance};
+        kind.pieces = pieces;
+        return kind;
+    };
+    return {
+        inPieces("LargeGreyPageAmongSmallOnes",
+                 {grey(COMPRESSION_LZW, kMinIsBlack, 8),
+                  withStrips(larger(grey(COMPRESSION_LZW, kMinIsBlack, 8), 301, 203), 16),
+                  rgb(COMPRESSION_NONE)},
+                 0),
+        inPieces("LargeRgb16BitPage", {larger(rgb(COMPRESSION_LZW, 16), 211, 97)}, 1),
+        inPieces(
+            "LargePalettePageAfterAFax",
+            {fax(COMPRESSION_CCITTFAX4),
+             larger(palette(COMPRESSION_NONE, 8, fixtures::ColorMapMode::Auto16Bit), 301, 203)},
+            0),
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(InPieces, PixelRoundTrip, ::testing::ValuesIn(piecedKinds()), kindName);
 
 // ---------------------------------------------------------------------------
 // Kinds the compression-based routes would misdraw (their bit depth, colour

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -39,6 +40,23 @@ struct DocumentInfo {
 inline constexpr int kDefaultFlateLevel = 6;
 inline constexpr int kCompactFlateLevel = 12;
 inline constexpr int kMaxFlateLevel = 12;
+
+// The memory a run may hold for page samples waiting to be compressed (pages
+// read ahead and pieces of large pages together), when the caller sets none:
+// enough for two A3 colour scans at 300 dpi, little for a desktop.
+inline constexpr uint64_t kDefaultMemoryBudget = uint64_t{256} << 20;
+
+// How the standard profile compresses a large page when several threads run:
+// in pieces cut while the page is read, on every free thread, joined into one
+// stream. Smaller pages are compressed whole, side by side.
+struct FlatePieceSettings {
+    // Samples a piece holds; 0 takes a length suited to the level (short
+    // enough that a cancelled run stops soon).
+    std::size_t pieceBytes = 0;
+    // Pages whose samples reach this many bytes are split. Below it the
+    // join (an inflate of every piece) costs more than the threads win.
+    uint64_t splitThreshold = uint64_t{16} << 20;
+};
 
 // Which PDF the engine writes. Classic is the window's file, byte for byte
 // what it has always been; Standard is the command line's (the /ProcSet of a
@@ -78,6 +96,11 @@ struct ConversionOptions {
     // table says (no JPEG data kept, no bilevel page coded again); with
     // `compact` only its Flate level remains.
     bool losslessDecode = false;
+
+    // Memory for samples in flight, see kDefaultMemoryBudget. A page larger
+    // than the whole budget still converts: it streams through it.
+    uint64_t memoryBudget = kDefaultMemoryBudget;
+    FlatePieceSettings flatePieces;
 
     int effectiveFlateLevel() const {
         return flateLevel.value_or(compact ? kCompactFlateLevel : kDefaultFlateLevel);
