@@ -303,8 +303,13 @@ ImagePlan planImage(const TiffDocument& document, OutputProfile profile) {
     refuseImpossibleFax(page, document.getCurrentPage());
     if (isCarriableFax(page))
         return carriedFaxPlan(page);
-    if (std::optional<SampleFormatPlan> mapped = sampleFormatPlanFor(page))
-        return mappedPlan(document.handle(), page, std::move(*mapped));
+    // Classic files never drew ICC or ITU Lab.
+    const bool otherLab =
+        page.photometric == PHOTOMETRIC_ICCLAB || page.photometric == PHOTOMETRIC_ITULAB;
+    if (profile == OutputProfile::Standard || !otherLab) {
+        if (std::optional<SampleFormatPlan> mapped = sampleFormatPlanFor(page))
+            return mappedPlan(document.handle(), page, std::move(*mapped));
+    }
     // A page the table would misdraw takes the lossless decoded path; the
     // table's colour space is only built when the table plan stands.
     if (page.bitsPerSample > 8)

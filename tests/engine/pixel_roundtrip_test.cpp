@@ -926,6 +926,11 @@ struct MappedPixel {
     double alpha = 1;
 };
 
+bool isLab(uint16_t photometric) {
+    return photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB ||
+           photometric == PHOTOMETRIC_ITULAB;
+}
+
 std::vector<MappedPixel> mappedPixels(const std::filesystem::path& tiff, int index,
                                       const PageRecipe& page) {
     const support::TiffSamples samples = support::readTiffSamples(tiff, index);
@@ -954,6 +959,14 @@ std::vector<MappedPixel> mappedPixels(const std::filesystem::path& tiff, int ind
                 pixel.colour[0] = unitValue(sample[0], ranges[0]);
                 for (int c = 1; c < 3; ++c)
                     pixel.colour[c] = (sample[c] >= half ? sample[c] - 2 * half : sample[c]) * step;
+            } else if (isLab(page.photometric)) {
+                // ICC Lab: a* and b* 0..full as -128..127; ITU Lab: its default
+                // ranges, -85..85 and -75..125.
+                const bool icc = page.photometric == PHOTOMETRIC_ICCLAB;
+                const double full = std::ldexp(1.0, bits) - 1;
+                pixel.colour[0] = sample[0] / full;
+                pixel.colour[1] = sample[1] / full * (icc ? 255 : 170) - (icc ? 128 : 85);
+                pixel.colour[2] = sample[2] / full * (icc ? 255 : 200) - (icc ? 128 : 75);
             } else {
                 for (std::size_t c = 0; c < 3; ++c) {
                     const std::size_t from = std::min(c, colours - 1);  // grey fills all three
@@ -1008,7 +1021,7 @@ std::vector<double> mappedLab(const std::filesystem::path& tiff, int index,
 // their image stream instead of a rendering.
 void PixelRoundTrip::compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
                                    const PageRecipe& recipe, int page) {
-    if (recipe.photometric != PHOTOMETRIC_CIELAB) {
+    if (!isLab(recipe.photometric)) {
         const support::RgbImage expected = mappedPicture(tiff, page, recipe);
         const support::RgbImage shown =
             support::renderPdfPage(pdf, page, expected.width, expected.height);
@@ -1057,6 +1070,11 @@ PageRecipe predicted(PageRecipe page, uint16_t compression) {
 
 PageKind mapped(const std::string& name, std::vector<PageRecipe> pages) {
     return {name, std::move(pages), 1, {}, {}, true};
+}
+
+PageKind inStandard(PageKind kind) {
+    kind.standard = true;
+    return kind;
 }
 
 // Grey, RGB and RGB in separate planes of one sample format.
@@ -1139,6 +1157,12 @@ std::vector<PageKind> alphaAndColourKinds() {
         mapped("LabWithAlpha", {withAlpha(lab, EXTRASAMPLE_UNASSALPHA),
                                 separate(withAlpha(lab, EXTRASAMPLE_ASSOCALPHA))}),
         mapped("Lab16Bit", {samplePage(PHOTOMETRIC_CIELAB, 16)}),
+        inStandard(mapped("IccLabWithAlpha",
+                          {withAlpha(samplePage(PHOTOMETRIC_ICCLAB, 8), EXTRASAMPLE_UNASSALPHA),
+                           samplePage(PHOTOMETRIC_ICCLAB, 16)})),
+        inStandard(mapped("ItuLabWithAlpha",
+                          {samplePage(PHOTOMETRIC_ITULAB, 8),
+                           withAlpha(samplePage(PHOTOMETRIC_ITULAB, 16), EXTRASAMPLE_ASSOCALPHA)})),
         mapped("Palette3Bit", {samplePage(PHOTOMETRIC_PALETTE, 3)}),
         // Fax pages coded again leave the next page's sample limits alone.
         mapped("StripedFaxThenFloatWithLimits",
