@@ -13,7 +13,8 @@ MergedPages::MergedPages(TiffDocument& first, std::string firstPath,
     : first_(first),
       firstPath_(std::move(firstPath)),
       others_(std::move(others)),
-      opener_(std::move(opener)) {
+      opener_(std::move(opener)),
+      profileKeys_(first.profileKeys()) {
     uint64_t total = static_cast<uint64_t>(std::max(first.getPageCount(), 0));
     firstPages_.push_back(0);
     for (const uint32_t pages : otherPageCounts) {

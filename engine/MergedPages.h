@@ -27,6 +27,12 @@ class MergedPages final : public PageSource {
     TiffDocument& selectPage(uint32_t page) override;
     // "scan2.tif: page 1": the input and its own page number.
     std::string pageName(uint32_t page) const override;
+    std::vector<uint64_t> profileKeys() const override { return profileKeys_; }
+    // The profile keys of the other inputs' pages, one after another, as
+    // found when they were checked.
+    void addProfileKeys(const std::vector<uint64_t>& keys) {
+        profileKeys_.insert(profileKeys_.end(), keys.begin(), keys.end());
+    }
 
   private:
     TiffDocument& documentOf(std::size_t input);
@@ -40,6 +46,7 @@ class MergedPages final : public PageSource {
     Opener opener_;
     std::size_t openInput_ = 0;  // 0: the first input; n: others_[n - 1]
     TiffDocument other_;
+    std::vector<uint64_t> profileKeys_;
 };
 
 }  // namespace quorvex

@@ -77,8 +77,9 @@ void TiffToPdfConverter::fail(ConversionOutcome& outcome, const ConversionError&
     setMessage(legacy.text);
 }
 
-// Opens one input (from memory when the request carries its bytes) and
-// refuses a CMYK first page. A page list cut short is added to the warnings.
+// Opens one input (from memory when the request carries its bytes); the
+// classic profile refuses a CMYK first page, as its files always have. A page
+// list cut short is added to the warnings.
 void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::string& input,
                                    TiffDocument& document, std::vector<std::string>& warnings) {
     document.setDefaultResolution(static_cast<float>(request.options.defaultDpi));
@@ -89,7 +90,8 @@ void TiffToPdfConverter::openInput(const ConversionRequest& request, const std::
         document.open(input);
     if (!document.truncation().empty())
         warnings.push_back(document.truncation());
-    if (document.page().photometric == PHOTOMETRIC_SEPARATED)
+    if (request.options.profile == OutputProfile::Classic &&
+        document.page().photometric == PHOTOMETRIC_SEPARATED)
         throw ConversionError::refused("the first page is CMYK", LegacyReason::CmykRefused);
 }
 
@@ -116,9 +118,12 @@ void TiffToPdfConverter::openMergedInput(const ConversionRequest& request, const
 std::vector<uint32_t> TiffToPdfConverter::checkMergedInputs(const ConversionRequest& request,
                                                             ConversionOutcome& outcome) {
     std::vector<uint32_t> pageCounts;
+    mergedProfileKeys_.clear();
     for (const std::string& path : request.mergedInputs) {
         TiffDocument document;
         openMergedInput(request, path, document, outcome);
+        const std::vector<uint64_t>& keys = document.profileKeys();
+        mergedProfileKeys_.insert(mergedProfileKeys_.end(), keys.begin(), keys.end());
         pageCounts.push_back(static_cast<uint32_t>(document.getPageCount()));
         outcome.pageCount += pageCounts.back();
     }
@@ -158,7 +163,8 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
 
     const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath, request.cancel);
 
-    const AssemblyHooks hooks{request.cancel, request.onPageDone, &outcome.warnings};
+    const AssemblyHooks hooks{request.cancel, request.onPageDone, &outcome.warnings,
+                              &outcome.notes};
     if (request.mergedInputs.empty()) {
         writeDocument(*out, document, request.info, request.options, hooks);
     } else {
@@ -167,6 +173,7 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
                               std::vector<std::string> seenBefore;
                               openInput(request, path, next, seenBefore);
                           });
+        pages.addProfileKeys(mergedProfileKeys_);
         writeDocument(*out, pages, request.info, request.options, hooks);
     }
     if (request.options.strict && outcome.damaged())

@@ -40,7 +40,8 @@ class TiffToPdfConverter {
     void fail(ConversionOutcome& outcome, const ConversionError& error);
     void setMessage(const std::string& text);
 
-    uint32_t skippedSubfiles_ = 0;  // over every input of the run
+    uint32_t skippedSubfiles_ = 0;             // over every input of the run
+    std::vector<uint64_t> mergedProfileKeys_;  // of the further inputs' pages, in order
 };
 
 }  // namespace quorvex

@@ -39,6 +39,7 @@ struct Parsed {
     uint8_t frameMarker = 0;
     std::vector<Scan> scans;
     bool restartInterval = false;
+    bool adobeMarker = false;
     std::size_t end = 0;  // just past EOI
 };
 
@@ -68,9 +69,7 @@ std::size_t entropyEnd(Bytes data, std::size_t at) {
 
 bool takeSegment(Parsed& parsed, uint8_t marker, Bytes segment) {
     if (marker == kDqt || marker == kDht || marker == kCom || isApp(marker)) {
-        // An Adobe marker decides the colour transform itself; not worth the doubt.
-        if (marker == kApp14)
-            return false;
+        parsed.adobeMarker = parsed.adobeMarker || marker == kApp14;
         parsed.tables.push_back(segment);
         return true;
     }
@@ -299,7 +298,8 @@ std::optional<std::vector<uint8_t>> joinJpegStrips(
     std::span<const uint8_t> tables, const std::vector<std::span<const uint8_t>>& strips,
     const JpegPageShape& shape, StripSeams seams) {
     if (strips.empty() || shape.width == 0 || shape.height == 0 || shape.width > 0xFFFF ||
-        shape.height > 0xFFFF || (shape.components != 1 && shape.components != 3)) {
+        shape.height > 0xFFFF ||
+        (shape.components != 1 && shape.components != 3 && shape.components != 4)) {
         return std::nullopt;
     }
     const std::optional<std::vector<Bytes>> shared = tableSegments(tables);
@@ -309,7 +309,9 @@ std::optional<std::vector<uint8_t>> joinJpegStrips(
     parsed.reserve(strips.size());
     for (Bytes strip : strips) {
         parsed.push_back(parse(strip));
-        if (!parsed.back().valid)
+        // An Adobe marker decides the colour transform of grey and colour
+        // data itself; not worth the doubt. CMYK data carries one as a rule.
+        if (!parsed.back().valid || (parsed.back().adobeMarker && shape.components != 4))
             return std::nullopt;
     }
     if (strips.size() == 1)

@@ -15,7 +15,7 @@ namespace quorvex {
 struct JpegPageShape {
     uint32_t width = 0;
     uint32_t height = 0;
-    uint16_t components = 0;  // 1 (grey) or 3 (RGB or YCbCr)
+    uint16_t components = 0;  // 1 (grey), 3 (RGB or YCbCr) or 4 (CMYK)
     uint32_t rowsPerStrip = 0;
 };
 
@@ -27,9 +27,9 @@ enum class StripSeams { Exact, Smoothed };
 
 // The joined stream, or nullopt when anything about the data is doubtful
 // (not 8-bit Huffman-coded JPEG, sizes or components that disagree with the
-// tags, an Adobe colour marker, strips that cannot be joined without
-// re-coding, or only with smoothed seams when `seams` is Exact): the page is
-// then decoded instead. `tables` may be empty.
+// tags, an Adobe colour marker on other than CMYK data, strips that cannot be
+// joined without re-coding, or only with smoothed seams when `seams` is
+// Exact): the page is then decoded instead. `tables` may be empty.
 std::optional<std::vector<uint8_t>> joinJpegStrips(
     std::span<const uint8_t> tables, const std::vector<std::span<const uint8_t>>& strips,
     const JpegPageShape& shape, StripSeams seams);

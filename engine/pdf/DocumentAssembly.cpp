@@ -14,6 +14,7 @@
 #include "engine/encode/MemoryBudget.h"
 #include "engine/encode/PagePipeline.h"
 #include "engine/encode/PiecedFlate.h"
+#include "engine/pdf/ColourProfiles.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/ImageXObject.h"
 #include "engine/pdf/ObjectNumbers.h"
@@ -66,7 +67,9 @@ struct PreparedPage {
     std::string contentStream;
     std::string procSet;
     std::string imageHeader;
-    std::string lost;  // what the page lost, in words; empty when nothing
+    std::string lost;                       // what the page lost, in words; empty when nothing
+    std::vector<std::string> extraObjects;  // the texts of objects.extras, in order
+    std::vector<std::string> notes;         // what was left out on purpose
     // The image stream: encoded by a job, or a fax page's stored data being
     // checked apart from the file.
     std::unique_ptr<StreamJob> stream;
@@ -243,7 +246,8 @@ void describePage(const TiffDocument& document, const PageFacts& facts, ProcSet 
 
 // The page's image, planned once: the table's plan, or its smaller form.
 ImagePlan planPage(const TiffDocument& document, const ConversionOptions& options) {
-    ImagePlan plan = planImage(document);  // refuses what cannot be converted at all
+    ImagePlan plan =
+        planImage(document, options.profile);  // refuses what cannot be converted at all
     if (const std::optional<CompactForms> forms = compactFormsFor(options)) {
         if (std::optional<ImagePlan> compact = compactPlan(document, *forms))
             return std::move(*compact);
@@ -291,13 +295,16 @@ void writeInPieces(const StreamChoice& choice, const RunContext& run,
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, uint64_t parent,
-                 const RunContext& run, PreparedPage& page) {
+                 const RunContext& run, DocumentProfiles& profiles, PreparedPage& page) {
     const ConversionOptions& options = run.options;
     const AssemblyHooks& hooks = run.hooks;
     WorkerPool& pool = run.pool;
     page.index = facts.index;
     guardWriter(LegacyReason::ImageObject, [&] {
         ImagePlan plan = planPage(document, options);
+        PageProfileObjects profile = profiles.applyTo(facts.index, document, page.name, plan);
+        page.extraObjects = std::move(profile.extras);
+        page.notes = std::move(profile.notes);
         describePage(document, facts, procSetFor(options.profile, document.page(), plan), parent,
                      page);
         if (isStoredFax(document, plan)) {
@@ -367,6 +374,12 @@ void writeImageStreamEnd(PdfOutput& out, PdfObjectTable& table, const PreparedPa
     out.write(kImageObjectEnd);
     beginObject(out, table, page.objects.length);
     writeLengthObject(out, marks);
+    // The page's extra objects (a colour profile it is the first to carry)
+    // follow its length, where their numbers were handed out.
+    for (std::size_t extra = 0; extra < page.objects.extras.size(); ++extra) {
+        beginObject(out, table, page.objects.extras[extra]);
+        out.write(page.extraObjects.at(extra));
+    }
 }
 
 void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page) {
@@ -440,6 +453,7 @@ class SingleDocument final : public PageSource {
         }
         return document_;
     }
+    std::vector<uint64_t> profileKeys() const override { return document_.profileKeys(); }
 
   private:
     TiffDocument& document_;
@@ -456,7 +470,12 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
 void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
                    const ConversionOptions& options, const AssemblyHooks& hooks) {
     const uint32_t pageCount = source.pageCount();
-    const DocumentObjectNumbers numbers = DocumentObjectNumbers::allocate(pageCount);
+    // Colour profiles are the standard profile's; classic files never had them.
+    DocumentProfiles profiles(options.profile == OutputProfile::Standard ? source.profileKeys()
+                                                                         : std::vector<uint64_t>{});
+    const DocumentObjectNumbers numbers = DocumentObjectNumbers::allocate(
+        pageCount, [&profiles](uint32_t page) { return profiles.extrasOf(page); });
+    profiles.takeNumbers(numbers);
     PdfObjectTable table(numbers.count);
     out.write(kHeader, sizeof kHeader - 1);
 
@@ -490,6 +509,10 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         writePreparedPage(out, table, pages.front());
         if (!pages.front().lost.empty() && hooks.warnings != nullptr)
             hooks.warnings->push_back(pages.front().lost);
+        if (hooks.notes != nullptr) {
+            for (const std::string& note : pages.front().notes)
+                hooks.notes->push_back(note);
+        }
         const uint32_t done = pages.front().index + 1;
         pages.pop_front();
         if (hooks.onPageDone)
@@ -514,7 +537,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         prepared.name = source.pageName(page);
         const PageFacts facts{page, static_cast<uint32_t>(document.getCurrentPage()),
                               ImageSize{document.page().width, document.page().height}};
-        preparePage(document, facts, pageCount == 1, numbers.pages, run, prepared);
+        preparePage(document, facts, pageCount == 1, numbers.pages, run, profiles, prepared);
         while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();
         }

@@ -21,6 +21,8 @@ struct AssemblyHooks {
     std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
     // Receives one line per page that lost rows (see ConversionOutcome).
     std::vector<std::string>* warnings = nullptr;
+    // Receives what was left out on purpose (see ConversionOutcome::notes).
+    std::vector<std::string>* notes = nullptr;
 };
 
 // The pages of one PDF: those of one TIFF, or of several one after another.
@@ -34,6 +36,8 @@ class PageSource {
     // How damage names the page: "page 3", or in a merge the input's path
     // and its own page number.
     virtual std::string pageName(uint32_t page) const { return "page " + std::to_string(page + 1); }
+    // Each page's ICC profile key (TiffDocument::profileKeys), for the whole PDF.
+    virtual std::vector<uint64_t> profileKeys() const = 0;
 };
 
 // `options.threads` compress page images while the reading thread reads the

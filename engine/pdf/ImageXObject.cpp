@@ -24,6 +24,8 @@ void writeFilter(PdfText& out, const ImagePlan& plan, ImageSize page) {
             // Readers take three-component JPEG data for YCbCr unless told.
             if (plan.jpegWithoutColourTransform)
                 out.write("/DecodeParms << /ColorTransform 0 >>\r");
+            if (plan.jpegInksInverted)
+                out.write("/Decode [ 1 0 1 0 1 0 1 0 ]\r");
             return;
         case ImageFilter::Flate:
             if (plan.decode && plan.decodeOnFilterLine) {

@@ -49,9 +49,14 @@ std::vector<PaletteEntry> greyRamp(std::size_t levels, bool minIsBlack) {
     return palette;
 }
 
-std::string indexedText(const std::vector<PaletteEntry>& palette) {
-    char head[64];
-    std::snprintf(head, sizeof head, "/ColorSpace [ /Indexed /DeviceRGB %i <\r\n",
+std::string profileReference(uint64_t object) {
+    return "[ /ICCBased " + std::to_string(object) + " 0 R ]";
+}
+
+std::string indexedText(const std::vector<PaletteEntry>& palette, uint64_t iccObject) {
+    const std::string base = iccObject != 0 ? profileReference(iccObject) : "/DeviceRGB";
+    char head[96];
+    std::snprintf(head, sizeof head, "/ColorSpace [ /Indexed %s %i <\r\n", base.c_str(),
                   static_cast<int>(palette.size()) - 1);
     std::string text = head;
     text.reserve(text.size() + palette.size() * 7 + palette.size() / 8 * 2 + 8);
@@ -118,6 +123,8 @@ ColourSpace ColourSpace::lab(TIFF* tiff) {
 }
 
 std::string ColourSpace::text() const {
+    if (iccObject != 0 && model != ColourModel::Indexed && model != ColourModel::Lab)
+        return "/ColorSpace " + profileReference(iccObject) + "\r";
     switch (model) {
         case ColourModel::Gray:
             return "/ColorSpace /DeviceGray\r";
@@ -126,7 +133,7 @@ std::string ColourSpace::text() const {
         case ColourModel::Cmyk:
             return "/ColorSpace /DeviceCMYK\r";
         case ColourModel::Indexed:
-            return indexedText(palette);
+            return indexedText(palette, iccObject);
         case ColourModel::Lab: {
             char text[160];
             std::snprintf(text, sizeof text,

@@ -27,8 +27,11 @@ struct ColourSpace {
     std::vector<PaletteEntry> palette;  // Indexed: written inline, in hexadecimal
     double whiteX = 0;                  // Lab: the white point, Y being 1
     double whiteZ = 0;
+    // Gray, Rgb, Cmyk and an Indexed space's base: the /ICCBased stream
+    // object that describes the colour instead of the device space, 0 for none.
+    uint64_t iccObject = 0;
 
-    static ColourSpace of(ColourModel model) { return ColourSpace{model, {}, 0, 0}; }
+    static ColourSpace of(ColourModel model) { return ColourSpace{model, {}, 0, 0, 0}; }
     // The page's colour map (or, for grey pages, a ramp) as an inline palette
     // of 1 << BitsPerSample entries. Fails the page when a palette page has
     // no colour map or the palette would be too large.

@@ -48,23 +48,60 @@ std::optional<std::vector<uint8_t>> joinedJpeg(TIFF* tiff, const PageLayout& pag
                           seams);
 }
 
-// Grey, RGB and YCbCr JPEG in strips; not tiles, not old-style JPEG (a
+// Whether the JPEG stream's header holds Adobe's APP14 marker.
+bool hasAdobeMarker(const std::vector<uint8_t>& jpeg) {
+    std::size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+        if (jpeg[at + 1] == 0xEE)
+            return true;
+        at += 2 + (std::size_t{jpeg[at + 2]} << 8 | jpeg[at + 3]);
+    }
+    return false;
+}
+
+uint16_t jpegComponentsOf(const PageLayout& page) {
+    switch (page.photometric) {
+        case PHOTOMETRIC_MINISBLACK:
+            return 1;
+        case PHOTOMETRIC_RGB:
+        case PHOTOMETRIC_YCBCR:
+            return 3;
+        case PHOTOMETRIC_SEPARATED:
+            return page.inkSet == INKSET_CMYK ? 4 : 0;
+        default:
+            return 0;
+    }
+}
+
+ColourModel jpegColourOf(uint16_t components) {
+    switch (components) {
+        case 1:
+            return ColourModel::Gray;
+        case 4:
+            return ColourModel::Cmyk;
+        default:
+            return ColourModel::Rgb;
+    }
+}
+
+// Grey, RGB, YCbCr and CMYK JPEG in strips; not tiles, not old-style JPEG (a
 // compression of its own), not min-is-white.
 std::optional<ImagePlan> jpegPlan(TIFF* tiff, const PageLayout& page, StripSeams seams) {
-    const bool grey = page.photometric == PHOTOMETRIC_MINISBLACK;
-    const bool colour =
-        page.photometric == PHOTOMETRIC_RGB || page.photometric == PHOTOMETRIC_YCBCR;
-    if (page.bitsPerSample != 8 || page.tiled || !(grey || colour) ||
-        !plainSamples(page, grey ? 1 : 3) || page.codedDataUntrusted) {
+    const uint16_t components = jpegComponentsOf(page);
+    if (page.bitsPerSample != 8 || page.tiled || components == 0 ||
+        !plainSamples(page, components) || page.codedDataUntrusted) {
         return std::nullopt;
     }
-    std::optional<std::vector<uint8_t>> joined = joinedJpeg(tiff, page, grey ? 1 : 3, seams);
+    std::optional<std::vector<uint8_t>> joined = joinedJpeg(tiff, page, components, seams);
     if (!joined)
         return std::nullopt;
     ImagePlan plan;
     plan.source = SampleSource::JpegPassThrough;
     plan.filter = ImageFilter::Dct;
-    plan.colourSpace = ColourSpace::of(grey ? ColourModel::Gray : ColourModel::Rgb);
+    plan.colourSpace = ColourSpace::of(jpegColourOf(components));
+    // Readers take CMYK JPEG data with Adobe's marker for inverted inks, as
+    // Adobe's own programs write it; the samples libtiff decodes are not.
+    plan.jpegInksInverted = components == 4 && hasAdobeMarker(*joined);
     plan.bitsPerComponent = 8;
     plan.jpeg = std::make_shared<const std::vector<uint8_t>>(std::move(*joined));
     plan.jpegWithoutColourTransform = page.photometric == PHOTOMETRIC_RGB;

@@ -223,6 +223,24 @@ void refuseImpossibleFax(const PageLayout& page, int32_t index) {
     }
 }
 
+// Grey drawn through an indexed ramp: written as grey by the standard
+// profile, at the stored depth.
+bool isGreyRamp(const PageLayout& page, const ImagePlan& plan) {
+    return plan.colourSpace.model == ColourModel::Indexed && isGreyOrBilevel(page.photometric);
+}
+
+// libtiff's own reader takes the fourth sample of an RGB page that declares
+// no extra samples for premultiplied alpha; paint and panorama programs write
+// such pages.
+PageLayout withUndeclaredAlpha(const PageLayout& page) {
+    PageLayout read = page;
+    if (page.photometric == PHOTOMETRIC_RGB && page.samplesPerPixel == 4 &&
+        page.extraSamples.empty()) {
+        read.extraSamples = {EXTRASAMPLE_ASSOCALPHA};
+    }
+    return read;
+}
+
 }  // namespace
 
 bool planIsFaithful(const PageLayout& page, const ImagePlan& plan) {
@@ -278,21 +296,28 @@ CcittGroup ccittGroupOf(const CcittParameters& ccitt) {
     return ccitt.k == 0 ? CcittGroup::Group3OneD : CcittGroup::Group3TwoD;
 }
 
-ImagePlan planImage(const TiffDocument& document) {
-    const PageLayout& page = document.page();
+ImagePlan planImage(const TiffDocument& document, OutputProfile profile) {
+    const PageLayout page =
+        profile == OutputProfile::Standard ? withUndeclaredAlpha(document.page()) : document.page();
     refuseGiganticPage(page, document.getCurrentPage());
     refuseImpossibleFax(page, document.getCurrentPage());
     if (isCarriableFax(page))
         return carriedFaxPlan(page);
-    if (std::optional<SampleFormatPlan> mapped = sampleFormatPlanFor(page))
-        return mappedPlan(document.handle(), page, std::move(*mapped));
+    // Classic files never drew ICC or ITU Lab.
+    const bool otherLab =
+        page.photometric == PHOTOMETRIC_ICCLAB || page.photometric == PHOTOMETRIC_ITULAB;
+    if (profile == OutputProfile::Standard || !otherLab) {
+        if (std::optional<SampleFormatPlan> mapped = sampleFormatPlanFor(page))
+            return mappedPlan(document.handle(), page, std::move(*mapped));
+    }
     // A page the table would misdraw takes the lossless decoded path; the
     // table's colour space is only built when the table plan stands.
     if (page.bitsPerSample > 8)
         return decodedPlan(document.handle(), page);
     ImagePlan plan = tablePlan(page);
     plan.colourSpace = tableColourSpace(document.handle(), page);
-    if (!planIsFaithful(page, plan))
+    if (!planIsFaithful(page, plan) ||
+        (profile == OutputProfile::Standard && isGreyRamp(page, plan)))
         return decodedPlan(document.handle(), page);
     return plan;
 }

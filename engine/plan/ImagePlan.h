@@ -57,6 +57,9 @@ struct ImagePlan {
     // whether it holds colour that is not YCbCr (/ColorTransform 0).
     std::shared_ptr<const std::vector<uint8_t>> jpeg;
     bool jpegWithoutColourTransform = false;
+    // CMYK JPEG data a reader inverts (see CompactImage.cpp): written with a
+    // /Decode that turns the inks back.
+    bool jpegInksInverted = false;
 
     StreamEncoding encoding() const {
         return filter == ImageFilter::Flate ? StreamEncoding::Flate : StreamEncoding::Raw;
@@ -72,8 +75,10 @@ enum class ProcSet { ImageB, ImageC, ImageI };
 ProcSet procSetFor(OutputProfile profile, const PageLayout& page, const ImagePlan& plan);
 
 // Decides the selected page's plan. Fails the page (ConversionError) when it
-// is too large to convert or its colour map is missing.
-ImagePlan planImage(const TiffDocument& document);
+// is too large to convert or its colour map is missing. The standard profile
+// writes grey of more than two levels as grey, not through a palette, and
+// reads an RGB page's undeclared fourth sample as alpha.
+ImagePlan planImage(const TiffDocument& document, OutputProfile profile = OutputProfile::Classic);
 
 // The plan for a fax page whose data is coded again because libtiff could
 // not decode it cleanly: one clean Group 4 stream, white coded as white.

@@ -84,6 +84,11 @@ bool narrowsRange(const PageSamples& samples) {
     return false;
 }
 
+bool isLab(uint16_t photometric) {
+    return photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB ||
+           photometric == PHOTOMETRIC_ITULAB;
+}
+
 // Refuses the sample formats nothing here can draw.
 void refuseUnknownFormats(const PageSamples& samples) {
     switch (samples.format) {
@@ -107,7 +112,7 @@ void refuseUnknownFormats(const PageSamples& samples) {
     if (photometric == PHOTOMETRIC_PALETTE &&
         (samples.format == SAMPLEFORMAT_IEEEFP || samples.bits > 16))
         refuse("palette indexes of " + samplesName(samples) + " are");
-    if (photometric == PHOTOMETRIC_CIELAB &&
+    if (isLab(photometric) &&
         (samples.format != SAMPLEFORMAT_UINT || (samples.bits != 8 && samples.bits != 16))) {
         refuse("CIE Lab in " + samplesName(samples) + " is");
     }
@@ -137,6 +142,8 @@ std::optional<MappedColour> mappedColourOf(const PageLayout& page) {
         case PHOTOMETRIC_PALETTE:
             return MappedColour::Palette;
         case PHOTOMETRIC_CIELAB:
+        case PHOTOMETRIC_ICCLAB:
+        case PHOTOMETRIC_ITULAB:
             return colourSamples >= 3 ? std::optional(MappedColour::Lab) : std::nullopt;
         case PHOTOMETRIC_SEPARATED:
             if (page.inkSet != INKSET_CMYK || colourSamples < 4)
@@ -158,8 +165,10 @@ bool needsMapping(const PageSamples& samples, MappedColour colour) {
         (levels && samples.hasLimits() && narrowsRange(samples))) {
         return true;
     }
+    // Only CIE Lab of 8 bits without alpha is drawn elsewhere.
     if (colour == MappedColour::Lab)
-        return samples.bits != 8 || samples.hasAlpha();
+        return samples.bits != 8 || samples.hasAlpha() ||
+               samples.page.photometric != PHOTOMETRIC_CIELAB;
     return samples.hasAlpha() && samples.bits < 8;
 }
 
@@ -211,6 +220,8 @@ SampleFormatPlan planFor(const PageSamples& samples, MappedColour colour) {
     plan.tiled = page.tiled;
     plan.colour = colour;
     plan.minIsWhite = page.photometric == PHOTOMETRIC_MINISWHITE;
+    if (colour == MappedColour::Lab)
+        plan.labEncoding = page.photometric;
     plan.limits = limitsOf(samples, plan.number);
     if (samples.hasLimits() && colour != MappedColour::Palette && colour != MappedColour::Lab) {
         for (std::size_t s = 0; s < plan.limits.size(); ++s)
@@ -499,11 +510,20 @@ void SampleMapper::mapPalette(const double* pixel, double alpha, Writer& out) co
 // L* is stored unsigned (0 to 100 over the full range), a* and b* signed
 // (one unit a step at 8 bits, 1/256 at 16); white paper is L* 100, a* b* 0.
 // The PDF Lab space spans 0..100 and -128..127.
+// ICC Lab offsets a* and b* by half their range (0 to 255 being -128 to
+// 127); ITU Lab spreads its default ranges over the samples' values.
 void SampleMapper::mapLab(const double* pixel, double alpha, Writer& out) const {
     const double scale = plan_.bits == 8 ? 1.0 : 1.0 / 256;
     double lightness = unitValue(pixel[0], plan_.limits[0]);
     double a = signedValue(static_cast<uint32_t>(pixel[1]), plan_.bits) * scale;
     double b = signedValue(static_cast<uint32_t>(pixel[2]), plan_.bits) * scale;
+    if (plan_.labEncoding == PHOTOMETRIC_ICCLAB) {
+        a = unitValue(pixel[1], plan_.limits[1]) * 255 - 128;
+        b = unitValue(pixel[2], plan_.limits[2]) * 255 - 128;
+    } else if (plan_.labEncoding == PHOTOMETRIC_ITULAB) {
+        a = unitValue(pixel[1], plan_.limits[1]) * 170 - 85;
+        b = unitValue(pixel[2], plan_.limits[2]) * 200 - 75;
+    }
     lightness = composite(lightness, alpha, plan_.associatedAlpha);
     if (!plan_.associatedAlpha) {
         a *= alpha;

@@ -6,6 +6,8 @@
 // Lab, CMYK or palette indexes, with alpha put on white paper.
 #pragma once
 
+#include <tiffio.h>
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -38,6 +40,10 @@ struct SampleFormatPlan {
     bool tiled = false;
     MappedColour colour = MappedColour::Grey;
     bool minIsWhite = false;
+    // Lab: PHOTOMETRIC_CIELAB (a* and b* signed), PHOTOMETRIC_ICCLAB (a* and
+    // b* offset by half the range) or PHOTOMETRIC_ITULAB (over its default
+    // ranges, -85..85 and -75..125).
+    uint16_t labEncoding = PHOTOMETRIC_CIELAB;
     std::vector<SampleLimits> limits;  // one per sample of a pixel
     // Floats without SMin/SMaxSampleValue: their colour limits come from a
     // first pass over the page.

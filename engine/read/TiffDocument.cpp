@@ -9,6 +9,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/platform/Platform.h"
+#include "engine/read/IccProfile.h"
 
 namespace quorvex {
 namespace {
@@ -89,6 +90,18 @@ std::optional<uint64_t> nextDirectoryLink(TIFF* tiff) {
     return readNumberAt(tiff, linkAt, big ? 8 : 4);
 }
 
+// The key of the current directory's profile when it is well formed and
+// fits the page's samples; 0 otherwise.
+uint64_t usableProfileKey(TIFF* tiff) {
+    const std::optional<std::vector<uint8_t>> profile = readIccProfile(tiff);
+    if (!profile)
+        return 0;
+    const IccHeader header = inspectIccProfile(*profile);
+    const bool fits = header.wellFormed() && !header.isLab &&
+                      header.components == profileComponentsOf(readPageLayout(tiff));
+    return fits ? iccProfileKey(*profile) : 0;
+}
+
 // Read without mapping the file: its pages are read once, and mapped they
 // would stay in the process's memory next to the page being compressed.
 constexpr const char* kReadMode = "rbm";
@@ -144,6 +157,7 @@ void TiffDocument::finishOpen() {
 void TiffDocument::scanDirectories() {
     pageDirectories_.clear();
     compressions_.clear();
+    profileKeys_.clear();
     skippedSubfiles_ = 0;
     truncation_.clear();
     std::vector<uint64_t> offsetsSeen;
@@ -162,6 +176,7 @@ void TiffDocument::scanDirectories() {
     // A file of nothing but subfiles still shows its first one.
     if (pageDirectories_.empty()) {
         pageDirectories_.push_back(0);
+        profileKeys_.push_back(0);
         --skippedSubfiles_;
     }
 }
@@ -172,10 +187,12 @@ void TiffDocument::takeDirectory(tdir_t directory) {
     compressions_.push_back(compression);
     uint32_t subfileType = 0;
     TIFFGetField(tiff_.get(), TIFFTAG_SUBFILETYPE, &subfileType);
-    if ((subfileType & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) != 0)
+    if ((subfileType & (FILETYPE_REDUCEDIMAGE | FILETYPE_MASK)) != 0) {
         ++skippedSubfiles_;
-    else
-        pageDirectories_.push_back(directory);
+        return;
+    }
+    pageDirectories_.push_back(directory);
+    profileKeys_.push_back(usableProfileKey(tiff_.get()));
 }
 
 void TiffDocument::describeBrokenChain(std::size_t mark, const std::vector<uint64_t>& offsetsSeen) {
@@ -262,6 +279,7 @@ void TiffDocument::close() {
     currentPage_ = 0;
     pageDirectories_.clear();
     compressions_.clear();
+    profileKeys_.clear();
     skippedSubfiles_ = 0;
 }
 

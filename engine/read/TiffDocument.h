@@ -56,6 +56,10 @@ class TiffDocument {
     const std::string& truncation() const { return truncation_; }
     // Reduced-resolution copies and transparency masks left out of the pages.
     uint32_t skippedSubfiles() const { return skippedSubfiles_; }
+    // Each page's ICC profile as iccProfileKey names it, 0 for a page without
+    // one or with one that cannot apply to its samples: read while the pages
+    // are counted, so a document knows its distinct profiles before writing.
+    const std::vector<uint64_t>& profileKeys() const { return profileKeys_; }
 
     TiffDiagnostics& diagnostics() { return diagnostics_; }
     const TiffDiagnostics& diagnostics() const { return diagnostics_; }
@@ -76,6 +80,7 @@ class TiffDocument {
     int32_t currentPage_ = 0;
     std::vector<tdir_t> pageDirectories_;  // the directory of each page
     std::vector<uint16_t> compressions_;   // of every directory read, pages or not
+    std::vector<uint64_t> profileKeys_;    // of every page
     uint32_t skippedSubfiles_ = 0;
     std::string truncation_;
     TiffDiagnostics diagnostics_;

@@ -113,7 +113,8 @@ TEST(PageObjects, ProcSetOfEachProfile) {
         {"standard bilevel", bilevel, OutputProfile::Standard, false, "ImageB"},
         {"standard compact bilevel (Group 4)", bilevel, OutputProfile::Standard, true, "ImageB"},
         {"standard colour", rgb, OutputProfile::Standard, false, "ImageC"},
-        {"standard grey through a palette", grey, OutputProfile::Standard, false, "ImageI"},
+        {"classic grey through a palette", grey, OutputProfile::Classic, false, "ImageI"},
+        {"standard grey as grey", grey, OutputProfile::Standard, false, "ImageB"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

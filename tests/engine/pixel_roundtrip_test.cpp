@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -51,6 +52,13 @@ struct PageKind {
     // Converted in the standard profile on four threads, large pages split
     // as these settings say.
     std::optional<quorvex::FlatePieceSettings> pieces;
+    // CMYK pages: MuPDF's CMYK rendering must show libtiff's decoded inks.
+    bool inks = false;
+    // The colour `pdfimages -list` must show for every image; empty: not checked.
+    std::string colour;
+    // Per page, whether its ICC profile must come back from the PDF as it
+    // is (false: left out, and said so); empty: not checked.
+    std::vector<bool> profilesKept;
 };
 
 void PrintTo(const PageKind& kind, std::ostream* out) {
@@ -94,9 +102,19 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
             expectEncodings(outcome.outputPath, kind.encodings);
         if (kind.bitsPerComponent != 0)
             expectBitsPerComponent(outcome.outputPath, kind.bitsPerComponent);
+        if (!kind.colour.empty()) {
+            for (const support::PdfImageInfo& image : support::extractImageInfo(outcome.outputPath))
+                EXPECT_EQ(image.color, kind.colour) << "page " << image.page;
+        }
+        if (!kind.profilesKept.empty())
+            expectProfiles(outcome, kind);
 
         for (std::size_t index = 0; index < kind.pages.size(); ++index) {
             const int page = static_cast<int>(index);
+            if (kind.inks) {
+                compareInks(tiff, outcome.outputPath, kind.pages[index], page, kind.tolerance);
+                continue;
+            }
             if (kind.mappedSamples) {
                 compareMapped(tiff, outcome.outputPath, kind.pages[index], page);
                 continue;
@@ -133,6 +151,9 @@ class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
 
     static void compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
                               const PageRecipe& recipe, int page);
+    static void compareInks(const std::filesystem::path& tiff, const std::string& pdf,
+                            const PageRecipe& recipe, int page, int tolerance);
+    static void expectProfiles(const quorvex::ConversionOutcome& outcome, const PageKind& kind);
 
     static void expectOneImagePerPage(const std::string& pdf, const std::vector<PageRecipe>& pages,
                                       const std::string& encoding) {
@@ -522,6 +543,192 @@ std::vector<PageKind> standardKinds() {
     };
 }
 
+// ---------------------------------------------------------------------------
+// The standard profile: CMYK first pages at their exact inks, grey as grey,
+// an RGB page's undeclared fourth sample as alpha, ICC profiles kept.
+
+// MuPDF's rendering of a page into a CMYK pixmap, four bytes a pixel.
+std::vector<uint8_t> renderInks(const std::string& pdf, int page, uint32_t width, uint32_t height) {
+    const support::TempDir scratch("quorvex-inks");
+    const std::string output = (scratch / "page.pam").string();
+    const support::CommandResult drawn =
+        support::runCommand({"mutool", "draw", "-q", "-N", "-f", "-w", std::to_string(width), "-h",
+                             std::to_string(height), "-c", "cmyk", "-F", "pam", "-o", output, pdf,
+                             std::to_string(page + 1)});
+    if (!drawn.succeeded())
+        throw std::runtime_error("mutool draw -c cmyk: " + drawn.statusText() + " " + drawn.err);
+    const std::string pam = support::readFile(output);
+    const std::size_t end = pam.find("ENDHDR\n");
+    if (end == std::string::npos || pam.find("DEPTH 4\n") == std::string::npos)
+        throw std::runtime_error("mutool draw wrote no four-ink PAM for " + pdf);
+    return {pam.begin() + static_cast<std::ptrdiff_t>(end + 7), pam.end()};
+}
+
+// Inks of libtiff's decoded samples on white paper: unassociated alpha
+// scales the inks, premultiplied ones are ink already; other extra channels
+// are not drawn.
+std::vector<int> expectedInks(const support::TiffSamples& samples, const PageRecipe& page) {
+    const double full = std::ldexp(1.0, fixtures::effectiveBitsPerSample(page)) - 1;
+    const bool scaledByAlpha =
+        !page.extraSamples.empty() && page.extraSamples[0] == EXTRASAMPLE_UNASSALPHA;
+    std::vector<int> inks;
+    for (uint32_t y = 0; y < samples.height; ++y) {
+        for (uint32_t x = 0; x < samples.width; ++x) {
+            const double* pixel = samples.pixel(x, y);
+            const double cover = scaledByAlpha ? pixel[4] / full : 1.0;
+            for (int c = 0; c < 4; ++c)
+                inks.push_back(static_cast<int>(std::lround(pixel[c] / full * cover * 255)));
+        }
+    }
+    return inks;
+}
+
+void PixelRoundTrip::compareInks(const std::filesystem::path& tiff, const std::string& pdf,
+                                 const PageRecipe& recipe, int page, int tolerance) {
+    const std::vector<int> expected = expectedInks(support::readTiffSamples(tiff, page), recipe);
+    const std::vector<uint8_t> shown = renderInks(pdf, page, recipe.width, recipe.height);
+    ASSERT_EQ(shown.size(), expected.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        worst = std::max(worst, std::abs(expected[i] - shown[i]));
+    EXPECT_LE(worst, tolerance) << "page " << page;
+}
+
+// The object a page image's /ColorSpace names, 0 when it names none.
+uint64_t profileObjectOf(const std::string& dictionary) {
+    const std::string line = pdfbytes::lineStartingWith(dictionary, "/ColorSpace");
+    const std::size_t reference = line.find(" 0 R");
+    if (reference == std::string::npos)
+        return 0;
+    const std::size_t start = line.find_last_of(' ', reference - 1) + 1;
+    return std::stoull(line.substr(start, reference - start));
+}
+
+void PixelRoundTrip::expectProfiles(const quorvex::ConversionOutcome& outcome,
+                                    const PageKind& kind) {
+    const pdfbytes::PdfBytes bytes = pdfbytes::PdfBytes::load(outcome.outputPath);
+    std::map<std::vector<uint8_t>, uint64_t> shared;
+    std::size_t leftOut = 0;
+    for (std::size_t page = 0; page < kind.pages.size(); ++page) {
+        const uint64_t object = profileObjectOf(bytes.imageDictionary(page));
+        if (!kind.profilesKept[page]) {
+            EXPECT_EQ(object, 0U) << "page " << page;
+            leftOut += kind.pages[page].iccProfile ? 1 : 0;
+            continue;
+        }
+        ASSERT_NE(object, 0U) << "page " << page;
+        const std::vector<uint8_t>& profile = kind.pages[page].iccProfile.value();
+        const support::CommandResult extracted =
+            support::runCommand({"qpdf", "--show-object=" + std::to_string(object),
+                                 "--filtered-stream-data", outcome.outputPath});
+        EXPECT_EQ(extracted.out, std::string(profile.begin(), profile.end())) << "page " << page;
+        EXPECT_NE(bytes.dictionary(object).find("/Alternate /Device"), std::string::npos);
+        EXPECT_EQ(shared.emplace(profile, object).first->second, object)
+            << "pages with one profile share its object";
+    }
+    const auto notes = std::count_if(
+        outcome.notes.begin(), outcome.notes.end(),
+        [](const std::string& note) { return note.find("ICC profile") != std::string::npos; });
+    EXPECT_EQ(static_cast<std::size_t>(notes), leftOut);
+}
+
+PageKind standard(std::string name, std::vector<PageRecipe> pages, int tolerance = 0) {
+    PageKind kind{std::move(name), std::move(pages), tolerance};
+    kind.profile = quorvex::OutputProfile::Standard;
+    return kind;
+}
+
+PageKind inks(std::string name, std::vector<PageRecipe> pages, int tolerance = 0) {
+    PageKind kind = standard(std::move(name), std::move(pages), tolerance);
+    kind.inks = true;
+    kind.colour = "cmyk";
+    return kind;
+}
+
+PageKind profiled(std::string name, std::vector<PageRecipe> pages, std::vector<bool> kept) {
+    PageKind kind = standard(std::move(name), std::move(pages));
+    kind.profilesKept = std::move(kept);
+    return kind;
+}
+
+PageRecipe cmyk(uint16_t compression, uint16_t bits = 8) {
+    return {.width = 31,
+            .height = 21,
+            .compression = compression,
+            .photometric = PHOTOMETRIC_SEPARATED,
+            .bitsPerSample = bits};
+}
+
+PageRecipe separate(PageRecipe page);
+
+PageRecipe withProfile(PageRecipe page, const std::string& space, uint32_t variant = 0) {
+    page.iccProfile = fixtures::iccProfile(space, variant);
+    return page;
+}
+
+std::vector<PageKind> colourStandardKinds() {
+    PageRecipe extraChannel = cmyk(COMPRESSION_LZW);
+    extraChannel.extraSamples = {EXTRASAMPLE_UNSPECIFIED};
+    PageRecipe undeclared = rgb(COMPRESSION_LZW);
+    undeclared.samplesPerPixel = 4;
+    std::vector<uint8_t> cut = fixtures::iccProfile("RGB ");
+    cut.resize(100);
+    std::vector<uint8_t> misdeclared = fixtures::iccProfile("RGB ");
+    misdeclared.push_back(0);
+    PageRecipe shortProfile = rgb(COMPRESSION_NONE);
+    shortProfile.iccProfile = cut;
+    PageRecipe longProfile = rgb(COMPRESSION_NONE);
+    longProfile.iccProfile = misdeclared;
+    PageRecipe link = rgb(COMPRESSION_NONE);
+    link.iccProfile = fixtures::iccProfile("RGB ", 0, "link");
+    const PageRecipe greyProfiled = withProfile(grey(kDeflate, kMinIsBlack, 8), "GRAY");
+    PageKind keptJpeg = inks("CmykJpegKeptAsDct",
+                             {cmyk(COMPRESSION_JPEG), withStrips(cmyk(COMPRESSION_JPEG), 16)}, 2);
+    keptJpeg.compact = true;
+    keptJpeg.encodings = {"jpeg", "jpeg"};
+    PageKind grey8 =
+        standard("GreyIsDeviceGray",
+                 {grey(COMPRESSION_NONE, kMinIsBlack, 8), grey(COMPRESSION_LZW, kMinIsWhite, 8),
+                  grey(kPackBits, kMinIsWhite, 4), grey(COMPRESSION_LZW, kMinIsBlack, 2),
+                  grey(kDeflate, kMinIsBlack, 16)});
+    grey8.colour = "gray";
+    return {
+        inks("CmykFirstPage8Bit", {cmyk(COMPRESSION_NONE), cmyk(COMPRESSION_LZW)}),
+        inks("Cmyk16Bit", {cmyk(kDeflate, 16), cmyk(COMPRESSION_LZW, 16)}, 1),
+        inks("CmykSeparatePlanes", {separate(cmyk(COMPRESSION_LZW)), separate(cmyk(kPackBits, 16))},
+             1),
+        inks("CmykJpeg", {cmyk(COMPRESSION_JPEG), withStrips(cmyk(COMPRESSION_JPEG), 8)}, 1),
+        inks("CmykWithAlpha",
+             {withAlpha(cmyk(COMPRESSION_LZW), EXTRASAMPLE_UNASSALPHA),
+              withAlpha(cmyk(kDeflate, 16), EXTRASAMPLE_ASSOCALPHA),
+              separate(withAlpha(cmyk(COMPRESSION_NONE), EXTRASAMPLE_UNASSALPHA))},
+             1),
+        keptJpeg,
+        inks("CmykExtraChannelDropped", {extraChannel, separate(extraChannel)}),
+        standard("RgbUndeclaredFourthSampleIsAlpha", {undeclared, separate(undeclared)}, 1),
+        grey8,
+        profiled(
+            "IccOnRgbGreyPalettePages",
+            {withProfile(rgb(COMPRESSION_LZW), "RGB "), greyProfiled,
+             withProfile(palette(COMPRESSION_NONE, 8, fixtures::ColorMapMode::Auto16Bit), "RGB "),
+             withProfile(pureInkCmyk(COMPRESSION_LZW), "CMYK")},
+            {true, true, true, true}),
+        profiled("IccSharedAcrossPages",
+                 {withProfile(rgb(COMPRESSION_NONE), "RGB ", 1), greyProfiled,
+                  withProfile(rgb(kDeflate), "RGB ", 1), withProfile(rgb(kDeflate), "RGB ", 2),
+                  greyProfiled},
+                 {true, true, true, true, true}),
+        profiled("IccMismatchedOrMalformedLeftOut",
+                 {withProfile(grey(COMPRESSION_NONE, kMinIsBlack, 8), "RGB "),
+                  withProfile(rgb(COMPRESSION_LZW), "CMYK"), shortProfile, longProfile, link,
+                  withProfile(rgb(COMPRESSION_LZW), "RGB ")},
+                 {false, false, false, false, false, true}),
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(StandardColour, PixelRoundTrip, ::testing::ValuesIn(colourStandardKinds()),
+                         kindName);
+
 TEST_P(PixelRoundTrip, RenderedPagesMatchLibtiffDecode) {
     convertAndCompare(GetParam());
 }
@@ -828,6 +1035,11 @@ struct MappedPixel {
     double alpha = 1;
 };
 
+bool isLab(uint16_t photometric) {
+    return photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB ||
+           photometric == PHOTOMETRIC_ITULAB;
+}
+
 std::vector<MappedPixel> mappedPixels(const std::filesystem::path& tiff, int index,
                                       const PageRecipe& page) {
     const support::TiffSamples samples = support::readTiffSamples(tiff, index);
@@ -856,6 +1068,14 @@ std::vector<MappedPixel> mappedPixels(const std::filesystem::path& tiff, int ind
                 pixel.colour[0] = unitValue(sample[0], ranges[0]);
                 for (int c = 1; c < 3; ++c)
                     pixel.colour[c] = (sample[c] >= half ? sample[c] - 2 * half : sample[c]) * step;
+            } else if (isLab(page.photometric)) {
+                // ICC Lab: a* and b* 0..full as -128..127; ITU Lab: its default
+                // ranges, -85..85 and -75..125.
+                const bool icc = page.photometric == PHOTOMETRIC_ICCLAB;
+                const double full = std::ldexp(1.0, bits) - 1;
+                pixel.colour[0] = sample[0] / full;
+                pixel.colour[1] = sample[1] / full * (icc ? 255 : 170) - (icc ? 128 : 85);
+                pixel.colour[2] = sample[2] / full * (icc ? 255 : 200) - (icc ? 128 : 75);
             } else {
                 for (std::size_t c = 0; c < 3; ++c) {
                     const std::size_t from = std::min(c, colours - 1);  // grey fills all three
@@ -910,7 +1130,7 @@ std::vector<double> mappedLab(const std::filesystem::path& tiff, int index,
 // their image stream instead of a rendering.
 void PixelRoundTrip::compareMapped(const std::filesystem::path& tiff, const std::string& pdf,
                                    const PageRecipe& recipe, int page) {
-    if (recipe.photometric != PHOTOMETRIC_CIELAB) {
+    if (!isLab(recipe.photometric)) {
         const support::RgbImage expected = mappedPicture(tiff, page, recipe);
         const support::RgbImage shown =
             support::renderPdfPage(pdf, page, expected.width, expected.height);
@@ -959,6 +1179,11 @@ PageRecipe predicted(PageRecipe page, uint16_t compression) {
 
 PageKind mapped(const std::string& name, std::vector<PageRecipe> pages) {
     return {name, std::move(pages), 1, {}, {}, true};
+}
+
+PageKind inStandard(PageKind kind) {
+    kind.profile = quorvex::OutputProfile::Standard;
+    return kind;
 }
 
 // Grey, RGB and RGB in separate planes of one sample format.
@@ -1041,6 +1266,12 @@ std::vector<PageKind> alphaAndColourKinds() {
         mapped("LabWithAlpha", {withAlpha(lab, EXTRASAMPLE_UNASSALPHA),
                                 separate(withAlpha(lab, EXTRASAMPLE_ASSOCALPHA))}),
         mapped("Lab16Bit", {samplePage(PHOTOMETRIC_CIELAB, 16)}),
+        inStandard(mapped("IccLabWithAlpha",
+                          {withAlpha(samplePage(PHOTOMETRIC_ICCLAB, 8), EXTRASAMPLE_UNASSALPHA),
+                           samplePage(PHOTOMETRIC_ICCLAB, 16)})),
+        inStandard(mapped("ItuLabWithAlpha",
+                          {samplePage(PHOTOMETRIC_ITULAB, 8),
+                           withAlpha(samplePage(PHOTOMETRIC_ITULAB, 16), EXTRASAMPLE_ASSOCALPHA)})),
         mapped("Palette3Bit", {samplePage(PHOTOMETRIC_PALETTE, 3)}),
         // Fax pages coded again leave the next page's sample limits alone.
         mapped("StripedFaxThenFloatWithLimits",
