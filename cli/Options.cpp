@@ -309,6 +309,7 @@ class Parser {
                 break;
             case OptionId::LosslessDecode:
                 options.conversion.losslessDecode = true;
+                break;
             case OptionId::Memory:
                 setMemory(value);
                 break;
