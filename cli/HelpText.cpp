@@ -45,6 +45,11 @@ Size:
                           keep their JPEG data, bilevel pages are coded as
                           CCITT Group 4, Flate at level 12
 
+Output profile:
+      --profile NAME      standard (default): the header names the lowest PDF
+                          version the pages need, the trailer carries an /ID;
+                          classic: the files the window writes, byte for byte
+
 Document information (Creator and Producer default to "quorvex-tiff2pdf
 VERSION", the title to the file's name without its extension, for --merge
 the output's; the others are empty):

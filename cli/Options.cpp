@@ -37,6 +37,7 @@ enum class OptionId {
     FilesFrom,
     Null,
     Report,
+    Profile,
 };
 
 struct OptionDef {
@@ -71,6 +72,7 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::FilesFrom, '\0', "files-from", true},
     OptionDef{OptionId::Null, '0', "null", false},
     OptionDef{OptionId::Report, '\0', "report", true},
+    OptionDef{OptionId::Profile, '\0', "profile", true},
 };
 
 const OptionDef* findShort(char name) {
@@ -296,6 +298,9 @@ class Parser {
             case OptionId::Report:
                 setPath(options.reportFile, option, value, typedLong);
                 break;
+            case OptionId::Profile:
+                setProfile(value);
+                break;
         }
     }
 
@@ -336,6 +341,16 @@ class Parser {
             return;
         }
         result_.options.info.creationDate = std::move(date);
+    }
+
+    void setProfile(const std::string& value) {
+        if (value == "classic") {
+            result_.options.conversion.profile = OutputProfile::Classic;
+        } else if (value == "standard") {
+            result_.options.conversion.profile = OutputProfile::Standard;
+        } else {
+            fail("invalid value '" + value + "' for '--profile': expected classic or standard");
+        }
     }
 
     void setVerbosity(Verbosity wanted) {

@@ -13,6 +13,7 @@
 #include "engine/Limits.h"
 #include "engine/encode/PagePipeline.h"
 #include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/FileFrame.h"
 #include "engine/pdf/ImageXObject.h"
 #include "engine/pdf/ObjectNumbers.h"
 #include "engine/pdf/PdfOutput.h"
@@ -26,9 +27,24 @@
 namespace quorvex {
 namespace {
 
-// The "z" after the version has always been written; readers take the
-// version from the digits and ignore the rest of the line.
-constexpr char kHeader[] = "%PDF-1.2z\r";
+// The classic header: the "z" after the version has always been written;
+// readers take the version from the digits and ignore the rest of the line.
+constexpr char kClassicHeader[] = "%PDF-1.2z\r";
+
+std::string headerFor(PageSource& source, const ConversionOptions& options) {
+    if (options.profile == OutputProfile::Classic)
+        return kClassicHeader;
+    return standardHeader(minorVersionFor(source));
+}
+
+// The creation date filled in when none was given, so that every writer of
+// the document sees the same one.
+DocumentInfo datedInfo(const DocumentInfo& info, const ConversionOptions& options) {
+    DocumentInfo dated = info;
+    if (!dated.creationDate)
+        dated.creationDate = defaultCreationDate(options.profile);
+    return dated;
+}
 
 unsigned long asLong(uint64_t value) {
     return static_cast<unsigned long>(value);
@@ -246,7 +262,7 @@ unsigned threadsToUse(unsigned requested) {
 }
 
 void writeCrossReference(PdfOutput& out, const PdfObjectTable& table,
-                         const DocumentObjectNumbers& numbers) {
+                         const DocumentObjectNumbers& numbers, const ConversionOptions& options) {
     if (!table.complete())
         throw std::logic_error("PDF objects were numbered but not written");
     const uint64_t xref = out.position();
@@ -261,11 +277,18 @@ void writeCrossReference(PdfOutput& out, const PdfObjectTable& table,
         entries += entry;
     }
     out.write(entries);
+    std::string identity;
+    if (options.profile != OutputProfile::Classic) {
+        DocumentIdentity id;
+        id.addContent(out.contentCrc32(), out.position());
+        identity = id.trailerEntry();
+    }
     out.write("trailer\r");
     out.write("<<\r");
     out.print("/Size %lu\r", asLong(table.count() + 1));
     out.print("/Root %lu 0 R\r", asLong(numbers.catalog));
     out.print("/Info %lu 0 R\r", asLong(numbers.info));
+    out.write(identity);
     out.write(">>\r");
     out.write("startxref\r");
     out.print("%lu\r", asLong(xref));
@@ -304,10 +327,10 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
     const uint32_t pageCount = source.pageCount();
     const DocumentObjectNumbers numbers = DocumentObjectNumbers::allocate(pageCount);
     PdfObjectTable table(numbers.count);
-    out.write(kHeader, sizeof kHeader - 1);
+    out.write(headerFor(source, options));
 
     beginObject(out, table, numbers.info);
-    writeInfoObject(out, info);
+    writeInfoObject(out, datedInfo(info, options));
     beginObject(out, table, numbers.catalog);
     writeCatalogObject(out, numbers.pages);
     beginObject(out, table, numbers.pages);
@@ -354,7 +377,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
     }
     while (!pages.empty())
         writeOldest();
-    writeCrossReference(out, table, numbers);
+    writeCrossReference(out, table, numbers, options);
 }
 
 }  // namespace quorvex

@@ -60,6 +60,12 @@ TEST(OptionsTest, EveryWayOfGivingAJobCountIsAccepted) {
     }
 }
 
+TEST(OptionsTest, ProfileChoosesTheWindowsFiles) {
+    EXPECT_EQ(parseOk({"--profile", "classic", "a.tif"}).conversion.profile,
+              OutputProfile::Classic);
+    EXPECT_EQ(parseOk({"--profile=standard", "a.tif"}).conversion.profile, OutputProfile::Standard);
+}
+
 TEST(OptionsTest, LevelAndCompactAreTaken) {
     EXPECT_EQ(parseOk({"--level", "0", "a.tif"}).conversion.flateLevel, 0);
     EXPECT_EQ(parseOk({"--level=12", "a.tif"}).conversion.flateLevel, 12);
@@ -173,6 +179,8 @@ TEST(OptionsTest, UsageErrorsNameTheProblem) {
         {{"--level=-1", "a.tif"}, "invalid value '-1' for '--level'"},
         {{"--level", "six", "a.tif"}, "invalid value 'six' for '--level'"},
         {{"--compact=yes", "a.tif"}, "option '--compact' takes no value"},
+        {{"--profile", "window", "a.tif"},
+         "invalid value 'window' for '--profile': expected classic or standard"},
         {{"-q", "-v", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "-d", "out", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "a.tif", "b.tif"}, "needs a single input, but 2 were given"},

@@ -41,8 +41,12 @@ inline constexpr int kCompactFlateLevel = 12;
 inline constexpr int kMaxFlateLevel = 12;
 
 // Which PDF the engine writes. Classic is the window's file, byte for byte
-// what it has always been; Standard is the command line's (the /ProcSet of a
-// page names the image actually written). Later profiles add to Standard.
+// what it has always been (its header says 1.2 whatever the pages hold).
+// Standard is the command line's: the /ProcSet of a page names the image
+// actually written, the header names the lowest version the pages need (1.4,
+// or 1.5 for 16-bit images) followed by a binary comment line, the trailer
+// carries an /ID made from the content, and SOURCE_DATE_EPOCH, when set, is
+// the creation date of a document given none. Later profiles add to Standard.
 enum class OutputProfile { Classic, Standard };
 
 // Everything that shapes the PDF and how the run goes, carried unchanged from
