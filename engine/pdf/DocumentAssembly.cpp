@@ -11,7 +11,9 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
+#include "engine/encode/EightBitSamples.h"
 #include "engine/encode/PagePipeline.h"
+#include "engine/pdf/Archival.h"
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/FileFrame.h"
 #include "engine/pdf/ImageXObject.h"
@@ -32,6 +34,8 @@ namespace {
 constexpr char kClassicHeader[] = "%PDF-1.2z\r";
 
 std::string headerFor(PageSource& source, const ConversionOptions& options) {
+    if (options.archival)
+        return standardHeader(*options.archival == ArchivalLevel::PdfA1b ? 4 : 7);
     if (options.profile == OutputProfile::Classic)
         return kClassicHeader;
     return standardHeader(minorVersionFor(source));
@@ -80,6 +84,9 @@ struct PreparedPage {
     std::string procSet;
     std::string imageHeader;
     std::string lost;  // what the page lost, in words; empty when nothing
+    // What follows the image data: archival files end their streams with
+    // CR LF, as validators of PDF/A-1 insist.
+    std::string imageEnd = kImageObjectEnd;
     // The image stream: encoded by a job, or a fax page's stored data being
     // checked apart from the file.
     std::unique_ptr<StreamJob> stream;
@@ -184,12 +191,16 @@ ImagePlan planPage(const TiffDocument& document, const ConversionOptions& option
 // stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, uint64_t parent,
                  WorkerPool& pool, const ConversionOptions& options, const AssemblyHooks& hooks,
-                 PreparedPage& page) {
+                 const ArchivalObjects& archival, PreparedPage& page) {
     page.index = facts.index;
     guardWriter(LegacyReason::ImageObject, [&] {
         ImagePlan plan = planPage(document, options);
         describePage(document, facts, procSetFor(options.profile, document.page(), plan), parent,
                      page);
+        if (options.archival) {
+            page.contentStream = withArchivalStreamEnd(page.contentStream);
+            page.imageEnd = withArchivalStreamEnd(page.imageEnd);
+        }
         if (isStoredFax(document, plan)) {
             if (std::optional<CodedStrips> strips = readFaxStrips(document)) {
                 checkFaxApart(page, facts, document.page(), plan, std::move(*strips), pool,
@@ -206,17 +217,26 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
             if (!fax->clean())
                 plan = cleanFaxPlan(plan);
         }
-        page.imageHeader = imageDictionary(plan, facts.size, facts.index, page.objects.length);
+        // PDF/A-1 knows no images deeper than 8 bits.
+        const bool reduceTo8Bits =
+            options.archival == ArchivalLevel::PdfA1b && plan.bitsPerComponent > 8;
+        ImagePlan written = plan;
+        if (reduceTo8Bits)
+            written.bitsPerComponent = 8;
+        page.imageHeader = withIntentColourSpace(
+            imageDictionary(written, facts.size, facts.index, page.objects.length), archival);
         page.stream = startStreamJob(plan.encoding(), expectedSampleBytes(document.page()),
                                      onlyPage, pool, options.effectiveFlateLevel(), hooks.cancel);
         StreamJobFeeder feeder(*page.stream);
+        EightBitSamples eightBits(feeder);
+        SampleSink& sink = reduceTo8Bits ? static_cast<SampleSink&>(eightBits) : feeder;
         if (plan.source == SampleSource::FaxReencode) {
             fax->writeCoded(feeder, ccittGroupOf(plan.ccitt));
         } else {
-            PageReading reading{document, feeder, hooks.cancel, damage};
+            PageReading reading{document, sink, hooks.cancel, damage};
             writeImageSamples(reading, plan);
         }
-        feeder.finish();
+        sink.finish();
         if (damage.any())
             page.lost = damage.describe(page.name);
     });
@@ -250,7 +270,7 @@ void writePreparedPage(PdfOutput& out, PdfObjectTable& table, PreparedPage& page
             out.write(chunk.data(), chunk.size());
     }
     marks.streamEnd = out.position();
-    out.write(kImageObjectEnd);
+    out.write(page.imageEnd);
     beginObject(out, table, objects.length);
     writeLengthObject(out, marks);
 }
@@ -323,16 +343,25 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
 }
 
 void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
-                   const ConversionOptions& options, const AssemblyHooks& hooks) {
+                   const ConversionOptions& requested, const AssemblyHooks& hooks) {
+    ConversionOptions options = requested;
+    if (options.archival)
+        options.profile = OutputProfile::Standard;
     const uint32_t pageCount = source.pageCount();
     const DocumentObjectNumbers numbers = DocumentObjectNumbers::allocate(pageCount);
-    PdfObjectTable table(numbers.count);
+    const OutputIntent intent =
+        options.archival ? chooseOutputIntent(source, options) : OutputIntent{};
+    const ArchivalObjects archival =
+        options.archival ? ArchivalObjects::allocate(numbers.count + 1, intent) : ArchivalObjects{};
+    PdfObjectTable table(std::max(numbers.count, archival.count));
     out.write(headerFor(source, options));
 
+    const DocumentInfo dated = datedInfo(info, options);
     beginObject(out, table, numbers.info);
-    writeInfoObject(out, datedInfo(info, options));
+    writeInfoObject(out, dated, options.archival.has_value());
     beginObject(out, table, numbers.catalog);
-    writeCatalogObject(out, numbers.pages);
+    writeCatalogObject(out, numbers.pages,
+                       options.archival ? archivalCatalogEntries(archival, intent) : "");
     beginObject(out, table, numbers.pages);
     writePagesObject(out, numbers.pageObjects);
 
@@ -370,13 +399,21 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         prepared.name = source.pageName(page);
         const PageFacts facts{page, static_cast<uint32_t>(document.getCurrentPage()),
                               ImageSize{document.page().width, document.page().height}};
-        preparePage(document, facts, pageCount == 1, numbers.pages, pool, options, hooks, prepared);
+        preparePage(document, facts, pageCount == 1, numbers.pages, pool, options, hooks, archival,
+                    prepared);
         while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();
         }
     }
     while (!pages.empty())
         writeOldest();
+    if (options.archival) {
+        const std::string xmp = xmpPacket(dated, *options.archival);
+        for (uint64_t number = numbers.count + 1; number <= archival.count; ++number) {
+            beginObject(out, table, number);
+            writeArchivalObject(out, number, archival, intent, xmp);
+        }
+    }
     writeCrossReference(out, table, numbers, options);
 }
 

@@ -49,6 +49,10 @@ inline constexpr int kMaxFlateLevel = 12;
 // the creation date of a document given none. Later profiles add to Standard.
 enum class OutputProfile { Classic, Standard };
 
+// Archival PDF (PDF/A) levels. Both keep the look of the pages only (the
+// "b" conformance); 1b also forbids 16-bit images and transparency.
+enum class ArchivalLevel { PdfA1b, PdfA2b };
+
 // Everything that shapes the PDF and how the run goes, carried unchanged from
 // the command line's or the window's settings to the writers.
 struct ConversionOptions {
@@ -74,6 +78,14 @@ struct ConversionOptions {
     // data and bilevel pages are coded as CCITT Group 4 where that is safe.
     // Off, every page is carried exactly as the compression table says.
     bool compact = false;
+
+    // Writes PDF/A at this level on top of the standard profile (whatever
+    // `profile` says): XMP metadata, an output intent, the header the level
+    // names. A page the level cannot carry fails the run with the reason.
+    std::optional<ArchivalLevel> archival;
+    // An ICC output profile (device class 'prtr', CMYK) named as the output
+    // intent of archival files with CMYK pages; read when a run needs it.
+    std::string outputIntentPath;
 
     int effectiveFlateLevel() const {
         return flateLevel.value_or(compact ? kCompactFlateLevel : kDefaultFlateLevel);
