@@ -66,6 +66,15 @@ TEST(OptionsTest, ProfileChoosesTheWindowsFiles) {
     EXPECT_EQ(parseOk({"--profile=standard", "a.tif"}).conversion.profile, OutputProfile::Standard);
 }
 
+TEST(OptionsTest, PdfaTakesItsLevelOnlyAttachedAndImpliesTheStandardProfile) {
+    EXPECT_EQ(parseOk({"--pdfa", "a.tif"}).conversion.archival, ArchivalLevel::PdfA2b);
+    const CliOptions oneB = parseOk({"--pdfa=1b", "--output-intent", "press.icc", "a.tif"});
+    EXPECT_EQ(oneB.conversion.archival, ArchivalLevel::PdfA1b);
+    EXPECT_EQ(oneB.conversion.outputIntentPath, "press.icc");
+    EXPECT_EQ(oneB.conversion.profile, OutputProfile::Standard);
+    EXPECT_EQ(parseOk({"--pdfa", "1b"}).paths, (std::vector<std::string>{"1b"}));
+}
+
 TEST(OptionsTest, LevelAndCompactAreTaken) {
     EXPECT_EQ(parseOk({"--level", "0", "a.tif"}).conversion.flateLevel, 0);
     EXPECT_EQ(parseOk({"--level=12", "a.tif"}).conversion.flateLevel, 12);
@@ -179,6 +188,9 @@ TEST(OptionsTest, UsageErrorsNameTheProblem) {
         {{"--level=-1", "a.tif"}, "invalid value '-1' for '--level'"},
         {{"--level", "six", "a.tif"}, "invalid value 'six' for '--level'"},
         {{"--compact=yes", "a.tif"}, "option '--compact' takes no value"},
+        {{"--pdfa=3u", "a.tif"}, "invalid value '3u' for '--pdfa': expected 2b or 1b"},
+        {{"--output-intent", "p.icc", "a.tif"}, "option '--output-intent' needs '--pdfa'"},
+        {{"--pdfa", "--profile", "classic", "a.tif"}, "cannot be used with '--profile classic'"},
         {{"--profile", "window", "a.tif"},
          "invalid value 'window' for '--profile': expected classic or standard"},
         {{"-q", "-v", "a.tif"}, "cannot be used together"},
