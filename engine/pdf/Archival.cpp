@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "engine/EngineError.h"
-#include "engine/pdf/DocumentAssembly.h"
+#include "engine/pdf/PageSource.h"
 #include "engine/pdf/PdfSink.h"
 #include "engine/pdf/SrgbProfile.h"
 #include "engine/read/TiffDocument.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/Conversion.h"
+#include "engine/pdf/PageSource.h"
 
 namespace quorvex {
 
@@ -21,19 +22,6 @@ struct AssemblyHooks {
     std::function<void(uint32_t pagesDone, uint32_t pageCount)> onPageDone;
     // Receives one line per page that lost rows (see ConversionOutcome).
     std::vector<std::string>* warnings = nullptr;
-};
-
-// The pages of one PDF: those of one TIFF, or of several one after another.
-class PageSource {
-  public:
-    virtual ~PageSource() = default;
-    virtual uint32_t pageCount() const = 0;
-    // Selects page `page` (counted across the whole PDF) and returns the
-    // document it is selected in. Throws when it cannot be read.
-    virtual TiffDocument& selectPage(uint32_t page) = 0;
-    // How damage names the page: "page 3", or in a merge the input's path
-    // and its own page number.
-    virtual std::string pageName(uint32_t page) const { return "page " + std::to_string(page + 1); }
 };
 
 // `options.threads` compress page images while the reading thread reads the

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "engine/pdf/DocumentAssembly.h"
 #include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/PageSource.h"
 #include "engine/plan/ImagePlan.h"
 #include "engine/read/TiffDocument.h"
 
