@@ -52,6 +52,15 @@ Flate, whichever is smaller):
       --lossless-decode   write every page that is not fax data decoded: no
                           JPEG data kept, no bilevel page coded again
 
+Output profile:
+      --profile NAME      standard (default): the header names the lowest PDF
+                          version the pages need, the trailer carries an /ID;
+                          classic: the files the window writes, byte for byte
+      --pdfa[=LEVEL]      archival PDF/A, level 2b (default) or 1b: XMP
+                          metadata, an output intent, no 16-bit images in 1b
+      --output-intent FILE  with --pdfa: the CMYK printer ICC profile that
+                          CMYK pages without their own profile are meant for
+
 Document information (Creator and Producer default to "quorvex-tiff2pdf
 VERSION", the title to the file's name without its extension, for --merge
 the output's; the others are empty):

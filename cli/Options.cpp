@@ -40,6 +40,9 @@ enum class OptionId {
     FilesFrom,
     Null,
     Report,
+    Profile,
+    Pdfa,
+    OutputIntent,
 };
 
 struct OptionDef {
@@ -47,6 +50,8 @@ struct OptionDef {
     char shortName;  // '\0' when the option has no short form
     std::string_view longName;
     bool takesValue;
+    // A value only when attached ("--pdfa=1b"); the bare option takes none.
+    bool valueOptional = false;
 };
 
 constexpr std::array kOptionTable{
@@ -76,6 +81,9 @@ constexpr std::array kOptionTable{
     OptionDef{OptionId::FilesFrom, '\0', "files-from", true},
     OptionDef{OptionId::Null, '0', "null", false},
     OptionDef{OptionId::Report, '\0', "report", true},
+    OptionDef{OptionId::Profile, '\0', "profile", true},
+    OptionDef{OptionId::Pdfa, '\0', "pdfa", false, true},
+    OptionDef{OptionId::OutputIntent, '\0', "output-intent", true},
 };
 
 const OptionDef* findShort(char name) {
@@ -186,7 +194,7 @@ class Parser {
             return;
         }
         if (equals != std::string_view::npos) {
-            if (!option->takesValue) {
+            if (!option->takesValue && !option->valueOptional) {
                 fail("option '--" + std::string(name) + "' takes no value");
                 return;
             }
@@ -322,6 +330,18 @@ class Parser {
             case OptionId::Report:
                 setPath(options.reportFile, option, value, typedLong);
                 break;
+            case OptionId::Profile:
+                setProfile(value);
+                break;
+            case OptionId::Pdfa:
+                setArchival(value);
+                break;
+            case OptionId::OutputIntent:
+                if (!value.empty())
+                    options.conversion.outputIntentPath = value;
+                else
+                    fail("option '--output-intent' needs a non-empty path");
+                break;
         }
     }
 
@@ -375,6 +395,30 @@ class Parser {
         result_.options.info.creationDate = std::move(date);
     }
 
+    void setProfile(const std::string& value) {
+        if (value == "classic") {
+            result_.options.conversion.profile = OutputProfile::Classic;
+        } else if (value == "standard") {
+            result_.options.conversion.profile = OutputProfile::Standard;
+        } else {
+            fail("invalid value '" + value + "' for '--profile': expected classic or standard");
+        }
+    }
+
+    // PDF/A is written on top of the standard profile.
+    void setArchival(const std::string& value) {
+        ConversionOptions& conversion = result_.options.conversion;
+        if (value.empty() || value == "2b") {
+            conversion.archival = ArchivalLevel::PdfA2b;
+        } else if (value == "1b") {
+            conversion.archival = ArchivalLevel::PdfA1b;
+        } else {
+            fail("invalid value '" + value + "' for '--pdfa': expected 2b or 1b");
+            return;
+        }
+        conversion.profile = OutputProfile::Standard;
+    }
+
     void setVerbosity(Verbosity wanted) {
         Verbosity& current = result_.options.verbosity;
         if (current != Verbosity::Normal && current != wanted) {
@@ -395,6 +439,12 @@ class Parser {
             fail("'--report -' and '-o -' cannot both write to standard output");
         } else if (options.outputFile && options.outputDir) {
             fail("options '--output' and '--output-dir' cannot be used together");
+        } else if (options.conversion.archival &&
+                   options.conversion.profile == OutputProfile::Classic) {
+            fail(
+                "'--pdfa' writes the standard profile; it cannot be used with '--profile classic'");
+        } else if (!options.conversion.outputIntentPath.empty() && !options.conversion.archival) {
+            fail("option '--output-intent' needs '--pdfa'");
         } else if (options.merge && !options.outputFile) {
             fail("option '--merge' needs '--output FILE'");
         } else if (options.outputFile && options.paths.size() > 1 && !options.merge) {

@@ -27,8 +27,16 @@ MergedPages::MergedPages(TiffDocument& first, std::string firstPath,
 }
 
 TiffDocument& MergedPages::documentOf(std::size_t input) {
-    if (input == 0)
+    if (input == 0) {
+        // Back to the first file after the others (the standard profile
+        // plans every page before writing): it is opened again.
+        if (openInput_ != 0) {
+            other_.close();
+            opener_(firstPath_, first_);
+            openInput_ = 0;
+        }
         return first_;
+    }
     if (input != openInput_) {
         // The previous file is done with: its descriptor goes before the next opens.
         first_.close();

@@ -15,6 +15,10 @@ packages=(
   libxcb1-dev xvfb xauth
   desktop-file-utils dpkg-dev file
   clang libclang-rt-14-dev llvm clang-format clang-tidy
+  liblcms2-dev
+  # Apache PDFBox Preflight, the PDF/A-1b validator of the suite; it needs
+  # the activation and JAXB jars without declaring them.
+  libpdfbox2-java libactivation-java libjaxb-api-java default-jre-headless
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(ghostscript imagemagick img2pdf time gnuplot-nox python3-numpy python3-pil)

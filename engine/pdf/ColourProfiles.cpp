@@ -73,7 +73,8 @@ std::string iccStreamObject(const std::vector<uint8_t>& profile, uint16_t compon
     return text + "\rendstream\rendobj\r";
 }
 
-DocumentProfiles::DocumentProfiles(std::vector<uint64_t> pageKeys) : keys_(std::move(pageKeys)) {
+DocumentProfiles::DocumentProfiles(std::vector<uint64_t> pageKeys, int newestVersion)
+    : keys_(std::move(pageKeys)), newestVersion_(newestVersion) {
     for (uint32_t page = 0; page < keys_.size(); ++page) {
         if (keys_[page] != 0)
             firstPage_.emplace(keys_[page], page);
@@ -112,6 +113,11 @@ PageProfileObjects DocumentProfiles::applyTo(uint32_t page, const TiffDocument& 
         leftOut(header.fault);
         return result;
     }
+    if (header.majorVersion > newestVersion_) {
+        leftOut("its ICC version " + std::to_string(header.majorVersion) +
+                " is too new for this PDF/A level");
+        return result;
+    }
     const uint16_t written = writtenComponents(plan);
     if (header.isLab || header.components != written) {
         leftOut("a " + header.space + " profile does not fit the page's " +
@@ -125,6 +131,15 @@ PageProfileObjects DocumentProfiles::applyTo(uint32_t page, const TiffDocument& 
     }
     plan.colourSpace.iccObject = objects_.at(key);
     return result;
+}
+
+bool ownProfileFits(const TiffDocument& document, const ImagePlan& plan, int newestVersion) {
+    const std::optional<std::vector<uint8_t>> profile = readIccProfile(document.handle());
+    if (!profile)
+        return false;
+    const IccHeader header = inspectIccProfile(*profile);
+    return header.wellFormed() && header.majorVersion <= newestVersion && !header.isLab &&
+           header.components == writtenComponents(plan);
 }
 
 }  // namespace quorvex

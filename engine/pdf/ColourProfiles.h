@@ -26,10 +26,15 @@ struct PageProfileObjects {
     std::vector<std::string> notes;
 };
 
+constexpr int kAnyIccVersion = 255;
+
 class DocumentProfiles {
   public:
     // `pageKeys`: each page's profile key across the whole PDF, 0 for none.
-    explicit DocumentProfiles(std::vector<uint64_t> pageKeys = {});
+    // Profiles of an ICC version above `newestVersion` are left out (PDF/A-1
+    // takes version 2 at most).
+    explicit DocumentProfiles(std::vector<uint64_t> pageKeys = {},
+                              int newestVersion = kAnyIccVersion);
 
     // The extra objects page `page` writes: one for the first page of each
     // distinct profile.
@@ -45,12 +50,19 @@ class DocumentProfiles {
 
   private:
     std::vector<uint64_t> keys_;
+    int newestVersion_;
     std::map<uint64_t, uint32_t> firstPage_;  // key to the first page carrying it
     std::map<uint64_t, uint64_t> objects_;    // key to its stream's object number
     // The bytes behind each key written so far: a later page shares the
     // stream only when its bytes are these.
     std::map<uint64_t, std::vector<uint8_t>> written_;
 };
+
+// Whether the selected page's own profile will stand for its colours: well
+// formed and of the colour space of the image written. Such a page names no
+// device colour space, so an archival file needs no output intent for it.
+bool ownProfileFits(const TiffDocument& document, const ImagePlan& plan,
+                    int newestVersion = kAnyIccVersion);
 
 // The text of an /ICCBased stream object holding `profile` (Flate-compressed)
 // for `components` components.

@@ -11,11 +11,14 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
+#include "engine/encode/EightBitSamples.h"
 #include "engine/encode/MemoryBudget.h"
 #include "engine/encode/PagePipeline.h"
 #include "engine/encode/PiecedFlate.h"
+#include "engine/pdf/Archival.h"
 #include "engine/pdf/ColourProfiles.h"
 #include "engine/pdf/DocumentObjects.h"
+#include "engine/pdf/FileFrame.h"
 #include "engine/pdf/ImageXObject.h"
 #include "engine/pdf/ObjectNumbers.h"
 #include "engine/pdf/PdfOutput.h"
@@ -29,9 +32,26 @@
 namespace quorvex {
 namespace {
 
-// The "z" after the version has always been written; readers take the
-// version from the digits and ignore the rest of the line.
-constexpr char kHeader[] = "%PDF-1.2z\r";
+// The classic header: the "z" after the version has always been written;
+// readers take the version from the digits and ignore the rest of the line.
+constexpr char kClassicHeader[] = "%PDF-1.2z\r";
+
+std::string headerFor(PageSource& source, const ConversionOptions& options) {
+    if (options.archival)
+        return standardHeader(*options.archival == ArchivalLevel::PdfA1b ? 4 : 7);
+    if (options.profile == OutputProfile::Classic)
+        return kClassicHeader;
+    return standardHeader(minorVersionFor(source));
+}
+
+// The creation date filled in when none was given, so that every writer of
+// the document sees the same one.
+DocumentInfo datedInfo(const DocumentInfo& info, const ConversionOptions& options) {
+    DocumentInfo dated = info;
+    if (!dated.creationDate)
+        dated.creationDate = defaultCreationDate(options.profile);
+    return dated;
+}
 
 unsigned long asLong(uint64_t value) {
     return static_cast<unsigned long>(value);
@@ -70,6 +90,9 @@ struct PreparedPage {
     std::string lost;                       // what the page lost, in words; empty when nothing
     std::vector<std::string> extraObjects;  // the texts of objects.extras, in order
     std::vector<std::string> notes;         // what was left out on purpose
+    // What follows the image data: archival files end their streams with
+    // CR LF, as validators of PDF/A-1 insist.
+    std::string imageEnd = kImageObjectEnd;
     // The image stream: encoded by a job, or a fax page's stored data being
     // checked apart from the file.
     std::unique_ptr<StreamJob> stream;
@@ -295,7 +318,8 @@ void writeInPieces(const StreamChoice& choice, const RunContext& run,
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, uint64_t parent,
-                 const RunContext& run, DocumentProfiles& profiles, PreparedPage& page) {
+                 const RunContext& run, DocumentProfiles& profiles,
+                 const ArchivalObjects& archival, PreparedPage& page) {
     const ConversionOptions& options = run.options;
     const AssemblyHooks& hooks = run.hooks;
     WorkerPool& pool = run.pool;
@@ -307,6 +331,10 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
         page.notes = std::move(profile.notes);
         describePage(document, facts, procSetFor(options.profile, document.page(), plan), parent,
                      page);
+        if (options.archival) {
+            page.contentStream = withArchivalStreamEnd(page.contentStream);
+            page.imageEnd = withArchivalStreamEnd(page.imageEnd);
+        }
         if (isStoredFax(document, plan)) {
             if (std::optional<CodedStrips> strips = readFaxStrips(document)) {
                 checkFaxApart(page, facts, document.page(), plan, std::move(*strips), pool,
@@ -328,7 +356,14 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
             if (!fax->clean())
                 plan = cleanFaxPlan(plan);
         }
-        page.imageHeader = imageDictionary(plan, facts.size, facts.index, page.objects.length);
+        // PDF/A-1 knows no images deeper than 8 bits.
+        const bool reduceTo8Bits =
+            options.archival == ArchivalLevel::PdfA1b && plan.bitsPerComponent > 8;
+        ImagePlan written = plan;
+        if (reduceTo8Bits)
+            written.bitsPerComponent = 8;
+        page.imageHeader = withIntentColourSpace(
+            imageDictionary(written, facts.size, facts.index, page.objects.length), archival);
         const uint64_t expected = expectedSampleBytes(document.page());
         const StreamChoice choice =
             chooseStream(plan.encoding(), expected, onlyPage, run.workers, options);
@@ -336,10 +371,11 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
         const auto readSamples = [&](SampleSink& sink) {
             if (plan.source == SampleSource::FaxReencode) {
                 fax->writeCoded(sink, ccittGroupOf(plan.ccitt));
-            } else {
-                PageReading reading{document, sink, hooks.cancel, damage};
-                writeImageSamples(reading, plan);
+                return;
             }
+            EightBitSamples eightBits(sink);
+            PageReading reading{document, reduceTo8Bits ? eightBits : sink, hooks.cancel, damage};
+            writeImageSamples(reading, plan);
         };
         if (choice.inPieces) {
             writeInPieces(choice, run, readSamples, page);
@@ -371,7 +407,7 @@ void writeImageStreamStart(PdfOutput& out, PdfObjectTable& table, const Prepared
 void writeImageStreamEnd(PdfOutput& out, PdfObjectTable& table, const PreparedPage& page,
                          StreamMarks marks) {
     marks.streamEnd = out.position();
-    out.write(kImageObjectEnd);
+    out.write(page.imageEnd);
     beginObject(out, table, page.objects.length);
     writeLengthObject(out, marks);
     // The page's extra objects (a colour profile it is the first to carry)
@@ -413,7 +449,7 @@ unsigned threadsToUse(unsigned requested) {
 }
 
 void writeCrossReference(PdfOutput& out, const PdfObjectTable& table,
-                         const DocumentObjectNumbers& numbers) {
+                         const DocumentObjectNumbers& numbers, const ConversionOptions& options) {
     if (!table.complete())
         throw std::logic_error("PDF objects were numbered but not written");
     const uint64_t xref = out.position();
@@ -428,11 +464,18 @@ void writeCrossReference(PdfOutput& out, const PdfObjectTable& table,
         entries += entry;
     }
     out.write(entries);
+    std::string identity;
+    if (options.profile != OutputProfile::Classic) {
+        DocumentIdentity id;
+        id.addContent(out.contentCrc32(), out.position());
+        identity = id.trailerEntry();
+    }
     out.write("trailer\r");
     out.write("<<\r");
     out.print("/Size %lu\r", asLong(table.count() + 1));
     out.print("/Root %lu 0 R\r", asLong(numbers.catalog));
     out.print("/Info %lu 0 R\r", asLong(numbers.info));
+    out.write(identity);
     out.write(">>\r");
     out.write("startxref\r");
     out.print("%lu\r", asLong(xref));
@@ -468,21 +511,31 @@ void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& i
 }
 
 void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
-                   const ConversionOptions& options, const AssemblyHooks& hooks) {
+                   const ConversionOptions& requested, const AssemblyHooks& hooks) {
+    ConversionOptions options = requested;
+    if (options.archival)
+        options.profile = OutputProfile::Standard;
     const uint32_t pageCount = source.pageCount();
     // Colour profiles are the standard profile's; classic files never had them.
     DocumentProfiles profiles(options.profile == OutputProfile::Standard ? source.profileKeys()
-                                                                         : std::vector<uint64_t>{});
+                                                                         : std::vector<uint64_t>{},
+                              newestIccVersionFor(options));
     const DocumentObjectNumbers numbers = DocumentObjectNumbers::allocate(
         pageCount, [&profiles](uint32_t page) { return profiles.extrasOf(page); });
     profiles.takeNumbers(numbers);
-    PdfObjectTable table(numbers.count);
-    out.write(kHeader, sizeof kHeader - 1);
+    const OutputIntent intent =
+        options.archival ? chooseOutputIntent(source, options) : OutputIntent{};
+    const ArchivalObjects archival =
+        options.archival ? ArchivalObjects::allocate(numbers.count + 1, intent) : ArchivalObjects{};
+    PdfObjectTable table(std::max(numbers.count, archival.count));
+    out.write(headerFor(source, options));
 
+    const DocumentInfo dated = datedInfo(info, options);
     beginObject(out, table, numbers.info);
-    writeInfoObject(out, info);
+    writeInfoObject(out, dated, options.archival.has_value());
     beginObject(out, table, numbers.catalog);
-    writeCatalogObject(out, numbers.pages);
+    writeCatalogObject(out, numbers.pages,
+                       options.archival ? archivalCatalogEntries(archival, intent) : "");
     beginObject(out, table, numbers.pages);
     writePagesObject(out, numbers.pageObjects);
 
@@ -537,14 +590,22 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         prepared.name = source.pageName(page);
         const PageFacts facts{page, static_cast<uint32_t>(document.getCurrentPage()),
                               ImageSize{document.page().width, document.page().height}};
-        preparePage(document, facts, pageCount == 1, numbers.pages, run, profiles, prepared);
+        preparePage(document, facts, pageCount == 1, numbers.pages, run, profiles, archival,
+                    prepared);
         while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();
         }
     }
     while (!pages.empty())
         writeOldest();
-    writeCrossReference(out, table, numbers);
+    if (options.archival) {
+        const std::string xmp = xmpPacket(dated, *options.archival);
+        for (uint64_t number = numbers.count + 1; number <= archival.count; ++number) {
+            beginObject(out, table, number);
+            writeArchivalObject(out, number, archival, intent, xmp);
+        }
+    }
+    writeCrossReference(out, table, numbers, options);
 }
 
 }  // namespace quorvex

@@ -130,7 +130,7 @@ std::string pdfTextString(const std::string& text) {
     return hex + ">";
 }
 
-void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
+void writeInfoObject(PdfSink& out, const DocumentInfo& info, bool withModDate) {
     guardWriter(LegacyReason::InfoObject, [&] {
         out.write("<<\r");
         const std::string date =
@@ -140,6 +140,8 @@ void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
         };
         line("Creator", info.creator);
         line("CreationDate", date);
+        if (withModDate)
+            line("ModDate", date);
         line("Author", info.author);
         line("Producer", info.producer);
         line("Title", info.title);
@@ -150,11 +152,12 @@ void writeInfoObject(PdfSink& out, const DocumentInfo& info) {
     });
 }
 
-void writeCatalogObject(PdfSink& out, uint64_t pagesNumber) {
+void writeCatalogObject(PdfSink& out, uint64_t pagesNumber, const std::string& extraEntries) {
     guardWriter(LegacyReason::CatalogObject, [&] {
         out.write("<<\r");
         out.write("/Type /Catalog\r");
         out.print("/Pages %lu 0 R\r", asLong(pagesNumber));
+        out.write(extraEntries);
         out.write(">>\r");
         out.write("endobj\r");
     });

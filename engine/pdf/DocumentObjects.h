@@ -23,8 +23,11 @@ struct StreamMarks {
     uint64_t streamEnd = 0;
 };
 
-void writeInfoObject(PdfSink& out, const DocumentInfo& info);
-void writeCatalogObject(PdfSink& out, uint64_t pagesNumber);
+// `withModDate`: the creation date is repeated as the modification date, as
+// archival files' metadata names both.
+void writeInfoObject(PdfSink& out, const DocumentInfo& info, bool withModDate = false);
+// `extraEntries`: further lines of the dictionary (archival files' metadata).
+void writeCatalogObject(PdfSink& out, uint64_t pagesNumber, const std::string& extraEntries = {});
 void writePagesObject(PdfSink& out, const std::vector<PageObjects>& pages);
 // `imageName` names the page's image in its resources (/Im0, /Im1, ...).
 void writePageObject(PdfSink& out, const PageObjects& objects, uint64_t parent,

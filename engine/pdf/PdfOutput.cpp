@@ -1,5 +1,7 @@
 #include "engine/pdf/PdfOutput.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -186,6 +188,7 @@ void PdfOutput::write(const void* data, std::size_t size) {
         throw writeFailure("the PDF would be larger than 9,999,999,999 bytes");
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
+    crc32_ = libdeflate_crc32(crc32_, bytes, size);
     if (buffered_ + size > buffer_.size())
         flush();
     if (size >= buffer_.size()) {

@@ -49,6 +49,9 @@ class PdfOutput final : public PdfSink {
     void write(const void* data, std::size_t size) override;
 
     uint64_t position() const { return position_; }
+    // The CRC-32 of every byte written so far, from which the trailer's
+    // identifier is made.
+    uint32_t contentCrc32() const { return crc32_; }
 
     // Flushes and closes; a regular file is synced to the disk, renamed over
     // the final name and its folder synced. Throws ConversionError when any
@@ -63,6 +66,7 @@ class PdfOutput final : public PdfSink {
     std::vector<uint8_t> buffer_;
     std::size_t buffered_ = 0;
     uint64_t position_ = 0;
+    uint32_t crc32_ = 0;
 };
 
 // Test hook: makes writes on the calling thread fail with "no space left" once

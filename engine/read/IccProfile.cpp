@@ -69,6 +69,7 @@ IccHeader inspectIccProfile(std::span<const uint8_t> profile) {
     if (!isImageClass(deviceClass))
         return malformed("its class '" + trimmed(deviceClass) + "' describes no colour space");
     IccHeader header;
+    header.majorVersion = profile[8];
     const std::string space = signature(profile, 16);
     header.space = trimmed(space);
     header.isLab = space == "Lab ";

@@ -61,6 +61,21 @@ TEST(OptionsTest, EveryWayOfGivingAJobCountIsAccepted) {
     }
 }
 
+TEST(OptionsTest, ProfileChoosesTheWindowsFiles) {
+    EXPECT_EQ(parseOk({"--profile", "classic", "a.tif"}).conversion.profile,
+              OutputProfile::Classic);
+    EXPECT_EQ(parseOk({"--profile=standard", "a.tif"}).conversion.profile, OutputProfile::Standard);
+}
+
+TEST(OptionsTest, PdfaTakesItsLevelOnlyAttachedAndImpliesTheStandardProfile) {
+    EXPECT_EQ(parseOk({"--pdfa", "a.tif"}).conversion.archival, ArchivalLevel::PdfA2b);
+    const CliOptions oneB = parseOk({"--pdfa=1b", "--output-intent", "press.icc", "a.tif"});
+    EXPECT_EQ(oneB.conversion.archival, ArchivalLevel::PdfA1b);
+    EXPECT_EQ(oneB.conversion.outputIntentPath, "press.icc");
+    EXPECT_EQ(oneB.conversion.profile, OutputProfile::Standard);
+    EXPECT_EQ(parseOk({"--pdfa", "1b"}).paths, (std::vector<std::string>{"1b"}));
+}
+
 TEST(OptionsTest, LevelCompactAndLosslessDecodeAreTaken) {
     EXPECT_EQ(parseOk({"--level", "0", "a.tif"}).conversion.flateLevel, 0);
     EXPECT_EQ(parseOk({"--level=12", "a.tif"}).conversion.flateLevel, 12);
@@ -189,6 +204,11 @@ TEST(OptionsTest, UsageErrorsNameTheProblem) {
          "invalid value '8M' for '--memory': expected a size like 256M or 2G, from 16M to 1024G"},
         {{"--memory", "lots", "a.tif"}, "invalid value 'lots' for '--memory'"},
         {{"--memory", "2T", "a.tif"}, "invalid value '2T' for '--memory'"},
+        {{"--pdfa=3u", "a.tif"}, "invalid value '3u' for '--pdfa': expected 2b or 1b"},
+        {{"--output-intent", "p.icc", "a.tif"}, "option '--output-intent' needs '--pdfa'"},
+        {{"--pdfa", "--profile", "classic", "a.tif"}, "cannot be used with '--profile classic'"},
+        {{"--profile", "window", "a.tif"},
+         "invalid value 'window' for '--profile': expected classic or standard"},
         {{"-q", "-v", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "-d", "out", "a.tif"}, "cannot be used together"},
         {{"-o", "x.pdf", "a.tif", "b.tif"}, "needs a single input, but 2 were given"},

@@ -2,10 +2,12 @@
 // table and trailer, byte for byte.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 #include <string>
 
 #include "engine/Conversion.h"
+#include "engine/encode/Md5.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
@@ -122,6 +124,127 @@ TEST(DocumentFrame, ReadersAcceptTheFile) {
     const auto check = support::qpdfCheck(pdf);
     EXPECT_TRUE(check.ok) << check.output;
     EXPECT_EQ(support::pdfPageCount(pdf), 3);
+}
+
+// The standard profile's header and identifier.
+
+struct VersionCase {
+    std::string name;
+    std::vector<fixtures::PageRecipe> pages;
+    std::string header;  // the version line
+};
+
+void PrintTo(const VersionCase& version, std::ostream* out) {
+    *out << version.name;
+}
+
+std::string versionCaseName(const ::testing::TestParamInfo<VersionCase>& info) {
+    return info.param.name;
+}
+
+quorvex::ConversionOutcome convertStandard(const support::TempDir& dir, const std::string& name,
+                                           const std::vector<fixtures::PageRecipe>& pages,
+                                           const quorvex::DocumentInfo& info) {
+    const auto tiff = dir / (name + ".tif");
+    fixtures::writeTiff(tiff, pages);
+    quorvex::ConversionRequest request;
+    request.inputPath = tiff.string();
+    request.outputPath = (dir / (name + ".pdf")).string();
+    request.info = info;
+    request.options.profile = quorvex::OutputProfile::Standard;
+    return quorvex::convertTiff(request);
+}
+
+quorvex::DocumentInfo datedInfo(std::string title) {
+    quorvex::DocumentInfo info;
+    info.title = std::move(title);
+    info.creationDate = "D:20240501120000Z";
+    return info;
+}
+
+class StandardHeader : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(StandardHeader, NamesTheLowestVersionAndABinaryLine) {
+    support::TempDir dir;
+    const VersionCase& version = GetParam();
+    const auto outcome = convertStandard(dir, version.name, version.pages, datedInfo("t"));
+    ASSERT_TRUE(outcome.ok()) << outcome.detail;
+    const std::string bytes = support::readFile(outcome.outputPath);
+    ASSERT_EQ(bytes.substr(0, version.header.size() + 1), version.header + "\r");
+    const std::string comment = bytes.substr(version.header.size() + 1, 6);
+    EXPECT_EQ(comment.front(), '%');
+    EXPECT_EQ(comment.back(), '\r');
+    for (const char byte : comment.substr(1, 4))
+        EXPECT_GT(static_cast<unsigned char>(byte), 127);
+    const auto info = support::runCommand({"pdfinfo", outcome.outputPath});
+    EXPECT_NE(info.out.find("PDF version:     " + version.header.substr(5) + "\n"),
+              std::string::npos)
+        << info.out;
+    const auto check = support::qpdfCheck(outcome.outputPath);
+    EXPECT_TRUE(check.ok) << check.output;
+}
+
+fixtures::PageRecipe sixteenBit(uint16_t photometric) {
+    return {.photometric = photometric, .bitsPerSample = 16};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, StandardHeader,
+    ::testing::Values(VersionCase{"Grey8", {{}}, "%PDF-1.4"},
+                      VersionCase{"Fax",
+                                  {{.width = 1728,
+                                    .height = 40,
+                                    .compression = COMPRESSION_CCITTFAX4,
+                                    .photometric = PHOTOMETRIC_MINISWHITE,
+                                    .bitsPerSample = 1}},
+                                  "%PDF-1.4"},
+                      VersionCase{"Grey16", {sixteenBit(PHOTOMETRIC_MINISBLACK)}, "%PDF-1.5"},
+                      VersionCase{"Rgb16", {sixteenBit(PHOTOMETRIC_RGB)}, "%PDF-1.5"},
+                      VersionCase{
+                          "Rgb8ThenGrey16",
+                          {{.photometric = PHOTOMETRIC_RGB}, sixteenBit(PHOTOMETRIC_MINISBLACK)},
+                          "%PDF-1.5"}),
+    versionCaseName);
+
+std::string trailerId(const std::string& pdf) {
+    const std::string bytes = support::readFile(pdf);
+    const std::size_t at = bytes.rfind("/ID [");
+    return at == std::string::npos ? std::string() : bytes.substr(at, bytes.find(']', at) - at);
+}
+
+TEST(StandardIdentifier, EqualInputsGiveEqualFilesAndOtherInformationAnotherId) {
+    support::TempDir dir;
+    const std::vector<fixtures::PageRecipe> pages{{.photometric = PHOTOMETRIC_RGB}};
+    const auto first = convertStandard(dir, "first", pages, datedInfo("same"));
+    const auto again = convertStandard(dir, "again", pages, datedInfo("same"));
+    const auto retitled = convertStandard(dir, "retitled", pages, datedInfo("other"));
+    ASSERT_TRUE(first.ok() && again.ok() && retitled.ok());
+    EXPECT_EQ(support::readFile(first.outputPath), support::readFile(again.outputPath));
+    const std::regex idShape("/ID \\[<([0-9A-F]{32})> <\\1>");
+    EXPECT_TRUE(std::regex_match(trailerId(first.outputPath), idShape))
+        << trailerId(first.outputPath);
+    EXPECT_NE(trailerId(first.outputPath), trailerId(retitled.outputPath));
+}
+
+TEST(StandardIdentifier, SourceDateEpochIsTheDefaultCreationDateInUtc) {
+    support::TempDir dir;
+    ::setenv("SOURCE_DATE_EPOCH", "1714564800", 1);  // 2024-05-01 12:00:00 UTC
+    const auto first = convertStandard(dir, "first", {{}}, {});
+    const auto again = convertStandard(dir, "again", {{}}, {});
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_TRUE(first.ok() && again.ok());
+    const std::string bytes = support::readFile(first.outputPath);
+    EXPECT_NE(bytes.find("/CreationDate (D:20240501120000Z)"), std::string::npos);
+    EXPECT_EQ(bytes, support::readFile(again.outputPath));
+}
+
+TEST(StandardIdentifier, DigestIsMd5) {
+    quorvex::Md5 md5;
+    md5.update(std::string(1000, 'a'));  // more than one block, ending mid-block
+    std::string hex;
+    for (const uint8_t byte : md5.finish())
+        hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
+    EXPECT_EQ(hex, "cabe45dcc9ae5b66ba86600cca6b8ba8");  // md5sum of 1000 'a's
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -1291,5 +1292,108 @@ std::vector<PageKind> sampleFormatKinds() {
 
 INSTANTIATE_TEST_SUITE_P(SampleFormats, PixelRoundTrip, ::testing::ValuesIn(sampleFormatKinds()),
                          kindName);
+
+// ---------------------------------------------------------------------------
+// Archival files: every kind of every table converted with PDF/A-1b, and the
+// table's kinds merged into one document, go to Apache PDFBox Preflight in one
+// run of the validator (a JVM start costs seconds). CMYK pages without a
+// profile of their own are refused with the reason instead.
+
+struct ArchivalTable {
+    std::string name;
+    std::vector<PageKind> kinds;
+};
+
+void PrintTo(const ArchivalTable& table, std::ostream* out) {
+    *out << table.name;
+}
+
+bool hasCmykPage(const PageKind& kind) {
+    return std::any_of(kind.pages.begin(), kind.pages.end(), [](const PageRecipe& page) {
+        return page.photometric == PHOTOMETRIC_SEPARATED;
+    });
+}
+
+// Preflight's verdict on each file of `pdfs`: the file's section of its
+// report when the file does not conform, nothing when it does.
+std::map<std::string, std::string> preflightFailures(const std::filesystem::path& folder,
+                                                     const std::vector<std::string>& pdfs) {
+    const auto list = folder / "files.txt";
+    {
+        std::ofstream out(list);
+        for (const std::string& pdf : pdfs)
+            out << pdf << "\n";
+    }
+    const support::CommandResult run = support::runCommand(
+        {"java", "-cp", QUORVEX_PREFLIGHT_CLASSPATH, "org.apache.pdfbox.preflight.Validator_A1b",
+         "xml", "group", list.string()},
+        std::nullopt, std::chrono::minutes(10));
+    const std::string report = support::readFile(list.string() + ".preflight.xml");
+    std::map<std::string, std::string> failures;
+    for (const std::string& pdf : pdfs) {
+        const std::string name = std::filesystem::path(pdf).filename().string();
+        const std::size_t at = report.find("<preflight name=\"" + name + "\"");
+        const std::size_t end = report.find("</preflight>", at);
+        const std::string section =
+            at == std::string::npos ? run.out + run.err : report.substr(at, end - at);
+        if (section.find("<isValid type=\"PDF/A1-b\">true</isValid>") == std::string::npos)
+            failures[name] = section;
+    }
+    return failures;
+}
+
+std::string tableName(const ::testing::TestParamInfo<ArchivalTable>& info) {
+    return info.param.name;
+}
+
+class ArchivalValidation : public ::testing::TestWithParam<ArchivalTable> {};
+
+TEST_P(ArchivalValidation, PreflightFindsEveryPdfA1bFileConforming) {
+    support::TempDir dir;
+    std::vector<std::string> pdfs;
+    std::vector<std::string> convertible;
+    for (const PageKind& kind : GetParam().kinds) {
+        const auto tiff = dir / (kind.name + ".tif");
+        fixtures::writeTiff(tiff, kind.pages);
+        quorvex::ConversionRequest request;
+        request.inputPath = tiff.string();
+        request.info.creationDate = "D:20240501120000Z";
+        request.options.archival = quorvex::ArchivalLevel::PdfA1b;
+        request.options.compact = kind.compact;
+        const quorvex::ConversionOutcome outcome = quorvex::convertTiff(request);
+        if (hasCmykPage(kind)) {
+            EXPECT_FALSE(outcome.ok()) << kind.name;
+            EXPECT_NE(outcome.detail.find("--output-intent"), std::string::npos) << outcome.detail;
+            continue;
+        }
+        ASSERT_TRUE(outcome.ok()) << kind.name << ": " << outcome.detail;
+        pdfs.push_back(outcome.outputPath);
+        convertible.push_back(tiff.string());
+    }
+    if (convertible.size() > 1) {
+        quorvex::ConversionRequest merge;
+        merge.inputPath = convertible.front();
+        merge.mergedInputs.assign(convertible.begin() + 1, convertible.end());
+        merge.outputPath = (dir / "merged.pdf").string();
+        merge.options.archival = quorvex::ArchivalLevel::PdfA1b;
+        const quorvex::ConversionOutcome outcome = quorvex::convertTiff(merge);
+        ASSERT_TRUE(outcome.ok()) << outcome.detail;
+        pdfs.push_back(outcome.outputPath);
+    }
+    for (const auto& [name, report] : preflightFailures(dir.path(), pdfs))
+        ADD_FAILURE() << name << " is not PDF/A-1b:\n" << report;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RoundTripTables, ArchivalValidation,
+    ::testing::Values(ArchivalTable{"Fax", faxKinds()}, ArchivalTable{"Bilevel", bilevelKinds()},
+                      ArchivalTable{"Grey", greyKinds()}, ArchivalTable{"Palette", paletteKinds()},
+                      ArchivalTable{"Colour", colourKinds()}, ArchivalTable{"Jpeg", lossyKinds()},
+                      ArchivalTable{"Compact", compactKinds()},
+                      ArchivalTable{"Mixed", mixedDocumentKinds()},
+                      ArchivalTable{"DecodedPath", misdrawnByTheTables()},
+                      ArchivalTable{"EveryDecodableKind", everyDecodableKind()},
+                      ArchivalTable{"SampleFormats", sampleFormatKinds()}),
+    tableName);
 
 }  // namespace

@@ -59,9 +59,17 @@ struct FlatePieceSettings {
 };
 
 // Which PDF the engine writes. Classic is the window's file, byte for byte
-// what it has always been; Standard is the command line's (the /ProcSet of a
-// page names the image actually written). Later profiles add to Standard.
+// what it has always been (its header says 1.2 whatever the pages hold).
+// Standard is the command line's: the /ProcSet of a page names the image
+// actually written, the header names the lowest version the pages need (1.4,
+// or 1.5 for 16-bit images) followed by a binary comment line, the trailer
+// carries an /ID made from the content, and SOURCE_DATE_EPOCH, when set, is
+// the creation date of a document given none. Later profiles add to Standard.
 enum class OutputProfile { Classic, Standard };
+
+// Archival PDF (PDF/A) levels. Both keep the look of the pages only (the
+// "b" conformance); 1b also forbids 16-bit images and transparency.
+enum class ArchivalLevel { PdfA1b, PdfA2b };
 
 // Everything that shapes the PDF and how the run goes, carried unchanged from
 // the command line's or the window's settings to the writers.
@@ -101,6 +109,14 @@ struct ConversionOptions {
     // than the whole budget still converts: it streams through it.
     uint64_t memoryBudget = kDefaultMemoryBudget;
     FlatePieceSettings flatePieces;
+
+    // Writes PDF/A at this level on top of the standard profile (whatever
+    // `profile` says): XMP metadata, an output intent, the header the level
+    // names. A page the level cannot carry fails the run with the reason.
+    std::optional<ArchivalLevel> archival;
+    // An ICC output profile (device class 'prtr', CMYK) named as the output
+    // intent of archival files with CMYK pages; read when a run needs it.
+    std::string outputIntentPath;
 
     int effectiveFlateLevel() const {
         return flateLevel.value_or(compact ? kCompactFlateLevel : kDefaultFlateLevel);
