@@ -221,7 +221,8 @@ void writeArchivalObject(PdfSink& out, uint64_t number, const ArchivalObjects& n
 }
 
 std::string withArchivalStreamEnd(std::string object) {
-    const std::size_t at = object.find("\rendstream");
+    // The last one: an object's data may hold the same bytes by chance.
+    const std::size_t at = object.rfind("\rendstream");
     if (at != std::string::npos)
         object.insert(at + 1, "\n");
     return object;

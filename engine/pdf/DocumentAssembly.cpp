@@ -334,6 +334,8 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
         if (options.archival) {
             page.contentStream = withArchivalStreamEnd(page.contentStream);
             page.imageEnd = withArchivalStreamEnd(page.imageEnd);
+            for (std::string& extra : page.extraObjects)
+                extra = withArchivalStreamEnd(std::move(extra));
         }
         if (isStoredFax(document, plan)) {
             if (std::optional<CodedStrips> strips = readFaxStrips(document)) {
