@@ -44,7 +44,7 @@ std::vector<fs::path> listFolderSorted(const fs::path& folder, bool recursive,
 
 // Identity of a file for spotting the same file named twice.
 std::string identityOf(const fs::path& path) {
-    return path == kStandardStream ? std::string(kStandardStream) : fileIdentity(path);
+    return path == kStandardStream ? std::string(kStandardStream) : fileIdentity(path.string());
 }
 
 }  // namespace

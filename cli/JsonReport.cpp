@@ -1,8 +1,5 @@
 #include "cli/JsonReport.h"
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,13 +9,12 @@
 
 #include "cli/FailureKind.h"
 #include "cli/TextEscape.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;  // keys in the order written: "type" first
-
-constexpr uint64_t kBytesPerKibibyte = 1024;  // ru_maxrss is in KiB on Linux
 
 std::string hexOf(const std::string& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -63,7 +59,7 @@ std::string dumped(const Json& line) {
 }
 
 int openForAppend(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int fd = platform::openForAppending(path);
     if (fd < 0)
         throw std::runtime_error("cannot open the report '" + path + "' (" + std::strerror(errno) +
                                  ")");
@@ -72,21 +68,15 @@ int openForAppend(const std::string& path) {
 
 // A line cut short (by a full disk, say) is ended so the next line starts clean.
 void endPartialLine(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0)
-        return;
-    char last = '\n';
-    if (::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+    const std::optional<char> last = platform::lastByteOfRegularFile(fd);
+    if (last && *last != '\n')
         (void)!::write(fd, "\n", 1);
 }
 
 }  // namespace
 
 uint64_t peakMemoryBytes() {
-    rusage usage{};
-    if (::getrusage(RUSAGE_SELF, &usage) != 0)
-        return 0;
-    return static_cast<uint64_t>(usage.ru_maxrss) * kBytesPerKibibyte;
+    return platform::peakMemoryBytes();
 }
 
 std::string formatReportLine(const JobResult& result, uint64_t peakMemory) {

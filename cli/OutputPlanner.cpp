@@ -22,7 +22,8 @@ PlannedJob planOne(const InputFile& input, const CliOptions& options) {
         job.output = *options.outputFile;
     } else if (options.outputDir) {
         const std::string name = deriveOutputPath(fs::path(input.path).filename().string());
-        job.output = (fs::path(*options.outputDir) / input.subFolder / name).lexically_normal();
+        job.output =
+            (fs::path(*options.outputDir) / input.subFolder / name).lexically_normal().string();
         job.createFolder = true;
     } else {
         job.output = deriveOutputPath(input.path);
