@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -158,7 +159,10 @@ void JsonReport::writeLine(std::string line) {
     std::lock_guard lock(mutex_);
     std::size_t done = 0;
     while (done < line.size()) {
-        const ssize_t written = ::write(fd_, line.data() + done, line.size() - done);
+        // write() takes an unsigned int count on Windows; a line is far shorter.
+        const auto chunk =
+            static_cast<unsigned>(std::min<std::size_t>(line.size() - done, 1u << 30));
+        const auto written = ::write(fd_, line.data() + done, chunk);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {

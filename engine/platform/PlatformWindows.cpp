@@ -337,6 +337,9 @@ int64_t readSome(const FileHandle& file, uint8_t* data, std::size_t size, std::s
 }
 
 std::string syncFile(const FileHandle& file) {
+    // The console, NUL, a pipe: nothing kept to flush (Wine even refuses it).
+    if (GetFileType(handleOf(file)) != FILE_TYPE_DISK)
+        return {};
     if (FlushFileBuffers(handleOf(file)))
         return {};
     const DWORD failure = GetLastError();
