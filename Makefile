@@ -61,6 +61,7 @@ clean:
 WINDOWS_BUILD ?= build-windows
 
 windows-deps: deps
+	scripts/install-deps.sh --windows
 	scripts/build-windows-deps.sh
 
 windows: windows-deps

@@ -13,6 +13,9 @@ set(CMAKE_RANLIB ${QUORVEX_MINGW_HOST}-gcc-ranlib-posix CACHE FILEPATH "")
 # Libraries and headers come from the target's own folders and the
 # dependency prefix, never from the build machine's /usr.
 set(CMAKE_FIND_ROOT_PATH /usr/${QUORVEX_MINGW_HOST})
+if(QUORVEX_DEPS_PREFIX)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${QUORVEX_DEPS_PREFIX})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -89,7 +89,7 @@ cmake_configure() {
   shift 2
   cmake -S "$src" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DBUILD_SHARED_LIBS=OFF -Wno-dev "$@" >/dev/null
+    -DQUORVEX_DEPS_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF -Wno-dev "$@" >/dev/null
 }
 
 cmake_static() {
@@ -134,11 +134,19 @@ build_libjpeg_turbo() {
 }
 
 build_tiff() {
+  # The codecs are required: a libtiff that quietly lacks one would fail
+  # only on the files that use it.
   cmake_static "$1" "$1/mingw-static" -Dtiff-tools=OFF -Dtiff-tests=OFF \
     -Dtiff-contrib=OFF -Dtiff-docs=OFF -Dtiff-deprecated=OFF -Dcxx=OFF \
     -Dzlib=ON -Dlibdeflate=ON -Djpeg=ON -Dold-jpeg=ON -Djpeg12=OFF \
     -Djbig=OFF -Dlerc=OFF -Dlzma=OFF -Dzstd=OFF -Dwebp=OFF -Dpixarlog=OFF \
     -DCMAKE_DISABLE_FIND_PACKAGE_OpenGL=ON -DCMAKE_DISABLE_FIND_PACKAGE_GLUT=ON
+  for codec in ZIP_SUPPORT LIBDEFLATE_SUPPORT JPEG_SUPPORT; do
+    if ! grep -q "^#define $codec" "$prefix/include/tiffconf.h"; then
+      echo "build-windows-deps: libtiff was built without $codec" >&2
+      return 1
+    fi
+  done
   install -D -m 644 "$1/LICENSE.md" "$prefix/share/licenses/libtiff/LICENSE.md"
 }
 
