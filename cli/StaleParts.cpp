@@ -53,18 +53,19 @@ std::vector<std::string> removeStaleParts(const std::vector<std::string>& folder
     for (const std::string& folder : folders) {
         const bool network = platform::isNetworkFolder(folder);
         std::error_code error;
-        for (fs::directory_iterator it(folder, error), end; !error && it != end;
-             it.increment(error)) {
-            const std::optional<long> owner = partFileOwner(it->path().filename().string());
+        for (fs::directory_iterator it(platform::pathFromUtf8(folder), error), end;
+             !error && it != end; it.increment(error)) {
+            const std::optional<long> owner =
+                partFileOwner(platform::utf8Of(it->path().filename()));
             if (!owner)
                 continue;
             const std::optional<std::time_t> written =
-                platform::lastWriteOfRegularFile(it->path().string());
+                platform::lastWriteOfRegularFile(platform::utf8Of(it->path()));
             if (!written || !isStalePart(*owner, *written, network, now, lookup))
                 continue;
             std::error_code ignored;
             if (fs::remove(it->path(), ignored))
-                removed.push_back(it->path().string());
+                removed.push_back(platform::utf8Of(it->path()));
         }
     }
     return removed;

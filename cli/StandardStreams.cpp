@@ -30,12 +30,6 @@ bool waitFor(int fd, bool forWriting, const std::atomic<bool>* cancel) {
     return false;
 }
 
-// The path in UTF-8, the platform seam's encoding on every system.
-std::string utf8Of(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 std::string errnoText(const char* what) {
     return std::string(what) + " (" + std::strerror(errno) + ")";
 }
@@ -71,7 +65,7 @@ StreamRead readWholeStream(int fd, uint64_t maxBytes, const std::atomic<bool>* c
 
 std::string copyFileToStream(const std::filesystem::path& file, int fd,
                              const std::atomic<bool>* cancel) {
-    platform::OpenedInput in = platform::openRegularFile(utf8Of(file));
+    platform::OpenedInput in = platform::openRegularFile(platform::utf8Of(file));
     if (!in.file)
         return "cannot read the finished PDF (" + in.refusal + ")";
     std::array<uint8_t, kChunk> buffer{};
@@ -89,8 +83,8 @@ std::string copyFileToStream(const std::filesystem::path& file, int fd,
                 error = "cancelled";
                 break;
             }
-            const ssize_t written =
-                ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+            // At most kChunk: fits the unsigned int count write() takes on Windows.
+            const auto written = ::write(fd, buffer.data() + done, static_cast<unsigned>(n - done));
             if (written < 0 && errno != EINTR && errno != EAGAIN)
                 error = errnoText("cannot write standard output");
             else if (written > 0)

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,12 @@ std::string utf8FromWide(const std::wstring& text);
 // and given the \\?\ prefix that lifts the limit.
 std::wstring widePath(const std::string& path);
 #endif
+
+// A std::filesystem path from UTF-8 text, and its UTF-8 text. The plain
+// constructor and string() read and write the ANSI code page on Windows,
+// where names outside it are lost or throw.
+std::filesystem::path pathFromUtf8(const std::string& text);
+std::string utf8Of(const std::filesystem::path& path);
 
 // The folder a path names its file in: "." for a bare name, "/" at the root.
 std::string folderOf(const std::string& path);

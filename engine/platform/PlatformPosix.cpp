@@ -250,6 +250,14 @@ bool isZombie(long pid) {
 
 }  // namespace
 
+std::filesystem::path pathFromUtf8(const std::string& text) {
+    return std::filesystem::path(text);
+}
+
+std::string utf8Of(const std::filesystem::path& path) {
+    return path.string();
+}
+
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos)

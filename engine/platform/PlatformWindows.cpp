@@ -157,6 +157,14 @@ std::wstring widePath(const std::string& path) {
     return L"\\\\?\\" + wide;
 }
 
+std::filesystem::path pathFromUtf8(const std::string& text) {
+    return std::filesystem::path(wideFromUtf8(text));
+}
+
+std::string utf8Of(const std::filesystem::path& path) {
+    return utf8FromWide(path.wstring());
+}
+
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
     if (slash == std::string::npos)
