@@ -4,7 +4,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo gui bench fuzz sanitize package clean format-check tidy
+.PHONY: all deps configure build test demo gui bench fuzz sanitize package clean format-check tidy \
+        windows-deps windows windows-test windows-package
 
 all: build
 
@@ -54,3 +55,25 @@ tidy: configure
 
 clean:
 	rm -rf $(BUILD)
+
+# The engine and the command line for 64-bit Windows (MinGW-w64), with the
+# libraries built static from Debian's source packages: one .exe, no DLLs.
+WINDOWS_BUILD ?= build-windows
+
+windows-deps: deps
+	scripts/install-deps.sh --windows
+	scripts/build-windows-deps.sh
+
+windows: windows-deps
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DQUORVEX_BUILD_GUI=OFF -DQUORVEX_BUILD_BENCH=OFF $(WINDOWS_CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# The Windows build's tests under Wine.
+windows-test: windows
+	scripts/windows-test.sh $(WINDOWS_BUILD)
+
+# The release .zip: the .exe, the manual as text, the static libraries' licences.
+windows-package: windows
+	scripts/windows-package.sh $(WINDOWS_BUILD)

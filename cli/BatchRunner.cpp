@@ -8,6 +8,7 @@
 
 #include "cli/InputCollector.h"
 #include "cli/StandardStreams.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex::cli {
 namespace {
@@ -23,13 +24,14 @@ bool outputExists(const std::string& output) {
 
 // Makes the folder a mirrored PDF goes into; empty or the reason it failed.
 std::string makeOutputFolder(const std::string& output) {
-    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    const std::filesystem::path folder = platform::pathFromUtf8(output).parent_path();
     std::error_code error;
     if (folder.empty() || std::filesystem::is_directory(folder, error))
         return {};
     std::filesystem::create_directories(folder, error);
     if (error)
-        return "cannot create the folder " + folder.string() + " (" + error.message() + ")";
+        return "cannot create the folder " + platform::utf8Of(folder) + " (" + error.message() +
+               ")";
     return {};
 }
 
@@ -131,7 +133,7 @@ ConversionRequest BatchRunner::requestFor(std::size_t index, const PlannedJob& j
 // nothing at all when the conversion fails.
 ConversionOutcome BatchRunner::convertToStandardOutput(ConversionRequest& request) const {
     const TemporaryFolder folder;
-    request.outputPath = folder.file().string();
+    request.outputPath = platform::utf8Of(folder.file());
     ConversionOutcome outcome = converter_(request);
     outcome.outputPath = kStandardStream;
     if (!outcome.ok())

@@ -21,6 +21,7 @@
 #include "cli/Reporter.h"
 #include "cli/StaleParts.h"
 #include "cli/StandardStreams.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex::cli {
 namespace {
@@ -121,8 +122,8 @@ std::vector<std::string> outputFolders(const std::vector<PlannedJob>& jobs) {
     for (const PlannedJob& job : jobs) {
         if (job.output == kStandardStream)
             continue;
-        const std::filesystem::path folder = std::filesystem::path(job.output).parent_path();
-        folders.insert(folder.empty() ? "." : folder.string());
+        const std::filesystem::path folder = platform::pathFromUtf8(job.output).parent_path();
+        folders.insert(folder.empty() ? "." : platform::utf8Of(folder));
     }
     return {folders.begin(), folders.end()};
 }

@@ -54,7 +54,11 @@ bool isWorthRetrying(const JobResult& result) {
         return false;
     if (ranOutOfMemory(result))
         return true;
+#ifdef EDQUOT
     static const std::array kPassingErrors{ENOSPC, EDQUOT, EIO, ENOMEM, EAGAIN};
+#else  // Windows has no quotas in errno's terms
+    static const std::array kPassingErrors{ENOSPC, EIO, ENOMEM, EAGAIN};
+#endif
     for (const int error : kPassingErrors) {
         if (mentions(result, std::strerror(error)))
             return true;

@@ -1,4 +1,5 @@
 #include "cli/FileIdentity.h"
+#include "engine/platform/Platform.h"
 
 #include <filesystem>
 #include <system_error>
@@ -29,12 +30,12 @@ fs::path followFinalLinks(fs::path path) {
 
 std::string fileIdentity(const std::string& path) {
     std::error_code error;
-    fs::path absolute = fs::absolute(path, error);
+    fs::path absolute = fs::absolute(platform::pathFromUtf8(path), error);
     if (error)
-        return fs::path(path).lexically_normal().string();
+        return platform::utf8Of(platform::pathFromUtf8(path).lexically_normal());
     absolute = followFinalLinks(absolute);
     const fs::path canonical = fs::weakly_canonical(absolute, error);
-    return (error ? absolute : canonical).lexically_normal().string();
+    return platform::utf8Of((error ? absolute : canonical).lexically_normal());
 }
 
 }  // namespace quorvex::cli

@@ -1,6 +1,5 @@
 #include "cli/FileList.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 
 #include "cli/InputCollector.h"
 #include "cli/StandardStreams.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex::cli {
 namespace {
@@ -57,8 +57,7 @@ FileListRead readFileList(const std::string& source, bool nullSeparated, int sta
                           const std::atomic<bool>* cancel) {
     FileListRead list;
     const bool fromStandardInput = source == kStandardStream;
-    const FileDescriptor file(fromStandardInput ? -1
-                                                : ::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    const FileDescriptor file(fromStandardInput ? -1 : platform::openForReading(source));
     struct stat info {};
     if (!fromStandardInput && (file.get() < 0 || ::fstat(file.get(), &info) != 0)) {
         list.error = "cannot read the file list '" + source + "' (" + std::strerror(errno) + ")";

@@ -1,10 +1,8 @@
 #include "cli/JsonReport.h"
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -12,13 +10,12 @@
 
 #include "cli/FailureKind.h"
 #include "cli/TextEscape.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;  // keys in the order written: "type" first
-
-constexpr uint64_t kBytesPerKibibyte = 1024;  // ru_maxrss is in KiB on Linux
 
 std::string hexOf(const std::string& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -63,7 +60,7 @@ std::string dumped(const Json& line) {
 }
 
 int openForAppend(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int fd = platform::openForAppending(path);
     if (fd < 0)
         throw std::runtime_error("cannot open the report '" + path + "' (" + std::strerror(errno) +
                                  ")");
@@ -72,21 +69,15 @@ int openForAppend(const std::string& path) {
 
 // A line cut short (by a full disk, say) is ended so the next line starts clean.
 void endPartialLine(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0)
-        return;
-    char last = '\n';
-    if (::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+    const std::optional<char> last = platform::lastByteOfRegularFile(fd);
+    if (last && *last != '\n')
         (void)!::write(fd, "\n", 1);
 }
 
 }  // namespace
 
 uint64_t peakMemoryBytes() {
-    rusage usage{};
-    if (::getrusage(RUSAGE_SELF, &usage) != 0)
-        return 0;
-    return static_cast<uint64_t>(usage.ru_maxrss) * kBytesPerKibibyte;
+    return platform::peakMemoryBytes();
 }
 
 std::string formatReportLine(const JobResult& result, uint64_t peakMemory) {
@@ -168,7 +159,10 @@ void JsonReport::writeLine(std::string line) {
     std::lock_guard lock(mutex_);
     std::size_t done = 0;
     while (done < line.size()) {
-        const ssize_t written = ::write(fd_, line.data() + done, line.size() - done);
+        // write() takes an unsigned int count on Windows; a line is far shorter.
+        const auto chunk =
+            static_cast<unsigned>(std::min<std::size_t>(line.size() - done, 1u << 30));
+        const auto written = ::write(fd_, line.data() + done, chunk);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {

@@ -6,6 +6,7 @@
 
 #include "cli/FileIdentity.h"
 #include "engine/Conversion.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex::cli {
 namespace fs = std::filesystem;
@@ -21,8 +22,12 @@ PlannedJob planOne(const InputFile& input, const CliOptions& options) {
     if (options.outputFile) {
         job.output = *options.outputFile;
     } else if (options.outputDir) {
-        const std::string name = deriveOutputPath(fs::path(input.path).filename().string());
-        job.output = (fs::path(*options.outputDir) / input.subFolder / name).lexically_normal();
+        const std::string name =
+            deriveOutputPath(platform::utf8Of(platform::pathFromUtf8(input.path).filename()));
+        job.output = platform::utf8Of(
+            (platform::pathFromUtf8(*options.outputDir) / platform::pathFromUtf8(input.subFolder) /
+             platform::pathFromUtf8(name))
+                .lexically_normal());
         job.createFolder = true;
     } else {
         job.output = deriveOutputPath(input.path);
@@ -78,7 +83,7 @@ void refuseCollisions(std::vector<PlannedJob>& jobs) {
 std::string titleFor(const std::string& path) {
     if (path == kStandardStream)
         return {};
-    return fs::path(path).stem().string();
+    return platform::utf8Of(platform::pathFromUtf8(path).stem());
 }
 
 OutputPlan planOutputs(const std::vector<InputFile>& files, const CliOptions& options) {

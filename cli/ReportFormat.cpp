@@ -1,4 +1,5 @@
 #include "cli/ReportFormat.h"
+#include "engine/platform/Platform.h"
 
 #include <array>
 #include <cstdio>
@@ -122,7 +123,8 @@ std::string formatProgress(const ProgressState& state, std::size_t width) {
     std::string line =
         "[" + std::to_string(state.filesDone) + "/" + std::to_string(state.totalFiles) + "]";
     if (!state.currentFile.empty()) {
-        line += " " + printable(std::filesystem::path(state.currentFile).filename().string());
+        line +=
+            " " + printable(platform::utf8Of(platform::pathFromUtf8(state.currentFile).filename()));
         if (state.pageCount > 0) {
             line += ": " + std::to_string(state.pagesDone) + " of " +
                     std::to_string(state.pageCount) + " pages";

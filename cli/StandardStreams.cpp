@@ -1,12 +1,12 @@
 #include "cli/StandardStreams.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
+
+#include "engine/platform/Platform.h"
 
 namespace quorvex::cli {
 namespace {
@@ -21,12 +21,10 @@ bool isCancelled(const std::atomic<bool>* cancel) {
     return cancel != nullptr && cancel->load();
 }
 
-// Waits until fd is ready for `events`; false when cancelled first.
-bool waitFor(int fd, short events, const std::atomic<bool>* cancel) {
-    pollfd entry{fd, events, 0};
+// Waits until fd is ready to be read (or written); false when cancelled first.
+bool waitFor(int fd, bool forWriting, const std::atomic<bool>* cancel) {
     while (!isCancelled(cancel)) {
-        const int ready = ::poll(&entry, 1, kPollMilliseconds);
-        if (ready > 0 || (ready < 0 && errno != EINTR))
+        if (platform::waitReady(fd, forWriting, kPollMilliseconds))
             return true;  // ready, or an error the read or write will name
     }
     return false;
@@ -42,7 +40,7 @@ StreamRead readWholeStream(int fd, uint64_t maxBytes, const std::atomic<bool>* c
     StreamRead read;
     std::array<uint8_t, 65536> buffer{};
     for (;;) {
-        if (!waitFor(fd, POLLIN, cancel)) {
+        if (!waitFor(fd, false, cancel)) {
             read.error = "cancelled";
             return read;
         }
@@ -67,32 +65,32 @@ StreamRead readWholeStream(int fd, uint64_t maxBytes, const std::atomic<bool>* c
 
 std::string copyFileToStream(const std::filesystem::path& file, int fd,
                              const std::atomic<bool>* cancel) {
-    const int in = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return errnoText("cannot read the finished PDF");
+    platform::OpenedInput in = platform::openRegularFile(platform::utf8Of(file));
+    if (!in.file)
+        return "cannot read the finished PDF (" + in.refusal + ")";
     std::array<uint8_t, kChunk> buffer{};
     std::string error;
     while (error.empty()) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        std::string readError;
+        const int64_t n = platform::readSome(in.file, buffer.data(), buffer.size(), readError);
         if (n <= 0) {
             if (n < 0)
-                error = errnoText("cannot read the finished PDF");
+                error = "cannot read the finished PDF (" + readError + ")";
             break;
         }
-        for (ssize_t done = 0; done < n && error.empty();) {
-            if (!waitFor(fd, POLLOUT, cancel)) {
+        for (int64_t done = 0; done < n && error.empty();) {
+            if (!waitFor(fd, true, cancel)) {
                 error = "cancelled";
                 break;
             }
-            const ssize_t written =
-                ::write(fd, buffer.data() + done, static_cast<std::size_t>(n - done));
+            // At most kChunk: fits the unsigned int count write() takes on Windows.
+            const auto written = ::write(fd, buffer.data() + done, static_cast<unsigned>(n - done));
             if (written < 0 && errno != EINTR && errno != EAGAIN)
                 error = errnoText("cannot write standard output");
             else if (written > 0)
                 done += written;
         }
     }
-    ::close(in);
     return error;
 }
 

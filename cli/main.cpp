@@ -1,7 +1,4 @@
 // quorvex-tiff2pdf: converts TIFF files to PDF files from the shell.
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
@@ -9,14 +6,14 @@
 
 #include "cli/CommandLine.h"
 #include "cli/SignalCancel.h"
+#include "engine/platform/Platform.h"
 
 namespace {
 
+constexpr int kStandardError = 2;
+
 std::size_t stderrColumns() {
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
+    return quorvex::platform::terminalColumns(kStandardError);
 }
 
 }  // namespace
@@ -25,7 +22,8 @@ int main(int argc, char** argv) {
     using quorvex::cli::SignalCancel;
     quorvex::cli::CommandLineEnvironment env;
     env.cancel = &SignalCancel::install();
-    env.stderrIsTerminal = isatty(STDERR_FILENO) == 1;
+    quorvex::platform::useBinaryStandardStreams();
+    env.stderrIsTerminal = quorvex::platform::isTerminal(kStandardError);
     // Signals end the run within a second, whatever it is waiting on.
     SignalCancel::startWatchdog(std::chrono::milliseconds(900), env.stderrIsTerminal);
     env.cancelExitStatus = [] {
@@ -33,5 +31,5 @@ int main(int argc, char** argv) {
     };
     env.terminalWidth = stderrColumns;
     env.hardwareThreads = std::thread::hardware_concurrency();
-    return quorvex::cli::runCommandLine(std::vector<std::string>(argv + 1, argv + argc), env);
+    return quorvex::cli::runCommandLine(quorvex::platform::commandLineArguments(argc, argv), env);
 }

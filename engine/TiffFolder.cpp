@@ -1,4 +1,5 @@
 #include "engine/Conversion.h"
+#include "engine/platform/Platform.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,7 +16,7 @@ std::string lowerCased(std::string text) {
 
 bool isTiffFileEntry(const fs::directory_entry& entry) {
     std::error_code ignored;
-    return entry.is_regular_file(ignored) && hasTiffName(entry.path().filename().string());
+    return entry.is_regular_file(ignored) && hasTiffName(platform::utf8Of(entry.path().filename()));
 }
 
 // A link whose target is missing (or a loop) with a TIFF name: a scan the
@@ -24,13 +25,13 @@ bool isDanglingTiffLink(const fs::directory_entry& entry) {
     std::error_code ignored;
     if (!entry.is_symlink(ignored) || fs::exists(entry.status(ignored)))
         return false;
-    return hasTiffName(entry.path().filename().string());
+    return hasTiffName(platform::utf8Of(entry.path().filename()));
 }
 
 bool isFolderToEnter(const fs::directory_entry& entry) {
     std::error_code ignored;
     return entry.is_directory(ignored) && !entry.is_symlink(ignored) &&
-           !isHiddenName(entry.path().filename().string());
+           !isHiddenName(platform::utf8Of(entry.path().filename()));
 }
 
 void listInto(const fs::path& folder, bool recursive, TiffFolderListing& listing) {

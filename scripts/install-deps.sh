@@ -3,6 +3,8 @@
 # Idempotent: apt is only touched when something is missing.
 #   scripts/install-deps.sh          build + test dependencies
 #   scripts/install-deps.sh --bench  also the benchmark peers and corpus tools
+#   scripts/install-deps.sh --windows  also MinGW-w64, Wine and the packaging tools
+#                                      of the Windows build
 set -euo pipefail
 
 packages=(
@@ -22,6 +24,10 @@ packages=(
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(ghostscript imagemagick img2pdf time gnuplot-nox python3-numpy python3-pil)
+fi
+if [[ "${1:-}" == "--windows" ]]; then
+  # googletest: its source (/usr/src/googletest) is built for Windows too.
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 googletest zip groff-base)
 fi
 
 missing=()

@@ -10,6 +10,7 @@
 #include "engine/pdf/ObjectNumbers.h"
 #include "engine/pdf/PdfSink.h"
 #include "engine/plan/PageGeometry.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex {
 namespace {
@@ -69,11 +70,11 @@ std::u32string decodeUtf8(const std::string& text) {
 }  // namespace
 
 std::string formatCreationDate(int64_t time) {
-    const std::time_t seconds = static_cast<std::time_t>(time);
     std::tm local{};
-    if (localtime_r(&seconds, &local) == nullptr)
+    long offsetSeconds = 0;
+    if (!platform::localTimeOf(time, local, offsetSeconds))
         return {};
-    const long offsetMinutes = local.tm_gmtoff / 60;
+    const long offsetMinutes = offsetSeconds / 60;
     const long absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
     char text[64];
     std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02d%c%02ld'%02ld'",

@@ -7,9 +7,28 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvex::platform {
+
+#ifdef _WIN32
+// Windows names files in UTF-16; the program keeps them in UTF-8 throughout.
+std::wstring wideFromUtf8(const std::string& text);
+std::string utf8FromWide(const std::wstring& text);
+// `path` as the wide-character calls take it: past MAX_PATH made absolute
+// and given the \\?\ prefix that lifts the limit.
+std::wstring widePath(const std::string& path);
+#endif
+
+// A std::filesystem path from UTF-8 text, and its UTF-8 text. The plain
+// constructor and string() read and write the ANSI code page on Windows,
+// where names outside it are lost or throw.
+std::filesystem::path pathFromUtf8(const std::string& text);
+std::string utf8Of(const std::filesystem::path& path);
 
 // The folder a path names its file in: "." for a bare name, "/" at the root.
 std::string folderOf(const std::string& path);
@@ -100,6 +119,10 @@ bool createPrivateFolder(const std::string& path, bool& exists, std::string& err
 int64_t writeSome(const FileHandle& file, const uint8_t* data, std::size_t size,
                   std::string& error);
 
+// Reads some of `file` into `data`; the count read (0 at the end), or -1
+// with the error in `error`.
+int64_t readSome(const FileHandle& file, uint8_t* data, std::size_t size, std::string& error);
+
 // Puts the file's data on the disk; empty or why not.
 std::string syncFile(const FileHandle& file);
 
@@ -116,6 +139,53 @@ void syncFolderOf(const std::string& path);
 // Remove a file, or an empty folder; quiet when it is already gone.
 void removeFile(const std::string& path);
 void removeFolder(const std::string& path);
+
+// ---- Other processes' temporary files
+
+// Whether other machines may write into `folder` too (NFS, SMB...); true
+// when that cannot be told.
+bool isNetworkFolder(const std::string& folder);
+
+// A process that runs (and is no zombie): its program's name and when it started.
+struct RunningProcess {
+    std::string name;
+    std::time_t startTime = 0;
+};
+std::optional<RunningProcess> runningProcess(long pid);
+
+// When a regular file (no link, no folder) was last written to; nullopt
+// for anything else.
+std::optional<std::time_t> lastWriteOfRegularFile(const std::string& path);
+
+// The broken-down local time of `seconds` and the offset of local time from
+// UTC in seconds; false when the time cannot be expressed.
+bool localTimeOf(int64_t seconds, std::tm& local, long& offsetSeconds);
+
+// ---- The command line's standard streams and arguments
+
+// Opens a file to read; a C library descriptor, or -1 with errno set.
+int openForReading(const std::string& path);
+// Opens (or creates) a file to append to; a C library descriptor, or -1
+// with errno set.
+int openForAppending(const std::string& path);
+// The last byte of the regular file open as `fd`; nullopt when it is empty,
+// or no regular file.
+std::optional<char> lastByteOfRegularFile(int fd);
+// The most memory this process has held at once, in bytes; 0 when unknown.
+uint64_t peakMemoryBytes();
+
+// The program's arguments, argv[0] left out, in UTF-8 (on Windows taken
+// from the UTF-16 command line, which holds names argv cannot).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+// Standard input and output carry bytes unchanged (no CR LF line ends).
+void useBinaryStandardStreams();
+bool isTerminal(int fd);
+// The terminal's width in columns; 80 when `fd` is no terminal.
+std::size_t terminalColumns(int fd);
+// Waits up to `milliseconds` until `fd` can be read (or written) without
+// blocking; true when it can, or when waiting failed for a reason the read
+// or write will name. Where streams cannot be waited on, true at once.
+bool waitReady(int fd, bool forWriting, int milliseconds);
 
 // ---- The last resort (async-signal-safe: they only unlink and rmdir)
 

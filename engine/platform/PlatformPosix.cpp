@@ -5,21 +5,28 @@
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <limits>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "engine/StopSignals.h"
@@ -174,7 +181,82 @@ FileHandle openDeviceOrFifo(const std::string& path, const std::atomic<bool>* ca
     }
 }
 
+// File system types whose folders other machines write into too.
+constexpr std::array<unsigned long, 12> kNetworkFileSystems{
+    0x6969,      // NFS
+    0x517B,      // SMB
+    0xFF534D42,  // CIFS
+    0xFE534D42,  // SMB2
+    0x65735546,  // FUSE (sshfs, s3fs, gcsfuse)
+    0x00C36400,  // CephFS
+    0x01161970,  // GFS2
+    0x0BD00BD0,  // Lustre
+    0x47504653,  // GPFS
+    0x5346414F,  // AFS
+    0x01021997,  // 9P (v9fs)
+    0x013111A8,  // IBRIX
+};
+
+bool isNetworkFolderType(const std::string& folder) {
+    struct statfs info {};
+    if (::statfs(folder.c_str(), &info) != 0)
+        return true;  // unknown: the cautious answer
+    const auto type = static_cast<unsigned long>(info.f_type);
+    return std::find(kNetworkFileSystems.begin(), kNetworkFileSystems.end(), type) !=
+           kNetworkFileSystems.end();
+}
+
+std::time_t bootTime() {
+    std::ifstream stat("/proc/stat");
+    for (std::string key; stat >> key;) {
+        if (key == "btime") {
+            std::time_t seconds = 0;
+            stat >> seconds;
+            return seconds;
+        }
+        stat.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    return 0;
+}
+
+// Field 22 of /proc/PID/stat, in clock ticks after boot; the fields are
+// counted after the name, which is in parentheses and may hold spaces.
+std::optional<std::time_t> startTimeOf(long pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t nameEnd = text.rfind(')');
+    if (nameEnd == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(text.substr(nameEnd + 1));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index) {
+        if (index == 22)
+            return bootTime() +
+                   static_cast<std::time_t>(std::stoull(field) / static_cast<unsigned long long>(
+                                                                     ::sysconf(_SC_CLK_TCK)));
+    }
+    return std::nullopt;
+}
+
+// Field 3 of /proc/PID/stat: 'Z' for a process that has ended and waits
+// only to be reaped (a killed run whose parent is gone, where nothing reaps
+// orphans): it writes nothing any more.
+bool isZombie(long pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t nameEnd = text.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < text.size() && text[nameEnd + 2] == 'Z';
+}
+
 }  // namespace
+
+std::filesystem::path pathFromUtf8(const std::string& text) {
+    return std::filesystem::path(text);
+}
+
+std::string utf8Of(const std::filesystem::path& path) {
+    return path.string();
+}
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -326,6 +408,16 @@ int64_t writeSome(const FileHandle& file, const uint8_t* data, std::size_t size,
     return written;
 }
 
+int64_t readSome(const FileHandle& file, uint8_t* data, std::size_t size, std::string& error) {
+    ssize_t count = 0;
+    do {
+        count = ::read(file.get(), data, size);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0)
+        error = errnoText();
+    return count;
+}
+
 std::string syncFile(const FileHandle& file) {
     if (::fsync(file.get()) == 0 || errno == EINVAL)
         return {};  // EINVAL: a file system that keeps nothing to sync
@@ -375,6 +467,89 @@ void removeFolderNow(const char* path) noexcept {
 void sleepOneMillisecond() noexcept {
     const timespec millisecond{0, 1'000'000};
     ::nanosleep(&millisecond, nullptr);
+}
+
+bool isNetworkFolder(const std::string& folder) {
+    return isNetworkFolderType(folder);
+}
+
+std::optional<RunningProcess> runningProcess(long pid) {
+    if ((::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) || isZombie(pid))
+        return std::nullopt;
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    RunningProcess process;
+    std::getline(comm, process.name);
+    const std::optional<std::time_t> start = startTimeOf(pid);
+    if (!comm || !start)
+        return std::nullopt;  // ended while it was being looked at
+    process.startTime = *start;
+    return process;
+}
+
+std::optional<std::time_t> lastWriteOfRegularFile(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return info.st_mtime;
+}
+
+bool localTimeOf(int64_t seconds, std::tm& local, long& offsetSeconds) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    if (localtime_r(&time, &local) == nullptr)
+        return false;
+    offsetSeconds = local.tm_gmtoff;
+    return true;
+}
+
+int openForReading(const std::string& path) {
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+int openForAppending(const std::string& path) {
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+}
+
+std::optional<char> lastByteOfRegularFile(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0)
+        return std::nullopt;
+    char last = '\0';
+    if (::pread(fd, &last, 1, info.st_size - 1) != 1)
+        return std::nullopt;
+    return last;
+}
+
+uint64_t peakMemoryBytes() {
+    constexpr uint64_t kBytesPerKibibyte = 1024;
+    rusage usage{};
+    if (::getrusage(RUSAGE_SELF, &usage) != 0)
+        return 0;
+    return static_cast<uint64_t>(usage.ru_maxrss) * kBytesPerKibibyte;
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+void useBinaryStandardStreams() {
+    // POSIX streams carry bytes as they are already.
+}
+
+bool isTerminal(int fd) {
+    return ::isatty(fd) == 1;
+}
+
+std::size_t terminalColumns(int fd) {
+    winsize size{};
+    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+bool waitReady(int fd, bool forWriting, int milliseconds) {
+    pollfd entry{fd, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
+    const int ready = ::poll(&entry, 1, milliseconds);
+    return ready > 0 || (ready < 0 && errno != EINTR);
 }
 
 }  // namespace quorvex::platform
