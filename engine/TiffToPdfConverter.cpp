@@ -185,7 +185,13 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
 
 ConversionOutcome convertTiff(const ConversionRequest& request) {
     TiffToPdfConverter converter;
-    return converter.convert(request);
+    if (!request.options.archival)
+        return converter.convert(request);
+    // An archival file is a standard one with more: every choice the engine
+    // makes by profile (a CMYK first page, colour profiles) must see that.
+    ConversionRequest archival = request;
+    archival.options.profile = OutputProfile::Standard;
+    return converter.convert(archival);
 }
 
 }  // namespace quorvex

@@ -318,8 +318,8 @@ void writeInPieces(const StreamChoice& choice, const RunContext& run,
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, uint64_t parent,
-                 const RunContext& run, DocumentProfiles& profiles,
-                 const ArchivalObjects& archival, PreparedPage& page) {
+                 const RunContext& run, DocumentProfiles& profiles, const ArchivalObjects& archival,
+                 PreparedPage& page) {
     const ConversionOptions& options = run.options;
     const AssemblyHooks& hooks = run.hooks;
     WorkerPool& pool = run.pool;
@@ -519,9 +519,9 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         options.profile = OutputProfile::Standard;
     const uint32_t pageCount = source.pageCount();
     // Colour profiles are the standard profile's; classic files never had them.
-    DocumentProfiles profiles(options.profile == OutputProfile::Standard ? source.profileKeys()
-                                                                         : std::vector<uint64_t>{},
-                              newestIccVersionFor(options));
+    DocumentProfiles profiles(
+        options.profile == OutputProfile::Standard ? source.profileKeys() : std::vector<uint64_t>{},
+        newestIccVersionFor(options));
     const DocumentObjectNumbers numbers = DocumentObjectNumbers::allocate(
         pageCount, [&profiles](uint32_t page) { return profiles.extrasOf(page); });
     profiles.takeNumbers(numbers);

@@ -48,7 +48,8 @@ PdfMinorVersion minorVersionFor(const ImagePlan& plan) {
 PdfMinorVersion minorVersionFor(PageSource& pages) {
     PdfMinorVersion needed = kBaseMinorVersion;
     for (uint32_t page = 0; page < pages.pageCount(); ++page)
-        needed = std::max(needed, minorVersionFor(planImage(pages.selectPage(page), OutputProfile::Standard)));
+        needed = std::max(
+            needed, minorVersionFor(planImage(pages.selectPage(page), OutputProfile::Standard)));
     return needed;
 }
 

@@ -21,7 +21,7 @@ struct IccHeader {
     std::string space;        // as the header names it: "RGB", "GRAY", ...
     std::string fault;        // why the profile is malformed, in words
     bool isLab = false;
-    int majorVersion = 0;     // the ICC version's major number
+    int majorVersion = 0;  // the ICC version's major number
 
     bool wellFormed() const { return fault.empty(); }
 };
