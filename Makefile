@@ -64,10 +64,17 @@ windows-deps: deps
 	scripts/install-deps.sh --windows
 	scripts/build-windows-deps.sh
 
-windows: windows-deps
+# The sRGB profile is made by a program of the build machine's, so the native
+# build makes its source for the cross build.
+windows: windows-deps configure
+	cmake --build $(BUILD) --target quorvex_srgb_profile_source
+	mkdir -p $(WINDOWS_BUILD)
+	$(BUILD)/bin/quorvex_srgb_profile_source $(WINDOWS_BUILD)/SrgbProfile.cpp
 	cmake -S . -B $(WINDOWS_BUILD) -G Ninja \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
-	  -DQUORVEX_BUILD_GUI=OFF -DQUORVEX_BUILD_BENCH=OFF $(WINDOWS_CMAKE_FLAGS)
+	  -DQUORVEX_BUILD_GUI=OFF -DQUORVEX_BUILD_BENCH=OFF \
+	  -DQUORVEX_SRGB_PROFILE_SOURCE_FILE=$(abspath $(WINDOWS_BUILD))/SrgbProfile.cpp \
+	  $(WINDOWS_CMAKE_FLAGS)
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
 
 # The Windows build's tests under Wine.

@@ -8,6 +8,7 @@
 #include "engine/pdf/DocumentObjects.h"
 #include "engine/pdf/PageSource.h"
 #include "engine/plan/ImagePlan.h"
+#include "engine/platform/Platform.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
@@ -29,9 +30,8 @@ std::optional<int64_t> sourceDateEpoch() {
 }
 
 std::string utcPdfDate(int64_t time) {
-    const auto seconds = static_cast<std::time_t>(time);
     std::tm utc{};
-    if (gmtime_r(&seconds, &utc) == nullptr)
+    if (!platform::utcTimeOf(time, utc))
         return {};
     char text[40];
     std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02dZ", utc.tm_year + 1900,

@@ -160,6 +160,8 @@ std::optional<std::time_t> lastWriteOfRegularFile(const std::string& path);
 // The broken-down local time of `seconds` and the offset of local time from
 // UTC in seconds; false when the time cannot be expressed.
 bool localTimeOf(int64_t seconds, std::tm& local, long& offsetSeconds);
+// The broken-down UTC time of `seconds`; false when it cannot be expressed.
+bool utcTimeOf(int64_t seconds, std::tm& utc);
 
 // ---- The command line's standard streams and arguments
 

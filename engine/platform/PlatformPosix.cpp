@@ -501,6 +501,11 @@ bool localTimeOf(int64_t seconds, std::tm& local, long& offsetSeconds) {
     return true;
 }
 
+bool utcTimeOf(int64_t seconds, std::tm& utc) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    return gmtime_r(&time, &utc) != nullptr;
+}
+
 int openForReading(const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }

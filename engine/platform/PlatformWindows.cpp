@@ -466,6 +466,11 @@ bool localTimeOf(int64_t seconds, std::tm& local, long& offsetSeconds) {
     return true;
 }
 
+bool utcTimeOf(int64_t seconds, std::tm& utc) {
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    return gmtime_s(&utc, &time) == 0;
+}
+
 int openForReading(const std::string& path) {
     return _wopen(widePath(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
