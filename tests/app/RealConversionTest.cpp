@@ -137,6 +137,23 @@ class RealConversionTest : public QObject {
         QVERIFY(QFile::exists(path("b.pdf")));
     }
 
+    // The window writes the classic file, which has never taken a CMYK first
+    // page: the row fails, its tooltip says why, and no PDF is written.
+    void cmykFirstPageIsRefusedWithItsReason() {
+        const QString cmyk = path("print.tif");
+        fixtures::writeTiff(QFile::encodeName(cmyk).toStdString(),
+                            {{.width = 40, .height = 30, .photometric = PHOTOMETRIC_SEPARATED}});
+        ConverterDialog dialog(nullptr, m_desktop->actions());
+        QSignalSpy finished(&dialog, &ConverterDialog::batchFinished);
+        dialog.OnDropFiles({cmyk});
+        QVERIFY(finished.wait(kBatchTimeoutMs));
+        QTreeWidgetItem* row = dialog.list()->topLevelItem(0);
+        QCOMPARE(row->text(kStatusColumn), QString("Failed"));
+        QVERIFY2(row->toolTip(kStatusColumn).contains("the first page is CMYK"),
+                 qPrintable(row->toolTip(kStatusColumn)));
+        QVERIFY(!QFile::exists(path("print.pdf")));
+    }
+
     // A page whose LZW data is damaged still converts, says "Finsihed", and
     // its row carries a warning icon and the damage in its tooltip.
     void damagedFileFinishesWithAWarning() {
