@@ -1360,12 +1360,13 @@ TEST_P(ArchivalValidation, PreflightFindsEveryPdfA1bFileConforming) {
     support::TempDir dir;
     std::vector<std::string> pdfs;
     std::vector<std::string> convertible;
-    for (const PageKind& kind : GetParam().kinds) {
+    for (PageKind kind : GetParam().kinds) {
         // The fixture's profiles are headers without tags: readers fall back
-        // on the alternate space, but a validator that links them cannot.
-        if (std::any_of(kind.pages.begin(), kind.pages.end(),
-                        [](const PageRecipe& page) { return page.iccProfile.has_value(); })) {
-            continue;
+        // on the alternate space, but the validator links a palette's base
+        // profile to build its colour table, and cannot link these.
+        for (PageRecipe& page : kind.pages) {
+            if (page.photometric == PHOTOMETRIC_PALETTE)
+                page.iccProfile.reset();
         }
         const auto tiff = dir / (kind.name + ".tif");
         fixtures::writeTiff(tiff, kind.pages);
