@@ -11,7 +11,7 @@ namespace quorvex::cli {
 class ObserverFanOut : public BatchObserver {
   public:
     // Null entries are left out, so optional observers can be passed as they are.
-    explicit ObserverFanOut(std::vector<BatchObserver*> observers) {
+    explicit ObserverFanOut(const std::vector<BatchObserver*>& observers) {
         for (BatchObserver* observer : observers) {
             if (observer != nullptr)
                 observers_.push_back(observer);

@@ -8,8 +8,8 @@
 namespace quorvex {
 
 MergedPages::MergedPages(TiffDocument& first, std::string firstPath,
-                         std::vector<std::string> others, std::vector<uint32_t> otherPageCounts,
-                         Opener opener)
+                         std::vector<std::string> others,
+                         const std::vector<uint32_t>& otherPageCounts, Opener opener)
     : first_(first),
       firstPath_(std::move(firstPath)),
       others_(std::move(others)),

@@ -21,7 +21,7 @@ class MergedPages final : public PageSource {
     // `first` is open on the first input, `firstPath`; `others` follow it with the page
     // counts found when they were checked.
     MergedPages(TiffDocument& first, std::string firstPath, std::vector<std::string> others,
-                std::vector<uint32_t> otherPageCounts, Opener opener);
+                const std::vector<uint32_t>& otherPageCounts, Opener opener);
 
     uint32_t pageCount() const override { return total_; }
     TiffDocument& selectPage(uint32_t page) override;

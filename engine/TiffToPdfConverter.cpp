@@ -109,7 +109,7 @@ void TiffToPdfConverter::openMergedInput(const ConversionRequest& request, const
         throw error.about(path);
     }
     for (const std::string& warning : warnings)
-        outcome.warnings.push_back(path + ": " + warning);
+        outcome.warnings.emplace_back(path + ": ").append(warning);
     skippedSubfiles_ += document.skippedSubfiles();
 }
 
@@ -168,7 +168,7 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     if (request.mergedInputs.empty()) {
         writeDocument(*out, document, request.info, request.options, hooks);
     } else {
-        MergedPages pages(document, input, request.mergedInputs, std::move(mergedPageCounts),
+        MergedPages pages(document, input, request.mergedInputs, mergedPageCounts,
                           [&](const std::string& path, TiffDocument& next) {
                               std::vector<std::string> seenBefore;
                               openInput(request, path, next, seenBefore);

@@ -315,6 +315,30 @@ void writeInPieces(const StreamChoice& choice, const RunContext& run,
     page.written = true;
 }
 
+// Archival files end every stream with CR LF (see PreparedPage::imageEnd).
+void endStreamsAsArchival(PreparedPage& page) {
+    page.contentStream = withArchivalStreamEnd(page.contentStream);
+    page.imageEnd = withArchivalStreamEnd(page.imageEnd);
+    for (std::string& extra : page.extraObjects)
+        extra = withArchivalStreamEnd(std::move(extra));
+}
+
+// Feeds the page's samples to its encoder: in pieces straight into the
+// output, or to a stream job that holds the stream until the page's turn.
+void encodeImage(const RunContext& run, const StreamChoice& choice, StreamEncoding encoding,
+                 uint64_t expected, const std::function<void(SampleSink&)>& readSamples,
+                 PreparedPage& page) {
+    if (choice.inPieces) {
+        writeInPieces(choice, run, readSamples, page);
+        return;
+    }
+    page.stream = startStreamJob(choice, encoding, expected, run.pool,
+                                 run.options.effectiveFlateLevel(), run.hooks.cancel);
+    StreamJobFeeder feeder(*page.stream);
+    readSamples(feeder);
+    feeder.finish();
+}
+
 // Reads the selected page: its objects' texts, and its samples fed to a
 // stream job (encoded here, or by the pool when it has threads).
 void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, uint64_t parent,
@@ -331,12 +355,8 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
         page.notes = std::move(profile.notes);
         describePage(document, facts, procSetFor(options.profile, document.page(), plan), parent,
                      page);
-        if (options.archival) {
-            page.contentStream = withArchivalStreamEnd(page.contentStream);
-            page.imageEnd = withArchivalStreamEnd(page.imageEnd);
-            for (std::string& extra : page.extraObjects)
-                extra = withArchivalStreamEnd(std::move(extra));
-        }
+        if (options.archival)
+            endStreamsAsArchival(page);
         if (isStoredFax(document, plan)) {
             if (std::optional<CodedStrips> strips = readFaxStrips(document)) {
                 checkFaxApart(page, facts, document.page(), plan, std::move(*strips), pool,
@@ -379,15 +399,7 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
             PageReading reading{document, reduceTo8Bits ? eightBits : sink, hooks.cancel, damage};
             writeImageSamples(reading, plan);
         };
-        if (choice.inPieces) {
-            writeInPieces(choice, run, readSamples, page);
-        } else {
-            page.stream = startStreamJob(choice, plan.encoding(), expected, pool,
-                                         options.effectiveFlateLevel(), hooks.cancel);
-            StreamJobFeeder feeder(*page.stream);
-            readSamples(feeder);
-            feeder.finish();
-        }
+        encodeImage(run, choice, plan.encoding(), expected, readSamples, page);
         if (damage.any())
             page.lost = damage.describe(page.name);
     });
@@ -504,6 +516,76 @@ class SingleDocument final : public PageSource {
     TiffDocument& document_;
 };
 
+// The document's objects beyond its pages, numbered before anything is
+// written: each distinct colour profile as an extra of its first page, and an
+// archival file's metadata and output intent after every page.
+struct DocumentLayout {
+    DocumentProfiles profiles;
+    DocumentObjectNumbers numbers;
+    OutputIntent intent;
+    ArchivalObjects archival;
+};
+
+DocumentLayout layOutDocument(PageSource& source, const ConversionOptions& options) {
+    // Colour profiles are the standard profile's; classic files never had them.
+    DocumentLayout layout{
+        DocumentProfiles(options.profile == OutputProfile::Standard ? source.profileKeys()
+                                                                    : std::vector<uint64_t>{},
+                         newestIccVersionFor(options)),
+        {},
+        {},
+        {}};
+    layout.numbers = DocumentObjectNumbers::allocate(
+        source.pageCount(), [&layout](uint32_t page) { return layout.profiles.extrasOf(page); });
+    layout.profiles.takeNumbers(layout.numbers);
+    if (options.archival) {
+        layout.intent = chooseOutputIntent(source, options);
+        layout.archival = ArchivalObjects::allocate(layout.numbers.count + 1, layout.intent);
+    }
+    return layout;
+}
+
+// The header, the document information, the catalog and the page tree.
+void writeFrontMatter(PdfOutput& out, PdfObjectTable& table, PageSource& source,
+                      const DocumentLayout& layout, const DocumentInfo& dated,
+                      const ConversionOptions& options) {
+    const DocumentObjectNumbers& numbers = layout.numbers;
+    out.write(headerFor(source, options));
+    beginObject(out, table, numbers.info);
+    writeInfoObject(out, dated, options.archival.has_value());
+    beginObject(out, table, numbers.catalog);
+    writeCatalogObject(
+        out, numbers.pages,
+        options.archival ? archivalCatalogEntries(layout.archival, layout.intent) : "");
+    beginObject(out, table, numbers.pages);
+    writePagesObject(out, numbers.pageObjects);
+}
+
+void writeArchivalObjects(PdfOutput& out, PdfObjectTable& table, const DocumentLayout& layout,
+                          const std::string& xmp) {
+    for (uint64_t number = layout.numbers.count + 1; number <= layout.archival.count; ++number) {
+        beginObject(out, table, number);
+        writeArchivalObject(out, number, layout.archival, layout.intent, xmp);
+    }
+}
+
+// Writes the oldest prepared page, tells the hooks what it lost and left out
+// and that it is done, and lets it go.
+void writeOldestPage(PdfOutput& out, PdfObjectTable& table, std::deque<PreparedPage>& pages,
+                     const AssemblyHooks& hooks, uint32_t pageCount) {
+    throwIfCancelled(hooks.cancel);
+    PreparedPage& page = pages.front();
+    writePreparedPage(out, table, page);
+    if (!page.lost.empty() && hooks.warnings != nullptr)
+        hooks.warnings->push_back(page.lost);
+    if (hooks.notes != nullptr)
+        hooks.notes->insert(hooks.notes->end(), page.notes.begin(), page.notes.end());
+    const uint32_t done = page.index + 1;
+    pages.pop_front();
+    if (hooks.onPageDone)
+        hooks.onPageDone(done, pageCount);
+}
+
 }  // namespace
 
 void writeDocument(PdfOutput& out, TiffDocument& document, const DocumentInfo& info,
@@ -518,28 +600,11 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
     if (options.archival)
         options.profile = OutputProfile::Standard;
     const uint32_t pageCount = source.pageCount();
-    // Colour profiles are the standard profile's; classic files never had them.
-    DocumentProfiles profiles(
-        options.profile == OutputProfile::Standard ? source.profileKeys() : std::vector<uint64_t>{},
-        newestIccVersionFor(options));
-    const DocumentObjectNumbers numbers = DocumentObjectNumbers::allocate(
-        pageCount, [&profiles](uint32_t page) { return profiles.extrasOf(page); });
-    profiles.takeNumbers(numbers);
-    const OutputIntent intent =
-        options.archival ? chooseOutputIntent(source, options) : OutputIntent{};
-    const ArchivalObjects archival =
-        options.archival ? ArchivalObjects::allocate(numbers.count + 1, intent) : ArchivalObjects{};
-    PdfObjectTable table(std::max(numbers.count, archival.count));
-    out.write(headerFor(source, options));
-
+    DocumentLayout layout = layOutDocument(source, options);
+    const DocumentObjectNumbers& numbers = layout.numbers;
+    PdfObjectTable table(std::max(numbers.count, layout.archival.count));
     const DocumentInfo dated = datedInfo(info, options);
-    beginObject(out, table, numbers.info);
-    writeInfoObject(out, dated, options.archival.has_value());
-    beginObject(out, table, numbers.catalog);
-    writeCatalogObject(out, numbers.pages,
-                       options.archival ? archivalCatalogEntries(archival, intent) : "");
-    beginObject(out, table, numbers.pages);
-    writePagesObject(out, numbers.pageObjects);
+    writeFrontMatter(out, table, source, layout, dated, options);
 
     // The reading thread decodes while the pool compresses; a few pages ahead
     // at most, and no more samples than the budget, so memory stays bounded.
@@ -559,20 +624,7 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         }
     } stopStreams{pages};
 
-    const auto writeOldest = [&] {
-        throwIfCancelled(hooks.cancel);
-        writePreparedPage(out, table, pages.front());
-        if (!pages.front().lost.empty() && hooks.warnings != nullptr)
-            hooks.warnings->push_back(pages.front().lost);
-        if (hooks.notes != nullptr) {
-            for (const std::string& note : pages.front().notes)
-                hooks.notes->push_back(note);
-        }
-        const uint32_t done = pages.front().index + 1;
-        pages.pop_front();
-        if (hooks.onPageDone)
-            hooks.onPageDone(done, pageCount);
-    };
+    const auto writeOldest = [&] { writeOldestPage(out, table, pages, hooks, pageCount); };
     // The page being read is the newest; only those before it can be written.
     const auto reserve = [&](uint64_t bytes) {
         while (pages.size() > 1 && !budget.fits(bytes))
@@ -592,21 +644,16 @@ void writeDocument(PdfOutput& out, PageSource& source, const DocumentInfo& info,
         prepared.name = source.pageName(page);
         const PageFacts facts{page, static_cast<uint32_t>(document.getCurrentPage()),
                               ImageSize{document.page().width, document.page().height}};
-        preparePage(document, facts, pageCount == 1, numbers.pages, run, profiles, archival,
-                    prepared);
+        preparePage(document, facts, pageCount == 1, numbers.pages, run, layout.profiles,
+                    layout.archival, prepared);
         while (!pages.empty() && (pages.size() > pagesAhead || pages.front().isFinished())) {
             writeOldest();
         }
     }
     while (!pages.empty())
         writeOldest();
-    if (options.archival) {
-        const std::string xmp = xmpPacket(dated, *options.archival);
-        for (uint64_t number = numbers.count + 1; number <= archival.count; ++number) {
-            beginObject(out, table, number);
-            writeArchivalObject(out, number, archival, intent, xmp);
-        }
-    }
+    if (options.archival)
+        writeArchivalObjects(out, table, layout, xmpPacket(dated, *options.archival));
     writeCrossReference(out, table, numbers, options);
 }
 

@@ -11,8 +11,10 @@ namespace {
 // Palettes are written inline in the PDF; beyond 16 bits they are meaningless.
 constexpr uint16_t kMaxPaletteBits = 16;
 
+// Values are never negative here, and classic files have always been
+// written with exactly this rounding.
 int roundHalfUp(double value) {
-    return static_cast<int>(value + 0.5);
+    return static_cast<int>(value + 0.5);  // NOLINT(bugprone-incorrect-roundings)
 }
 
 // libtiff sizes the colour map at 1 << BitsPerSample entries. Maps whose

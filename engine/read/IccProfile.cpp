@@ -75,12 +75,10 @@ IccHeader inspectIccProfile(std::span<const uint8_t> profile) {
     header.isLab = space == "Lab ";
     if (space == "GRAY")
         header.components = 1;
-    else if (space == "RGB ")
+    else if (space == "RGB " || space == "Lab ")
         header.components = 3;
     else if (space == "CMYK")
         header.components = 4;
-    else if (space == "Lab ")
-        header.components = 3;
     else
         return malformed("its colour space '" + header.space + "' is not one a page has");
     return header;
