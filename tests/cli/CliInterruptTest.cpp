@@ -39,6 +39,22 @@ void PrintTo(const InterruptCase& c, std::ostream* os) {
     *os << "SIG" << sigabbrev_np(c.signalNumber) << ", exit " << c.expectedExit;
 }
 
+// Uncompressed RGB pages in many strips: slow enough to convert that a run
+// can be caught mid-page, with many points at which to stop.
+void writeUncompressedRgb(const fs::path& path, uint32_t pageCount, uint32_t width, uint32_t height,
+                          uint32_t rowsPerStrip) {
+    std::vector<fixtures::PageRecipe> pages;
+    for (uint32_t i = 0; i < pageCount; ++i) {
+        pages.push_back({.width = width,
+                         .height = height,
+                         .compression = COMPRESSION_NONE,
+                         .photometric = PHOTOMETRIC_RGB,
+                         .rowsPerStrip = rowsPerStrip,
+                         .variant = i});
+    }
+    fixtures::writeTiff(path, pages);
+}
+
 class CliInterruptTest : public ::testing::TestWithParam<InterruptCase> {
   protected:
     // Large enough that converting it takes far longer than the time the
@@ -46,16 +62,7 @@ class CliInterruptTest : public ::testing::TestWithParam<InterruptCase> {
     // many strips, so the engine has many points at which to stop.
     static void SetUpTestSuite() {
         inputs_ = std::make_unique<support::TempDir>("quorvex-cli-interrupt");
-        std::vector<fixtures::PageRecipe> pages;
-        for (uint32_t i = 0; i < 3; ++i) {
-            pages.push_back({.width = 2400,
-                             .height = 1800,
-                             .compression = COMPRESSION_NONE,
-                             .photometric = PHOTOMETRIC_RGB,
-                             .rowsPerStrip = 32,
-                             .variant = i});
-        }
-        fixtures::writeTiff(bigInput(), pages);
+        writeUncompressedRgb(bigInput(), 3, 2400, 1800, 32);
         clitest::writeSampleTiff(inputs_->path() / "small-1.tif", 1);
         clitest::writeSampleTiff(inputs_->path() / "small-2.tif", 1, 1);
     }
@@ -266,16 +273,7 @@ TEST_F(CliCompressionInterruptTest, SpoolForStandardOutputIsRemovedOnASignal) {
 // alone (writing to it would block the end as well).
 TEST(CliLastResortTest, RemovesTheTemporaryFileOfAWorkerBlockedOnTheTerminal) {
     const support::TempDir work;
-    std::vector<fixtures::PageRecipe> pages;
-    for (uint32_t i = 0; i < 40; ++i) {
-        pages.push_back({.width = 1200,
-                         .height = 900,
-                         .compression = COMPRESSION_NONE,
-                         .photometric = PHOTOMETRIC_RGB,
-                         .rowsPerStrip = 64,
-                         .variant = i});
-    }
-    fixtures::writeTiff(work / "many.tif", pages);
+    writeUncompressedRgb(work / "many.tif", 40, 1200, 900, 64);
     const fs::path out = work / "out";
     fs::create_directories(out);
 
