@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
     quorvex::cli::CommandLineEnvironment env;
     env.cancel = &SignalCancel::install();
     quorvex::platform::useBinaryStandardStreams();
+    quorvex::platform::keepFreedBuffersForReuse();
     env.stderrIsTerminal = quorvex::platform::isTerminal(kStandardError);
     // Signals end the run within a second, whatever it is waiting on.
     SignalCancel::startWatchdog(std::chrono::milliseconds(900), env.stderrIsTerminal);

@@ -181,6 +181,10 @@ uint64_t peakMemoryBytes();
 std::vector<std::string> commandLineArguments(int argc, char** argv);
 // Standard input and output carry bytes unchanged (no CR LF line ends).
 void useBinaryStandardStreams();
+// Lets the C library keep freed buffers of a few MiB for the next page
+// instead of handing them back to the system at once. For programs that
+// convert many pages; a library must not change its host's allocator.
+void keepFreedBuffersForReuse();
 bool isTerminal(int fd);
 // The terminal's width in columns; 80 when `fd` is no terminal.
 std::size_t terminalColumns(int fd);

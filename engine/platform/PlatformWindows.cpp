@@ -517,6 +517,10 @@ std::vector<std::string> commandLineArguments(int, char**) {
     return arguments;
 }
 
+void keepFreedBuffersForReuse() {
+    // The Windows heap keeps freed blocks for reuse by itself.
+}
+
 void useBinaryStandardStreams() {
     // A PDF on standard output must not have its line ends turned into CR LF.
     _setmode(0, _O_BINARY);
