@@ -273,9 +273,29 @@ ImagePlan planPage(const TiffDocument& document, const ConversionOptions& option
         planImage(document, options.profile);  // refuses what cannot be converted at all
     if (const std::optional<CompactForms> forms = compactFormsFor(options)) {
         if (std::optional<ImagePlan> compact = compactPlan(document, *forms))
-            return std::move(*compact);
+            plan = std::move(*compact);
+    }
+    // PDF/A-1 knows no images deeper than 8 bits: the samples are read as
+    // they are and reduced on their way to the encoder.
+    if (options.archival == ArchivalLevel::PdfA1b && plan.bitsPerComponent > 8) {
+        plan.bitsPerComponent = 8;
+        plan.samplesReducedTo8Bits = true;
     }
     return plan;
+}
+
+// Fax data goes into the PDF only when libtiff decodes it cleanly; otherwise
+// its decode is coded again (rows lost stay white). A fax page the pool does
+// not check is decoded here, before any of its text is written, so that its
+// plan is final by then.
+std::optional<FaxBitmap> decodeFaxPage(const TiffDocument& document, ImagePlan& plan,
+                                       PageDamage& damage, const std::atomic<bool>* cancel) {
+    if (plan.filter != ImageFilter::CcittFax || plan.source == SampleSource::SmallerBilevel)
+        return std::nullopt;
+    FaxBitmap fax = FaxBitmap::decode(document, damage, cancel);
+    if (!fax.clean())
+        plan = cleanFaxPlan(plan);
+    return fax;
 }
 
 // What every page of a run shares.
@@ -353,39 +373,31 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
         PageProfileObjects profile = profiles.applyTo(facts.index, document, page.name, plan);
         page.extraObjects = std::move(profile.extras);
         page.notes = std::move(profile.notes);
+        // A stored fax page is checked, and a bilevel page coded both ways,
+        // on the pool, which settles their image there; every other page's
+        // plan is final before its text is written.
+        std::optional<CodedStrips> storedFax =
+            isStoredFax(document, plan) ? readFaxStrips(document) : std::nullopt;
+        PageDamage damage(document.diagnostics());
+        std::optional<FaxBitmap> fax;
+        if (!storedFax)
+            fax = decodeFaxPage(document, plan, damage, hooks.cancel);
         describePage(document, facts, procSetFor(options.profile, document.page(), plan), parent,
                      page);
         if (options.archival)
             endStreamsAsArchival(page);
-        if (isStoredFax(document, plan)) {
-            if (std::optional<CodedStrips> strips = readFaxStrips(document)) {
-                checkFaxApart(page, facts, document.page(), plan, std::move(*strips), pool,
-                              hooks.cancel);
-                return;
-            }
+        if (storedFax) {
+            checkFaxApart(page, facts, document.page(), plan, std::move(*storedFax), pool,
+                          hooks.cancel);
+            return;
         }
         if (plan.source == SampleSource::SmallerBilevel) {
             codeBilevelApart(page, facts, document, pool, options.effectiveFlateLevel(),
                              hooks.cancel);
             return;
         }
-        PageDamage damage(document.diagnostics());
-        // Fax data goes into the PDF only when libtiff decodes it cleanly;
-        // otherwise its decode is coded again (rows lost stay white).
-        std::optional<FaxBitmap> fax;
-        if (plan.filter == ImageFilter::CcittFax) {
-            fax = FaxBitmap::decode(document, damage, hooks.cancel);
-            if (!fax->clean())
-                plan = cleanFaxPlan(plan);
-        }
-        // PDF/A-1 knows no images deeper than 8 bits.
-        const bool reduceTo8Bits =
-            options.archival == ArchivalLevel::PdfA1b && plan.bitsPerComponent > 8;
-        ImagePlan written = plan;
-        if (reduceTo8Bits)
-            written.bitsPerComponent = 8;
         page.imageHeader = withIntentColourSpace(
-            imageDictionary(written, facts.size, facts.index, page.objects.length), archival);
+            imageDictionary(plan, facts.size, facts.index, page.objects.length), archival);
         const uint64_t expected = expectedSampleBytes(document.page());
         const StreamChoice choice =
             chooseStream(plan.encoding(), expected, onlyPage, run.workers, options);
@@ -396,7 +408,8 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
                 return;
             }
             EightBitSamples eightBits(sink);
-            PageReading reading{document, reduceTo8Bits ? eightBits : sink, hooks.cancel, damage};
+            PageReading reading{document, plan.samplesReducedTo8Bits ? eightBits : sink,
+                                hooks.cancel, damage};
             writeImageSamples(reading, plan);
         };
         encodeImage(run, choice, plan.encoding(), expected, readSamples, page);

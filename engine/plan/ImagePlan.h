@@ -60,6 +60,9 @@ struct ImagePlan {
     // CMYK JPEG data a reader inverts (see CompactImage.cpp): written with a
     // /Decode that turns the inks back.
     bool jpegInksInverted = false;
+    // 16-bit samples written as 8-bit ones (PDF/A-1): read as stored, then
+    // reduced; bitsPerComponent is already the written depth.
+    bool samplesReducedTo8Bits = false;
 
     StreamEncoding encoding() const {
         return filter == ImageFilter::Flate ? StreamEncoding::Flate : StreamEncoding::Raw;
