@@ -541,11 +541,11 @@ TEST_F(ImageObjects, RgbaRouteKeepsStoredRowOrderAcrossBands) {
     const PdfBytes pdf = convert({page});
     const support::RgbImage stored = support::decodeTiffPage(tiff_, 0, false);
     const std::string data = pdfbytes::inflate(pdf.imageStream(0));
-    ASSERT_EQ(data.size(), stored.rgb.size());
+    const std::string expected = asString(stored.rgb);
+    ASSERT_EQ(data.size(), expected.size());
     const std::size_t rowBytes = std::size_t{page.width} * 3;
     for (uint32_t y = 0; y < page.height; ++y) {
-        ASSERT_EQ(
-            data.compare(y * rowBytes, rowBytes, asString(stored.rgb), y * rowBytes, rowBytes), 0)
+        ASSERT_EQ(data.compare(y * rowBytes, rowBytes, expected, y * rowBytes, rowBytes), 0)
             << "row " << y << " differs from the stored raster";
     }
 }
