@@ -170,7 +170,7 @@ void BM_PaletteText(benchmark::State& state) {
     std::size_t length = 0;
     for (auto _ : state) {
         const std::string text =
-            quorvex::ColourSpace::indexed(document.handle(), document.page()).text();
+            quorvex::ColourSpace::indexed(document.page()).text();
         length = text.size();
         benchmark::DoNotOptimize(text.data());
     }

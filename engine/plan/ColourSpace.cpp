@@ -17,16 +17,14 @@ int roundHalfUp(double value) {
     return static_cast<int>(value + 0.5);  // NOLINT(bugprone-incorrect-roundings)
 }
 
-// libtiff sizes the colour map at 1 << BitsPerSample entries. Maps whose
-// values all stay below 256 are 8-bit maps written by old software.
-std::vector<PaletteEntry> colourMapPalette(TIFF* tiff, std::size_t levels) {
-    uint16_t* red = nullptr;
-    uint16_t* green = nullptr;
-    uint16_t* blue = nullptr;
-    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue) || red == nullptr ||
-        green == nullptr || blue == nullptr) {
+// Maps whose values all stay below 256 are 8-bit maps written by old
+// software.
+std::vector<PaletteEntry> colourMapPalette(const PageLayout& page, std::size_t levels) {
+    if (!page.colourMap || page.colourMap->entries() < levels)
         throw ConversionError::unreadable("the page's colour map is missing or too large");
-    }
+    const std::vector<uint16_t>& red = page.colourMap->channels[0];
+    const std::vector<uint16_t>& green = page.colourMap->channels[1];
+    const std::vector<uint16_t>& blue = page.colourMap->channels[2];
     bool sixteenBit = false;
     for (std::size_t i = 0; i < levels && !sixteenBit; ++i)
         sixteenBit = red[i] >= 256 || green[i] >= 256 || blue[i] >= 256;
@@ -90,7 +88,7 @@ uint16_t componentsOf(ColourModel colour) {
 ColourSpace ColourSpace::forPage(ColourModel model, TIFF* tiff, const PageLayout& page) {
     switch (model) {
         case ColourModel::Indexed:
-            return indexed(tiff, page);
+            return indexed(page);
         case ColourModel::Lab:
             return lab(tiff);
         default:
@@ -98,14 +96,14 @@ ColourSpace ColourSpace::forPage(ColourModel model, TIFF* tiff, const PageLayout
     }
 }
 
-ColourSpace ColourSpace::indexed(TIFF* tiff, const PageLayout& page) {
+ColourSpace ColourSpace::indexed(const PageLayout& page) {
     if (page.bitsPerSample > kMaxPaletteBits) {
         throw ConversionError::unreadable("the page's colour map is missing or too large");
     }
     const std::size_t levels = std::size_t{1} << page.bitsPerSample;
     ColourSpace space = of(ColourModel::Indexed);
     space.palette = page.photometric == PHOTOMETRIC_PALETTE
-                        ? colourMapPalette(tiff, levels)
+                        ? colourMapPalette(page, levels)
                         : greyRamp(levels, page.photometric == PHOTOMETRIC_MINISBLACK);
     return space;
 }

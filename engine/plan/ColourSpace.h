@@ -35,7 +35,7 @@ struct ColourSpace {
     // The page's colour map (or, for grey pages, a ramp) as an inline palette
     // of 1 << BitsPerSample entries. Fails the page when a palette page has
     // no colour map or the palette would be too large.
-    static ColourSpace indexed(TIFF* tiff, const PageLayout& page);
+    static ColourSpace indexed(const PageLayout& page);
     // CIE L*a*b* under the page's white point (D65 when it names none).
     static ColourSpace lab(TIFF* tiff);
     // The space for the model, with the page's palette or white point when

@@ -117,14 +117,14 @@ ImagePlan tablePlan(const PageLayout& page) {
     }
 }
 
-ColourSpace tableColourSpace(TIFF* tiff, const PageLayout& page) {
+ColourSpace tableColourSpace(const PageLayout& page) {
     if (page.photometric == PHOTOMETRIC_SEPARATED)
         return ColourSpace::of(ColourModel::Cmyk);
     if (levelsOf(page) <= 2)
         return ColourSpace::of(ColourModel::Gray);
     if (page.photometric == PHOTOMETRIC_RGB && page.isFullColor())
         return ColourSpace::of(ColourModel::Rgb);
-    return ColourSpace::indexed(tiff, page);
+    return ColourSpace::indexed(page);
 }
 
 // The scanline source expands one stored sample per pixel (or copies three
@@ -315,7 +315,7 @@ ImagePlan planImage(const TiffDocument& document, OutputProfile profile) {
     if (page.bitsPerSample > 8)
         return decodedPlan(document.handle(), page);
     ImagePlan plan = tablePlan(page);
-    plan.colourSpace = tableColourSpace(document.handle(), page);
+    plan.colourSpace = tableColourSpace(page);
     if (!planIsFaithful(page, plan) ||
         (profile == OutputProfile::Standard && isGreyRamp(page, plan)))
         return decodedPlan(document.handle(), page);

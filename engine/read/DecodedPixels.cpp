@@ -175,7 +175,7 @@ class RowConverter {
         const std::size_t entries = std::size_t{1} << layout_.sourceBits;
         maxIndex_ = static_cast<uint32_t>(entries - 1);
         if (layout_.bitsPerComponent == 8) {
-            const ColourSpace palette = ColourSpace::indexed(document.handle(), document.page());
+            const ColourSpace palette = ColourSpace::indexed(document.page());
             for (const PaletteEntry& entry : palette.palette) {
                 map_[0].push_back(static_cast<uint16_t>(entry.red));
                 map_[1].push_back(static_cast<uint16_t>(entry.green));
@@ -183,15 +183,11 @@ class RowConverter {
             }
             return;
         }
-        uint16_t* red = nullptr;
-        uint16_t* green = nullptr;
-        uint16_t* blue = nullptr;
-        if (!TIFFGetField(document.handle(), TIFFTAG_COLORMAP, &red, &green, &blue)) {
+        const StoredColourMap* stored = document.page().colourMap.get();
+        if (stored == nullptr || stored->entries() < entries)
             throw ConversionError::unreadable("the palette page has no colour map");
-        }
-        map_[0].assign(red, red + entries);
-        map_[1].assign(green, green + entries);
-        map_[2].assign(blue, blue + entries);
+        for (int c = 0; c < 3; ++c)
+            map_[c].assign(stored->channels[c].begin(), stored->channels[c].begin() + entries);
     }
 
     const DecodedLayout& layout_;

@@ -82,6 +82,26 @@ void readPlacement(TIFF* tiff, PageLayout& page) {
     TIFFGetField(tiff, TIFFTAG_RESOLUTIONUNIT, &page.resolutionUnit);
 }
 
+// libtiff gives a colour map 1 << BitsPerSample entries a channel; maps of
+// deeper samples than 16 bits are not read at all.
+void readColourMap(TIFF* tiff, PageLayout& page) {
+    constexpr uint16_t kMaxMapBits = 16;
+    uint16_t bits = 0;  // libtiff's own, 1 when the tag is absent
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    if (page.photometric != PHOTOMETRIC_PALETTE || bits == 0 || bits > kMaxMapBits)
+        return;
+    uint16_t* stored[3] = {};
+    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &stored[0], &stored[1], &stored[2]) ||
+        stored[0] == nullptr || stored[1] == nullptr || stored[2] == nullptr) {
+        return;
+    }
+    const std::size_t entries = std::size_t{1} << bits;
+    auto map = std::make_shared<StoredColourMap>();
+    for (int c = 0; c < 3; ++c)
+        map->channels[c].assign(stored[c], stored[c] + entries);
+    page.colourMap = std::move(map);
+}
+
 }  // namespace
 
 uint16_t PageLayout::colourSamples() const {
@@ -122,6 +142,7 @@ PageLayout readPageLayout(TIFF* tiff) {
     readSampleLimits(tiff, page);
     readStorage(tiff, page);
     readPlacement(tiff, page);
+    readColourMap(tiff, page);
     page.codedDataUntrusted = isUntrusted(tiff, page);
     return page;
 }

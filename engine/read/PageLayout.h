@@ -1,19 +1,28 @@
 // The layout of one TIFF page, read from its directory once when the page is
 // selected: the record the image planner decides from and the sample readers
-// follow. Its scalar tags are read here only; the large arrays (colour map,
-// strip byte counts, JPEG tables, white point) are fetched from the selected
-// directory where they are used.
+// follow. Its scalar tags and a palette page's colour map are read here
+// only; the other arrays (strip byte counts, JPEG tables, white point) are
+// fetched from the selected directory where they are used.
 #pragma once
 
 #include <tiffio.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace quorvex {
 
 // Dots per inch of a page that carries no usable resolution.
 inline constexpr float kUsualDpi = 200.0F;
+
+// A palette page's ColorMap as stored: 16-bit values, 1 << BitsPerSample
+// entries a channel (the size libtiff gives it).
+struct StoredColourMap {
+    std::vector<uint16_t> channels[3];  // red, green, blue
+
+    std::size_t entries() const { return channels[0].size(); }
+};
 
 struct PageLayout {
     uint32_t width = 0;
@@ -48,6 +57,10 @@ struct PageLayout {
     // page carries a Wang page-control tag, is old-style JPEG, or its Group 4
     // data comes from a writer known to store data readers reject.
     bool codedDataUntrusted = false;
+    // A palette page's colour map; null when the page has none or its
+    // samples are too deep for one. Shared, so that copies of the record
+    // handed to workers stay small.
+    std::shared_ptr<const StoredColourMap> colourMap;
 
     // Samples that carry colour, before the extra ones (at least 1).
     uint16_t colourSamples() const;

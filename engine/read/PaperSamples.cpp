@@ -66,13 +66,14 @@ uint64_t storedValue(const PageLayout& page, Paper paper, uint16_t bits) {
 }
 
 // The palette entry that comes closest to white.
-uint64_t lightestIndex(const TiffDocument& document, uint16_t bits) {
-    uint16_t* red = nullptr;
-    uint16_t* green = nullptr;
-    uint16_t* blue = nullptr;
-    if (bits > 16 || !TIFFGetField(document.handle(), TIFFTAG_COLORMAP, &red, &green, &blue))
+uint64_t lightestIndex(const PageLayout& page, uint16_t bits) {
+    const StoredColourMap* map = page.colourMap.get();
+    if (bits > 16 || map == nullptr || map->entries() < (std::size_t{1} << bits))
         return 0;
     const std::size_t entries = std::size_t{1} << bits;
+    const std::vector<uint16_t>& red = map->channels[0];
+    const std::vector<uint16_t>& green = map->channels[1];
+    const std::vector<uint16_t>& blue = map->channels[2];
     uint64_t best = 0;
     uint64_t bestLight = 0;
     for (std::size_t i = 0; i < entries; ++i) {
@@ -120,7 +121,7 @@ PaperSamples::PaperSamples(const TiffDocument& document) {
         const Paper paper = sample < colour ? colourPaper(page, sample) : extraPaper(page, sample);
         kinds_.push_back(paper);
         const bool index = sample == 0 && palette_;
-        values_.push_back(index ? lightestIndex(document, bits_) : storedValue(page, paper, bits_));
+        values_.push_back(index ? lightestIndex(page, bits_) : storedValue(page, paper, bits_));
     }
 }
 

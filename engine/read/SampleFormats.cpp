@@ -436,7 +436,7 @@ SampleMapper::SampleMapper(const SampleFormatPlan& plan, const TiffDocument& doc
 // ones through their 16-bit values, as the decoded path expands them.
 void SampleMapper::loadColourMap(const TiffDocument& document) {
     if (plan_.bits <= 8) {
-        const ColourSpace palette = ColourSpace::indexed(document.handle(), document.page());
+        const ColourSpace palette = ColourSpace::indexed(document.page());
         for (const PaletteEntry& entry : palette.palette) {
             map_[0].push_back(entry.red / 255.0);
             map_[1].push_back(entry.green / 255.0);
@@ -444,16 +444,13 @@ void SampleMapper::loadColourMap(const TiffDocument& document) {
         }
         return;
     }
-    uint16_t* channels[3] = {};
-    if (!TIFFGetField(document.handle(), TIFFTAG_COLORMAP, &channels[0], &channels[1],
-                      &channels[2]) ||
-        channels[0] == nullptr) {
-        throw ConversionError::unreadable("the palette page has no colour map");
-    }
+    const StoredColourMap* stored = document.page().colourMap.get();
     const std::size_t entries = std::size_t{1} << plan_.bits;
+    if (stored == nullptr || stored->entries() < entries)
+        throw ConversionError::unreadable("the palette page has no colour map");
     for (int c = 0; c < 3; ++c) {
         for (std::size_t i = 0; i < entries; ++i)
-            map_[c].push_back(channels[c][i] / 65535.0);
+            map_[c].push_back(stored->channels[c][i] / 65535.0);
     }
 }
 

@@ -260,13 +260,13 @@ TEST(TiffDocument, PaletteRamps) {
     document.open(writePages(
         dir, {{.bitsPerSample = 4}, {.photometric = PHOTOMETRIC_MINISWHITE, .bitsPerSample = 2}}));
     using quorvex::ColourSpace;
-    auto palette = ColourSpace::indexed(document.handle(), document.page()).palette;
+    auto palette = ColourSpace::indexed(document.page()).palette;
     ASSERT_EQ(palette.size(), 16U);
     EXPECT_EQ(palette[0].red, 0);
     EXPECT_EQ(palette[1].green, 17);
     EXPECT_EQ(palette[15].blue, 255);
     document.selectPage(1);
-    palette = ColourSpace::indexed(document.handle(), document.page()).palette;
+    palette = ColourSpace::indexed(document.page()).palette;
     ASSERT_EQ(palette.size(), 4U);
     EXPECT_EQ(palette[0].red, 255);
     EXPECT_EQ(palette[1].red, 170);
@@ -289,11 +289,11 @@ TEST(TiffDocument, ColourMapScaledFrom16Or8Bits) {
         dir, {{.photometric = PHOTOMETRIC_PALETTE, .bitsPerSample = 2, .colorMap = map},
               {.photometric = PHOTOMETRIC_PALETTE, .bitsPerSample = 2, .colorMap = small}}));
     using quorvex::ColourSpace;
-    auto palette = ColourSpace::indexed(document.handle(), document.page()).palette;
+    auto palette = ColourSpace::indexed(document.page()).palette;
     EXPECT_EQ(palette[1].red, 255);
     EXPECT_EQ(palette[1].green, 128);
     document.selectPage(1);
-    palette = ColourSpace::indexed(document.handle(), document.page()).palette;
+    palette = ColourSpace::indexed(document.page()).palette;
     EXPECT_EQ(palette[1].red, 200) << "an 8-bit colour map keeps its values";
     EXPECT_EQ(palette[1].green, 100);
 }
