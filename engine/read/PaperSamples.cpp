@@ -77,7 +77,8 @@ uint64_t lightestIndex(const PageLayout& page, uint16_t bits) {
     uint64_t best = 0;
     uint64_t bestLight = 0;
     for (std::size_t i = 0; i < entries; ++i) {
-        const uint64_t light = uint64_t{red[i]} * 299 + uint64_t{green[i]} * 587 + blue[i] * 114U;
+        const uint64_t light =
+            uint64_t{red[i]} * 299 + uint64_t{green[i]} * 587 + uint64_t{blue[i]} * 114;
         if (light > bestLight) {
             bestLight = light;
             best = i;
