@@ -95,16 +95,16 @@ JobResult BatchRunner::runJob(std::size_t index, const PlannedJob& job) {
     }
     if (job.createFolder) {
         if (std::string problem = makeOutputFolder(job.output); !problem.empty()) {
-            result.failure = FailureKind::OutputFailed;
-            result.detail = std::move(problem);
+            result.outcome.failure = FailureKind::OutputFailed;
+            result.outcome.detail = std::move(problem);
             return result;
         }
     }
     try {
         return convert(index, job);
     } catch (const std::exception& error) {
-        result.failure = FailureKind::Internal;
-        result.detail = error.what();
+        result.outcome.failure = FailureKind::Internal;
+        result.outcome.detail = error.what();
         return result;
     }
 }
@@ -151,7 +151,7 @@ ConversionOutcome BatchRunner::convertToStandardOutput(ConversionRequest& reques
 JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     ConversionRequest request = requestFor(index, job);
     const auto start = std::chrono::steady_clock::now();
-    const ConversionOutcome outcome =
+    ConversionOutcome outcome =
         job.output == kStandardStream ? convertToStandardOutput(request) : converter_(request);
 
     JobResult result;
@@ -159,19 +159,13 @@ JobResult BatchRunner::convert(std::size_t index, const PlannedJob& job) {
     result.input = job.input;
     result.mergedCount = job.mergedInputs.size();
     result.output = outcome.outputPath.empty() ? job.output : outcome.outputPath;
-    result.pageCount = outcome.pageCount;
-    result.bytesWritten = outcome.bytesWritten;
-    result.detail = outcome.detail;
-    result.diagnostic = outcome.diagnostic;
-    result.warnings = outcome.warnings;
-    result.notes = outcome.notes;
     if (outcome.ok()) {
         result.status = JobStatus::Converted;
     } else {
         result.status = outcome.cancelled() ? JobStatus::Cancelled : JobStatus::Failed;
-        result.failure = outcome.failure;
         result.reason = failureKindText(outcome.failure);
     }
+    result.outcome = std::move(outcome);
     return result;
 }
 
@@ -185,7 +179,7 @@ BatchCounts countResults(const std::vector<std::optional<JobResult>>& results) {
         switch (result->status) {
             case JobStatus::Converted:
                 ++counts.converted;
-                counts.damaged += result->warnings.empty() ? 0 : 1;
+                counts.damaged += result->outcome.damaged() ? 1 : 0;
                 break;
             case JobStatus::Failed:
                 ++counts.failed;

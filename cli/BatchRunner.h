@@ -24,15 +24,14 @@ struct JobResult {
     std::string input;
     std::size_t mergedCount = 0;  // --merge: inputs whose pages followed input's
     std::string output;           // the PDF written, or the one that would have been
-    std::string reason;           // why it failed or was skipped
-    std::string detail;           // what exactly went wrong, when the engine knows
-    std::string diagnostic;       // libtiff's own text for a failure, if any
-    // None: refused by the command line itself, `reason` says why.
-    FailureKind failure = FailureKind::None;
-    std::vector<std::string> warnings;  // damage in a converted file
-    std::vector<std::string> notes;     // what was left out on purpose (shown with -v)
-    uint32_t pageCount = 0;
-    uint64_t bytesWritten = 0;
+    // Why the command line skipped or refused it; for a failed conversion,
+    // the failure kind's text.
+    std::string reason;
+    // What the conversion gave: pages, size, damage, notes, libtiff's text.
+    // A failure found before the engine ran (a folder that cannot be made, a
+    // converter that threw) is written here too. failure None on a failed
+    // job: refused by the command line itself, `reason` says why.
+    ConversionOutcome outcome;
     double seconds = 0.0;
 };
 

@@ -92,8 +92,8 @@ BatchSettings batchSettingsFor(const CliOptions& options, const CommandLineEnvir
 JobResult failedInput(const InputProblem& problem) {
     JobResult result;
     result.input = problem.path;
-    result.failure = FailureKind::InputUnreadable;
-    result.detail = problem.reason;
+    result.outcome.failure = FailureKind::InputUnreadable;
+    result.outcome.detail = problem.reason;
     return result;
 }
 

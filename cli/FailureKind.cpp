@@ -9,7 +9,7 @@ namespace quorvex::cli {
 namespace {
 
 bool mentions(const JobResult& result, const char* text) {
-    return result.detail.find(text) != std::string::npos ||
+    return result.outcome.detail.find(text) != std::string::npos ||
            result.reason.find(text) != std::string::npos;
 }
 
@@ -26,7 +26,8 @@ FailureKind failureKindOf(const JobResult& result) {
         return FailureKind::None;
     // Refused by the command line itself: two inputs for one PDF, a PDF
     // that would replace its input.
-    return result.failure == FailureKind::None ? FailureKind::InputRefused : result.failure;
+    return result.outcome.failure == FailureKind::None ? FailureKind::InputRefused
+                                                       : result.outcome.failure;
 }
 
 const char* failureKindName(FailureKind kind) {

@@ -42,7 +42,7 @@ Json textOrNull(const std::string& text) {
 const char* statusName(const JobResult& result) {
     switch (result.status) {
         case JobStatus::Converted:
-            return result.warnings.empty() ? "converted" : "damaged";
+            return result.outcome.damaged() ? "damaged" : "converted";
         case JobStatus::Skipped:
             return "skipped";
         case JobStatus::Cancelled:
@@ -91,19 +91,19 @@ std::string formatReportLine(const JobResult& result, uint64_t peakMemory) {
     else
         putName(line, "output", result.output);
     line["status"] = statusName(result);
-    line["pages"] = result.pageCount;
-    line["bytes"] = result.bytesWritten;
+    line["pages"] = result.outcome.pageCount;
+    line["bytes"] = result.outcome.bytesWritten;
     line["seconds"] = result.seconds;
     line["peak_memory_bytes"] = peakMemory;
     Json damage = Json::array();
-    for (const std::string& warning : result.warnings)
+    for (const std::string& warning : result.outcome.warnings)
         damage.push_back(validUtf8(warning));
     line["damage"] = std::move(damage);
     const FailureKind kind = failureKindOf(result);
     line["failure"] = kind == FailureKind::None ? Json(nullptr) : Json(failureKindName(kind));
     line["retry"] = isWorthRetrying(result);
     line["reason"] = textOrNull(result.reason);
-    line["detail"] = textOrNull(result.detail);
+    line["detail"] = textOrNull(result.outcome.detail);
     return dumped(line);
 }
 

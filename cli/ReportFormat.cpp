@@ -41,26 +41,28 @@ std::string indentedDiagnostic(const std::string& diagnostic) {
 // The failure's kind ("cannot read the TIFF") and what exactly went wrong;
 // a refusal of the command line's own is its reason alone.
 std::string failureText(const JobResult& result) {
-    if (result.failure == FailureKind::None) {
+    const ConversionOutcome& outcome = result.outcome;
+    if (outcome.failure == FailureKind::None) {
         std::string text = printable(result.reason);
-        if (!result.detail.empty())
-            text += " (" + printable(result.detail) + ")";
+        if (!outcome.detail.empty())
+            text += " (" + printable(outcome.detail) + ")";
         return text;
     }
-    std::string text = failureKindText(result.failure);
-    if (!result.detail.empty())
-        text += ": " + printable(result.detail);
+    std::string text = failureKindText(outcome.failure);
+    if (!outcome.detail.empty())
+        text += ": " + printable(outcome.detail);
     return text;
 }
 
 }  // namespace
 
 std::string formatDamage(const JobResult& result) {
-    if (result.status != JobStatus::Converted || result.warnings.empty())
+    const std::vector<std::string>& warnings = result.outcome.warnings;
+    if (result.status != JobStatus::Converted || warnings.empty())
         return {};
     std::string line = printable(result.input) + ": damaged: ";
-    for (std::size_t i = 0; i < result.warnings.size(); ++i)
-        line += (i == 0 ? "" : "; ") + printable(result.warnings[i]);
+    for (std::size_t i = 0; i < warnings.size(); ++i)
+        line += (i == 0 ? "" : "; ") + printable(warnings[i]);
     return line;
 }
 
@@ -88,12 +90,12 @@ std::string formatResult(const JobResult& result, Verbosity verbosity) {
             const std::string more =
                 result.mergedCount > 0 ? " (+" + std::to_string(result.mergedCount) + " more)" : "";
             std::string line = printable(result.input) + more + " -> " + printable(result.output) +
-                               " (" + plural(result.pageCount, "page", "pages") + ", " +
-                               formatSize(result.bytesWritten) + ")";
+                               " (" + plural(result.outcome.pageCount, "page", "pages") + ", " +
+                               formatSize(result.outcome.bytesWritten) + ")";
             if (!verbose)
                 return line;
             line += " in " + secondsText(result.seconds);
-            for (const std::string& note : result.notes)
+            for (const std::string& note : result.outcome.notes)
                 line += "\n    note: " + printable(note);
             return line;
         }
@@ -106,7 +108,8 @@ std::string formatResult(const JobResult& result, Verbosity verbosity) {
     }
     std::string line = printable(result.input) + ": " + failureText(result);
     if (verbose)
-        line += " in " + secondsText(result.seconds) + indentedDiagnostic(result.diagnostic);
+        line +=
+            " in " + secondsText(result.seconds) + indentedDiagnostic(result.outcome.diagnostic);
     return line;
 }
 

@@ -110,11 +110,11 @@ TEST(BatchRunnerTest, ResultsComeBackInJobOrderWithTheEnginesFigures) {
         EXPECT_EQ(results[i]->output, "in" + std::to_string(i) + ".pdf");
     }
     EXPECT_EQ(results[0]->status, JobStatus::Converted);
-    EXPECT_EQ(results[0]->pageCount, 2u);
-    EXPECT_EQ(results[0]->bytesWritten, 1002u);
+    EXPECT_EQ(results[0]->outcome.pageCount, 2u);
+    EXPECT_EQ(results[0]->outcome.bytesWritten, 1002u);
     EXPECT_EQ(results[5]->status, JobStatus::Failed);
-    EXPECT_EQ(results[5]->failure, FailureKind::InputUnreadable);
-    EXPECT_EQ(results[5]->diagnostic, "Not a TIFF file");
+    EXPECT_EQ(results[5]->outcome.failure, FailureKind::InputUnreadable);
+    EXPECT_EQ(results[5]->outcome.diagnostic, "Not a TIFF file");
     EXPECT_EQ(titles, std::set<std::string>{"Custom title"});
     EXPECT_EQ(observer.started.size(), 8u);
     EXPECT_EQ(observer.finished.size(), 8u);
@@ -197,8 +197,8 @@ TEST(BatchRunnerTest, RefusedJobsAndThrowingEnginesFailOnlyTheirFile) {
     EXPECT_EQ(results[0]->status, JobStatus::Failed);
     EXPECT_EQ(results[0]->reason, jobs[0].refusal);
     EXPECT_EQ(results[1]->status, JobStatus::Failed);
-    EXPECT_EQ(results[1]->failure, FailureKind::Internal);
-    EXPECT_EQ(results[1]->detail, "out of memory");
+    EXPECT_EQ(results[1]->outcome.failure, FailureKind::Internal);
+    EXPECT_EQ(results[1]->outcome.detail, "out of memory");
     EXPECT_EQ(results[2]->status, JobStatus::Converted);
 }
 
@@ -271,8 +271,8 @@ TEST(BatchRunnerTest, DamageAndTheFailureKindComeBackFromTheOutcome) {
         BatchRunner runner(
             BatchSettings{}, [&](const ConversionRequest&) { return outcome; }, observer);
         const auto results = runner.run(plannedJobs(1));
-        EXPECT_EQ(results[0]->failure, outcome.failure);
-        EXPECT_EQ(results[0]->warnings, outcome.warnings);
+        EXPECT_EQ(results[0]->outcome.failure, outcome.failure);
+        EXPECT_EQ(results[0]->outcome.warnings, outcome.warnings);
         EXPECT_EQ(countResults(results).damaged, outcome.warnings.size());
     }
 }

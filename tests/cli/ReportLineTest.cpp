@@ -24,9 +24,9 @@ JobResult withStatus(JobStatus status, const char* input = "in/a.tif") {
 
 JobResult failedWith(FailureKind kind, const std::string& detail) {
     JobResult result = withStatus(JobStatus::Failed);
-    result.failure = kind;
+    result.outcome.failure = kind;
     result.reason = failureKindText(kind);
-    result.detail = detail;
+    result.outcome.detail = detail;
     return result;
 }
 
@@ -53,14 +53,14 @@ struct LineCase {
 // and retry say what a scheduler needs to know.
 TEST(ReportLineTest, EveryOutcomeHasTheSameKeysAndItsStatusAndKind) {
     JobResult converted = withStatus(JobStatus::Converted);
-    converted.pageCount = 3;
-    converted.bytesWritten = 12345;
+    converted.outcome.pageCount = 3;
+    converted.outcome.bytesWritten = 12345;
     JobResult damaged = converted;
-    damaged.warnings = {"page 1, rows 5-9 unreadable"};
+    damaged.outcome.warnings = {"page 1, rows 5-9 unreadable"};
     JobResult refusedHere = withStatus(JobStatus::Failed);
     refusedHere.reason = "not converted: 'b.tif' already writes 'a.pdf'";
     JobResult thrown = withStatus(JobStatus::Failed);
-    thrown.failure = FailureKind::Internal;
+    thrown.outcome.failure = FailureKind::Internal;
     const std::string noSpace = std::string("write: ") + std::strerror(ENOSPC);
     const LineCase cases[] = {
         {"converted", converted, "converted", nullptr, false},
@@ -96,9 +96,9 @@ TEST(ReportLineTest, EveryOutcomeHasTheSameKeysAndItsStatusAndKind) {
         EXPECT_EQ(line["failure"], c.failure ? Json(c.failure) : Json(nullptr)) << c.what;
         EXPECT_EQ(line["retry"], c.retry) << c.what;
         EXPECT_EQ(line["peak_memory_bytes"], 4096) << c.what;
-        EXPECT_EQ(line["pages"], c.result.pageCount) << c.what;
-        EXPECT_EQ(line["bytes"], c.result.bytesWritten) << c.what;
-        EXPECT_EQ(line["damage"].size(), c.result.warnings.size()) << c.what;
+        EXPECT_EQ(line["pages"], c.result.outcome.pageCount) << c.what;
+        EXPECT_EQ(line["bytes"], c.result.outcome.bytesWritten) << c.what;
+        EXPECT_EQ(line["damage"].size(), c.result.outcome.warnings.size()) << c.what;
     }
 }
 
@@ -107,7 +107,7 @@ TEST(ReportLineTest, EveryOutcomeHasTheSameKeysAndItsStatusAndKind) {
 TEST(ReportLineTest, NamesThatAreNotUtf8StayValidJsonAndRecoverable) {
     JobResult result = withStatus(JobStatus::Converted, "caf\xe9\n\\.tif");
     result.output = "\xce\xb1\xce\xb2.pdf";
-    result.warnings = {"page 2: libtiff: caf\xe9.tif: bad strip"};
+    result.outcome.warnings = {"page 2: libtiff: caf\xe9.tif: bad strip"};
     const Json line = Json::parse(formatReportLine(result, 0));
     EXPECT_EQ(line["input"], "caf\\xe9\n\\\\.tif");
     EXPECT_EQ(line["input_hex"], "636166e90a5c2e746966");

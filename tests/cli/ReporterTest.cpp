@@ -16,8 +16,8 @@ JobResult converted(const std::string& stem, uint32_t pages, uint64_t bytes) {
     result.status = JobStatus::Converted;
     result.input = stem + ".tif";
     result.output = stem + ".pdf";
-    result.pageCount = pages;
-    result.bytesWritten = bytes;
+    result.outcome.pageCount = pages;
+    result.outcome.bytesWritten = bytes;
     result.seconds = 0.25;
     return result;
 }
@@ -57,12 +57,12 @@ TEST(ReportFormatTest, LinesForEachOutcome) {
               "bad.tif: Unable to open file.");
 
     JobResult withDetail = failed("gone", "Unable to open file.");
-    withDetail.detail = "No such file or directory";
+    withDetail.outcome.detail = "No such file or directory";
     EXPECT_EQ(formatResult(withDetail, Verbosity::Normal),
               "gone.tif: Unable to open file. (No such file or directory)");
 
     JobResult withDiagnostic = failed("bad", "Unable to open file.");
-    withDiagnostic.diagnostic = "Not a TIFF file, bad magic number 0 (0x0)\nsecond line\n";
+    withDiagnostic.outcome.diagnostic = "Not a TIFF file, bad magic number 0 (0x0)\nsecond line\n";
     EXPECT_EQ(formatResult(withDiagnostic, Verbosity::Normal), "bad.tif: Unable to open file.");
     EXPECT_EQ(formatResult(withDiagnostic, Verbosity::Verbose),
               "bad.tif: Unable to open file. in 0.01 s\n"
@@ -106,15 +106,15 @@ TEST(ReportFormatTest, FailuresSayTheirKindAndDetailAndNamesAreEscaped) {
     };
     for (const Case& c : cases) {
         JobResult result = failed("a\nb", "Engine text");
-        result.failure = c.failure;
-        result.detail = c.detail;
+        result.outcome.failure = c.failure;
+        result.outcome.detail = c.detail;
         EXPECT_EQ(formatResult(result, c.verbosity), c.expected);
     }
     EXPECT_EQ(printable("x\033[2Jy\tz\r\x7f\xc3\xa9"), "x\\x1b[2Jy\\x09z\\x0d\\x7f\xc3\xa9");
     JobResult damaged = converted("d\n", 1, 10);
     EXPECT_EQ(formatDamage(damaged), "");
-    damaged.warnings = {"page 1, rows 54-600 unreadable (LZW: Using code not yet in table)",
-                        "the file ends after page 4: directory 5 cannot be read"};
+    damaged.outcome.warnings = {"page 1, rows 54-600 unreadable (LZW: Using code not yet in table)",
+                                "the file ends after page 4: directory 5 cannot be read"};
     EXPECT_EQ(formatDamage(damaged),
               "d\\x0a.tif: damaged: page 1, rows 54-600 unreadable (LZW: Using code not yet in "
               "table); the file ends after page 4: directory 5 cannot be read");
@@ -176,7 +176,7 @@ class ReporterTest : public ::testing::Test {
         Reporter reporter(out_.get(), err_.get(), settings, 3);
         std::vector<JobResult> results = {converted("a", 1, 10), failed("b", "broken"),
                                           converted("c", 2, 20)};
-        results[2].warnings = {"page 2, rows 5-20 unreadable (LZW: Corrupted)"};
+        results[2].outcome.warnings = {"page 2, rows 5-20 unreadable (LZW: Corrupted)"};
         for (std::size_t i = 0; i < 3; ++i) {
             PlannedJob job;
             job.input = results[i].input;
