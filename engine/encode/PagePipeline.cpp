@@ -102,13 +102,6 @@ void WorkerPool::work() {
     }
 }
 
-StreamJob::StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes,
-                     bool encodeWhilePushing, ParallelFor parallelFor,
-                     const std::atomic<bool>* cancel)
-    : encodeWhilePushing_(encodeWhilePushing),
-      encoder_(makeStreamSink(encoded_, encoding, level, expectedBytes, std::move(parallelFor),
-                              cancel)) {}
-
 StreamJob::StreamJob(const EncoderMaker& makeEncoder, bool encodeWhilePushing)
     : encodeWhilePushing_(encodeWhilePushing), encoder_(makeEncoder(encoded_)) {}
 

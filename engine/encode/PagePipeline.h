@@ -4,6 +4,8 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -12,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/encode/StreamSink.h"
+#include "engine/encode/SampleSink.h"
 #include "engine/pdf/PdfSink.h"
 
 namespace quorvex {
@@ -52,11 +54,8 @@ class WorkerPool {
 // pieces; the stream is encoded right there, or on a worker that run()s it.
 class StreamJob {
   public:
-    // `expectedBytes`: about how long the stream is before encoding (0: unknown).
-    // `cancel`: encoding stops soon after it is set (see makeStreamSink).
-    StreamJob(StreamEncoding encoding, int level, uint64_t expectedBytes, bool encodeWhilePushing,
-              ParallelFor parallelFor = {}, const std::atomic<bool>* cancel = nullptr);
-    // Encoded by the sink `makeEncoder` builds on the job's bytes.
+    // Encoded by the sink `makeEncoder` builds on the job's bytes (a stream
+    // sink of makeStreamSink, say); the job only carries pieces to it.
     using EncoderMaker = std::function<std::unique_ptr<SampleSink>(PdfSink& encoded)>;
     StreamJob(const EncoderMaker& makeEncoder, bool encodeWhilePushing);
     StreamJob(const StreamJob&) = delete;

@@ -15,6 +15,7 @@
 #include "engine/encode/MemoryBudget.h"
 #include "engine/encode/PagePipeline.h"
 #include "engine/encode/PiecedFlate.h"
+#include "engine/encode/StreamSink.h"
 #include "engine/pdf/Archival.h"
 #include "engine/pdf/ColourProfiles.h"
 #include "engine/pdf/DocumentObjects.h"
