@@ -161,7 +161,8 @@ int TiffToPdfConverter::run(const ConversionRequest& request, ConversionOutcome&
     if (skippedSubfiles_ > 0)
         outcome.notes.push_back(skippedSubfilesNote(skippedSubfiles_));
 
-    const std::unique_ptr<PdfOutput> out = PdfOutput::create(outcome.outputPath, request.cancel);
+    const std::unique_ptr<PdfOutput> out =
+        PdfOutput::create(outcome.outputPath, request.cancel, writer_);
 
     const AssemblyHooks hooks{request.cancel, request.onPageDone, &outcome.warnings,
                               &outcome.notes};

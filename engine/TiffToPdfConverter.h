@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Conversion.h"
+#include "engine/pdf/PdfOutput.h"
 
 namespace quorvex {
 
@@ -17,6 +19,10 @@ class TiffDocument;
 
 class TiffToPdfConverter {
   public:
+    // `writer` puts the PDF's bytes into its file (see PdfOutput::Writer).
+    explicit TiffToPdfConverter(PdfOutput::Writer writer = platform::writeSome)
+        : writer_(std::move(writer)) {}
+
     // Reason of the last failure; all zero while nothing failed. The texts
     // keep their historic spelling ("memmory", "Finsihed" in the window):
     // callers match on them.
@@ -40,6 +46,7 @@ class TiffToPdfConverter {
     void fail(ConversionOutcome& outcome, const ConversionError& error);
     void setMessage(const std::string& text);
 
+    PdfOutput::Writer writer_;
     uint32_t skippedSubfiles_ = 0;             // over every input of the run
     std::vector<uint64_t> mergedProfileKeys_;  // of the further inputs' pages, in order
 };

@@ -2,8 +2,6 @@
 
 #include <libdeflate.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "engine/EngineError.h"
@@ -23,25 +21,9 @@ class PdfOutput::Destination {
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
-thread_local int64_t writeLimitForTesting = -1;
 
 ConversionError writeFailure(std::string detail) {
     return ConversionError::outputFailed(std::move(detail), LegacyReason::UnableToWrite);
-}
-
-int64_t writeWithTestLimit(const platform::FileHandle& file, const uint8_t* data, std::size_t size,
-                           std::string& error) {
-    if (writeLimitForTesting < 0)
-        return platform::writeSome(file, data, size, error);
-    if (writeLimitForTesting == 0) {
-        error = std::strerror(ENOSPC);
-        return -1;
-    }
-    size = std::min<std::size_t>(size, static_cast<std::size_t>(writeLimitForTesting));
-    const int64_t written = platform::writeSome(file, data, size, error);
-    if (written > 0)
-        writeLimitForTesting -= written;
-    return written;
 }
 
 // A regular file: written under a hidden name beside it and renamed over it
@@ -169,17 +151,14 @@ std::unique_ptr<PdfOutput::Destination> openDestination(const std::string& path,
 
 }  // namespace
 
-void setOutputWriteLimitForTesting(int64_t bytes) {
-    writeLimitForTesting = bytes;
-}
-
 std::unique_ptr<PdfOutput> PdfOutput::create(const std::string& finalPath,
-                                             const std::atomic<bool>* cancel) {
-    return std::make_unique<PdfOutput>(openDestination(finalPath, cancel), CreateKey{});
+                                             const std::atomic<bool>* cancel, Writer writer) {
+    return std::make_unique<PdfOutput>(openDestination(finalPath, cancel), std::move(writer),
+                                       CreateKey{});
 }
 
-PdfOutput::PdfOutput(std::unique_ptr<Destination> destination, CreateKey)
-    : destination_(std::move(destination)), buffer_(kBufferSize) {}
+PdfOutput::PdfOutput(std::unique_ptr<Destination> destination, Writer writer, CreateKey)
+    : destination_(std::move(destination)), writer_(std::move(writer)), buffer_(kBufferSize) {}
 
 PdfOutput::~PdfOutput() = default;
 
@@ -210,7 +189,7 @@ void PdfOutput::flush() {
 void PdfOutput::writeAll(const uint8_t* data, std::size_t size) {
     while (size > 0) {
         std::string error;
-        const int64_t written = writeWithTestLimit(destination_->file(), data, size, error);
+        const int64_t written = writer_(destination_->file(), data, size, error);
         if (written < 0)
             throw writeFailure("cannot write the PDF: " + error);
         data += written;

@@ -7,13 +7,16 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/pdf/PdfSink.h"
+#include "engine/platform/Platform.h"
 
 namespace quorvex {
 
@@ -22,13 +25,21 @@ class PdfOutput final : public PdfSink {
     // Cross-reference entries hold ten decimal digits.
     static constexpr uint64_t kMaxFileSize = 9'999'999'999ULL;
 
+    // Puts some of the bytes into the file, as platform::writeSome does: the
+    // count written, or -1 with the error. Tests hand in one whose disk
+    // fills up before the PDF is complete.
+    using Writer = std::function<int64_t(const platform::FileHandle& file, const uint8_t* data,
+                                         std::size_t size, std::string& error)>;
+
     // Opens where a PDF named `finalPath` goes: for a regular file (or none
     // yet) a temporary file in the folder of the file it names, links
     // followed (an existing file keeps its mode and, for root, its owner when
     // it is replaced). A FIFO waits for its reader while `cancel` is unset.
-    // Throws ConversionError (output side) saying why when it cannot.
+    // Throws ConversionError (output side) saying why when it cannot. Every
+    // byte goes through `writer`.
     static std::unique_ptr<PdfOutput> create(const std::string& finalPath,
-                                             const std::atomic<bool>* cancel = nullptr);
+                                             const std::atomic<bool>* cancel = nullptr,
+                                             Writer writer = platform::writeSome);
 
     // Where the bytes go; see PdfOutput.cpp.
     class Destination;
@@ -38,7 +49,7 @@ class PdfOutput final : public PdfSink {
         friend class PdfOutput;
         CreateKey() = default;
     };
-    PdfOutput(std::unique_ptr<Destination> destination, CreateKey);
+    PdfOutput(std::unique_ptr<Destination> destination, Writer writer, CreateKey);
     ~PdfOutput() override;
     PdfOutput(const PdfOutput&) = delete;
     PdfOutput& operator=(const PdfOutput&) = delete;
@@ -63,14 +74,11 @@ class PdfOutput final : public PdfSink {
     void writeAll(const uint8_t* data, std::size_t size);
 
     std::unique_ptr<Destination> destination_;
+    Writer writer_;
     std::vector<uint8_t> buffer_;
     std::size_t buffered_ = 0;
     uint64_t position_ = 0;
     uint32_t crc32_ = 0;
 };
-
-// Test hook: makes writes on the calling thread fail with "no space left" once
-// `bytes` bytes have gone to files in total; a negative value switches it off.
-void setOutputWriteLimitForTesting(int64_t bytes);
 
 }  // namespace quorvex

@@ -18,17 +18,22 @@
 #include "engine/encode/ChunkedFlate.h"
 #include "engine/pdf/PdfOutput.h"
 #include "fixtures/TiffFixture.h"
+#include "support/FullDisk.h"
 #include "support/TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-quorvex::ConversionOutcome convert(const fs::path& input, const fs::path& output = {}) {
+// Through the engine's entry, or a converter whose PDF goes through `writer`.
+quorvex::ConversionOutcome convert(const fs::path& input, const fs::path& output = {},
+                                   quorvex::PdfOutput::Writer writer = {}) {
     quorvex::ConversionRequest request;
     request.inputPath = input.string();
     request.outputPath = output.string();
     request.info.creationDate = "fixed";
+    if (writer)
+        return quorvex::TiffToPdfConverter(std::move(writer)).convert(request);
     return quorvex::convertTiff(request);
 }
 
@@ -135,9 +140,7 @@ TEST(ConversionResult, WriteErrorFailsAndKeepsTheOldPdf) {
     support::TempDir dir;
     const auto tiff = writeSimpleTiff(dir, "scan.tif", {.width = 800, .height = 600});
     writeText(dir / "scan.pdf", "previous PDF");
-    quorvex::setOutputWriteLimitForTesting(1000);
-    const auto outcome = convert(tiff);
-    quorvex::setOutputWriteLimitForTesting(-1);
+    const auto outcome = convert(tiff, {}, support::diskFullAfter(1000));
     EXPECT_EQ(outcome.result, 0);
     EXPECT_EQ(outcome.message, "Unable to write file.");
     EXPECT_NE(outcome.detail.find("No space left on device"), std::string::npos) << outcome.detail;

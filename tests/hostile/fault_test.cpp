@@ -16,11 +16,13 @@
 #include <fstream>
 
 #include "engine/Conversion.h"
+#include "engine/TiffToPdfConverter.h"
 #include "engine/pdf/PdfOutput.h"
 #include "fixtures/TiffFixture.h"
 #include "hostile/IsolatedConversion.h"
 #include "hostile/SampleCorpus.h"
 #include "hostile/TiffPatch.h"
+#include "support/FullDisk.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -43,11 +45,15 @@ void writeText(const fs::path& path, const std::string& text) {
     out << text;
 }
 
-quorvex::ConversionOutcome convert(const fs::path& input, const fs::path& output) {
+// Through the engine's entry, or a converter whose PDF goes through `writer`.
+quorvex::ConversionOutcome convert(const fs::path& input, const fs::path& output,
+                                   quorvex::PdfOutput::Writer writer = {}) {
     quorvex::ConversionRequest request;
     request.inputPath = input.string();
     request.outputPath = output.string();
     request.info.creationDate = "D:20240101000000";
+    if (writer)
+        return quorvex::TiffToPdfConverter(std::move(writer)).convert(request);
     return quorvex::convertTiff(request);
 }
 
@@ -237,7 +243,7 @@ TEST_F(Faults, FailurePartWayLeavesNoPartialPdf) {
 }
 
 // Writes cut off after every few hundred bytes of the PDF, through the
-// engine's write hook: every stage of the document meets a full disk.
+// converter's writer: every stage of the document meets a full disk.
 TEST_F(Faults, DiskFullAtAnyPointOfThePdfFailsCleanly) {
     const fs::path input = write("mixed-4-pages.tif", work_.path());
     const fs::path output = work_ / "mixed.pdf";
@@ -249,9 +255,8 @@ TEST_F(Faults, DiskFullAtAnyPointOfThePdfFailsCleanly) {
     const uint64_t step = std::max<uint64_t>(1, full.bytesWritten / 60);
     int cases = 0;
     for (uint64_t limit = 0; limit < full.bytesWritten; limit += step, ++cases) {
-        quorvex::setOutputWriteLimitForTesting(static_cast<int64_t>(limit));
-        const quorvex::ConversionOutcome outcome = convert(input, output);
-        quorvex::setOutputWriteLimitForTesting(-1);
+        const quorvex::ConversionOutcome outcome =
+            convert(input, output, support::diskFullAfter(limit));
 
         EXPECT_FALSE(outcome.ok()) << "limit " << limit;
         EXPECT_EQ(outcome.message, "Unable to write file.") << "limit " << limit;
