@@ -1,6 +1,5 @@
 #include "app/InstanceChannel.h"
 
-#include <unistd.h>
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDeadlineTimer>
@@ -8,6 +7,8 @@
 #include <QLocalSocket>
 
 #include <utility>
+
+#include "engine/platform/Platform.h"
 
 namespace quorvex::gui {
 
@@ -29,8 +30,8 @@ QString InstanceChannel::serverName(const QProcessEnvironment& environment,
     const QByteArray where = (platform + QLatin1Char('|') + display).toUtf8();
     const QString key = QString::fromLatin1(
         QCryptographicHash::hash(where, QCryptographicHash::Sha1).toHex().left(16));
-    const QString name =
-        QStringLiteral("quorvex-tiff2pdf-%1-%2").arg(static_cast<qulonglong>(::getuid())).arg(key);
+    const QString user = QString::fromStdString(quorvex::platform::userKey());
+    const QString name = QStringLiteral("quorvex-tiff2pdf-%1-%2").arg(user, key);
     // The user's runtime folder is private to the user; without one, Qt puts
     // the socket in the temporary folder.
     const QString runtime = environment.value(QStringLiteral("XDG_RUNTIME_DIR"));

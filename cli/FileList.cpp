@@ -1,8 +1,5 @@
 #include "cli/FileList.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -24,7 +21,7 @@ class FileDescriptor {
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0)
-            ::close(fd_);
+            platform::closeDescriptor(fd_);
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -58,13 +55,8 @@ FileListRead readFileList(const std::string& source, bool nullSeparated, int sta
     FileListRead list;
     const bool fromStandardInput = source == kStandardStream;
     const FileDescriptor file(fromStandardInput ? -1 : platform::openForReading(source));
-    struct stat info {};
-    if (!fromStandardInput && (file.get() < 0 || ::fstat(file.get(), &info) != 0)) {
+    if (!fromStandardInput && file.get() < 0) {
         list.error = "cannot read the file list '" + source + "' (" + std::strerror(errno) + ")";
-        return list;
-    }
-    if (!fromStandardInput && S_ISDIR(info.st_mode)) {
-        list.error = "cannot read the file list '" + source + "' (" + std::strerror(EISDIR) + ")";
         return list;
     }
     StreamRead read =

@@ -1,9 +1,7 @@
 #include "cli/JsonReport.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -71,7 +69,7 @@ int openForAppend(const std::string& path) {
 void endPartialLine(int fd) {
     const std::optional<char> last = platform::lastByteOfRegularFile(fd);
     if (last && *last != '\n')
-        (void)!::write(fd, "\n", 1);
+        (void)platform::writeToDescriptor(fd, "\n", 1);
 }
 
 }  // namespace
@@ -137,7 +135,7 @@ JsonReport::JsonReport(const std::string& target, int standardOutput) {
 
 JsonReport::~JsonReport() {
     if (ownsFd_)
-        ::close(fd_);
+        platform::closeDescriptor(fd_);
 }
 
 void JsonReport::jobFinished(std::size_t, const JobResult& result) {
@@ -159,10 +157,8 @@ void JsonReport::writeLine(std::string line) {
     std::lock_guard lock(mutex_);
     std::size_t done = 0;
     while (done < line.size()) {
-        // write() takes an unsigned int count on Windows; a line is far shorter.
-        const auto chunk =
-            static_cast<unsigned>(std::min<std::size_t>(line.size() - done, 1u << 30));
-        const auto written = ::write(fd_, line.data() + done, chunk);
+        const int64_t written =
+            platform::writeToDescriptor(fd_, line.data() + done, line.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {

@@ -1,7 +1,5 @@
 #include "cli/StandardStreams.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -44,7 +42,7 @@ StreamRead readWholeStream(int fd, uint64_t maxBytes, const std::atomic<bool>* c
             read.error = "cancelled";
             return read;
         }
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        const int64_t n = platform::readFromDescriptor(fd, buffer.data(), buffer.size());
         if (n == 0)
             return read;
         if (n < 0) {
@@ -83,8 +81,8 @@ std::string copyFileToStream(const std::filesystem::path& file, int fd,
                 error = "cancelled";
                 break;
             }
-            // At most kChunk: fits the unsigned int count write() takes on Windows.
-            const auto written = ::write(fd, buffer.data() + done, static_cast<unsigned>(n - done));
+            const int64_t written = platform::writeToDescriptor(fd, buffer.data() + done,
+                                                                static_cast<std::size_t>(n - done));
             if (written < 0 && errno != EINTR && errno != EAGAIN)
                 error = errnoText("cannot write standard output");
             else if (written > 0)

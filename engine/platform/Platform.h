@@ -165,11 +165,19 @@ bool utcTimeOf(int64_t seconds, std::tm& utc);
 
 // ---- The command line's standard streams and arguments
 
-// Opens a file to read; a C library descriptor, or -1 with errno set.
+// Opens a file to read; a C library descriptor, or -1 with errno set
+// (EISDIR for a folder, which would only fail at the first read).
 int openForReading(const std::string& path);
 // Opens (or creates) a file to append to; a C library descriptor, or -1
 // with errno set.
 int openForAppending(const std::string& path);
+// Reads some bytes of a C library descriptor (standard input, say): the
+// count, 0 at the end, or -1 with errno set. One call, interrupted or not.
+int64_t readFromDescriptor(int fd, void* data, std::size_t size);
+// Writes some of `data` to a C library descriptor: the count written, or -1
+// with errno set. One call, interrupted or not.
+int64_t writeToDescriptor(int fd, const void* data, std::size_t size);
+void closeDescriptor(int fd);
 // The last byte of the regular file open as `fd`; nullopt when it is empty,
 // or no regular file.
 std::optional<char> lastByteOfRegularFile(int fd);
@@ -192,6 +200,13 @@ std::size_t terminalColumns(int fd);
 // blocking; true when it can, or when waiting failed for a reason the read
 // or write will name. Where streams cannot be waited on, true at once.
 bool waitReady(int fd, bool forWriting, int milliseconds);
+
+// ---- The window
+
+// Tells the users of one machine apart, the same in every session of one
+// user: the user id, or on Windows the user's name. Names the window's
+// single-instance channel.
+std::string userKey();
 
 // ---- The last resort (async-signal-safe: they only unlink and rmdir)
 

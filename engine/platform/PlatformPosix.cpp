@@ -510,11 +510,32 @@ bool utcTimeOf(int64_t seconds, std::tm& utc) {
 }
 
 int openForReading(const std::string& path) {
-    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    const int failure = ::fstat(fd, &info) != 0 ? errno : (S_ISDIR(info.st_mode) ? EISDIR : 0);
+    if (failure == 0)
+        return fd;
+    ::close(fd);
+    errno = failure;
+    return -1;
 }
 
 int openForAppending(const std::string& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+}
+
+int64_t readFromDescriptor(int fd, void* data, std::size_t size) {
+    return ::read(fd, data, size);
+}
+
+int64_t writeToDescriptor(int fd, const void* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+
+void closeDescriptor(int fd) {
+    ::close(fd);
 }
 
 std::optional<char> lastByteOfRegularFile(int fd) {
@@ -572,6 +593,10 @@ bool waitReady(int fd, bool forWriting, int milliseconds) {
     pollfd entry{fd, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
     const int ready = ::poll(&entry, 1, milliseconds);
     return ready > 0 || (ready < 0 && errno != EINTR);
+}
+
+std::string userKey() {
+    return std::to_string(::getuid());
 }
 
 }  // namespace quorvex::platform

@@ -10,8 +10,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -472,6 +474,12 @@ bool utcTimeOf(int64_t seconds, std::tm& utc) {
 }
 
 int openForReading(const std::string& path) {
+    // A folder would fail as "Permission denied"; say what it is, as on POSIX.
+    const DWORD attributes = attributesOf(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        errno = EISDIR;
+        return -1;
+    }
     return _wopen(widePath(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
@@ -480,6 +488,21 @@ int openForAppending(const std::string& path) {
     return _wopen(widePath(path).c_str(),
                   _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
                   _S_IREAD | _S_IWRITE);
+}
+
+// _read and _write take an unsigned int count.
+constexpr std::size_t kMostPerDescriptorCall = std::size_t{1} << 30;
+
+int64_t readFromDescriptor(int fd, void* data, std::size_t size) {
+    return _read(fd, data, static_cast<unsigned>(std::min(size, kMostPerDescriptorCall)));
+}
+
+int64_t writeToDescriptor(int fd, const void* data, std::size_t size) {
+    return _write(fd, data, static_cast<unsigned>(std::min(size, kMostPerDescriptorCall)));
+}
+
+void closeDescriptor(int fd) {
+    _close(fd);
 }
 
 std::optional<char> lastByteOfRegularFile(int fd) {
@@ -548,6 +571,15 @@ bool waitReady(int, bool, int) {
     // Pipes and consoles cannot be polled on Windows: the read or write
     // blocks instead, and a stop request ends it through the last resort.
     return true;
+}
+
+std::string userKey() {
+    // UNLEN characters and the terminating null.
+    std::array<wchar_t, 257> name{};
+    DWORD size = static_cast<DWORD>(name.size());
+    if (!GetUserNameW(name.data(), &size))
+        return "unknown";
+    return utf8FromWide(name.data());
 }
 
 }  // namespace quorvex::platform
