@@ -154,9 +154,10 @@ struct Frame {
     uint32_t height = 0;
     uint32_t width = 0;
     uint16_t components = 0;
-    int maxH = 1;
-    int maxV = 1;
-    int minV = 4;
+    // Sampling factors, 1 to 4 each.
+    uint32_t maxH = 1;
+    uint32_t maxV = 1;
+    uint32_t minV = 4;
     bool allOneByOne = true;
 };
 
@@ -171,8 +172,8 @@ std::optional<Frame> readFrame(Bytes sof) {
     if (sof.size() != 10 + std::size_t{3} * frame.components)
         return std::nullopt;
     for (uint16_t c = 0; c < frame.components; ++c) {
-        const int h = sof[11 + 3 * c] >> 4;
-        const int v = sof[11 + 3 * c] & 0x0F;
+        const uint32_t h = sof[11 + std::size_t{3} * c] >> 4;
+        const uint32_t v = sof[11 + std::size_t{3} * c] & 0x0Fu;
         if (h < 1 || h > 4 || v < 1 || v > 4)
             return std::nullopt;
         frame.maxH = std::max(frame.maxH, h);
@@ -236,8 +237,8 @@ std::optional<std::vector<uint8_t>> joinMany(const std::vector<Bytes>& tables,
     if (!frame || first.frameMarker == 0xC2 || first.scans.size() != 1)
         return std::nullopt;
     // A one-component scan is not interleaved: its units are 8x8 blocks.
-    const int unitWidth = frame->components == 1 ? 8 : 8 * frame->maxH;
-    const int unitHeight = frame->components == 1 ? 8 : 8 * frame->maxV;
+    const uint32_t unitWidth = frame->components == 1 ? 8 : 8 * frame->maxH;
+    const uint32_t unitHeight = frame->components == 1 ? 8 : 8 * frame->maxV;
     // With chroma sampled down vertically, readers now smooth the chroma
     // across the rows where strips meet, where libtiff, decoding each strip
     // on its own, repeats each strip's edge: those two rows differ a little

@@ -3,6 +3,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <span>
 #include <vector>
@@ -186,8 +187,10 @@ class RowConverter {
         const StoredColourMap* stored = document.page().colourMap.get();
         if (stored == nullptr || stored->entries() < entries)
             throw ConversionError::unreadable("the palette page has no colour map");
+        // No longer than the map, as checked above.
+        const auto kept = static_cast<std::ptrdiff_t>(entries);
         for (int c = 0; c < 3; ++c)
-            map_[c].assign(stored->channels[c].begin(), stored->channels[c].begin() + entries);
+            map_[c].assign(stored->channels[c].begin(), stored->channels[c].begin() + kept);
     }
 
     const DecodedLayout& layout_;

@@ -473,12 +473,12 @@ void SampleMapper::mapPixel(const double* pixel, Writer& out) const {
             return;
         }
         case MappedColour::Rgb:
-            for (int c = 0; c < 3; ++c)
+            for (std::size_t c = 0; c < 3; ++c)
                 out.put(composite(unitValue(pixel[c], plan_.limits[c]), alpha, associated));
             return;
         case MappedColour::Cmyk:
             // White paper carries no ink.
-            for (int c = 0; c < 4; ++c) {
+            for (std::size_t c = 0; c < 4; ++c) {
                 const double ink = unitValue(pixel[c], plan_.limits[c]);
                 out.put(associated ? ink : ink * alpha);
             }

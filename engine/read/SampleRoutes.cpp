@@ -118,8 +118,7 @@ void writeScanlineSamples(PageReading& reading) {
     const PageLayout& page = reading.document.page();
     const uint64_t pageBytes =
         checkedSize({checkedSize({page.height, page.width}) + 1, isColourPage(page) ? 3U : 1U});
-    const uint64_t scanlineSize =
-        static_cast<uint64_t>(std::max<tmsize_t>(TIFFScanlineSize64(tiff), 0));
+    const uint64_t scanlineSize = TIFFScanlineSize64(tiff);  // 0 when libtiff cannot tell
     const uint64_t rowBytes = scanlineRowBytes(page);
     // Cleared, and never shorter than what a row copies out of it.
     std::vector<uint8_t> row = allocateBuffer(std::max(scanlineSize, rowBytes));
@@ -207,7 +206,7 @@ void writeDecodedStrips(PageReading& reading) {
     checkedSize({static_cast<uint64_t>(stripSize), strips});
     std::vector<uint8_t> strip = allocateBuffer(static_cast<uint64_t>(stripSize));
     const PaperSamples paper(reading.document);
-    const uint64_t rowBytes = static_cast<uint64_t>(std::max<int64_t>(TIFFScanlineSize64(tiff), 1));
+    const uint64_t rowBytes = std::max<uint64_t>(TIFFScanlineSize64(tiff), 1);
 
     const uint64_t height = page.height;
     const uint64_t rowsPerStrip = page.rowsPerStrip == 0 ? height : page.rowsPerStrip;
