@@ -209,13 +209,17 @@ AlphaMode alphaModeOf(const PageLayout& page) {
     return page.alphaIsAssociated() ? AlphaMode::Associated : AlphaMode::Unassociated;
 }
 
+// Unsigned integer samples, in anything but old-style JPEG.
+bool hasDecodableSamples(const PageLayout& page) {
+    return (page.sampleFormat == SAMPLEFORMAT_UINT || page.sampleFormat == SAMPLEFORMAT_VOID) &&
+           page.compression != COMPRESSION_OJPEG;
+}
+
 }  // namespace
 
 std::optional<DecodedLayout> decodedLayoutFor(const PageLayout& page) {
-    if ((page.sampleFormat != SAMPLEFORMAT_UINT && page.sampleFormat != SAMPLEFORMAT_VOID) ||
-        page.compression == COMPRESSION_OJPEG) {
+    if (!hasDecodableSamples(page))
         return std::nullopt;
-    }
     DecodedLayout layout;
     layout.sourceBits = page.bitsPerSample == 0 ? 1 : page.bitsPerSample;
     layout.samplesPerPixel = page.samplesPerPixel;
