@@ -486,6 +486,22 @@ std::string readFile(const std::filesystem::path& path) {
     return bytes.str();
 }
 
+void setEnvironment(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    ::setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+void unsetEnvironment(const std::string& name) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), "");  // an empty value removes it
+#else
+    ::unsetenv(name.c_str());
+#endif
+}
+
 bool fileExists(const std::filesystem::path& path) {
     std::error_code ignored;
     return std::filesystem::is_regular_file(path, ignored);

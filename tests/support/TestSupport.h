@@ -97,6 +97,11 @@ ImageDiff compareImages(const RgbImage& expected, const RgbImage& actual, int to
 // Writes a binary PPM, handy for looking at a failing comparison.
 void writePpm(const std::filesystem::path& path, const RgbImage& image);
 
+// Sets or removes one of this process's environment variables (setenv and
+// unsetenv are POSIX; Windows has _putenv_s).
+void setEnvironment(const std::string& name, const std::string& value);
+void unsetEnvironment(const std::string& name);
+
 // The file's bytes. Throws when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
 
