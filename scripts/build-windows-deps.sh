@@ -127,6 +127,9 @@ build_libjpeg_turbo() {
     -DWITH_TURBOJPEG=OFF -DWITH_SIMD=OFF -DWITH_JAVA=OFF
   cmake --build "$build" -j "$jobs" --target jpeg-static >/dev/null
   install -D -m 644 "$build/libjpeg.a" "$prefix/lib/libjpeg.a"
+  # libtiff's pkg-config file requires libjpeg's: without it pkg-config
+  # answers nothing for libtiff-4, and the tests' libraries lose its headers.
+  install -D -m 644 "$build/pkgscripts/libjpeg.pc" "$prefix/lib/pkgconfig/libjpeg.pc"
   install -m 644 "$build/jconfig.h" "$1/jpeglib.h" "$1/jmorecfg.h" "$1/jerror.h" \
     "$prefix/include/"
   install -D -m 644 "$1/LICENSE.md" "$prefix/share/licenses/libjpeg-turbo/LICENSE.md"
@@ -152,6 +155,10 @@ build_tiff() {
 
 ensure_source_entry
 mkdir -p "$prefix" "$stamps"
+# Libraries built before libjpeg.pc was installed are built again.
+if [[ ! -f $prefix/lib/pkgconfig/libjpeg.pc ]]; then
+  rm -f "$stamps"/libjpeg-turbo-*
+fi
 rebuilt=0
 for pair in zlib:zlib1g-dev libdeflate:libdeflate-dev \
   libjpeg-turbo:libjpeg62-turbo-dev tiff:libtiff-dev; do

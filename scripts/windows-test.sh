@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build's test run under Wine (headless, private WINEPREFIX):
-#   1. the platform seam's Windows tests (platform_windows_test.exe);
+#   1. the platform seam's Windows tests (platform_windows_test.exe), then the
+#      engine's own tests and the fixture builder's (every other *_test.exe),
+#      JOBS of them at a time (default 2);
 #   2. every sample TIFF converted by the .exe and by the Linux build, with
 #      the creation date fixed: the PDFs must be equal byte for byte;
 #   3. the command line driven from here: names with spaces and outside
@@ -40,8 +42,34 @@ done
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 
+# The first program Wine runs boots the prefix; the tests after it share it.
 echo "windows-test: the platform seam"
 "$wine" "$windows_build/bin/platform_windows_test.exe" --gtest_brief=1 || failures=$((failures + 1))
+
+echo "windows-test: the engine's tests"
+mkdir -p "$work/logs"
+jobs=${JOBS:-2}
+running=0
+for test_exe in "$windows_build"/bin/*_test.exe; do
+  name=$(basename "$test_exe" .exe)
+  [[ $name == platform_windows_test ]] && continue
+  if [[ $running -ge $jobs ]]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  ("$wine" "$test_exe" --gtest_brief=1 >"$work/logs/$name.log" 2>&1 && touch "$work/logs/$name.ok") &
+  running=$((running + 1))
+done
+wait
+for log in "$work"/logs/*.log; do
+  name=$(basename "$log" .log)
+  if [[ -f $work/logs/$name.ok ]]; then
+    pass "$name: $(grep -o '[0-9]* tests\? from' "$log" | head -n 1 | cut -d' ' -f1) cases"
+  else
+    grep -v '^Running main' "$log" || true
+    fail "$name"
+  fi
+done
 
 echo "windows-test: the same bytes as the Linux build"
 mkdir -p "$work/samples" "$work/linux" "$work/windows"

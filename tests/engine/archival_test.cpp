@@ -67,12 +67,14 @@ TEST(ArchivalMetadata, XmpRepeatsTheDocumentInformation) {
     EXPECT_EQ(between(xmp, "<xmp:ModifyDate>", "<"), "2024-05-01T14:30:00+02:00");
     EXPECT_EQ(between(xmp, "<pdfaid:part>", "<"), "2");
     EXPECT_EQ(between(xmp, "<pdfaid:conformance>", "<"), "B");
+#ifndef _WIN32  // qpdf and poppler run on Linux only
     // Poppler reads the same title from the information dictionary.
     EXPECT_NE(support::runCommand({"pdfinfo", outcome.outputPath})
                   .out.find("Title:           Rechnung & Lieferschein"),
               std::string::npos);
     const auto check = support::qpdfCheck(outcome.outputPath);
     EXPECT_TRUE(check.ok) << check.output;
+#endif
 }
 
 TEST(ArchivalMetadata, XmpDatesFromPdfDates) {
@@ -144,8 +146,10 @@ TEST(OutputIntent, GivenCmykProfileIsTheIntentAndRgbPagesNameSrgb) {
     EXPECT_NE(pdf.find("/ColorSpace [ /ICCBased "), std::string::npos);
     EXPECT_EQ(pdf.find("/DeviceRGB"), std::string::npos);
     EXPECT_NE(pdf.find("/ColorSpace /DeviceCMYK"), std::string::npos);
+#ifndef _WIN32  // qpdf runs on Linux only
     const auto check = support::qpdfCheck(outcome.outputPath);
     EXPECT_TRUE(check.ok) << check.output;
+#endif
 }
 
 }  // namespace

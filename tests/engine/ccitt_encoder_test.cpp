@@ -58,7 +58,8 @@ uint32_t group3Options(const Case& c) {
 
 // A one-strip min-is-white TIFF around the coded data, as a fax file holds it.
 void wrapInTiff(const fs::path& path, const Case& c, std::vector<uint8_t> data) {
-    std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(TIFFOpen(path.c_str(), "w"), &TIFFClose);
+    std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(TIFFOpen(path.string().c_str(), "w"),
+                                                     &TIFFClose);
     ASSERT_TRUE(tiff);
     TIFF* t = tiff.get();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, c.width);
@@ -85,6 +86,8 @@ std::shared_ptr<const std::vector<uint8_t>> stripFile(const Case& c,
     return std::make_shared<const std::vector<uint8_t>>(quorvex::faxStripFile(page, {data}));
 }
 
+#ifndef _WIN32
+// Only MuPDF reads it.
 void writePdf(const fs::path& path, const Case& c, const std::vector<uint8_t>& data) {
     const int k = c.group == CcittGroup::Group4 ? -1 : c.group == CcittGroup::Group3TwoD ? 1 : 0;
     const std::string entries =
@@ -95,6 +98,7 @@ void writePdf(const fs::path& path, const Case& c, const std::vector<uint8_t>& d
     std::ofstream(path, std::ios::binary) << support::singleImagePdf(
         c.width, c.height, entries, std::string(data.begin(), data.end()));
 }
+#endif
 
 std::string caseName(const ::testing::TestParamInfo<Case>& tested) {
     return tested.param.name;
@@ -122,9 +126,11 @@ TEST_P(CcittEncoderRoundTrip, DecodesToTheSameBitmapInLibtiffAndMupdf) {
     document.openMemory(strip, "strip");
     EXPECT_TRUE(quorvex::faxStripDecodesCleanly(document));
 
+#ifndef _WIN32  // MuPDF runs on Linux only
     writePdf(dir / "coded.pdf", c, data);
     EXPECT_TRUE(support::imagesMatch(
         expected, support::renderPdfPage(dir / "coded.pdf", 0, c.width, c.height), 0));
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(

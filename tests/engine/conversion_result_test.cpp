@@ -1,9 +1,11 @@
 // Results, messages and what stays on disk for every way a conversion ends.
 #include <gtest/gtest.h>
+#include <tiffio.h>
+#ifndef _WIN32
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <tiffio.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <filesystem>
@@ -71,6 +73,8 @@ TEST(ConversionResult, SuccessWritesThePdfBesideTheTiff) {
     EXPECT_EQ(leftovers(dir.path(), {"scan.tif"}), std::vector<std::string>{"scan.pdf"});
 }
 
+#ifndef _WIN32
+// Windows files have no mode bits and no umask.
 TEST(ConversionResult, FinishedPdfHasPlainFilePermissions) {
     support::TempDir dir;
     const auto tiff = writeSimpleTiff(dir, "scan.tif");
@@ -82,13 +86,21 @@ TEST(ConversionResult, FinishedPdfHasPlainFilePermissions) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::others_read);
 }
+#endif
 
 TEST(ConversionResult, MissingFileCannotBeOpened) {
     support::TempDir dir;
     const auto outcome = convert(dir / "absent.tif");
     EXPECT_EQ(outcome.result, -1);
     EXPECT_EQ(outcome.message, "Unable to open file.");
+#ifdef _WIN32
+    // The system's own words, which Windows' versions and Wine word
+    // differently: some, and not the bare number of a code it has no text for.
+    EXPECT_FALSE(outcome.detail.empty());
+    EXPECT_EQ(outcome.detail.rfind("error ", 0), std::string::npos) << outcome.detail;
+#else
     EXPECT_EQ(outcome.detail, "No such file or directory");
+#endif
     EXPECT_TRUE(leftovers(dir.path(), {}).empty());
 }
 
@@ -148,6 +160,8 @@ TEST(ConversionResult, WriteErrorFailsAndKeepsTheOldPdf) {
     EXPECT_EQ(leftovers(dir.path(), {"scan.tif", "scan.pdf"}), std::vector<std::string>{});
 }
 
+#ifndef _WIN32
+// Mounting a small file system is Linux only.
 // A real full file system, where the test may mount one.
 TEST(ConversionResult, FullDiskFailsCleanly) {
     support::TempDir dir;
@@ -166,6 +180,7 @@ TEST(ConversionResult, FullDiskFailsCleanly) {
     EXPECT_EQ(outcome.message, "Unable to write file.");
     EXPECT_TRUE(fs::is_empty(small));
 }
+#endif
 
 TEST(ConversionResult, CancelledRunLeavesNothingBehind) {
     support::TempDir dir;
@@ -190,20 +205,21 @@ TEST(ConversionResult, PlainEntryReturnsTheResultCode) {
     support::TempDir dir;
     const auto tiff = writeSimpleTiff(dir, "scan.tif");
     const std::string out = (dir / "named.pdf").string();
-    EXPECT_EQ(TiffToPdf(tiff.c_str(), out.c_str(), "c", nullptr, "a", "p", "t", "s", "k"), 1);
+    EXPECT_EQ(TiffToPdf(tiff.string().c_str(), out.c_str(), "c", nullptr, "a", "p", "t", "s", "k"),
+              1);
     EXPECT_TRUE(fs::exists(out));
-    EXPECT_EQ(
-        TiffToPdf((dir / "absent.tif").c_str(), nullptr, "c", nullptr, "a", "p", "t", "s", "k"),
-        -1);
+    EXPECT_EQ(TiffToPdf((dir / "absent.tif").string().c_str(), nullptr, "c", nullptr, "a", "p", "t",
+                        "s", "k"),
+              -1);
 }
 
 TEST(ConversionResult, ConverterKeepsTheReasonInItsMessageText) {
     support::TempDir dir;
     const auto tiff = writeSimpleTiff(dir, "print.tif", {.photometric = PHOTOMETRIC_SEPARATED});
     quorvex::TiffToPdfConverter converter;
-    EXPECT_EQ(
-        converter.convertTiffToPdf(tiff.c_str(), nullptr, "c", nullptr, "a", "p", "t", "s", "k"),
-        0);
+    EXPECT_EQ(converter.convertTiffToPdf(tiff.string().c_str(), nullptr, "c", nullptr, "a", "p",
+                                         "t", "s", "k"),
+              0);
     EXPECT_STREQ(converter.messageText, "CMYK File Format not accepted");
 }
 
@@ -285,10 +301,14 @@ TEST(ParallelPages, OutputIsTheSameWhateverTheThreads) {
             EXPECT_TRUE(convertWithThreads(tiff, dir / "many.pdf", threads, compact) == single)
                 << threads << " threads" << (compact ? ", compact" : "");
         }
+#ifndef _WIN32  // qpdf runs on Linux only
         EXPECT_TRUE(support::qpdfCheck(dir / "one.pdf").ok);
+#endif
     }
 }
 
+#ifndef _WIN32
+// Drawn by MuPDF, which runs on Linux only.
 // The standard profile splits the large pages of any file into pieces on
 // every thread: the same bytes for any number of threads but one, which
 // writes each page as one stream, drawn the same.
@@ -314,7 +334,10 @@ TEST(ParallelPages, PagesInPiecesAreTheSameWhateverTheThreads) {
         EXPECT_TRUE(support::imagesMatch(drawn("one.pdf"), drawn("two.pdf"), 0)) << page;
     }
 }
+#endif
 
+#ifndef _WIN32
+// Inflated by qpdf, which runs on Linux only.
 // The page of a one-page file, past kPiecedStreamBytes, is compressed in
 // pieces by whichever threads are free: the same bytes for any number of
 // threads, and qpdf inflates them to the page's samples.
@@ -331,7 +354,8 @@ TEST(ParallelPages, OnePageInPiecesIsTheSameWhateverTheThreads) {
     const auto image = support::runCommand(
         {"qpdf", "--show-object=7", "--filtered-stream-data", (dir / "many.pdf").string()});
     ASSERT_TRUE(image.succeeded()) << image.err;
-    std::unique_ptr<TIFF, decltype(&TIFFClose)> source(TIFFOpen(tiff.c_str(), "r"), &TIFFClose);
+    std::unique_ptr<TIFF, decltype(&TIFFClose)> source(TIFFOpen(tiff.string().c_str(), "r"),
+                                                       &TIFFClose);
     std::string samples(static_cast<std::size_t>(side) * side, '\0');
     for (uint32_t strip = 0, at = 0; strip < TIFFNumberOfStrips(source.get()); ++strip) {
         const tmsize_t read = TIFFReadEncodedStrip(source.get(), strip, samples.data() + at,
@@ -341,6 +365,7 @@ TEST(ParallelPages, OnePageInPiecesIsTheSameWhateverTheThreads) {
     }
     EXPECT_TRUE(image.out.compare(0, samples.size(), samples) == 0);
 }
+#endif
 
 TEST(ParallelPages, CancellingMidwayStopsEveryWorker) {
     support::TempDir dir;

@@ -61,6 +61,8 @@ TEST(DecodedPath, CmykPageAfterTheFirstHasFourComponents) {
     EXPECT_NE(image.find("/BitsPerComponent 8\r"), std::string::npos) << image;
 }
 
+#ifndef _WIN32
+// Poppler runs on Linux only.
 // Pixel bytes of a one-row rendering by poppler (MuPDF here lacks the colour
 // management its Lab conversion needs).
 std::vector<int> popplerRow(const fs::path& pdf, const support::TempDir& dir, int width) {
@@ -76,6 +78,7 @@ std::vector<int> popplerRow(const fs::path& pdf, const support::TempDir& dir, in
         values.push_back(static_cast<uint8_t>(ppm[i]));
     return values;
 }
+#endif
 
 // CIE Lab goes into a PDF Lab colour space with a* and b* made unsigned:
 // neutral colours show as greys that lighten with L*.
@@ -100,6 +103,7 @@ TEST(DecodedPath, CieLabNeutralsShowAsGreys) {
         pdf, std::regex("/ColorSpace \\[ /Lab << /WhitePoint \\[ 0\\.950\\d 1 "
                         "1\\.08\\d\\d \\] /Range \\[ -128 127 -128 127 \\] >> \\]\r")))
         << objectText(pdf, 7);
+#ifndef _WIN32  // drawn by poppler
     const std::vector<int> all = popplerRow(outcome.outputPath, dir, 40);
     ASSERT_EQ(all.size(), 120U);
     std::vector<int> row;
@@ -116,6 +120,7 @@ TEST(DecodedPath, CieLabNeutralsShowAsGreys) {
     }
     EXPECT_LE(row[0], 5);
     EXPECT_GE(row[9], 250);
+#endif
 }
 
 // Sample formats no route draws are refused with a reason that names them.

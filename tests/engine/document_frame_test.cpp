@@ -118,6 +118,8 @@ TEST(DocumentFrame, LinesEndWithCarriageReturnsOutsideStreams) {
     }
 }
 
+#ifndef _WIN32
+// qpdf and poppler run on Linux only.
 TEST(DocumentFrame, ReadersAcceptTheFile) {
     support::TempDir dir;
     const auto pdf = convertPages(dir, 3);
@@ -125,6 +127,7 @@ TEST(DocumentFrame, ReadersAcceptTheFile) {
     EXPECT_TRUE(check.ok) << check.output;
     EXPECT_EQ(support::pdfPageCount(pdf), 3);
 }
+#endif
 
 // The standard profile's header and identifier.
 
@@ -176,12 +179,14 @@ TEST_P(StandardHeader, NamesTheLowestVersionAndABinaryLine) {
     EXPECT_EQ(comment.back(), '\r');
     for (const char byte : comment.substr(1, 4))
         EXPECT_GT(static_cast<unsigned char>(byte), 127);
+#ifndef _WIN32  // qpdf and poppler run on Linux only
     const auto info = support::runCommand({"pdfinfo", outcome.outputPath});
     EXPECT_NE(info.out.find("PDF version:     " + version.header.substr(5) + "\n"),
               std::string::npos)
         << info.out;
     const auto check = support::qpdfCheck(outcome.outputPath);
     EXPECT_TRUE(check.ok) << check.output;
+#endif
 }
 
 fixtures::PageRecipe sixteenBit(uint16_t photometric) {
@@ -228,10 +233,10 @@ TEST(StandardIdentifier, EqualInputsGiveEqualFilesAndOtherInformationAnotherId) 
 
 TEST(StandardIdentifier, SourceDateEpochIsTheDefaultCreationDateInUtc) {
     support::TempDir dir;
-    ::setenv("SOURCE_DATE_EPOCH", "1714564800", 1);  // 2024-05-01 12:00:00 UTC
+    support::setEnvironment("SOURCE_DATE_EPOCH", "1714564800");  // 2024-05-01 12:00:00 UTC
     const auto first = convertStandard(dir, "first", {{}}, {});
     const auto again = convertStandard(dir, "again", {{}}, {});
-    ::unsetenv("SOURCE_DATE_EPOCH");
+    support::unsetEnvironment("SOURCE_DATE_EPOCH");
     ASSERT_TRUE(first.ok() && again.ok());
     const std::string bytes = support::readFile(first.outputPath);
     EXPECT_NE(bytes.find("/CreationDate (D:20240501120000Z)"), std::string::npos);

@@ -226,11 +226,11 @@ TEST(CreationDate, PdfDateInLocalTime) {
         {"XST+03", "D:20070305090000-03'00'"},
     };
     for (const auto& [zone, expected] : zones) {
-        ::setenv("TZ", zone, 1);
+        support::setEnvironment("TZ", zone);
         ::tzset();
         EXPECT_EQ(quorvex::formatCreationDate(1173096000), expected) << zone;
     }
-    ::setenv("TZ", "UTC", 1);
+    support::setEnvironment("TZ", "UTC");
     ::tzset();
 }
 

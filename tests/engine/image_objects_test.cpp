@@ -33,7 +33,7 @@ struct TiffCloser {
 // The coded bytes of every strip of one page, joined, as libtiff's raw reader
 // hands them out.
 std::string rawStrips(const std::filesystem::path& path, int page) {
-    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "r"));
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.string().c_str(), "r"));
     if (!tiff || !TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(page))) {
         throw std::runtime_error("cannot read " + path.string());
     }

@@ -34,7 +34,8 @@ struct JpegPage {
 };
 
 JpegPage readJpegPage(const fs::path& path) {
-    std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(TIFFOpen(path.c_str(), "r"), &TIFFClose);
+    std::unique_ptr<TIFF, decltype(&TIFFClose)> tiff(TIFFOpen(path.string().c_str(), "r"),
+                                                     &TIFFClose);
     if (!tiff)
         throw std::runtime_error("cannot open " + path.string());
     TIFF* t = tiff.get();
@@ -63,6 +64,8 @@ struct Case {
     PageRecipe page;
 };
 
+#ifndef _WIN32
+// Only the readers' drawings have seams to mask.
 // Chroma sampled down vertically is smoothed across strip boundaries once the
 // strips are one scan, where libtiff repeats each strip's edge: the rows on
 // either side of a boundary are left out of the comparison for such pages.
@@ -77,6 +80,7 @@ void maskStripSeams(const JpegPage& page, support::RgbImage& a, support::RgbImag
         }
     }
 }
+#endif
 
 PageRecipe jpeg(uint16_t photometric, uint32_t rowsPerStrip,
                 std::optional<fixtures::Subsampling> subsampling = std::nullopt) {
@@ -111,6 +115,7 @@ TEST_P(JpegJoin, JoinedStreamDrawsLikeLibtiffsDecode) {
     std::ofstream(pdf, std::ios::binary) << support::singleImagePdf(
         page.shape.width, page.shape.height, entries, std::string(joined->begin(), joined->end()));
 
+#ifndef _WIN32  // MuPDF and poppler run on Linux only
     support::RgbImage expected = support::decodeTiffPage(tiff, 0);
     for (const auto renderer : {support::Renderer::MuPdf, support::Renderer::Poppler}) {
         support::RgbImage drawn =
@@ -119,6 +124,7 @@ TEST_P(JpegJoin, JoinedStreamDrawsLikeLibtiffsDecode) {
         EXPECT_TRUE(support::imagesMatch(expected, drawn, 2))
             << (renderer == support::Renderer::MuPdf ? "MuPDF" : "Poppler");
     }
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <fstream>
 #include <utility>
@@ -23,15 +25,16 @@ using quorvex::TiffDocument;
 
 namespace {
 
-fs::path writePages(const support::TempDir& dir, const std::vector<fixtures::PageRecipe>& pages) {
+std::string writePages(const support::TempDir& dir,
+                       const std::vector<fixtures::PageRecipe>& pages) {
     const fs::path path = dir / "doc.tif";
     fixtures::writeTiff(path, pages);
-    return path;
+    return path.string();
 }
 
 // Offset of directory `index`'s entry count, as libtiff finds it.
 uint64_t directoryOffset(const fs::path& path, tdir_t index) {
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    TIFF* tiff = TIFFOpen(path.string().c_str(), "r");
     TIFFSetDirectory(tiff, index);
     const uint64_t offset = TIFFCurrentDirOffset(tiff);
     TIFFClose(tiff);
@@ -60,7 +63,7 @@ TEST(TiffDocument, UnreadableDirectoryEndsTheCount) {
     // A directory claiming no entries cannot be read.
     overwrite(path, directoryOffset(path, 2), std::string("\0\0", 2));
     TiffDocument document;
-    document.open(path);
+    document.open(path.string());
     EXPECT_EQ(document.getPageCount(), 2);
     EXPECT_EQ(
         document.truncation().rfind("the file ends after page 2: directory 3 cannot be read", 0),
@@ -74,7 +77,7 @@ TEST(TiffDocument, DirectoryChainThatLoopsIsCountedOnce) {
     // Point the second directory's next-directory link back at the first.
     const uint64_t second = directoryOffset(path, 1);
     const uint64_t first = directoryOffset(path, 0);
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    TIFF* tiff = TIFFOpen(path.string().c_str(), "r");
     TIFFSetDirectory(tiff, 1);
     uint16_t entries = 0;
     TIFFClose(tiff);
@@ -87,7 +90,7 @@ TEST(TiffDocument, DirectoryChainThatLoopsIsCountedOnce) {
     overwrite(path, second + 2 + 12ULL * entries,
               std::string(reinterpret_cast<const char*>(&link), 4));
     TiffDocument document;
-    document.open(path);
+    document.open(path.string());
     EXPECT_EQ(document.getPageCount(), 2);
     EXPECT_EQ(document.truncation(), "the page chain loops back after page 2");
 }
@@ -198,7 +201,7 @@ TEST(TiffDocument, MissingPhotometricReadsAsLibtiffDoes) {
     support::TempDir dir;
     const fs::path path = dir / "nophotometric.tif";
     for (const uint16_t samples : {uint16_t{1}, uint16_t{3}}) {
-        TIFF* tiff = TIFFOpen(path.c_str(), "w");
+        TIFF* tiff = TIFFOpen(path.string().c_str(), "w");
         TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 4);
         TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 2);
         TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
@@ -208,7 +211,7 @@ TEST(TiffDocument, MissingPhotometricReadsAsLibtiffDoes) {
             TIFFWriteScanline(tiff, const_cast<uint8_t*>(row.data()), y, 0);
         TIFFClose(tiff);
         TiffDocument document;
-        document.open(path);
+        document.open(path.string());
         EXPECT_TRUE(document.page().photometricMissing);
         EXPECT_EQ(document.page().photometric,
                   samples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
@@ -219,7 +222,7 @@ TEST(TiffDocument, NotATiffFailsToOpen) {
     support::TempDir dir;
     std::ofstream(dir / "text.tif") << "plain text";
     TiffDocument document;
-    EXPECT_THROW(document.open(dir / "text.tif"), quorvex::ConversionError);
+    EXPECT_THROW(document.open((dir / "text.tif").string()), quorvex::ConversionError);
     EXPECT_FALSE(document.diagnostics().text().empty());
 }
 
@@ -227,6 +230,14 @@ TEST(TiffDocument, NotATiffFailsToOpen) {
 // FIFO without a writer would otherwise wait for ever.
 TEST(TiffDocument, RefusesWhatIsNotARegularFile) {
     support::TempDir dir;
+    fs::create_directory(dir / "folder.tif");
+#ifdef _WIN32
+    // No FIFOs or sockets among Windows files; NUL is its null device.
+    const std::vector<std::pair<fs::path, std::string>> cases = {
+        {"NUL", "not a regular file (character device)"},
+        {dir / "folder.tif", "it is a folder"},
+    };
+#else
     ASSERT_EQ(::mkfifo((dir / "fifo.tif").c_str(), 0600), 0);
     const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
@@ -234,24 +245,26 @@ TEST(TiffDocument, RefusesWhatIsNotARegularFile) {
     const std::string socketPath = (dir / "socket.tif").string();
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    fs::create_directory(dir / "folder.tif");
     const std::vector<std::pair<fs::path, std::string>> cases = {
         {dir / "fifo.tif", "not a regular file (FIFO)"},
         {dir / "socket.tif", "not a regular file (socket)"},
         {"/dev/null", "not a regular file (character device)"},
         {dir / "folder.tif", "it is a folder"},
     };
+#endif
     for (const auto& [path, reason] : cases) {
         TiffDocument document;
         try {
-            document.open(path);
+            document.open(path.string());
             ADD_FAILURE() << path << " was opened";
         } catch (const quorvex::ConversionError& error) {
             EXPECT_EQ(error.detail(), reason) << path;
             EXPECT_EQ(error.kind(), quorvex::FailureKind::InputUnreadable);
         }
     }
+#ifndef _WIN32
     ::close(sock);
+#endif
 }
 
 TEST(TiffDocument, PaletteRamps) {
@@ -307,7 +320,7 @@ TEST_P(FaxStripFileRoundTrip, DecodesToThePagesPixels) {
     support::TempDir dir;
     const fs::path source = writePages(dir, {GetParam()});
     TiffDocument document;
-    document.open(source);
+    document.open(source.string());
     const auto strips = quorvex::readFaxStrips(document);
     ASSERT_TRUE(strips.has_value());
     EXPECT_EQ(strips->size(), document.page().strips);

@@ -2,7 +2,8 @@
 
 // Helpers for tests that check PDFs with real readers (qpdf, poppler's
 // pdfinfo and pdfimages, MuPDF's mutool) and compare pixels with libtiff's own
-// decode.
+// decode. The readers are run from TestProcesses.cpp, on Linux only; the
+// rest (TestSupport.cpp) builds for Windows too.
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,8 @@
 
 namespace support {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it
-// when the object goes away.
+// A fresh directory under $TMPDIR (or /tmp; the user's temporary folder on
+// Windows), removed with everything in it when the object goes away.
 class TempDir {
   public:
     explicit TempDir(const std::string& prefix = "quorvex-test");
@@ -32,37 +33,6 @@ class TempDir {
     std::filesystem::path path_;
 };
 
-struct CommandResult {
-    int exitCode = -1;      // -1 when the process did not exit normally
-    int signal = 0;         // the signal that ended it, 0 if none
-    bool timedOut = false;  // killed with SIGKILL after the timeout
-    std::string out;
-    std::string err;
-
-    bool succeeded() const { return exitCode == 0 && signal == 0 && !timedOut; }
-    // "exit 3" / "signal 9" / "timed out", for messages.
-    std::string statusText() const;
-};
-
-// Runs argv[0] (looked up in PATH) with the arguments, without a shell.
-// stdinText, when given, is written to the child's standard input; otherwise
-// the child reads /dev/null. Throws std::runtime_error when the program cannot
-// be started.
-CommandResult runCommand(const std::vector<std::string>& argv,
-                         const std::optional<std::string>& stdinText = std::nullopt,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(60));
-
-struct QpdfCheck {
-    bool ok = false;  // qpdf --check exited 0: no errors and no warnings
-    int exitCode = -1;
-    std::string output;  // stdout and stderr of qpdf
-};
-// Exit code 3 (warnings only) counts as a failure; the warnings are in output.
-QpdfCheck qpdfCheck(const std::filesystem::path& pdf);
-
-// The page count pdfinfo reports. Throws when pdfinfo fails.
-int pdfPageCount(const std::filesystem::path& pdf);
-
 struct RgbImage {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -72,17 +42,6 @@ struct RgbImage {
         return rgb.data() + (static_cast<size_t>(y) * width + x) * 3;
     }
 };
-
-// Renders one page (counted from 0) with `mutool draw -N -f -w W -h H -c rgb`
-// (no colour management, stretched to exactly W x H pixels). For a page whose
-// image fills it, W x H equal to the image's pixel size maps image pixels
-// one to one onto output pixels. Throws on failure.
-// With Renderer::Poppler the page is drawn by `pdftoppm` without
-// anti-aliasing, four times as large, and the centre of each pixel's block
-// taken (Poppler smooths image edges at 1:1).
-enum class Renderer { MuPdf, Poppler };
-RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t width,
-                       uint32_t height, Renderer renderer = Renderer::MuPdf);
 
 // A one-page PDF showing one image XObject over the whole page, one unit per
 // pixel. `entries` are the image dictionary's entries besides /Type,
@@ -138,6 +97,63 @@ ImageDiff compareImages(const RgbImage& expected, const RgbImage& actual, int to
 // Writes a binary PPM, handy for looking at a failing comparison.
 void writePpm(const std::filesystem::path& path, const RgbImage& image);
 
+// Sets or removes one of this process's environment variables (setenv and
+// unsetenv are POSIX; Windows has _putenv_s).
+void setEnvironment(const std::string& name, const std::string& value);
+void unsetEnvironment(const std::string& name);
+
+// The file's bytes. Throws when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
+bool fileExists(const std::filesystem::path& path);
+
+#ifndef _WIN32
+// Running other programs and switching users are POSIX here: the Windows
+// build of the tests has none of these, and its cases that need them are
+// left out where they are written.
+
+struct CommandResult {
+    int exitCode = -1;      // -1 when the process did not exit normally
+    int signal = 0;         // the signal that ended it, 0 if none
+    bool timedOut = false;  // killed with SIGKILL after the timeout
+    std::string out;
+    std::string err;
+
+    bool succeeded() const { return exitCode == 0 && signal == 0 && !timedOut; }
+    // "exit 3" / "signal 9" / "timed out", for messages.
+    std::string statusText() const;
+};
+
+// Runs argv[0] (looked up in PATH) with the arguments, without a shell.
+// stdinText, when given, is written to the child's standard input; otherwise
+// the child reads /dev/null. Throws std::runtime_error when the program cannot
+// be started.
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         const std::optional<std::string>& stdinText = std::nullopt,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+struct QpdfCheck {
+    bool ok = false;  // qpdf --check exited 0: no errors and no warnings
+    int exitCode = -1;
+    std::string output;  // stdout and stderr of qpdf
+};
+// Exit code 3 (warnings only) counts as a failure; the warnings are in output.
+QpdfCheck qpdfCheck(const std::filesystem::path& pdf);
+
+// The page count pdfinfo reports. Throws when pdfinfo fails.
+int pdfPageCount(const std::filesystem::path& pdf);
+
+// Renders one page (counted from 0) with `mutool draw -N -f -w W -h H -c rgb`
+// (no colour management, stretched to exactly W x H pixels). For a page whose
+// image fills it, W x H equal to the image's pixel size maps image pixels
+// one to one onto output pixels. Throws on failure.
+// With Renderer::Poppler the page is drawn by `pdftoppm` without
+// anti-aliasing, four times as large, and the centre of each pixel's block
+// taken (Poppler smooths image edges at 1:1).
+enum class Renderer { MuPdf, Poppler };
+RgbImage renderPdfPage(const std::filesystem::path& pdf, int pageIndex, uint32_t width,
+                       uint32_t height, Renderer renderer = Renderer::MuPdf);
+
 // One row of `pdfimages -list`.
 struct PdfImageInfo {
     int page = 0;
@@ -157,14 +173,11 @@ struct PdfImageInfo {
 // Throws when pdfimages fails or prints a row it cannot read.
 std::vector<PdfImageInfo> extractImageInfo(const std::filesystem::path& pdf);
 
-// The file's bytes. Throws when it cannot be read.
-std::string readFile(const std::filesystem::path& path);
-
 // Runs `body` as a user without privileges (nobody) in a child process when
 // the tests run as root, so checks of permission denials run everywhere;
 // otherwise runs it here. Returns what the body returns; throws when the
 // child cannot drop its privileges or dies.
 std::string runUnprivileged(const std::function<std::string()>& body);
-bool fileExists(const std::filesystem::path& path);
+#endif  // _WIN32
 
 }  // namespace support
