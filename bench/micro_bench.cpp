@@ -169,8 +169,7 @@ void BM_PaletteText(benchmark::State& state) {
     document.open(file.path());
     std::size_t length = 0;
     for (auto _ : state) {
-        const std::string text =
-            quorvex::ColourSpace::indexed(document.page()).text();
+        const std::string text = quorvex::ColourSpace::indexed(document.page()).text();
         length = text.size();
         benchmark::DoNotOptimize(text.data());
     }
