@@ -117,11 +117,4 @@ std::unique_ptr<SampleSink> makeZlibSink(PdfSink& out, int level, const std::ato
     return std::make_unique<FlateSink>(out, level, cancel);
 }
 
-void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding,
-                     int level) {
-    auto sink = makeStreamSink(out, encoding, level);
-    sink->append(data, size);
-    sink->finish();
-}
-
 }  // namespace quorvex

@@ -34,8 +34,4 @@ std::unique_ptr<SampleSink> makeStreamSink(PdfSink& out, StreamEncoding encoding
 std::unique_ptr<SampleSink> makeZlibSink(PdfSink& out, int level,
                                          const std::atomic<bool>* cancel = nullptr);
 
-// Writes one buffer as a whole stream.
-void writeStreamData(PdfSink& out, const uint8_t* data, std::size_t size, StreamEncoding encoding,
-                     int level = kDefaultFlateLevel);
-
 }  // namespace quorvex

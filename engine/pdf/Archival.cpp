@@ -13,10 +13,6 @@
 namespace quorvex {
 namespace {
 
-unsigned long asLong(uint64_t value) {
-    return static_cast<unsigned long>(value);
-}
-
 std::string fourBytes(const std::vector<uint8_t>& bytes, std::size_t at) {
     return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                        bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
@@ -72,7 +68,7 @@ std::string xmlEscaped(const std::string& text) {
 }
 
 void writeProfileStream(PdfSink& out, std::span<const uint8_t> profile, int components) {
-    out.print("<<\r/N %d\r/Length %lu\r>>\rstream\r\n", components, asLong(profile.size()));
+    out.print("<<\r/N %d\r/Length %llu\r>>\rstream\r\n", components, pdfNumber(profile.size()));
     out.write(profile.data(), profile.size());
     out.write("\r\nendstream\rendobj\r");
 }
@@ -209,8 +205,8 @@ std::string xmpPacket(const DocumentInfo& info, ArchivalLevel level) {
 void writeArchivalObject(PdfSink& out, uint64_t number, const ArchivalObjects& numbers,
                          const OutputIntent& intent, const std::string& xmp) {
     if (number == numbers.metadata) {
-        out.print("<<\r/Type /Metadata\r/Subtype /XML\r/Length %lu\r>>\rstream\r\n",
-                  asLong(xmp.size()));
+        out.print("<<\r/Type /Metadata\r/Subtype /XML\r/Length %llu\r>>\rstream\r\n",
+                  pdfNumber(xmp.size()));
         out.write(xmp);
         out.write("\r\nendstream\rendobj\r");
     } else if (number == numbers.intentProfile && intent.kind == OutputIntent::Kind::Cmyk) {

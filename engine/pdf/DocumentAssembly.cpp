@@ -54,13 +54,9 @@ DocumentInfo datedInfo(const DocumentInfo& info, const ConversionOptions& option
     return dated;
 }
 
-unsigned long asLong(uint64_t value) {
-    return static_cast<unsigned long>(value);
-}
-
 void beginObject(PdfOutput& out, PdfObjectTable& table, uint64_t number) {
     table.place(number, out.position());
-    out.print("%lu 0 obj\r", asLong(number));
+    out.print("%llu 0 obj\r", pdfNumber(number));
 }
 
 // What a page's objects need to know of it besides its numbers.
@@ -482,13 +478,13 @@ void writeCrossReference(PdfOutput& out, const PdfObjectTable& table,
         throw std::logic_error("PDF objects were numbered but not written");
     const uint64_t xref = out.position();
     out.write("xref\r");
-    out.print("0 %lu\r", asLong(table.count() + 1));
+    out.print("0 %llu\r", pdfNumber(table.count() + 1));
     out.write("0000000000 65535 f \r");
     std::string entries;
     entries.reserve(table.count() * 20);
     for (uint64_t number = 1; number <= table.count(); ++number) {
         char entry[32];
-        std::snprintf(entry, sizeof entry, "%010lu 00000 n \r", asLong(table.position(number)));
+        std::snprintf(entry, sizeof entry, "%010llu 00000 n \r", pdfNumber(table.position(number)));
         entries += entry;
     }
     out.write(entries);
@@ -500,13 +496,13 @@ void writeCrossReference(PdfOutput& out, const PdfObjectTable& table,
     }
     out.write("trailer\r");
     out.write("<<\r");
-    out.print("/Size %lu\r", asLong(table.count() + 1));
-    out.print("/Root %lu 0 R\r", asLong(numbers.catalog));
-    out.print("/Info %lu 0 R\r", asLong(numbers.info));
+    out.print("/Size %llu\r", pdfNumber(table.count() + 1));
+    out.print("/Root %llu 0 R\r", pdfNumber(numbers.catalog));
+    out.print("/Info %llu 0 R\r", pdfNumber(numbers.info));
     out.write(identity);
     out.write(">>\r");
     out.write("startxref\r");
-    out.print("%lu\r", asLong(xref));
+    out.print("%llu\r", pdfNumber(xref));
     out.write("%%EOF\r");
 }
 

@@ -15,13 +15,9 @@
 namespace quorvex {
 namespace {
 
-unsigned long asLong(uint64_t value) {
-    return static_cast<unsigned long>(value);
-}
-
 std::string contentText(const PageGeometry& geometry, uint32_t imageName) {
     char name[40];
-    std::snprintf(name, sizeof name, "/Im%lu Do\r", static_cast<unsigned long>(imageName));
+    std::snprintf(name, sizeof name, "/Im%llu Do\r", pdfNumber(imageName));
     return "q\r" + geometry.matrixText() + name + "Q\r";
 }
 
@@ -157,7 +153,7 @@ void writeCatalogObject(PdfSink& out, uint64_t pagesNumber, const std::string& e
     guardWriter(LegacyReason::CatalogObject, [&] {
         out.write("<<\r");
         out.write("/Type /Catalog\r");
-        out.print("/Pages %lu 0 R\r", asLong(pagesNumber));
+        out.print("/Pages %llu 0 R\r", pdfNumber(pagesNumber));
         out.write(extraEntries);
         out.write(">>\r");
         out.write("endobj\r");
@@ -173,7 +169,7 @@ void writePagesObject(PdfSink& out, const std::vector<PageObjects>& pages) {
             kids += std::to_string(page.page) + " 0 R ";
         kids += "]\r";
         out.write(kids);
-        out.print("/Count %lu\r", asLong(pages.size()));
+        out.print("/Count %llu\r", pdfNumber(pages.size()));
         // The page tree has always carried an empty MediaBox; every page
         // has its own, which is what readers use.
         out.print("/MediaBox [0 0 %ld %ld]\r", 0L, 0L);
@@ -187,15 +183,15 @@ void writePageObject(PdfSink& out, const PageObjects& objects, uint64_t parent,
     guardWriter(LegacyReason::PageObject, [&] {
         out.write("<<\r");
         out.write("/Type /Page\r");
-        out.print("/Parent %lu 0 R\r", asLong(parent));
+        out.print("/Parent %llu 0 R\r", pdfNumber(parent));
         out.print("/MediaBox [0 0 %ld %ld]\r", static_cast<long>(page.width),
                   static_cast<long>(page.height));
         out.write("/Resources\r<<\r");
-        out.print("/XObject << /Im%lu %lu 0 R >>\r", static_cast<unsigned long>(imageName),
-                  asLong(objects.image));
-        out.print("/ProcSet %lu 0 R \r", asLong(objects.procSet));
+        out.print("/XObject << /Im%llu %llu 0 R >>\r", pdfNumber(imageName),
+                  pdfNumber(objects.image));
+        out.print("/ProcSet %llu 0 R \r", pdfNumber(objects.procSet));
         out.write(">>\r");
-        out.print("/Contents [%lu 0 R]\r>>\r", asLong(objects.contents));
+        out.print("/Contents [%llu 0 R]\r>>\r", pdfNumber(objects.contents));
         out.write("endobj\r");
     });
 }
@@ -232,7 +228,7 @@ void writeProcSetObject(PdfSink& out, ProcSet procSet) {
 }
 
 void writeLengthObject(PdfSink& out, const StreamMarks& marks) {
-    out.print("%lu\r", asLong(marks.streamEnd - marks.streamStart));
+    out.print("%llu\r", pdfNumber(marks.streamEnd - marks.streamStart));
     out.write("endobj\r");
 }
 

@@ -7,16 +7,12 @@
 namespace quorvex {
 namespace {
 
-unsigned long asLong(uint64_t value) {
-    return static_cast<unsigned long>(value);
-}
-
 void writeFilter(PdfText& out, const ImagePlan& plan, ImageSize page) {
     switch (plan.filter) {
         case ImageFilter::CcittFax:
             out.write("/Filter /CCITTFaxDecode\r");
-            out.print("/DecodeParms << /K %i /Columns %lu /Rows %lu %s>>\r", plan.ccitt.k,
-                      asLong(page.width), asLong(page.height),
+            out.print("/DecodeParms << /K %i /Columns %llu /Rows %llu %s>>\r", plan.ccitt.k,
+                      pdfNumber(page.width), pdfNumber(page.height),
                       plan.ccitt.blackIs1 ? "/BlackIs1 true " : "");
             return;
         case ImageFilter::Dct:
@@ -48,13 +44,13 @@ std::string imageDictionary(const ImagePlan& plan, ImageSize page, uint32_t imag
     out.write("<<\r");
     out.write("/Type /XObject\r");
     out.write("/Subtype /Image\r");
-    out.print("/Name /Im%lu\r", asLong(imageName));
+    out.print("/Name /Im%llu\r", pdfNumber(imageName));
     writeFilter(out, plan, page);
     out.write(plan.colourSpace.text());
-    out.print("/Width %lu\r", asLong(page.width));
-    out.print("/Height %lu\r", asLong(page.height));
+    out.print("/Width %llu\r", pdfNumber(page.width));
+    out.print("/Height %llu\r", pdfNumber(page.height));
     out.print("/BitsPerComponent %d\r", plan.bitsPerComponent);
-    out.print("/Length %lu 0 R\r", asLong(lengthNumber));
+    out.print("/Length %llu 0 R\r", pdfNumber(lengthNumber));
     out.write(">>\r");
     out.write("stream\r\n");
     return out.text();

@@ -45,6 +45,13 @@ class PdfSink {
     void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
 };
 
+// Numbers in PDF text (object numbers, offsets, lengths) are 64-bit values
+// printed with %llu: `unsigned long` has 32 bits on Windows, where offsets
+// past 4 GiB would wrap in the cross-reference table.
+inline unsigned long long pdfNumber(uint64_t value) {
+    return value;
+}
+
 // Text collected in memory.
 class PdfText final : public PdfSink {
   public:

@@ -8,6 +8,7 @@
 
 #include "engine/Conversion.h"
 #include "engine/encode/Md5.h"
+#include "engine/pdf/PdfSink.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
@@ -250,6 +251,14 @@ TEST(StandardIdentifier, DigestIsMd5) {
     for (const uint8_t byte : md5.finish())
         hex += "0123456789abcdef"[byte >> 4], hex += "0123456789abcdef"[byte & 15];
     EXPECT_EQ(hex, "cabe45dcc9ae5b66ba86600cca6b8ba8");  // md5sum of 1000 'a's
+}
+
+// Offsets and lengths past 4 GiB keep every digit in the cross-reference
+// table's form, on Windows too, where `unsigned long` has 32 bits.
+TEST(DocumentFrame, NumbersPastFourGibibytesKeepEveryDigit) {
+    quorvex::PdfText text;
+    text.print("%010llu 00000 n \r", quorvex::pdfNumber(uint64_t{5'000'000'123}));
+    EXPECT_EQ(text.text(), "5000000123 00000 n \r");
 }
 
 }  // namespace

@@ -558,8 +558,9 @@ class StreamData : public ::testing::Test {
     std::string written(const std::string& data, quorvex::StreamEncoding encoding) {
         const auto path = dir_ / "stream.bin";
         const auto out = quorvex::PdfOutput::create(path.string());
-        quorvex::writeStreamData(*out, reinterpret_cast<const uint8_t*>(data.data()), data.size(),
-                                 encoding);
+        const auto sink = quorvex::makeStreamSink(*out, encoding, quorvex::kDefaultFlateLevel);
+        sink->append(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        sink->finish();
         out->commit();
         return support::readFile(path);
     }
