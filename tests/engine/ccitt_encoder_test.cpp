@@ -100,10 +100,6 @@ void writePdf(const fs::path& path, const Case& c, const std::vector<uint8_t>& d
 }
 #endif
 
-std::string caseName(const ::testing::TestParamInfo<Case>& tested) {
-    return tested.param.name;
-}
-
 class CcittEncoderRoundTrip : public ::testing::TestWithParam<Case> {};
 
 TEST_P(CcittEncoderRoundTrip, DecodesToTheSameBitmapInLibtiffAndMupdf) {
@@ -143,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"G3OneD", CcittGroup::Group3OneD, BitmapPolarity::ZeroIsWhite, 203, 61},
         Case{"G3TwoD", CcittGroup::Group3TwoD, BitmapPolarity::ZeroIsBlack, 99, 33},
         Case{"G3TwoDAligned", CcittGroup::Group3TwoD, BitmapPolarity::ZeroIsWhite, 99, 33, true}),
-    caseName);
+    support::ParamName());
 
 TEST(CcittEncoder, RefusesRowsBeyondTheHeightAndAnIncompleteBitmap) {
     const std::vector<uint8_t> row(2, 0);

@@ -141,10 +141,6 @@ PageRecipe withSamples(PageRecipe page) {
     return page;
 }
 
-std::string refusedName(const ::testing::TestParamInfo<RefusedFormat>& kind) {
-    return kind.param.name;
-}
-
 class RefusedSampleFormat : public ::testing::TestWithParam<RefusedFormat> {};
 
 TEST_P(RefusedSampleFormat, ReasonNamesTheSampleFormat) {
@@ -176,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedFormat{"YCbCrOf16Bits",
                                     {.photometric = PHOTOMETRIC_YCBCR, .bitsPerSample = 16},
                                     "YCbCr in 16-bit unsigned integer samples is not supported"}),
-    refusedName);
+    support::ParamName());
 
 TEST(PageGeometry, CentimetreResolutionsAreConvertedToInches) {
     support::TempDir dir;

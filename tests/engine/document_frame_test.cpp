@@ -142,10 +142,6 @@ void PrintTo(const VersionCase& version, std::ostream* out) {
     *out << version.name;
 }
 
-std::string versionCaseName(const ::testing::TestParamInfo<VersionCase>& info) {
-    return info.param.name;
-}
-
 quorvex::ConversionOutcome convertStandard(const support::TempDir& dir, const std::string& name,
                                            const std::vector<fixtures::PageRecipe>& pages,
                                            const quorvex::DocumentInfo& info) {
@@ -210,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "Rgb8ThenGrey16",
                           {{.photometric = PHOTOMETRIC_RGB}, sixteenBit(PHOTOMETRIC_MINISBLACK)},
                           "%PDF-1.5"}),
-    versionCaseName);
+    support::ParamName());
 
 std::string trailerId(const std::string& pdf) {
     const std::string bytes = support::readFile(pdf);

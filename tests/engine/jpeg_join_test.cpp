@@ -92,10 +92,6 @@ PageRecipe jpeg(uint16_t photometric, uint32_t rowsPerStrip,
             .ycbcrSubsampling = subsampling};
 }
 
-std::string caseName(const ::testing::TestParamInfo<Case>& tested) {
-    return tested.param.name;
-}
-
 class JpegJoin : public ::testing::TestWithParam<Case> {};
 
 TEST_P(JpegJoin, JoinedStreamDrawsLikeLibtiffsDecode) {
@@ -139,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                            jpeg(PHOTOMETRIC_YCBCR, 8, fixtures::Subsampling{2, 1})},
                       Case{"YCbCr11OneStrip", jpeg(PHOTOMETRIC_YCBCR, fixtures::kWholePage,
                                                    fixtures::Subsampling{1, 1})}),
-    caseName);
+    support::ParamName());
 
 TEST(JpegJoinRefuses, DataItCannotVouchFor) {
     support::TempDir dir;

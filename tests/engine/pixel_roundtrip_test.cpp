@@ -66,10 +66,6 @@ void PrintTo(const PageKind& kind, std::ostream* out) {
     *out << kind.name;
 }
 
-std::string kindName(const ::testing::TestParamInfo<PageKind>& info) {
-    return info.param.name;
-}
-
 class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
   protected:
     void convertAndCompare(const PageKind& kind) {
@@ -732,24 +728,32 @@ std::vector<PageKind> colourStandardKinds() {
 }
 
 INSTANTIATE_TEST_SUITE_P(StandardColour, PixelRoundTrip, ::testing::ValuesIn(colourStandardKinds()),
-                         kindName);
+                         support::ParamName());
 
 TEST_P(PixelRoundTrip, RenderedPagesMatchLibtiffDecode) {
     convertAndCompare(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Fax, PixelRoundTrip, ::testing::ValuesIn(faxKinds()), kindName);
-INSTANTIATE_TEST_SUITE_P(Bilevel, PixelRoundTrip, ::testing::ValuesIn(bilevelKinds()), kindName);
-INSTANTIATE_TEST_SUITE_P(Grey, PixelRoundTrip, ::testing::ValuesIn(greyKinds()), kindName);
-INSTANTIATE_TEST_SUITE_P(Palette, PixelRoundTrip, ::testing::ValuesIn(paletteKinds()), kindName);
-INSTANTIATE_TEST_SUITE_P(Colour, PixelRoundTrip, ::testing::ValuesIn(colourKinds()), kindName);
-INSTANTIATE_TEST_SUITE_P(Jpeg, PixelRoundTrip, ::testing::ValuesIn(lossyKinds()), kindName);
-INSTANTIATE_TEST_SUITE_P(Compact, PixelRoundTrip, ::testing::ValuesIn(compactKinds()), kindName);
-INSTANTIATE_TEST_SUITE_P(Standard, PixelRoundTrip, ::testing::ValuesIn(standardKinds()), kindName);
+INSTANTIATE_TEST_SUITE_P(Fax, PixelRoundTrip, ::testing::ValuesIn(faxKinds()),
+                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Bilevel, PixelRoundTrip, ::testing::ValuesIn(bilevelKinds()),
+                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Grey, PixelRoundTrip, ::testing::ValuesIn(greyKinds()),
+                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Palette, PixelRoundTrip, ::testing::ValuesIn(paletteKinds()),
+                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Colour, PixelRoundTrip, ::testing::ValuesIn(colourKinds()),
+                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Jpeg, PixelRoundTrip, ::testing::ValuesIn(lossyKinds()),
+                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Compact, PixelRoundTrip, ::testing::ValuesIn(compactKinds()),
+                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Standard, PixelRoundTrip, ::testing::ValuesIn(standardKinds()),
+                         support::ParamName());
 INSTANTIATE_TEST_SUITE_P(Mixed, PixelRoundTrip, ::testing::ValuesIn(mixedDocumentKinds()),
-                         kindName);
+                         support::ParamName());
 INSTANTIATE_TEST_SUITE_P(FaxCopyKeepsSampleTags, PixelRoundTrip,
-                         ::testing::ValuesIn(faxCopyBugKinds()), kindName);
+                         ::testing::ValuesIn(faxCopyBugKinds()), support::ParamName());
 
 // The picture of an RGB page of fewer than 8 bits per sample, each sample
 // scaled to 0..255 (libtiff's RGBA reader does not take such pages).
@@ -795,7 +799,8 @@ std::vector<PageKind> piecedKinds() {
     };
 }
 
-INSTANTIATE_TEST_SUITE_P(InPieces, PixelRoundTrip, ::testing::ValuesIn(piecedKinds()), kindName);
+INSTANTIATE_TEST_SUITE_P(InPieces, PixelRoundTrip, ::testing::ValuesIn(piecedKinds()),
+                         support::ParamName());
 
 // ---------------------------------------------------------------------------
 // Kinds the compression-based routes would misdraw (their bit depth, colour
@@ -858,7 +863,7 @@ std::vector<PageKind> misdrawnByTheTables() {
 }
 
 INSTANTIATE_TEST_SUITE_P(DecodedPath, PixelRoundTrip, ::testing::ValuesIn(misdrawnByTheTables()),
-                         kindName);
+                         support::ParamName());
 
 // The colours of a palette page looked up in its colour map (libtiff's RGBA
 // reader does not take 16-bit palettes); 16-bit values shown at 8 bits.
@@ -961,7 +966,7 @@ std::vector<PageKind> everyDecodableKind() {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDecodableKind, PixelRoundTrip,
-                         ::testing::ValuesIn(everyDecodableKind()), kindName);
+                         ::testing::ValuesIn(everyDecodableKind()), support::ParamName());
 
 // Orientation 2 to 8 turns or flips the picture; the page shows it the right
 // way up on every route.
@@ -984,7 +989,8 @@ std::vector<PageKind> orientedKinds() {
     return kinds;
 }
 
-INSTANTIATE_TEST_SUITE_P(Oriented, PixelRoundTrip, ::testing::ValuesIn(orientedKinds()), kindName);
+INSTANTIATE_TEST_SUITE_P(Oriented, PixelRoundTrip, ::testing::ValuesIn(orientedKinds()),
+                         support::ParamName());
 
 // ---------------------------------------------------------------------------
 // Sample formats only the engine's own mapping draws. What the page should
@@ -1295,7 +1301,7 @@ std::vector<PageKind> sampleFormatKinds() {
 }
 
 INSTANTIATE_TEST_SUITE_P(SampleFormats, PixelRoundTrip, ::testing::ValuesIn(sampleFormatKinds()),
-                         kindName);
+                         support::ParamName());
 
 // ---------------------------------------------------------------------------
 // Archival files: every kind of every table converted with PDF/A-1b, and the
@@ -1348,10 +1354,6 @@ std::map<std::string, std::string> preflightFailures(const std::filesystem::path
             failures[name] = section;
     }
     return failures;
-}
-
-std::string tableName(const ::testing::TestParamInfo<ArchivalTable>& info) {
-    return info.param.name;
 }
 
 class ArchivalValidation : public ::testing::TestWithParam<ArchivalTable> {};
@@ -1412,6 +1414,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ArchivalTable{"Standard", standardKinds()},
                       ArchivalTable{"StandardColour", colourStandardKinds()},
                       ArchivalTable{"InPieces", piecedKinds()}),
-    tableName);
+    support::ParamName());
 
 }  // namespace

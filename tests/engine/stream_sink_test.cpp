@@ -104,10 +104,6 @@ struct FlateCase {
     uint64_t cap = quorvex::kWholeStreamCap;
 };
 
-std::string flateCaseName(const ::testing::TestParamInfo<FlateCase>& tested) {
-    return tested.param.name;
-}
-
 class FlateStream : public ::testing::TestWithParam<FlateCase> {};
 
 TEST_P(FlateStream, PiecesGiveTheOneShotBytesAndInflateBack) {
@@ -142,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FlateCase{"SmallestPastTheCap", pageLikeData(300'000), 12, 100'000},
                       FlateCase{"Noise", noise(100'000), 6}, FlateCase{"Empty", {}, 6},
                       FlateCase{"OneByte", {42}, 6}),
-    flateCaseName);
+    support::ParamName());
 
 // A stream compressed in pieces, each piece's final block opened and closed
 // by an empty stored block, inflates back in zlib whatever the pieces end on.

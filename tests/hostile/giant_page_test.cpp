@@ -97,6 +97,6 @@ INSTANTIATE_TEST_SUITE_P(
                   smallPage(COMPRESSION_NONE, PHOTOMETRIC_PALETTE, 8), 60000, 60000},
         GiantPage{"bilevel_packbits_200000x200000",
                   smallPage(COMPRESSION_PACKBITS, PHOTOMETRIC_MINISWHITE, 1), 200000, 200000}),
-    [](const ::testing::TestParamInfo<GiantPage>& param) { return std::string(param.param.name); });
+    support::ParamName());
 
 }  // namespace

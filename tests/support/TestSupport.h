@@ -17,6 +17,14 @@
 
 namespace support {
 
+// Names each case of a parameterised test after its parameter's `name`.
+struct ParamName {
+    template <typename Param>
+    std::string operator()(const ::testing::TestParamInfo<Param>& info) const {
+        return std::string(info.param.name);
+    }
+};
+
 // A fresh directory under $TMPDIR (or /tmp; the user's temporary folder on
 // Windows), removed with everything in it when the object goes away.
 class TempDir {
