@@ -298,10 +298,19 @@ TEST(CliLastResortTest, RemovesTheTemporaryFileOfAWorkerBlockedOnTheTerminal) {
     drain.join();
     ASSERT_TRUE(writing) << "the run ended before the terminal was stopped";
     // Filled up through a second descriptor of our own, which must not wait.
+    // The kernel moves queued bytes on to the reading side's line buffer a
+    // little later, which opens room for a few kilobytes more: top it up
+    // until nothing has been taken for a while, or a fast run would draw
+    // its remaining progress lines into that room and end unblocked.
     const int filler = ::open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY);
     ASSERT_GE(filler, 0);
     const std::string block(4096, 'x');
-    while (::write(filler, block.data(), block.size()) > 0) {
+    auto lastTaken = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - lastTaken < 300ms) {
+        if (::write(filler, block.data(), block.size()) > 0)
+            lastTaken = std::chrono::steady_clock::now();
+        else
+            std::this_thread::sleep_for(5ms);
     }
     ::close(filler);
     std::this_thread::sleep_for(1s);  // the next progress line blocks
