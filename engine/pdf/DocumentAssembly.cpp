@@ -163,8 +163,7 @@ void codeBilevelApart(PreparedPage& page, const PageFacts& facts, TiffDocument& 
 // Fax pages whose stored strips can go to the pool: not the bilevel pages
 // the compact mode codes as Group 4, whose data is not fax data.
 bool isStoredFax(const TiffDocument& document, const ImagePlan& plan) {
-    return plan.filter == ImageFilter::CcittFax && document.page().isFax() &&
-           (plan.source == SampleSource::RawStrips || plan.source == SampleSource::FaxReencode);
+    return faxParametersOf(plan) != nullptr && document.page().isFax();
 }
 
 // How a page's image stream is encoded, and the share of the run's memory
@@ -287,7 +286,7 @@ ImagePlan planPage(const TiffDocument& document, const ConversionOptions& option
 // plan is final by then.
 std::optional<FaxBitmap> decodeFaxPage(const TiffDocument& document, ImagePlan& plan,
                                        PageDamage& damage, const std::atomic<bool>* cancel) {
-    if (plan.filter != ImageFilter::CcittFax || plan.source == SampleSource::SmallerBilevel)
+    if (faxParametersOf(plan) == nullptr)
         return std::nullopt;
     FaxBitmap fax = FaxBitmap::decode(document, damage, cancel);
     if (!fax.clean())
@@ -388,7 +387,7 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
                           hooks.cancel);
             return;
         }
-        if (plan.source == SampleSource::SmallerBilevel) {
+        if (plan.is<image::SmallerBilevel>()) {
             codeBilevelApart(page, facts, document, pool, options.effectiveFlateLevel(),
                              hooks.cancel);
             return;
@@ -400,8 +399,8 @@ void preparePage(TiffDocument& document, const PageFacts& facts, bool onlyPage, 
             chooseStream(plan.encoding(), expected, onlyPage, run.workers, options);
         page.memory = run.reserve(choice.memory);
         const auto readSamples = [&](SampleSink& sink) {
-            if (plan.source == SampleSource::FaxReencode) {
-                fax->writeCoded(sink, ccittGroupOf(plan.ccitt));
+            if (const auto* recoded = std::get_if<image::RecodedFax>(&plan.kind)) {
+                fax->writeCoded(sink, ccittGroupOf(recoded->ccitt));
                 return;
             }
             EightBitSamples eightBits(sink);

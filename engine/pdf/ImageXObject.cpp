@@ -1,5 +1,7 @@
 #include "engine/pdf/ImageXObject.h"
 
+#include <variant>
+
 #include "engine/EngineError.h"
 #include "engine/pdf/PdfSink.h"
 #include "engine/read/SampleRoutes.h"
@@ -7,33 +9,57 @@
 namespace quorvex {
 namespace {
 
-void writeFilter(PdfText& out, const ImagePlan& plan, ImageSize page) {
-    switch (plan.filter) {
-        case ImageFilter::CcittFax:
-            out.write("/Filter /CCITTFaxDecode\r");
-            out.print("/DecodeParms << /K %i /Columns %llu /Rows %llu %s>>\r", plan.ccitt.k,
-                      pdfNumber(page.width), pdfNumber(page.height),
-                      plan.ccitt.blackIs1 ? "/BlackIs1 true " : "");
-            return;
-        case ImageFilter::Dct:
-            out.write("/Filter /DCTDecode\r");
-            // Readers take three-component JPEG data for YCbCr unless told.
-            if (plan.jpegWithoutColourTransform)
-                out.write("/DecodeParms << /ColorTransform 0 >>\r");
-            if (plan.jpegInksInverted)
-                out.write("/Decode [ 1 0 1 0 1 0 1 0 ]\r");
-            return;
-        case ImageFilter::Flate:
-            if (plan.decode && plan.decodeOnFilterLine) {
-                out.print("/Decode [ %i %i ] /Filter /FlateDecode\r", (*plan.decode)[0],
-                          (*plan.decode)[1]);
-                return;
-            }
-            out.write("/Filter /FlateDecode\r");
-            if (plan.decode)
-                out.print("/Decode [ %i %i ]\r", (*plan.decode)[0], (*plan.decode)[1]);
-            return;
+template <typename... Kinds>
+struct Overloaded : Kinds... {
+    using Kinds::operator()...;
+};
+
+void writeCcittFilter(PdfText& out, const CcittParameters& ccitt, ImageSize page) {
+    out.write("/Filter /CCITTFaxDecode\r");
+    out.print("/DecodeParms << /K %i /Columns %llu /Rows %llu %s>>\r", ccitt.k,
+              pdfNumber(page.width), pdfNumber(page.height),
+              ccitt.blackIs1 ? "/BlackIs1 true " : "");
+}
+
+void writeFlateFilter(PdfText& out, const ImagePlan& plan, bool decodeOnFilterLine) {
+    if (plan.decode && decodeOnFilterLine) {
+        out.print("/Decode [ %i %i ] /Filter /FlateDecode\r", (*plan.decode)[0], (*plan.decode)[1]);
+        return;
     }
+    out.write("/Filter /FlateDecode\r");
+    if (plan.decode)
+        out.print("/Decode [ %i %i ]\r", (*plan.decode)[0], (*plan.decode)[1]);
+}
+
+void writeJpegFilter(PdfText& out, const image::KeptJpeg& jpeg) {
+    out.write("/Filter /DCTDecode\r");
+    // Readers take three-component JPEG data for YCbCr unless told.
+    if (jpeg.withoutColourTransform)
+        out.write("/DecodeParms << /ColorTransform 0 >>\r");
+    if (jpeg.inksInverted)
+        out.write("/Decode [ 1 0 1 0 1 0 1 0 ]\r");
+}
+
+// The filter entries each kind of image is written with.
+void writeFilter(PdfText& out, const ImagePlan& plan, ImageSize page) {
+    std::visit(Overloaded{
+                   [&](const image::StoredFax& fax) { writeCcittFilter(out, fax.ccitt, page); },
+                   [&](const image::RecodedFax& fax) { writeCcittFilter(out, fax.ccitt, page); },
+                   [&](const image::SmallerBilevel& bilevel) {
+                       if (!bilevel.chosen)
+                           throw ConversionError::internal("the bilevel page is not coded yet");
+                       if (*bilevel.chosen == BilevelCodec::Flate)
+                           return writeFlateFilter(out, plan, false);
+                       // Group 4 codes white as white.
+                       writeCcittFilter(out, CcittParameters{.k = -1, .blackIs1 = false}, page);
+                   },
+                   [&](const image::KeptJpeg& jpeg) { writeJpegFilter(out, jpeg); },
+                   [&](const image::TableRows& rows) {
+                       writeFlateFilter(out, plan, rows.decodeOnFilterLine);
+                   },
+                   [&](const auto&) { writeFlateFilter(out, plan, false); },
+               },
+               plan.kind);
 }
 
 }  // namespace
@@ -57,28 +83,33 @@ std::string imageDictionary(const ImagePlan& plan, ImageSize page, uint32_t imag
 }
 
 void writeImageSamples(PageReading& reading, const ImagePlan& plan) {
-    switch (plan.source) {
-        case SampleSource::Scanlines:
-            return writeScanlineSamples(reading);
-        case SampleSource::RawStrips:
-            return writeRawStrips(reading);
-        case SampleSource::DecodedStrips:
-            return writeDecodedStrips(reading);
-        case SampleSource::DecodedPixels:
-            return writeDecodedPixels(reading, plan.decoded);
-        case SampleSource::MappedSamples:
-            return writeMappedSamples(reading, plan.mapped);
-        case SampleSource::Rgba:
-            return writeRgbaSamples(reading);
-        case SampleSource::JpegPassThrough:
-            if (plan.jpeg)
-                return reading.sink.append(plan.jpeg->data(), plan.jpeg->size());
-            break;
-        case SampleSource::FaxReencode:
-        case SampleSource::SmallerBilevel:
-            break;
-    }
-    throw ConversionError::internal("the page's plan has no reader");
+    std::visit(Overloaded{
+                   [&](const image::StoredFax&) { writeRawStrips(reading); },
+                   [&](const image::TableRows& rows) {
+                       if (rows.reader == image::TableReader::Scanlines)
+                           writeScanlineSamples(reading);
+                       else
+                           writeDecodedStrips(reading);
+                   },
+                   [&](const image::RgbaRows&) { writeRgbaSamples(reading); },
+                   [&](const image::ConvertedPixels& pixels) {
+                       writeDecodedPixels(reading, pixels.layout);
+                   },
+                   [&](const image::MappedSamples& mapped) {
+                       writeMappedSamples(reading, mapped.mapping);
+                   },
+                   [&](const image::KeptJpeg& jpeg) {
+                       reading.sink.append(jpeg.data->data(), jpeg.data->size());
+                   },
+                   // Their data comes from the page's decoded bitmap, not a reader.
+                   [&](const image::RecodedFax&) {
+                       throw ConversionError::internal("the page's plan has no reader");
+                   },
+                   [&](const image::SmallerBilevel&) {
+                       throw ConversionError::internal("the page's plan has no reader");
+                   },
+               },
+               plan.kind);
 }
 
 }  // namespace quorvex

@@ -96,15 +96,15 @@ std::optional<ImagePlan> jpegPlan(TIFF* tiff, const PageLayout& page, StripSeams
     if (!joined)
         return std::nullopt;
     ImagePlan plan;
-    plan.source = SampleSource::JpegPassThrough;
-    plan.filter = ImageFilter::Dct;
     plan.colourSpace = ColourSpace::of(jpegColourOf(components));
+    plan.bitsPerComponent = 8;
+    image::KeptJpeg kept;
     // Readers take CMYK JPEG data with Adobe's marker for inverted inks, as
     // Adobe's own programs write it; the samples libtiff decodes are not.
-    plan.jpegInksInverted = components == 4 && hasAdobeMarker(*joined);
-    plan.bitsPerComponent = 8;
-    plan.jpeg = std::make_shared<const std::vector<uint8_t>>(std::move(*joined));
-    plan.jpegWithoutColourTransform = page.photometric == PHOTOMETRIC_RGB;
+    kept.inksInverted = components == 4 && hasAdobeMarker(*joined);
+    kept.data = std::make_shared<const std::vector<uint8_t>>(std::move(*joined));
+    kept.withoutColourTransform = page.photometric == PHOTOMETRIC_RGB;
+    plan.kind = std::move(kept);
     return plan;
 }
 
@@ -125,8 +125,7 @@ bool isRecodableBilevel(const PageLayout& page) {
 // Grey at one bit; the filter is chosen once both codings are known.
 ImagePlan smallerBilevelPlan() {
     ImagePlan plan;
-    plan.source = SampleSource::SmallerBilevel;
-    plan.filter = ImageFilter::CcittFax;
+    plan.kind = image::SmallerBilevel{};
     plan.colourSpace = ColourSpace::of(ColourModel::Gray);
     plan.bitsPerComponent = 1;
     return plan;
@@ -157,13 +156,9 @@ std::optional<ImagePlan> compactPlan(const TiffDocument& document, CompactForms 
 
 ImagePlan codedBilevelPlan(BilevelCodec codec, BitmapPolarity polarity) {
     ImagePlan plan = smallerBilevelPlan();
-    if (codec == BilevelCodec::Group4) {
-        // Group 4 codes white as white.
-        plan.ccitt = {.k = -1, .blackIs1 = false};
-        return plan;
-    }
-    plan.filter = ImageFilter::Flate;
-    if (polarity == BitmapPolarity::ZeroIsWhite)
+    plan.kind = image::SmallerBilevel{codec};
+    // Group 4 codes white as white; 1-bit Flate keeps the bitmap's polarity.
+    if (codec == BilevelCodec::Flate && polarity == BitmapPolarity::ZeroIsWhite)
         plan.decode = std::array<int, 2>{1, 0};
     return plan;
 }

@@ -27,11 +27,11 @@ enum class CompactForms {
 std::optional<CompactForms> compactFormsFor(const ConversionOptions& options);
 
 // The selected page's smaller plan, or nullopt when it has none. A JPEG
-// page's data is read and joined here (JpegPassThrough); a bilevel page is
-// decoded and coded both ways as it is written (SmallerBilevel).
+// page's data is read and joined here (image::KeptJpeg); a bilevel page is
+// decoded and coded both ways as it is written (image::SmallerBilevel).
 std::optional<ImagePlan> compactPlan(const TiffDocument& document, CompactForms forms);
 
-// A SmallerBilevel page's plan once its coding is chosen.
+// An image::SmallerBilevel page's plan once its coding is chosen.
 ImagePlan codedBilevelPlan(BilevelCodec codec, BitmapPolarity polarity);
 
 }  // namespace quorvex

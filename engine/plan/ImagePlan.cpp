@@ -33,11 +33,10 @@ uint16_t effectiveCompression(const PageLayout& page) {
 
 ImagePlan faxPlan(const PageLayout& page, uint16_t compression) {
     ImagePlan plan;
-    plan.source = SampleSource::RawStrips;
-    plan.filter = ImageFilter::CcittFax;
-    plan.ccitt.k = compression == COMPRESSION_CCITTFAX4
-                       ? -1
-                       : ((page.group3Options & GROUP3OPT_2DENCODING) != 0 ? 1 : 0);
+    const int k = compression == COMPRESSION_CCITTFAX4
+                      ? -1
+                      : ((page.group3Options & GROUP3OPT_2DENCODING) != 0 ? 1 : 0);
+    plan.kind = image::StoredFax{.ccitt = {.k = k}};
     plan.colourSpace = ColourSpace::of(ColourModel::Gray);
     plan.bitsPerComponent = 1;
     return plan;
@@ -58,11 +57,12 @@ bool isCarriableFax(const PageLayout& page) {
 // Min-is-black data is drawn with 1 bits black.
 ImagePlan carriedFaxPlan(const PageLayout& page) {
     ImagePlan plan = faxPlan(page, page.compression);
+    auto& stored = std::get<image::StoredFax>(plan.kind);
     if (page.tiled || page.strips != 1) {
-        plan.source = SampleSource::FaxReencode;
+        plan.kind = image::RecodedFax{stored.ccitt};
         return plan;
     }
-    plan.ccitt.blackIs1 = page.photometric == PHOTOMETRIC_MINISBLACK;
+    stored.ccitt.blackIs1 = page.photometric == PHOTOMETRIC_MINISBLACK;
     return plan;
 }
 
@@ -75,32 +75,32 @@ ImagePlan tablePlan(const PageLayout& page) {
         return faxPlan(page, compression);
     }
     const bool greyMultibit = page.photometric == PHOTOMETRIC_MINISBLACK && levelsOf(page) > 2;
-    const SampleSource rowsOrStrips =
-        greyMultibit ? SampleSource::DecodedStrips : SampleSource::Scanlines;
+    const image::TableRows rowsOrStrips{greyMultibit ? image::TableReader::DecodedStrips
+                                                     : image::TableReader::Scanlines};
+    const image::TableRows decodedStrips{image::TableReader::DecodedStrips};
     ImagePlan plan;
-    plan.filter = ImageFilter::Flate;
     plan.bitsPerComponent = 8;
     switch (compression) {
         case COMPRESSION_CCITTFAX4: {
             const bool minIsWhite = page.photometric == PHOTOMETRIC_MINISWHITE;
             plan.decode = std::array<int, 2>{minIsWhite ? 1 : 0, minIsWhite ? 0 : 1};
-            plan.decodeOnFilterLine = true;
             plan.bitsPerComponent = page.bitsPerSample == 0 ? 1 : 8;
-            plan.source = SampleSource::DecodedStrips;
+            plan.kind = image::TableRows{image::TableReader::DecodedStrips, true};
             return plan;
         }
         case COMPRESSION_LZW:
             plan.bitsPerComponent = page.bitsPerSample;
-            plan.source = !page.extraSamples.empty() && page.isFullColor()
-                              ? SampleSource::Rgba
-                              : SampleSource::DecodedStrips;
+            if (!page.extraSamples.empty() && page.isFullColor())
+                plan.kind = image::RgbaRows{};
+            else
+                plan.kind = decodedStrips;
             return plan;
         case COMPRESSION_PACKBITS:
             if (page.bitsPerSample == 0 || page.bitsPerSample == 4) {
                 plan.bitsPerComponent = page.bitsPerSample == 0 ? 1 : 4;
-                plan.source = SampleSource::DecodedStrips;
+                plan.kind = decodedStrips;
             } else {
-                plan.source = rowsOrStrips;
+                plan.kind = rowsOrStrips;
             }
             return plan;
         case COMPRESSION_JPEG:
@@ -108,11 +108,11 @@ ImagePlan tablePlan(const PageLayout& page) {
         case COMPRESSION_ADOBE_DEFLATE:
         case COMPRESSION_NONE:
         case COMPRESSION_CCITTRLE:
-            plan.source = rowsOrStrips;
+            plan.kind = rowsOrStrips;
             return plan;
         default:
             // Never copy coded data under a filter that does not match it.
-            plan.source = SampleSource::DecodedStrips;
+            plan.kind = decodedStrips;
             return plan;
     }
 }
@@ -172,17 +172,15 @@ bool decodedStripsAreFaithful(const PageLayout& page, const ImagePlan& plan) {
 
 ImagePlan decodedPlan(TIFF* tiff, const PageLayout& page) {
     ImagePlan plan;
-    plan.filter = ImageFilter::Flate;
     const std::optional<DecodedLayout> decoded = decodedLayoutFor(page);
     if (!decoded) {
         // Whatever else libtiff understands, through its RGBA reader.
-        plan.source = SampleSource::Rgba;
+        plan.kind = image::RgbaRows{};
         plan.colourSpace = ColourSpace::of(ColourModel::Rgb);
         plan.bitsPerComponent = 8;
         return plan;
     }
-    plan.source = SampleSource::DecodedPixels;
-    plan.decoded = *decoded;
+    plan.kind = image::ConvertedPixels{*decoded};
     plan.bitsPerComponent = decoded->bitsPerComponent;
     if (decoded->minIsWhite)
         plan.decode = std::array<int, 2>{1, 0};
@@ -193,11 +191,9 @@ ImagePlan decodedPlan(TIFF* tiff, const PageLayout& page) {
 // Pages whose sample format no other source draws: mapped by the engine.
 ImagePlan mappedPlan(TIFF* tiff, const PageLayout& page, SampleFormatPlan mapped) {
     ImagePlan plan;
-    plan.source = SampleSource::MappedSamples;
-    plan.filter = ImageFilter::Flate;
     plan.bitsPerComponent = mapped.outputBits;
     plan.colourSpace = ColourSpace::forPage(mapped.outputColour, tiff, page);
-    plan.mapped = std::move(mapped);
+    plan.kind = image::MappedSamples{std::move(mapped)};
     return plan;
 }
 
@@ -248,27 +244,38 @@ bool planIsFaithful(const PageLayout& page, const ImagePlan& plan) {
         page.sampleFormat == SAMPLEFORMAT_UINT || page.sampleFormat == SAMPLEFORMAT_VOID;
     if (page.tiled || page.separatePlanes || !unsignedIntegers)
         return false;
-    switch (plan.source) {
-        case SampleSource::RawStrips:
-            // Coded data copied as stored: one strip, drawn with 0 as black.
-            return page.photometric == PHOTOMETRIC_MINISWHITE && page.samplesPerPixel == 1 &&
-                   page.bitsPerSample <= 1 && page.strips == 1;
-        case SampleSource::Rgba:
-            return plan.bitsPerComponent == 8 && plan.colourSpace.model == ColourModel::Rgb;
-        case SampleSource::Scanlines:
-            return scanlinesAreFaithful(page, plan);
-        case SampleSource::DecodedStrips:
-            return decodedStripsAreFaithful(page, plan);
-        default:
-            return false;
+    if (plan.is<image::StoredFax>()) {
+        // Coded data copied as stored: one strip, drawn with 0 as black.
+        return page.photometric == PHOTOMETRIC_MINISWHITE && page.samplesPerPixel == 1 &&
+               page.bitsPerSample <= 1 && page.strips == 1;
     }
+    if (plan.is<image::RgbaRows>())
+        return plan.bitsPerComponent == 8 && plan.colourSpace.model == ColourModel::Rgb;
+    if (const auto* rows = std::get_if<image::TableRows>(&plan.kind)) {
+        return rows->reader == image::TableReader::Scanlines ? scanlinesAreFaithful(page, plan)
+                                                             : decodedStripsAreFaithful(page, plan);
+    }
+    return false;
+}
+
+StreamEncoding ImagePlan::encoding() const {
+    const bool codedByKind = is<image::StoredFax>() || is<image::RecodedFax>() ||
+                             is<image::SmallerBilevel>() || is<image::KeptJpeg>();
+    return codedByKind ? StreamEncoding::Raw : StreamEncoding::Flate;
 }
 
 ImagePlan cleanFaxPlan(const ImagePlan& plan) {
     ImagePlan clean = plan;
-    clean.source = SampleSource::FaxReencode;
-    clean.ccitt = CcittParameters{};
+    clean.kind = image::RecodedFax{};
     return clean;
+}
+
+const CcittParameters* faxParametersOf(const ImagePlan& plan) {
+    if (const auto* stored = std::get_if<image::StoredFax>(&plan.kind))
+        return &stored->ccitt;
+    if (const auto* recoded = std::get_if<image::RecodedFax>(&plan.kind))
+        return &recoded->ccitt;
+    return nullptr;
 }
 
 ProcSet procSetFor(OutputProfile profile, const PageLayout& page, const ImagePlan& plan) {

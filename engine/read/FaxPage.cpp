@@ -148,7 +148,7 @@ CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedSt
         throw ConversionError::unreadable("the page's fax data is too long");
     TiffDocument stored;
     stored.openMemory(std::make_shared<const std::vector<uint8_t>>(std::move(file)), "fax page");
-    const bool passesThrough = plan.source == SampleSource::RawStrips && strips.size() == 1;
+    const bool passesThrough = plan.is<image::StoredFax>() && strips.size() == 1;
     if (passesThrough && faxStripDecodesCleanly(stored))
         return CheckedFax{plan, std::move(strips.front()), {}};
     PageDamage damage(stored.diagnostics());
@@ -156,10 +156,11 @@ CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedSt
     if (!damage.any()) {
         if (passesThrough)  // the decode that counts found nothing amiss after all
             return CheckedFax{plan, std::move(strips.front()), {}};
-        return CheckedFax{plan, bitmap.coded(ccittGroupOf(plan.ccitt)), {}};
+        return CheckedFax{plan, bitmap.coded(ccittGroupOf(*faxParametersOf(plan))), {}};
     }
     const ImagePlan clean = cleanFaxPlan(plan);
-    return CheckedFax{clean, bitmap.coded(ccittGroupOf(clean.ccitt)), damage.describe(pageName)};
+    return CheckedFax{clean, bitmap.coded(ccittGroupOf(*faxParametersOf(clean))),
+                      damage.describe(pageName)};
 }
 
 }  // namespace quorvex

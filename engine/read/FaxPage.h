@@ -42,7 +42,7 @@ struct CheckedFax {
     std::vector<uint8_t> stream;
     std::string lost;  // what the page lost, in words; empty when nothing
 };
-// `plan` is the page's fax plan (RawStrips or FaxReencode); `pageName`
+// `plan` is the page's fax plan (image::StoredFax or image::RecodedFax); `pageName`
 // ("page 3") names the page in `lost`.
 CheckedFax checkFaxStrips(const PageLayout& page, const ImagePlan& plan, CodedStrips strips,
                           const std::string& pageName, const std::atomic<bool>* cancel);
