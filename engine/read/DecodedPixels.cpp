@@ -11,6 +11,7 @@
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
 #include "engine/encode/StreamSink.h"
+#include "engine/read/AlphaOverWhite.h"
 #include "engine/read/PageDamage.h"
 #include "engine/read/PaperSamples.h"
 #include "engine/read/SampleFormats.h"
@@ -82,17 +83,11 @@ class AlphaOverWhite {
         : mode_(mode), full_((uint64_t{1} << bits) - 1), paperIsZero_(paperIsZero) {}
 
     uint32_t apply(uint32_t colour, uint32_t alpha) const {
-        const uint64_t c = colour;
         const uint64_t a = std::min<uint64_t>(alpha, full_);
-        if (paperIsZero_) {
-            // Colours stored multiplied by alpha already are ink on paper.
-            return mode_ == AlphaMode::Associated
-                       ? colour
-                       : static_cast<uint32_t>((c * a + full_ / 2) / full_);
-        }
-        if (mode_ == AlphaMode::Associated)
-            return static_cast<uint32_t>(std::min(full_, c + (full_ - a)));
-        return static_cast<uint32_t>((c * a + full_ * (full_ - a) + full_ / 2) / full_);
+        const bool associated = mode_ == AlphaMode::Associated;
+        return static_cast<uint32_t>(paperIsZero_
+                                         ? inkOverWhite<uint64_t>(colour, a, full_, associated)
+                                         : colourOverWhite<uint64_t>(colour, a, full_, associated));
     }
 
   private:

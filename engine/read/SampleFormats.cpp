@@ -11,6 +11,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
+#include "engine/read/AlphaOverWhite.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
@@ -320,7 +321,7 @@ double signedValue(uint32_t value, uint16_t bits) {
 }
 
 double composite(double colour, double alpha, bool associated) {
-    return std::min(associated ? colour + 1 - alpha : colour * alpha + 1 - alpha, 1.0);
+    return colourOverWhite(colour, alpha, 1.0, associated);
 }
 
 }  // namespace
@@ -480,7 +481,7 @@ void SampleMapper::mapPixel(const double* pixel, Writer& out) const {
             // White paper carries no ink.
             for (std::size_t c = 0; c < 4; ++c) {
                 const double ink = unitValue(pixel[c], plan_.limits[c]);
-                out.put(associated ? ink : ink * alpha);
+                out.put(inkOverWhite(ink, alpha, 1.0, associated));
             }
             return;
         case MappedColour::Palette:

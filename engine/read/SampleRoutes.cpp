@@ -10,6 +10,7 @@
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
 #include "engine/encode/StreamSink.h"
+#include "engine/read/AlphaOverWhite.h"
 #include "engine/read/PageDamage.h"
 #include "engine/read/PaperSamples.h"
 #include "engine/read/StoredRows.h"
@@ -285,12 +286,10 @@ void writeRgbaSamples(PageReading& reading) {
             const uint32_t* pixel = raster.data() + uint64_t{y} * width;
             uint8_t* out = rgb.data();
             for (uint32_t x = 0; x < width; ++x, ++pixel) {
-                // The reader gives colours multiplied by their alpha; white
-                // paper shows through the rest.
-                const uint32_t paper = 255U - TIFFGetA(*pixel);
-                *out++ = static_cast<uint8_t>(std::min(255U, TIFFGetR(*pixel) + paper));
-                *out++ = static_cast<uint8_t>(std::min(255U, TIFFGetG(*pixel) + paper));
-                *out++ = static_cast<uint8_t>(std::min(255U, TIFFGetB(*pixel) + paper));
+                // The reader gives colours multiplied by their alpha.
+                const uint32_t alpha = TIFFGetA(*pixel);
+                for (const uint32_t colour : {TIFFGetR(*pixel), TIFFGetG(*pixel), TIFFGetB(*pixel)})
+                    *out++ = static_cast<uint8_t>(colourOverWhite(colour, alpha, 255U, true));
             }
             reading.sink.append(rgb.data(), rgb.size());
         }
