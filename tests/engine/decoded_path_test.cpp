@@ -6,6 +6,7 @@
 
 #include "ConvertedPdf.h"
 #include "engine/Conversion.h"
+#include "engine/read/AlphaOverWhite.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
@@ -213,6 +214,44 @@ TEST(PageGeometry, TurnedPagesSwapWidthAndHeight) {
     EXPECT_NE(pdf.find("q\r0 -144 72 0 0 144 cm\r/Im0 Do\rQ\r"), std::string::npos);
     EXPECT_NE(objectText(pdf, 9).find("/MediaBox [0 0 144 72]\r"), std::string::npos);
     EXPECT_NE(pdf.find("q\r-144 0 0 -72 144 72 cm\r/Im1 Do\rQ\r"), std::string::npos);
+}
+
+// Alpha over white paper, worked by hand: `colour` where the largest value is
+// white, `ink` where 0 is the bare paper; integers round to the nearest level.
+struct AlphaCase {
+    const char* name;
+    uint64_t full;
+    uint64_t value;
+    uint64_t alpha;
+    bool associated;
+    uint64_t colour;
+    uint64_t ink;
+};
+
+class AlphaOverWhite : public ::testing::TestWithParam<AlphaCase> {};
+
+TEST_P(AlphaOverWhite, LaysThePixelOverPaper) {
+    const AlphaCase& c = GetParam();
+    EXPECT_EQ(quorvex::colourOverWhite(c.value, c.alpha, c.full, c.associated), c.colour);
+    EXPECT_EQ(quorvex::inkOverWhite(c.value, c.alpha, c.full, c.associated), c.ink);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, AlphaOverWhite,
+    ::testing::Values(AlphaCase{"OpaqueKeepsTheValue", 255, 10, 255, false, 10, 10},
+                      AlphaCase{"ClearShowsThePaper", 255, 10, 0, false, 255, 0},
+                      AlphaCase{"HalfBlackIsHalfGrey", 255, 0, 128, false, 127, 0},
+                      AlphaCase{"HalfInkRoundsToNearest", 255, 200, 128, false, 227, 100},
+                      AlphaCase{"OneBitClear", 1, 0, 0, false, 1, 0},
+                      AlphaCase{"SixteenBitHalf", 65535, 0, 32768, false, 32767, 0},
+                      AlphaCase{"AssociatedAddsThePaperShare", 255, 100, 128, true, 227, 100},
+                      AlphaCase{"AssociatedNeverPassesWhite", 255, 200, 10, true, 255, 200}),
+    support::ParamName{});
+
+TEST(AlphaOverWhiteUnits, UnitValuesNeedNoRounding) {
+    EXPECT_DOUBLE_EQ(quorvex::colourOverWhite(0.5, 0.5, 1.0, false), 0.75);
+    EXPECT_DOUBLE_EQ(quorvex::colourOverWhite(0.25, 0.5, 1.0, true), 0.75);
+    EXPECT_DOUBLE_EQ(quorvex::inkOverWhite(0.5, 0.5, 1.0, false), 0.25);
 }
 
 }  // namespace
