@@ -226,7 +226,7 @@ void BM_MapSamples(benchmark::State& state) {
     plan.bits = static_cast<uint16_t>(state.range(0));
     plan.number = plan.bits == 12 ? quorvex::SampleNumber::Unsigned : quorvex::SampleNumber::Float;
     plan.samplesPerPixel = plan.colourSamples = 3;
-    plan.colour = quorvex::MappedColour::Rgb;
+    plan.colour = quorvex::ColourModel::Rgb;
     plan.outputColour = quorvex::ColourModel::Rgb;
     plan.outputBits = 16;
     plan.limits.assign(3, {0, plan.bits == 12 ? 4095.0 : 1.0});

@@ -132,24 +132,24 @@ void refuseUndrawableYCbCr(const PageSamples& samples) {
     }
 }
 
-std::optional<MappedColour> mappedColourOf(const PageLayout& page) {
+std::optional<ColourModel> mappedColourOf(const PageLayout& page) {
     const uint16_t colourSamples = page.colourSamples();
     switch (page.photometric) {
         case PHOTOMETRIC_MINISWHITE:
         case PHOTOMETRIC_MINISBLACK:
-            return MappedColour::Grey;
+            return ColourModel::Gray;
         case PHOTOMETRIC_RGB:
-            return colourSamples >= 3 ? std::optional(MappedColour::Rgb) : std::nullopt;
+            return colourSamples >= 3 ? std::optional(ColourModel::Rgb) : std::nullopt;
         case PHOTOMETRIC_PALETTE:
-            return MappedColour::Palette;
+            return ColourModel::Indexed;
         case PHOTOMETRIC_CIELAB:
         case PHOTOMETRIC_ICCLAB:
         case PHOTOMETRIC_ITULAB:
-            return colourSamples >= 3 ? std::optional(MappedColour::Lab) : std::nullopt;
+            return colourSamples >= 3 ? std::optional(ColourModel::Lab) : std::nullopt;
         case PHOTOMETRIC_SEPARATED:
             if (page.inkSet != INKSET_CMYK || colourSamples < 4)
                 return std::nullopt;
-            return MappedColour::Cmyk;
+            return ColourModel::Cmyk;
         default:
             return std::nullopt;
     }
@@ -160,34 +160,24 @@ std::optional<MappedColour> mappedColourOf(const PageLayout& page) {
 // stored depth, which below 8 bits rounds to a few levels, so alpha there
 // comes here. Palette indexes and Lab values are not levels: sample limits
 // do not apply to them.
-bool needsMapping(const PageSamples& samples, MappedColour colour) {
-    const bool levels = colour != MappedColour::Palette && colour != MappedColour::Lab;
+bool needsMapping(const PageSamples& samples, ColourModel colour) {
+    const bool levels = colour != ColourModel::Indexed && colour != ColourModel::Lab;
     if (samples.format != SAMPLEFORMAT_UINT || !isStandardDepth(samples.bits) ||
         (levels && samples.hasLimits() && narrowsRange(samples))) {
         return true;
     }
     // Only CIE Lab of 8 bits without alpha is drawn elsewhere.
-    if (colour == MappedColour::Lab)
+    if (colour == ColourModel::Lab)
         return samples.bits != 8 || samples.hasAlpha() ||
                samples.page.photometric != PHOTOMETRIC_CIELAB;
     return samples.hasAlpha() && samples.bits < 8;
 }
 
-ColourModel outputColourOf(MappedColour colour, const PageSamples& samples) {
-    switch (colour) {
-        case MappedColour::Grey:
-            return ColourModel::Gray;
-        case MappedColour::Rgb:
-            return ColourModel::Rgb;
-        case MappedColour::Lab:
-            return ColourModel::Lab;
-        case MappedColour::Cmyk:
-            return ColourModel::Cmyk;
-        case MappedColour::Palette:
-            return samples.bits <= 8 && !samples.hasAlpha() ? ColourModel::Indexed
-                                                            : ColourModel::Rgb;
-    }
-    return ColourModel::Gray;
+ColourModel outputColourOf(ColourModel colour, const PageSamples& samples) {
+    // A palette with alpha or deeper than 8 bits is written in its colours.
+    if (colour == ColourModel::Indexed && (samples.bits > 8 || samples.hasAlpha()))
+        return ColourModel::Rgb;
+    return colour;
 }
 
 std::vector<SampleLimits> limitsOf(const PageSamples& samples, SampleNumber number) {
@@ -204,11 +194,11 @@ std::vector<SampleLimits> limitsOf(const PageSamples& samples, SampleNumber numb
     return limits;
 }
 
-SampleFormatPlan planFor(const PageSamples& samples, MappedColour colour) {
+SampleFormatPlan planFor(const PageSamples& samples, ColourModel colour) {
     const PageLayout& page = samples.page;
     SampleFormatPlan plan;
     plan.number = samples.format == SAMPLEFORMAT_IEEEFP ? SampleNumber::Float
-                  : samples.format == SAMPLEFORMAT_INT && colour != MappedColour::Palette
+                  : samples.format == SAMPLEFORMAT_INT && colour != ColourModel::Indexed
                       ? SampleNumber::Signed
                       : SampleNumber::Unsigned;
     plan.bits = samples.bits;
@@ -221,10 +211,10 @@ SampleFormatPlan planFor(const PageSamples& samples, MappedColour colour) {
     plan.tiled = page.tiled;
     plan.colour = colour;
     plan.minIsWhite = page.photometric == PHOTOMETRIC_MINISWHITE;
-    if (colour == MappedColour::Lab)
+    if (colour == ColourModel::Lab)
         plan.labEncoding = page.photometric;
     plan.limits = limitsOf(samples, plan.number);
-    if (samples.hasLimits() && colour != MappedColour::Palette && colour != MappedColour::Lab) {
+    if (samples.hasLimits() && colour != ColourModel::Indexed && colour != ColourModel::Lab) {
         for (std::size_t s = 0; s < plan.limits.size(); ++s)
             plan.limits[s] = {page.sampleMin[s], page.sampleMax[s]};
     } else {
@@ -338,7 +328,7 @@ std::optional<SampleFormatPlan> sampleFormatPlanFor(const PageLayout& page) {
         refuseUndrawableYCbCr(samples);
         return std::nullopt;
     }
-    const std::optional<MappedColour> colour = mappedColourOf(page);
+    const std::optional<ColourModel> colour = mappedColourOf(page);
     if (!colour)
         return std::nullopt;
     refuseUnknownFormats(samples);
@@ -429,7 +419,7 @@ SampleMapper::SampleMapper(const SampleFormatPlan& plan, const TiffDocument& doc
     : plan_(plan), width_(width) {
     rowBytes_ = static_cast<std::size_t>(checkedSize(
         {width, componentsOf(plan.outputColour), static_cast<uint64_t>(plan.outputBits / 8)}));
-    if (plan.colour == MappedColour::Palette && plan.outputColour != ColourModel::Indexed)
+    if (plan.colour == ColourModel::Indexed && plan.outputColour != ColourModel::Indexed)
         loadColourMap(document);
 }
 
@@ -466,28 +456,28 @@ void SampleMapper::mapPixel(const double* pixel, Writer& out) const {
         plan_.alpha ? unitValue(pixel[*plan_.alpha], plan_.limits[*plan_.alpha]) : 1.0;
     const bool associated = plan_.associatedAlpha;
     switch (plan_.colour) {
-        case MappedColour::Grey: {
+        case ColourModel::Gray: {
             double grey = unitValue(pixel[0], plan_.limits[0]);
             if (plan_.minIsWhite)
                 grey = 1 - grey;
             out.put(composite(grey, alpha, associated));
             return;
         }
-        case MappedColour::Rgb:
+        case ColourModel::Rgb:
             for (std::size_t c = 0; c < 3; ++c)
                 out.put(composite(unitValue(pixel[c], plan_.limits[c]), alpha, associated));
             return;
-        case MappedColour::Cmyk:
+        case ColourModel::Cmyk:
             // White paper carries no ink.
             for (std::size_t c = 0; c < 4; ++c) {
                 const double ink = unitValue(pixel[c], plan_.limits[c]);
                 out.put(inkOverWhite(ink, alpha, 1.0, associated));
             }
             return;
-        case MappedColour::Palette:
+        case ColourModel::Indexed:
             mapPalette(pixel, alpha, out);
             return;
-        case MappedColour::Lab:
+        case ColourModel::Lab:
             mapLab(pixel, alpha, out);
             return;
     }

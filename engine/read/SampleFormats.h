@@ -21,7 +21,6 @@ struct PageLayout;
 class TiffDocument;
 
 enum class SampleNumber { Unsigned, Signed, Float };
-enum class MappedColour { Grey, Rgb, Palette, Lab, Cmyk };
 
 // The values of one sample that map onto 0 and 1; values beyond are clipped.
 struct SampleLimits {
@@ -38,7 +37,7 @@ struct SampleFormatPlan {
     bool associatedAlpha = false;
     bool separatePlanes = false;
     bool tiled = false;
-    MappedColour colour = MappedColour::Grey;
+    ColourModel colour = ColourModel::Gray;  // the stored samples' (Indexed: a palette)
     bool minIsWhite = false;
     // Lab: PHOTOMETRIC_CIELAB (a* and b* signed), PHOTOMETRIC_ICCLAB (a* and
     // b* offset by half the range) or PHOTOMETRIC_ITULAB (over its default
