@@ -17,6 +17,7 @@
 #include "engine/read/SampleFormats.h"
 #include "engine/read/SampleRoutes.h"
 #include "engine/read/StoredRows.h"
+#include "engine/read/StoredSample.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
@@ -24,23 +25,6 @@ namespace {
 
 bool isSupportedDepth(uint16_t bits) {
     return bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16;
-}
-
-uint32_t readSample(const uint8_t* row, uint64_t index, uint16_t bits) {
-    switch (bits) {
-        case 8:
-            return row[index];
-        case 16: {
-            uint16_t value = 0;
-            std::memcpy(&value, row + index * 2, 2);  // libtiff gives native byte order
-            return value;
-        }
-        default: {
-            const uint64_t bit = index * bits;
-            const unsigned shift = 8U - bits - static_cast<unsigned>(bit & 7U);
-            return (row[bit >> 3] >> shift) & ((1U << bits) - 1U);
-        }
-    }
 }
 
 // Packs samples most significant bit first; 16-bit samples big-endian, as
@@ -132,8 +116,8 @@ class RowConverter {
         const uint16_t spp = layout_.samplesPerPixel;
         const auto sample = [&](uint32_t x, uint16_t c) {
             return layout_.separatePlanes
-                       ? readSample(rows.row(c, rowInBand), x, bits)
-                       : readSample(rows.row(0, rowInBand), uint64_t{x} * spp + c, bits);
+                       ? storedSample(rows.row(c, rowInBand), x, bits)
+                       : storedSample(rows.row(0, rowInBand), uint64_t{x} * spp + c, bits);
         };
         const uint64_t alphaFull = (uint64_t{1} << bits) - 1U;
         const uint64_t outputFull = (uint64_t{1} << layout_.bitsPerComponent) - 1U;

@@ -12,6 +12,7 @@
 #include "engine/EngineError.h"
 #include "engine/Limits.h"
 #include "engine/read/AlphaOverWhite.h"
+#include "engine/read/StoredSample.h"
 #include "engine/read/TiffDocument.h"
 
 namespace quorvex {
@@ -226,41 +227,6 @@ SampleFormatPlan planFor(const PageSamples& samples, ColourModel colour) {
     return plan;
 }
 
-// Up to 32 bits starting at bit `bit`, most significant first.
-uint32_t packedBits(const uint8_t* row, uint64_t bit, unsigned bits) {
-    const uint8_t* at = row + (bit >> 3);
-    const unsigned offset = static_cast<unsigned>(bit & 7U);
-    const unsigned bytes = (offset + bits + 7) / 8;
-    uint64_t window = 0;
-    for (unsigned i = 0; i < bytes; ++i)
-        window = (window << 8) | at[i];
-    const uint64_t mask = (uint64_t{1} << bits) - 1;
-    return static_cast<uint32_t>((window >> (bytes * 8 - offset - bits)) & mask);
-}
-
-// libtiff swaps 16, 24, 32 and 64-bit samples into host order.
-uint32_t hostBits(const uint8_t* at, unsigned bits) {
-    switch (bits) {
-        case 8:
-            return at[0];
-        case 16: {
-            uint16_t value = 0;
-            std::memcpy(&value, at, 2);
-            return value;
-        }
-        case 24:
-            if constexpr (std::endian::native == std::endian::little)
-                return at[0] | (uint32_t{at[1]} << 8) | (uint32_t{at[2]} << 16);
-            else
-                return (uint32_t{at[0]} << 16) | (uint32_t{at[1]} << 8) | at[2];
-        default: {
-            uint32_t value = 0;
-            std::memcpy(&value, at, 4);
-            return value;
-        }
-    }
-}
-
 double halfFloat(uint32_t bits) {
     const double sign = (bits & 0x8000U) != 0 ? -1.0 : 1.0;
     const int exponent = static_cast<int>((bits >> 10) & 0x1FU);
@@ -339,15 +305,13 @@ std::optional<SampleFormatPlan> sampleFormatPlanFor(const PageLayout& page) {
 
 void unpackSamples(const uint8_t* row, uint64_t count, SampleNumber number, uint16_t bits,
                    double* out, std::size_t stride) {
-    const bool aligned = bits % 8 == 0;
     const std::size_t width = bits / 8;
     for (uint64_t i = 0; i < count; ++i, out += stride) {
         if (number == SampleNumber::Float) {
             *out = floatSample(row + i * width, bits);
             continue;
         }
-        const uint32_t value =
-            aligned ? hostBits(row + i * width, bits) : packedBits(row, i * bits, bits);
+        const uint32_t value = storedSample(row, i, bits);
         *out = number == SampleNumber::Signed ? signedValue(value, bits) : value;
     }
 }
