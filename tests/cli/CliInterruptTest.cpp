@@ -290,8 +290,10 @@ TEST(CliLastResortTest, RemovesTheTemporaryFileOfAWorkerBlockedOnTheTerminal) {
                 return;
         }
     });
+    // The slowest Flate level keeps a fast machine from finishing before
+    // the terminal is full; the run is stopped long before it would end.
     clitest::BackgroundCli cli(
-        {"-j1", "-o", (out / "many.pdf").string(), (work / "many.tif").string()},
+        {"-j1", "--level", "12", "-o", (out / "many.pdf").string(), (work / "many.tif").string()},
         work / "stdout.txt", {}, "/dev/null", {}, follower);
     const bool writing = waitForTemporaryFile(cli, out);
     draining.store(false);
