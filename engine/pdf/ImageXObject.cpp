@@ -13,6 +13,9 @@ template <typename... Kinds>
 struct Overloaded : Kinds... {
     using Kinds::operator()...;
 };
+// Spelled out for the clang versions that do not deduce aggregates' arguments.
+template <typename... Kinds>
+Overloaded(Kinds...) -> Overloaded<Kinds...>;
 
 void writeCcittFilter(PdfText& out, const CcittParameters& ccitt, ImageSize page) {
     out.write("/Filter /CCITTFaxDecode\r");
