@@ -1,7 +1,7 @@
 // What a page image becomes, decided once from the page's layout record:
-// where its samples come from, the filter they travel under, the colour
-// space, the bit depth and the /Decode array. The dictionary text is written
-// from this value afterwards; nothing here writes PDF.
+// its kind (where its samples come from and the filter they travel under),
+// the colour space, the bit depth and the /Decode array. The dictionary text
+// is written from this value afterwards; nothing here writes PDF.
 #pragma once
 
 #include <array>
