@@ -6,11 +6,8 @@
 
 #include "ConvertedPdf.h"
 #include "engine/Conversion.h"
-#include "engine/plan/CompactImage.h"
-#include "engine/plan/ImagePlan.h"
 #include "engine/read/AlphaOverWhite.h"
 #include "engine/read/StoredSample.h"
-#include "engine/read/TiffDocument.h"
 #include "fixtures/TiffFixture.h"
 #include "support/TestSupport.h"
 
@@ -271,72 +268,5 @@ TEST(StoredSample, ReadsPackedAndWholeByteSamples) {
     const uint16_t wide[] = {0x1234, 0xFEDC};
     EXPECT_EQ(quorvex::storedSample(reinterpret_cast<const uint8_t*>(wide), 1, 16), 0xFEDCu);
 }
-
-// The kind of image each page is planned as: where its samples come from
-// and what carries them.
-struct KindCase {
-    const char* name;
-    PageRecipe page;
-    quorvex::ConversionOptions options;
-    quorvex::ImageKind kind;
-};
-
-quorvex::ConversionOptions standardOptions() {
-    quorvex::ConversionOptions options;
-    options.profile = quorvex::OutputProfile::Standard;
-    return options;
-}
-
-class PlannedKind : public ::testing::TestWithParam<KindCase> {};
-
-TEST_P(PlannedKind, IsTheOneItsPageNeeds) {
-    const KindCase& c = GetParam();
-    const support::TempDir dir;
-    fixtures::writeTiff(dir / "page.tif", {c.page});
-    quorvex::TiffDocument document;
-    document.open((dir / "page.tif").string());
-    quorvex::ImagePlan plan = quorvex::planImage(document, c.options.profile);
-    if (const auto forms = quorvex::compactFormsFor(c.options)) {
-        if (auto compact = quorvex::compactPlan(document, *forms))
-            plan = std::move(*compact);
-    }
-    EXPECT_EQ(plan.kind.index(), c.kind.index());
-}
-
-const PageRecipe kOneStripFax = fixtures::faxPage(COMPRESSION_CCITTFAX4);
-const PageRecipe kBilevel{
-    .compression = COMPRESSION_PACKBITS, .photometric = PHOTOMETRIC_MINISBLACK, .bitsPerSample = 1};
-const PageRecipe kYccJpeg{.compression = COMPRESSION_JPEG, .photometric = PHOTOMETRIC_YCBCR};
-
-PageRecipe inStrips(PageRecipe page) {
-    page.rowsPerStrip = 16;
-    return page;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pages, PlannedKind,
-    ::testing::Values(
-        KindCase{"OneStripFaxIsKept", kOneStripFax, {}, quorvex::image::StoredFax{}},
-        KindCase{
-            "FaxInStripsIsCodedAgain", inStrips(kOneStripFax), {}, quorvex::image::RecodedFax{}},
-        KindCase{"ClassicBilevelTakesTheTable", kBilevel, {}, quorvex::image::TableRows{}},
-        KindCase{"StandardBilevelIsCodedTheSmallerWay", kBilevel, standardOptions(),
-                 quorvex::image::SmallerBilevel{}},
-        KindCase{"StandardJpegIsKept", kYccJpeg, standardOptions(), quorvex::image::KeptJpeg{}},
-        KindCase{"SixteenBitGreyIsConverted",
-                 {.bitsPerSample = 16},
-                 {},
-                 quorvex::image::ConvertedPixels{}},
-        KindCase{"FloatGreyIsMapped",
-                 {.bitsPerSample = 32, .sampleFormat = SAMPLEFORMAT_IEEEFP},
-                 {},
-                 quorvex::image::MappedSamples{}},
-        KindCase{"RgbWithAlphaInLzwTakesLibtiffsReader",
-                 {.compression = COMPRESSION_LZW,
-                  .photometric = PHOTOMETRIC_RGB,
-                  .extraSamples = {EXTRASAMPLE_UNASSALPHA}},
-                 {},
-                 quorvex::image::RgbaRows{}}),
-    support::ParamName{});
 
 }  // namespace

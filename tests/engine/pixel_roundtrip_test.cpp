@@ -66,6 +66,8 @@ void PrintTo(const PageKind& kind, std::ostream* out) {
     *out << kind.name;
 }
 
+constexpr support::ParamName kByName;
+
 class PixelRoundTrip : public ::testing::TestWithParam<PageKind> {
   protected:
     void convertAndCompare(const PageKind& kind) {
@@ -728,32 +730,23 @@ std::vector<PageKind> colourStandardKinds() {
 }
 
 INSTANTIATE_TEST_SUITE_P(StandardColour, PixelRoundTrip, ::testing::ValuesIn(colourStandardKinds()),
-                         support::ParamName());
+                         kByName);
 
 TEST_P(PixelRoundTrip, RenderedPagesMatchLibtiffDecode) {
     convertAndCompare(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Fax, PixelRoundTrip, ::testing::ValuesIn(faxKinds()),
-                         support::ParamName());
-INSTANTIATE_TEST_SUITE_P(Bilevel, PixelRoundTrip, ::testing::ValuesIn(bilevelKinds()),
-                         support::ParamName());
-INSTANTIATE_TEST_SUITE_P(Grey, PixelRoundTrip, ::testing::ValuesIn(greyKinds()),
-                         support::ParamName());
-INSTANTIATE_TEST_SUITE_P(Palette, PixelRoundTrip, ::testing::ValuesIn(paletteKinds()),
-                         support::ParamName());
-INSTANTIATE_TEST_SUITE_P(Colour, PixelRoundTrip, ::testing::ValuesIn(colourKinds()),
-                         support::ParamName());
-INSTANTIATE_TEST_SUITE_P(Jpeg, PixelRoundTrip, ::testing::ValuesIn(lossyKinds()),
-                         support::ParamName());
-INSTANTIATE_TEST_SUITE_P(Compact, PixelRoundTrip, ::testing::ValuesIn(compactKinds()),
-                         support::ParamName());
-INSTANTIATE_TEST_SUITE_P(Standard, PixelRoundTrip, ::testing::ValuesIn(standardKinds()),
-                         support::ParamName());
-INSTANTIATE_TEST_SUITE_P(Mixed, PixelRoundTrip, ::testing::ValuesIn(mixedDocumentKinds()),
-                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Fax, PixelRoundTrip, ::testing::ValuesIn(faxKinds()), kByName);
+INSTANTIATE_TEST_SUITE_P(Bilevel, PixelRoundTrip, ::testing::ValuesIn(bilevelKinds()), kByName);
+INSTANTIATE_TEST_SUITE_P(Grey, PixelRoundTrip, ::testing::ValuesIn(greyKinds()), kByName);
+INSTANTIATE_TEST_SUITE_P(Palette, PixelRoundTrip, ::testing::ValuesIn(paletteKinds()), kByName);
+INSTANTIATE_TEST_SUITE_P(Colour, PixelRoundTrip, ::testing::ValuesIn(colourKinds()), kByName);
+INSTANTIATE_TEST_SUITE_P(Jpeg, PixelRoundTrip, ::testing::ValuesIn(lossyKinds()), kByName);
+INSTANTIATE_TEST_SUITE_P(Compact, PixelRoundTrip, ::testing::ValuesIn(compactKinds()), kByName);
+INSTANTIATE_TEST_SUITE_P(Standard, PixelRoundTrip, ::testing::ValuesIn(standardKinds()), kByName);
+INSTANTIATE_TEST_SUITE_P(Mixed, PixelRoundTrip, ::testing::ValuesIn(mixedDocumentKinds()), kByName);
 INSTANTIATE_TEST_SUITE_P(FaxCopyKeepsSampleTags, PixelRoundTrip,
-                         ::testing::ValuesIn(faxCopyBugKinds()), support::ParamName());
+                         ::testing::ValuesIn(faxCopyBugKinds()), kByName);
 
 // The picture of an RGB page of fewer than 8 bits per sample, each sample
 // scaled to 0..255 (libtiff's RGBA reader does not take such pages).
@@ -799,8 +792,7 @@ std::vector<PageKind> piecedKinds() {
     };
 }
 
-INSTANTIATE_TEST_SUITE_P(InPieces, PixelRoundTrip, ::testing::ValuesIn(piecedKinds()),
-                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(InPieces, PixelRoundTrip, ::testing::ValuesIn(piecedKinds()), kByName);
 
 // ---------------------------------------------------------------------------
 // Kinds the compression-based routes would misdraw (their bit depth, colour
@@ -863,7 +855,7 @@ std::vector<PageKind> misdrawnByTheTables() {
 }
 
 INSTANTIATE_TEST_SUITE_P(DecodedPath, PixelRoundTrip, ::testing::ValuesIn(misdrawnByTheTables()),
-                         support::ParamName());
+                         kByName);
 
 // The colours of a palette page looked up in its colour map (libtiff's RGBA
 // reader does not take 16-bit palettes); 16-bit values shown at 8 bits.
@@ -966,7 +958,7 @@ std::vector<PageKind> everyDecodableKind() {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDecodableKind, PixelRoundTrip,
-                         ::testing::ValuesIn(everyDecodableKind()), support::ParamName());
+                         ::testing::ValuesIn(everyDecodableKind()), kByName);
 
 // Orientation 2 to 8 turns or flips the picture; the page shows it the right
 // way up on every route.
@@ -989,8 +981,7 @@ std::vector<PageKind> orientedKinds() {
     return kinds;
 }
 
-INSTANTIATE_TEST_SUITE_P(Oriented, PixelRoundTrip, ::testing::ValuesIn(orientedKinds()),
-                         support::ParamName());
+INSTANTIATE_TEST_SUITE_P(Oriented, PixelRoundTrip, ::testing::ValuesIn(orientedKinds()), kByName);
 
 // ---------------------------------------------------------------------------
 // Sample formats only the engine's own mapping draws. What the page should
@@ -1301,7 +1292,7 @@ std::vector<PageKind> sampleFormatKinds() {
 }
 
 INSTANTIATE_TEST_SUITE_P(SampleFormats, PixelRoundTrip, ::testing::ValuesIn(sampleFormatKinds()),
-                         support::ParamName());
+                         kByName);
 
 // ---------------------------------------------------------------------------
 // Archival files: every kind of every table converted with PDF/A-1b, and the
@@ -1414,6 +1405,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ArchivalTable{"Standard", standardKinds()},
                       ArchivalTable{"StandardColour", colourStandardKinds()},
                       ArchivalTable{"InPieces", piecedKinds()}),
-    support::ParamName());
+    kByName);
 
 }  // namespace
